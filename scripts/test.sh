@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test: a g++ build, then an ASan+UBSan build with clang.
+# TAVREL_SKIP_SANITIZE=1 leaves the sanitizer build out (quicker local runs).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+jobs=$(nproc)
+run_suite() {  # build-dir compiler extra-cmake-args...
+    local dir=$1 cxx=$2; shift 2
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" "$@" >/dev/null
+    cmake --build "$dir" -j "$jobs"
+    ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 300
+}
+
+run_suite build g++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+if [ "${TAVREL_SKIP_SANITIZE:-0}" != 1 ]; then
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        run_suite build-asan clang++ -DCMAKE_BUILD_TYPE=Debug -DTAVREL_SANITIZE=ON
+fi

@@ -1,0 +1,46 @@
+#include "cli/ProgressBar.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace tavrel::cli {
+
+ProgressBar::ProgressBar() : terminal_(isatty(STDERR_FILENO) != 0) {}
+
+ProgressBar::~ProgressBar() { EndLine(); }
+
+void ProgressBar::ReportTotal(uint32_t total) { total_ = total; }
+
+void ProgressBar::ReportProgress(uint32_t count, const std::string& status) {
+    int percent = -1;
+    if (total_ > 0) percent = static_cast<int>(std::min<uint64_t>(100, uint64_t{count} * 100 / total_));
+    if (!terminal_) {
+        // One line per change of status, and per tenth of the way, not per report.
+        if (status != lastStatus_ || (percent >= 0 && percent / 10 != lastPercent_ / 10)) {
+            if (percent >= 0)
+                std::fprintf(stderr, "%3d%% %s\n", percent, status.c_str());
+            else
+                std::fprintf(stderr, "%s\n", status.c_str());
+        }
+    } else {
+        const int width = 30;
+        int filled = percent < 0 ? 0 : percent * width / 100;
+        std::fprintf(stderr, "\r[%.*s%*s] %3d%% %-40.40s", filled, "##############################",
+                     width - filled, "", std::max(percent, 0), status.c_str());
+        lineOpen_ = true;
+    }
+    std::fflush(stderr);
+    lastStatus_ = status;
+    lastPercent_ = percent;
+}
+
+void ProgressBar::ReportDone(int, int) { EndLine(); }
+
+void ProgressBar::EndLine() {
+    if (lineOpen_) std::fputc('\n', stderr);
+    lineOpen_ = false;
+}
+
+}  // namespace tavrel::cli

@@ -1,0 +1,22 @@
+#pragma once
+#include <optional>
+#include <string>
+
+#include "platform/UserPrompt.h"
+
+namespace tavrel::cli {
+
+// Messages go to stderr. The security question is answered from the command line's options
+// when given, else asked on the terminal when there is one, else cancelled.
+class TerminalPrompt : public UserPrompt {
+public:
+    void ShowMessage(const std::string& text, MessageIcon icon) override;
+    SecurityAnswer AskSecurity(const std::string& family) override;
+
+    // Preset answers from options such as --unlock-password HEX or --unlock-erase.
+    std::optional<SecurityAnswer> preset;
+    // How many messages were shown (a command can tell whether a failure was already explained).
+    int shown = 0;
+};
+
+}  // namespace tavrel::cli

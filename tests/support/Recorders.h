@@ -1,0 +1,59 @@
+#pragma once
+#include <cstdint>
+#include <deque>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "platform/OperationHost.h"
+#include "platform/UserPrompt.h"
+
+namespace tavrel::test {
+
+// Records every message and answers security questions from a script (Cancel when empty).
+class RecordingPrompt : public UserPrompt {
+public:
+    void ShowMessage(const std::string& text, MessageIcon icon) override;
+    SecurityAnswer AskSecurity(const std::string& family) override;
+
+    std::vector<std::string> messages;
+    std::vector<MessageIcon> icons;
+    std::vector<std::string> securityFamilies;
+    std::deque<SecurityAnswer> answers;
+};
+
+struct ProgressReport {
+    uint32_t count;
+    std::string status;
+};
+
+class RecordingHost : public OperationHost {
+public:
+    void ReportProgress(uint32_t count, const std::string& status) override;
+    void ReportTotal(uint32_t total) override;
+    void ReportDone(int kind, int page) override;
+
+    std::vector<ProgressReport> progress;
+    std::vector<uint32_t> totals;
+    std::vector<std::pair<int, int>> done;
+};
+
+// A fresh folder under the system's temporary folder, removed with everything in it.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::filesystem::path& path() const { return path_; }
+    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+private:
+    std::filesystem::path path_;
+};
+
+std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
+void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
+void WriteTextFile(const std::filesystem::path& path, const std::string& text);
+
+}  // namespace tavrel::test
