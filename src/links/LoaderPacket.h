@@ -1,0 +1,53 @@
+#pragma once
+// The packets the programmer exchanges with the running flash loader, the same on the J-Link
+// mailbox and on the serial line: code (1 byte), length L (16 bits, little-endian, the bytes
+// after this header including the CRC), body, and CRC-16/KERMIT of header and body as a 32-bit word.
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <utility>
+#include <vector>
+
+namespace tavrel {
+
+namespace loader_code {
+inline constexpr uint8_t kFinish = 0x08;
+inline constexpr uint8_t kEraseAll = 0x11;
+inline constexpr uint8_t kEraseBlocks = 0x12;
+inline constexpr uint8_t kEraseSectors = 0x14;
+inline constexpr uint8_t kProgramRange = 0x37;
+inline constexpr uint8_t kWriteData = 0x50;
+inline constexpr uint8_t kCheckFlashType = 0x53;
+inline constexpr uint8_t kReadData = 0x5F;
+inline constexpr uint8_t kReady = 0xB2;
+inline constexpr uint8_t kStatus = 0xB8;
+inline constexpr uint8_t kData = 0x95;
+}  // namespace loader_code
+
+// A whole packet: L + 3 bytes, the CRC over the first L - 1 bytes stored at offset L - 1.
+std::vector<uint8_t> BuildLoaderPacket(uint8_t code, uint16_t length, std::span<const uint8_t> body);
+
+// The command packets, one per command.
+std::vector<uint8_t> FinishPacket();
+std::vector<uint8_t> EraseAllPacket();
+std::vector<uint8_t> EraseBlocksPacket(uint32_t firstBlock, uint32_t lastBlock);
+std::vector<uint8_t> EraseSectorsPacket(uint32_t firstSector, uint32_t lastSector);
+std::vector<uint8_t> ProgramRangePacket(uint32_t firstOffset, uint32_t lastOffset);
+// length: the caller's value, data length + 8; body: 32-bit flash offset followed by the data.
+std::vector<uint8_t> WriteDataPacket(uint16_t length, std::span<const uint8_t> body);
+std::vector<uint8_t> CheckFlashTypePacket(uint16_t flashType);
+std::vector<uint8_t> ReadDataPacket(uint32_t count, uint32_t address);
+
+// True when the last 4 of the L bytes after the header hold the CRC of header and body.
+// header: the 3 header bytes; rest: the L bytes that followed.
+bool LoaderReplyCrcMatches(std::span<const uint8_t> header, std::span<const uint8_t> rest);
+
+// Selected block numbers in ascending order, consecutive numbers merged: {3,4,5,9} -> (3,5), (9,9).
+std::vector<std::pair<uint32_t, uint32_t>> BlockRuns(std::vector<uint32_t> blocks);
+// Sectors s..e as pairs of at most 20 sharing their bounds: 0..45 -> (0,20), (20,40), (40,45).
+std::vector<std::pair<uint32_t, uint32_t>> SectorPairs(uint32_t first, uint32_t last);
+
+void PutLe32(std::vector<uint8_t>& out, uint32_t value);
+uint32_t GetLe32(const uint8_t* bytes);
+
+}  // namespace tavrel
