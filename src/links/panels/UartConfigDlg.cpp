@@ -1,0 +1,58 @@
+#include "links/panels/UartConfigDlg.h"
+
+#include "model/Catalogue.h"
+#include "platform/SerialPort.h"
+
+namespace tavrel {
+
+std::vector<uint32_t> BaudChoices(const std::string& family) {
+    if (family == "KR2A600" || family == "KR2H70X")
+        return {9600, 14400, 19200, 38400, 56000, 57600, 115200, 230400, 300000};
+    if (IsEX500Group(family)) return {9600, 14400, 19200, 38400, 56000, 57600, 115200};
+    return {};
+}
+
+UartConfigDlg::UartConfigDlg() : UartConfigDlg(ListSerialPorts()) {}
+
+UartConfigDlg::UartConfigDlg(std::optional<std::vector<std::string>> ports) {
+    FillBaudList("KR2A600");
+    if (ports) {
+        portList.items = ports->empty() ? std::vector<std::string>{"None"} : std::move(*ports);
+        portList.selected = 0;
+        portName_ = portList.items.front();
+    }
+    if (baudList.HasSelection()) baudRate_ = baudRates_[static_cast<size_t>(baudList.selected)];
+}
+
+void UartConfigDlg::FillBaudList(const std::string& family) {
+    baudRates_ = BaudChoices(family);
+    baudList.items.clear();
+    for (uint32_t rate : baudRates_) baudList.items.push_back(std::to_string(rate));
+    baudList.selected = baudRates_.size() > static_cast<size_t>(kDefaultBaudIndex) ? kDefaultBaudIndex : -1;
+}
+
+void UartConfigDlg::SetFamily(const std::string& family) {
+    FillBaudList(family);
+    // The rate in use follows the entry shown, so an operation never runs at a rate the
+    // panel no longer displays.
+    if (baudList.HasSelection()) baudRate_ = baudRates_[static_cast<size_t>(baudList.selected)];
+}
+
+void UartConfigDlg::ChoosePort(int index) {
+    if (index < 0 || static_cast<size_t>(index) >= portList.items.size()) return;
+    portList.selected = index;
+    portName_ = portList.items[static_cast<size_t>(index)];
+}
+
+void UartConfigDlg::ChooseBaud(int index) {
+    if (index < 0 || static_cast<size_t>(index) >= baudRates_.size()) return;
+    baudList.selected = index;
+    baudRate_ = baudRates_[static_cast<size_t>(index)];
+}
+
+void UartConfigDlg::SetEnabled(bool enabled) {
+    portList.enabled = enabled;
+    baudList.enabled = enabled;
+}
+
+}  // namespace tavrel
