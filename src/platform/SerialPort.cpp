@@ -5,6 +5,7 @@
 #include <asm/termbits.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -66,7 +67,14 @@ SerialOpenResult SerialPort::Open(const std::string& path, uint32_t baudRate) {
         ::close(fd);
         return result;
     }
-    // No other program may share the port while we use it.
+    // No other program may share the port while we use it: the terminal's exclusive mode, and a
+    // lock that also holds between programs run by the superuser.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        result.failure = SerialOpenResult::Failure::Open;
+        result.systemText = SystemText(errno == EWOULDBLOCK ? EBUSY : errno);
+        ::close(fd);
+        return result;
+    }
     ::ioctl(fd, TIOCEXCL);
 
     // Raw 8N1: no translation, no echo, no signals, no software or hardware flow control.
