@@ -2,10 +2,45 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <iostream>
 
+#include "links/panels/UartSecDlg.h"
+
 namespace tavrel::cli {
+
+namespace {
+
+// Fills the security dialog as a person would and presses OK; its rules decide.
+SecurityAnswer AnswerThroughDialog(const std::string& family, const SecurityAnswer& wanted, UserPrompt& messages) {
+    UartSecDlg dialog(family);
+    if (wanted.mode == 0) {
+        if (!dialog.eraseRadio.visible) {
+            messages.ShowMessage("The boot ROM of " + family + " cannot be unlocked by erasing; give the password.",
+                                 MessageIcon::Error);
+            return {};
+        }
+        dialog.ChooseErase();
+    } else {
+        std::string text = wanted.password;
+        if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.erase(0, 2);
+        for (char c : text) {
+            if (!std::isxdigit(static_cast<unsigned char>(c))) {
+                messages.ShowMessage("The password takes hexadecimal digits only.", MessageIcon::Error);
+                return {};
+            }
+        }
+        dialog.ChoosePassword();
+        // Put in whole (not typed digit by digit), so that text longer than the field takes is
+        // refused by the length rule instead of being cut short.
+        dialog.passwordField.text = text;
+    }
+    if (!dialog.PressOk(messages)) return {};
+    return dialog.Result();
+}
+
+}  // namespace
 
 void TerminalPrompt::ShowMessage(const std::string& text, MessageIcon icon) {
     ++shown;
@@ -15,21 +50,26 @@ void TerminalPrompt::ShowMessage(const std::string& text, MessageIcon icon) {
 
 SecurityAnswer TerminalPrompt::AskSecurity(const std::string& family) {
     if (preset) {
-        SecurityAnswer answer = *preset;
-        // A preset password is tried once; asking again means it was refused.
+        SecurityAnswer wanted = *preset;
+        // A preset answer is tried once; asking again means it was refused.
         preset.reset();
-        return answer;
+        return AnswerThroughDialog(family, wanted, *this);
     }
     if (!isatty(STDIN_FILENO)) {
-        std::fprintf(stderr, "The %s is locked; give --unlock-password HEX or --unlock-erase.\n", family.c_str());
+        std::fprintf(stderr, "The %s is locked; give --unlock-password HEX%s.\n", family.c_str(),
+                     UartSecDlg(family).eraseRadio.visible ? " or --unlock-erase" : "");
         return {};
     }
-    std::fprintf(stderr, "The %s is locked. Type the password in hexadecimal, 'erase' to erase all flash, "
-                         "or nothing to cancel: ", family.c_str());
-    std::string line;
-    if (!std::getline(std::cin, line) || line.empty()) return {};
-    if (line == "erase") return {true, 0, {}};
-    return {true, 1, line};
+    const bool canErase = UartSecDlg(family).eraseRadio.visible;
+    for (;;) {
+        std::fprintf(stderr, "The %s is locked. Type the password (%zu hexadecimal digits)%s, or nothing to cancel: ",
+                     family.c_str(), UartSecDlg::PasswordDigits(family), canErase ? ", 'erase' to erase all flash" : "");
+        std::string line;
+        if (!std::getline(std::cin, line) || line.empty()) return {};
+        SecurityAnswer wanted{true, line == "erase" ? 0 : 1, line == "erase" ? std::string() : line};
+        SecurityAnswer answer = AnswerThroughDialog(family, wanted, *this);
+        if (answer.ok) return answer;
+    }
 }
 
 }  // namespace tavrel::cli
