@@ -197,7 +197,10 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
     const bool firstOpened = outputs[0].Open(firstOutput);
     const bool hasSecond = !secondOutput.empty();
     const bool secondOpened = hasSecond && outputs[1].Open(secondOutput);
-    if (!hex) return false;
+    if (!hex) {
+        prompt_.ShowMessage("Cannot open the file " + hexPath, MessageIcon::Error);
+        return false;
+    }
     if (!firstOpened || (hasSecond && !secondOpened)) {
         prompt_.ShowMessage("Cannot create the file " + (firstOpened ? secondOutput : firstOutput),
                             MessageIcon::Error);

@@ -48,9 +48,9 @@ public:
     //
     // Returns true when the whole file converted. On a malformed record the message has been
     // shown, reading stops, and what was written so far stays in the outputs (false). A file
-    // that cannot be opened gives empty outputs, untouched lists and false, without a message
-    // (callers check for the file first and say so in their own words). Data for the external
-    // window with no second output is refused with a message (false); no byte is dropped.
+    // that cannot be opened gives empty outputs, untouched lists, a message and false. Data for
+    // the external window with no second output is refused with a message (false); no byte is
+    // dropped.
     // Runs still open at the end of the file are completed into their list.
     bool ConvertHexToBinary(const std::string& hexPath, const std::string& firstOutput,
                             const std::string& secondOutput, SegmentList& firstList,

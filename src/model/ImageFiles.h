@@ -73,8 +73,9 @@ struct HX700ImageJob {
 // UART only its temporary path is set (the UART route builds it).
 int PrepareHX700Images(UserPrompt& prompt, const std::string& family, HX700ImageJob& job);
 
-// The progress total of a run: "HEX": the two temporary files' sizes added (those that can be
-// read); "BIN": the bin image's size; anything else: 0.
+// The progress total of a run: "HEX": the first temporary file's size plus the second's (0 when
+// the first cannot be read; the first alone when the second cannot); "BIN": the bin image's
+// size; anything else: 0.
 uint64_t SumImageSizes(const std::string& fileType, const std::string& binPath, const std::string& firstTempPath,
                        const std::string& secondTempPath);
 
