@@ -46,6 +46,15 @@ int RunHex2Bin(const std::vector<std::string>& args) {
         return 2;
     }
 
+    for (const std::string& output : {firstOutput, secondOutput}) {
+        if (output.empty()) continue;
+        const std::filesystem::path folder = std::filesystem::absolute(output).parent_path();
+        if (!std::filesystem::is_directory(folder)) {
+            std::fprintf(stderr, "tavrel-cli hex2bin: the folder %s does not exist\n", folder.c_str());
+            return 1;
+        }
+    }
+
     TerminalPrompt prompt;
     CHexParser parser(prompt);
     SegmentList first;

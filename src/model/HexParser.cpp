@@ -1,5 +1,6 @@
 #include "model/HexParser.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -261,6 +262,12 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
                                            ? (current.upperAddress << 16) | current.runBase
                                            : current.upperAddress * 16 + current.runBase;
                 current.length = 0;
+            }
+            if (current.length > INT32_MAX - record.byteCount) {
+                // The run's length field cannot count further.
+                prompt_.ShowMessage(kHexRunTooLong, MessageIcon::Error);
+                fail();
+                break;
             }
             current.length += record.byteCount;
             outputs[current.region].Write(record.data.data(), record.data.size());

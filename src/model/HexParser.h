@@ -30,6 +30,7 @@ inline constexpr const char* kHexFormatError = " Error in .hex file format ";
 inline constexpr const char* kHexRecordWrong = "Record wrong message";
 inline constexpr const char* kHexExternalWithoutOutput =
     "The .hex file has data for the external flash (0x1F000000-0x1FFFFFFF), which this image cannot hold";
+inline constexpr const char* kHexRunTooLong = "The .hex file has a contiguous run of 2 GiB or more";
 
 class CHexParser {
 public:

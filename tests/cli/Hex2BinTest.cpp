@@ -51,6 +51,7 @@ TEST(Hex2BinCommand, MalformedUnreadableAndUnplaceableFilesExitWithOne) {
         {{(dir / "bad.hex").string(), out}, "line 3"},
         {{(dir / "missing.hex").string(), out}, "missing.hex"},
         {{(dir / "ext.hex").string(), out}, "external flash"},
+        {{(dir / "ext.hex").string(), out, (dir / "no" / "flash.bin").string()}, "does not exist"},
     };
     for (const Case& c : cases) {
         const ProcessResult run = Hex2Bin(c.args);
