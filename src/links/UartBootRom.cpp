@@ -5,6 +5,8 @@
 #include "links/LoaderPacket.h"
 #include "links/UartLink.h"
 #include "model/Catalogue.h"
+#include "model/HexText.h"
+#include "model/ImageFiles.h"
 
 namespace tavrel {
 
@@ -31,25 +33,11 @@ constexpr size_t kFrameChunk = 112;
 
 const char* const kLoaderStatus = "Uart downLoad MCU loader";
 
-// Hexadecimal text as one big-endian number, least significant byte first: "11223344" gives
-// 44 33 22 11. Empty when the text is not an even number of hexadecimal digits.
+// The password as the ROM takes it: n = digits / 2 bytes, the first digit pair last.
+// Empty when the text is not an even number of hexadecimal digits.
 std::vector<uint8_t> PasswordBytes(const std::string& text) {
-    std::vector<uint8_t> bytes;
-    if (text.empty() || text.size() % 2 != 0) return bytes;
-    auto digit = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    const size_t n = text.size() / 2;
-    bytes.resize(n);
-    for (size_t i = 0; i < n; ++i) {
-        int high = digit(text[2 * i]);
-        int low = digit(text[2 * i + 1]);
-        if (high < 0 || low < 0) return {};
-        bytes[n - 1 - i] = static_cast<uint8_t>(high << 4 | low);
-    }
+    std::vector<uint8_t> bytes(text.size() / 2);
+    if (text.empty() || text.size() % 2 != 0 || HexTextToBytes(text, bytes.data(), bytes.size()) != 0) return {};
     return bytes;
 }
 
@@ -88,6 +76,7 @@ bool UartLink::RomHandshake() {
                 result = unlocked;
         }
     }
+    handshakeResult_ = result;
     switch (result) {
     case 0:
         Fail("Uart hand shake failed!\n Please reset and try again!");
@@ -158,6 +147,21 @@ int UartLink::UnlockBootRom() {
             clock_.SleepMs(timings_.passwordPollMs);
         }
     }
+}
+
+bool UartLink::PrepareUartLoaderImage(uint32_t /*baudRate*/, const std::string& loaderFile,
+                                      const std::string& imagePath, const std::string& /*family*/) {
+    // The image holds the loader's blocks and its jump block only. The ROM keeps the rate it
+    // found in the handshake, so no block carrying the baud rate goes in front.
+    if (BuildUartBootImage(prompt_, loaderFile, imagePath) != 0) return false;
+    std::FILE* image = std::fopen(imagePath.c_str(), "rb");
+    if (image == nullptr) return false;
+    std::fseek(image, 0, SEEK_END);
+    const long size = std::ftell(image);
+    std::fclose(image);
+    if (size <= 0) return false;
+    loaderImageSize_ = static_cast<uint32_t>(size);
+    return true;
 }
 
 bool UartLink::DownloadLoaderByRequest(const std::string& imagePath) {

@@ -101,6 +101,9 @@ public:
     const std::vector<uint8_t>& ReplyData() const { return replyData_; }
     // The size of the prepared loader image (progress scaling).
     uint32_t LoaderImageSize() const { return loaderImageSize_; }
+    // How the last RomHandshake ended: 0xA3 ready, 0xAC unlocked, 1 flash erased (the chip needs a
+    // reset), 3 cancelled, 0 no answer.
+    int HandshakeResult() const { return handshakeResult_; }
     // The password word the framed protocol sends (0xFFFFFFFF until the user enters one).
     uint32_t FramedPasswordWord() const { return passwordWord_; }
 
@@ -128,6 +131,7 @@ private:
     std::array<uint8_t, 5 + 1024> request_{};
     std::FILE* image_ = nullptr;
 
+    int handshakeResult_ = 0;
     uint32_t sentTotal_ = 0;
     uint32_t loaderImageSize_ = 0;
     std::vector<uint8_t> replyData_;

@@ -1,0 +1,149 @@
+// "connect --interface UART": open the serial port, bring the chip's boot ROM to download the
+// UART loader, wait for the loader, check the flash type where the family has one, and finish.
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli/Command.h"
+#include "cli/Options.h"
+#include "cli/ProgressBar.h"
+#include "cli/TerminalPrompt.h"
+#include "links/UartLink.h"
+#include "links/panels/UartConfigDlg.h"
+#include "model/Catalogue.h"
+#include "model/HexParser.h"
+#include "model/WorkFiles.h"
+
+namespace tavrel::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "connect --interface UART --chip FAMILY [--port DEVICE] [--baud N] [--flash-type NAME]\n"
+    "          [--unlock-password HEX | --unlock-erase] [--loader-dir DIR]";
+
+int Usage(const std::string& problem) {
+    std::fprintf(stderr, "tavrel-cli connect: %s\nUsage: tavrel-cli %s\n", problem.c_str(), kUsage);
+    return 2;
+}
+
+std::string JoinRates(const std::vector<uint32_t>& rates) {
+    std::string text;
+    for (uint32_t rate : rates) text += (text.empty() ? "" : ", ") + std::to_string(rate);
+    return text;
+}
+
+// Everything the run holds that must go when it ends, however it ends.
+struct RunFiles {
+    std::string tempPath;
+    ~RunFiles() {
+        CloseComPort();
+        if (!tempPath.empty()) DeleteTempFile(tempPath);
+    }
+};
+
+int RunUartConnect(const std::vector<std::string>& args) {
+    Options options(args, {"interface", "chip", "port", "baud", "flash-type", "unlock-password", "loader-dir"},
+                    {"unlock-erase"});
+    if (!options.ok()) return Usage(options.error());
+    if (!options.positional().empty()) return Usage("unexpected argument '" + options.positional().front() + "'");
+    const std::string family = options.ValueOr("chip", "");
+    if (family.empty()) return Usage("--chip FAMILY is needed (KR2A600, KR2E500, KR2A500, KR2E550, KR2G700, KR2E700, KR2H70X)");
+    if (!IsKnownFamily(family)) return Usage("unknown chip family '" + family + "'");
+    if (options.Has("unlock-password") && options.Has("unlock-erase"))
+        return Usage("give either --unlock-password or --unlock-erase, not both");
+
+    // The settings panel as the main window would hold it, then the options on top.
+    UartConfigDlg panel;
+    panel.SetFamily(family);
+    const std::string port = options.ValueOr("port", panel.portName());
+    uint32_t baud = panel.baudRate();
+    if (auto text = options.Value("baud")) {
+        auto value = ParseNumber(*text);
+        const std::vector<uint32_t> rates = BaudChoices(family);
+        if (!value || std::find(rates.begin(), rates.end(), *value) == rates.end())
+            return Usage("baud rate '" + *text + "' is not offered for " + family + " (" + JoinRates(rates) + ")");
+        baud = *value;
+    }
+    std::optional<FlashTypeRow> flashType;
+    if (UsesFlashType(family)) {
+        const std::string name = options.ValueOr("flash-type", FlashTypeChoices(family)->front());
+        const auto choices = *FlashTypeChoices(family);
+        flashType = LookupFlashType(name);
+        if (!flashType || std::find(choices.begin(), choices.end(), name) == choices.end())
+            return Usage("flash type '" + name + "' is not offered for " + family);
+    } else if (options.Has("flash-type")) {
+        return Usage(family + " has no flash type to choose");
+    }
+
+    TerminalPrompt prompt;
+    if (auto password = options.Value("unlock-password")) prompt.preset = SecurityAnswer{true, 1, *password};
+    if (options.Has("unlock-erase")) prompt.preset = SecurityAnswer{true, 0, {}};
+    ProgressBar progress;
+    UartLink link(family, prompt, progress);
+    RunFiles files;
+
+    // step: what was being done; message: the failure's own text, when the step shows none.
+    auto fail = [&](const char* step, const char* message = nullptr) {
+        progress.ReportDone(kOperationErase, 0);
+        if (message != nullptr) prompt.ShowMessage(message, MessageIcon::Error);
+        std::fprintf(stderr, "Connect failed: %s\n", step);
+        return 1;
+    };
+
+    const std::string loader = FindLoader(options.ValueOr("loader-dir", ""), family, "UART");
+    if (loader.empty()) return fail("no UART loader", "MCU Uart Loader file lost");
+    std::string workFolder;
+    if (EnsureWorkFolder(workFolder) != 1) return fail("no work folder", "The work folder cannot be created.");
+    files.tempPath = TempFilePath(workFolder, family + "_Load2_temp.bin");
+
+    progress.ReportProgress(0, "Uart connect");
+    if (!link.OpenComPort(port, baud)) return fail(("opening " + port).c_str());
+
+    uint32_t loaderSize = 0;
+    if (!IsEX500Group(family)) {
+        if (!link.RomHandshake()) {
+            if (link.HandshakeResult() == UartLink::kUnlockErased) {
+                progress.ReportDone(kOperationErase, 0);
+                std::fprintf(stderr, "The flash has been erased and the boot ROM's lock with it; reset the chip and "
+                                     "connect again.\n");
+                return 1;
+            }
+            return fail(link.HandshakeResult() == UartLink::kUnlockCancelled ? "the boot ROM stays locked"
+                                                                              : "boot ROM handshake");
+        }
+        if (!link.PrepareUartLoaderImage(baud, loader, files.tempPath, family)) return fail("loader image");
+        progress.ReportTotal(link.LoaderImageSize() + 2000);
+        progress.ReportProgress(0, "Uart downLoad MCU loader");
+        if (!link.DownloadLoaderByRequest(files.tempPath)) return fail("loader download");
+        loaderSize = link.LoaderImageSize();
+    } else {
+        SegmentList segments;
+        CHexParser parser(prompt);
+        if (!parser.ConvertHexToBinary(loader, files.tempPath, "", segments, nullptr, family)) return fail("loader file");
+        uint32_t size = 0;
+        for (const auto& run : segments.runs) size += static_cast<uint32_t>(run.length);
+        progress.ReportTotal(size + 2000);
+        if (link.SyncBootRom(family) != UartLink::kSyncReady) return fail("boot ROM sync", "Uart hand shake failed!");
+        progress.ReportProgress(0, "Uart downLoad MCU loader");
+        if (!link.DownloadLoaderFramed(family, baud, files.tempPath, segments)) return fail("loader download");
+        loaderSize = size;
+    }
+    if (!link.WaitUartLoaderReady(family))
+        return fail("loader start", "Host hand shake with MCU failed!\n Please reset and try again!");
+    if (flashType && (family == "KR2H70X" || family == "KR2E550" || family == "KR2G700")) {
+        if (!link.LoaderCheckFlashType(static_cast<uint16_t>(flashType->code)))
+            return fail("flash type check", "Selected flash type is not matched with flash type in the chip!");
+    }
+    if (!link.UartLoaderFinish()) return fail("loader finish");
+    progress.ReportProgress(loaderSize + 2000, "Uart loader ready");
+    progress.ReportDone(kOperationErase, 0);
+    std::printf("Connected to %s over UART on %s at %u baud: boot ROM answered, loader running%s.\n", family.c_str(),
+                port.c_str(), baud, flashType ? (", flash type " + std::string(flashType->name) + " confirmed").c_str() : "");
+    return 0;
+}
+
+const RegisterConnect kUartConnect{"UART", RunUartConnect};
+
+}  // namespace
+}  // namespace tavrel::cli
