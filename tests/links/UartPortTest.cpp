@@ -1,0 +1,60 @@
+// The serial port as the link uses it: its failure messages, and how little a wait costs.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "Recorders.h"
+#include "links/UartLink.h"
+
+namespace tavrel {
+namespace {
+
+double ThreadCpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_THREAD, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+TEST(UartPort, OpenFailuresShowTheSystemsWordsThenTheirOwn) {
+    test::RecordingPrompt prompt;
+    test::RecordingHost host;
+    UartLink link("KR2A600", prompt, host);
+    EXPECT_FALSE(link.OpenComPort("None", 115200));
+    EXPECT_EQ(prompt.messages, (std::vector<std::string>{"No such file or directory", "Open ComPort Failed"}));
+    prompt.messages.clear();
+    EXPECT_FALSE(link.OpenComPort("/dev/null", 115200));
+    EXPECT_EQ(prompt.messages, (std::vector<std::string>{"ComPort not ready!\n"}));
+    EXPECT_FALSE(ProcessComPort().IsOpen());
+}
+
+TEST(UartPort, AReadOnASilentLineWaitsWithoutUsingTheProcessor) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    test::RecordingPrompt prompt;
+    test::RecordingHost host;
+    UartLink link("KR2A600", prompt, host);
+    ASSERT_TRUE(link.OpenComPort(ptsname(master), 115200));
+
+    SteadyClock clock;
+    const uint64_t start = clock.NowMs();
+    const double cpuBefore = ThreadCpuSeconds();
+    uint8_t byte = 0;
+    EXPECT_EQ(link.ReadComBytes(&byte, 1, 1000), 0u);
+    const double cpu = ThreadCpuSeconds() - cpuBefore;
+    const uint64_t waited = clock.NowMs() - start;
+    EXPECT_GE(waited, 990u);
+    EXPECT_LT(waited, 1500u);
+    // A loop polling the queue would burn the whole second.
+    EXPECT_LT(cpu, 0.02) << "CPU time over a one-second wait: " << cpu << " s";
+    CloseComPort();
+    close(master);
+}
+
+}  // namespace
+}  // namespace tavrel
