@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 
+#include "model/Catalogue.h"
 #include "sim/BoardLayout.h"
 
 namespace tavrel::sim {
@@ -88,6 +91,36 @@ std::string WriteIntelHex(const LoaderImage& image) {
     text += Word32Record(0x05, image.entry);
     text += Record(0x01, 0, nullptr, 0);
     return text;
+}
+
+bool WriteLoaderFiles(const std::string& folder, std::string& error) {
+    namespace fs = std::filesystem;
+    for (std::string_view family : kFamilies) {
+        for (LoaderRoute route : {LoaderRoute::kJLink, LoaderRoute::kUart}) {
+            const fs::path target = fs::path(folder) / LoaderFileName(family, route);
+            const fs::path partial = fs::path(target).concat(".partial");
+            const std::string text = WriteIntelHex(*SimLoaderImage(family, route));
+            {
+                std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+                out << text;
+                out.close();
+                if (!out) {
+                    error = "cannot write " + partial.string();
+                    std::error_code ignored;
+                    fs::remove(partial, ignored);
+                    return false;
+                }
+            }
+            std::error_code failure;
+            fs::rename(partial, target, failure);
+            if (failure) {
+                error = "cannot write " + target.string() + ": " + failure.message();
+                fs::remove(partial, failure);
+                return false;
+            }
+        }
+    }
+    return true;
 }
 
 }  // namespace tavrel::sim

@@ -28,4 +28,8 @@ std::string LoaderFileName(std::string_view family, LoaderRoute route);
 // linear address record with the entry, and the end record; lines end in "\n".
 std::string WriteIntelHex(const LoaderImage& image);
 
+// Writes the fourteen loader files (both routes of the seven families) into an existing folder,
+// each file replaced whole or not at all.
+bool WriteLoaderFiles(const std::string& folder, std::string& error);
+
 }  // namespace tavrel::sim

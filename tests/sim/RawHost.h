@@ -25,8 +25,12 @@ inline uint32_t Le32At(const std::vector<uint8_t>& bytes, size_t at) {
 // code, L = body + 4, body, CRC-16/KERMIT of the first L - 1 bytes as a 32-bit word.
 inline std::vector<uint8_t> Packet(uint8_t code, const std::vector<uint8_t>& body) {
     const size_t length = body.size() + 4;
-    std::vector<uint8_t> packet = {code, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8)};
-    packet.insert(packet.end(), body.begin(), body.end());
+    std::vector<uint8_t> packet;
+    packet.reserve(length + 3);
+    packet.push_back(code);
+    packet.push_back(static_cast<uint8_t>(length));
+    packet.push_back(static_cast<uint8_t>(length >> 8));
+    for (uint8_t byte : body) packet.push_back(byte);
     Le32(packet, ComputeCrc(0, packet));
     return packet;
 }
