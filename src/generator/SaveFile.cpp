@@ -1,5 +1,6 @@
 #include "generator/SaveFile.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,7 +41,7 @@ WorkFileNames ChooseWorkFileNames(const fs::path& savePath, const fs::path& sour
                             folder / (stem + "_save_temp.bin")};
         bool taken = false;
         for (const fs::path* p : {&names.sram, &names.flash, &names.save})
-            taken = taken || Exists(*p) || SamePath(*p, sourcePath);
+            taken = taken || Exists(*p) || (!sourcePath.empty() && SamePath(*p, sourcePath));
         if (!taken) return names;
     }
 }
@@ -49,6 +50,17 @@ void RemoveWorkFile(const fs::path& path) {
     if (path.empty() || !EndsWithTemp(path)) return;
     std::error_code ec;
     fs::remove(path, ec);
+}
+
+bool WriteWholeFile(const fs::path& path, const void* data, size_t length, std::string& detail, unsigned mode) {
+    SaveFileWriter writer;
+    const WorkFileNames names = ChooseWorkFileNames(path, {});
+    if (!writer.Open(path, names.save, detail, mode)) return false;
+    if (!writer.Write(data, length)) {
+        detail = "Cannot write " + path.string() + ".";
+        return false;
+    }
+    return writer.Commit(detail);
 }
 
 SaveFileWriter::~SaveFileWriter() { Discard(); }
@@ -62,7 +74,7 @@ void SaveFileWriter::Discard() {
     workPath_.clear();
 }
 
-bool SaveFileWriter::Open(const fs::path& savePath, const fs::path& workPath, std::string& detail) {
+bool SaveFileWriter::Open(const fs::path& savePath, const fs::path& workPath, std::string& detail, unsigned mode) {
     Discard();
     savePath_ = savePath;
     position_ = 0;
@@ -84,8 +96,15 @@ bool SaveFileWriter::Open(const fs::path& savePath, const fs::path& workPath, st
         detail = "Internal error: the work file name " + workPath.string() + " does not end in _temp.bin.";
         return false;
     }
-    // "x": never take over a file that exists already.
-    file_ = std::fopen(workPath.c_str(), "wbx");
+    // O_EXCL: never take over a file that exists already.
+    const int fd = open(workPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+    if (fd >= 0) {
+        file_ = fdopen(fd, "wb");
+        if (!file_) {
+            close(fd);
+            RemoveWorkFile(workPath);
+        }
+    }
     if (!file_) {
         detail = "Cannot create " + workPath.string() + ": " + std::strerror(errno) + ".";
         return false;

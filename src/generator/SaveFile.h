@@ -21,6 +21,10 @@ WorkFileNames ChooseWorkFileNames(const std::filesystem::path& savePath, const s
 // Removes a work file; only a name ending in "_temp.bin" is ever removed.
 void RemoveWorkFile(const std::filesystem::path& path);
 
+// Writes a whole small file through SaveFileWriter. False with a reason in detail.
+bool WriteWholeFile(const std::filesystem::path& path, const void* data, size_t length, std::string& detail,
+                    unsigned mode = 0666);
+
 // Writes beside the save file, then replaces the save file in one step. Until Commit succeeds an
 // earlier file of that name stays as it was; the work file is removed on every other path.
 class SaveFileWriter {
@@ -32,7 +36,9 @@ public:
 
     // False with a reason in detail when the save file may not be written or the work file
     // cannot be created.
-    bool Open(const std::filesystem::path& savePath, const std::filesystem::path& workPath, std::string& detail);
+    // mode: the new file's permissions (before the umask).
+    bool Open(const std::filesystem::path& savePath, const std::filesystem::path& workPath, std::string& detail,
+              unsigned mode = 0666);
     bool Write(const void* data, size_t length);
     bool Fill(uint8_t value, size_t count);
     uint64_t Position() const { return position_; }
