@@ -7,33 +7,17 @@
 #include <cerrno>
 #include <memory>
 
+#include "model/HexText.h"
+
 namespace tavrel::generator {
 
 namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
 
 struct CipherContextFree {
     void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
 };
 
 }  // namespace
-
-bool HexTextToKeyBytes(const std::string& text, uint8_t* bytes, size_t n) {
-    if (text.size() != 2 * n) return false;
-    for (size_t i = 0; i < n; ++i) {
-        const int high = HexValue(text[2 * i]);
-        const int low = HexValue(text[2 * i + 1]);
-        if (high < 0 || low < 0) return false;
-        bytes[n - 1 - i] = static_cast<uint8_t>(high << 4 | low);
-    }
-    return true;
-}
 
 bool ImageEncryption::MakeNonce(std::array<uint8_t, kNonceSize>& nonce) {
     size_t filled = 0;
@@ -54,13 +38,13 @@ bool ImageEncryption::MakeNonce(std::array<uint8_t, kNonceSize>& nonce) {
 
 EncryptionCheck ImageEncryption::PrepareEncryption(const std::string& keyText, bool nonceWanted,
                                                    const std::string& nonceText, SecurityPreamble& preamble) {
-    if (keyText.size() != 2 * kKeySize || !HexTextToKeyBytes(keyText, key_.data(), kKeySize)) {
+    if (keyText.size() != 2 * kKeySize || HexTextToBytes(keyText, key_.data(), kKeySize) != 0) {
         ClearKey();
         prompt_.ShowMessage(kInvalidKey);
         return EncryptionCheck::InvalidKey;
     }
     if (nonceWanted) {
-        if (nonceText.size() != 2 * kNonceSize || !HexTextToKeyBytes(nonceText, nonce_.data(), kNonceSize)) {
+        if (nonceText.size() != 2 * kNonceSize || HexTextToBytes(nonceText, nonce_.data(), kNonceSize) != 0) {
             ClearKey();
             prompt_.ShowMessage(kInvalidNonce);
             return EncryptionCheck::InvalidNonce;

@@ -58,8 +58,4 @@ private:
     std::array<uint8_t, kNonceSize> nonce_{};
 };
 
-// 2n hexadecimal characters into n bytes, the first pair becoming the last byte. False on any other
-// length or character (the destination may then hold some converted bytes).
-bool HexTextToKeyBytes(const std::string& text, uint8_t* bytes, size_t n);
-
 }  // namespace tavrel::generator

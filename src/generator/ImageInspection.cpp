@@ -14,6 +14,7 @@
 
 #include "generator/BootImageLayout.h"
 #include "generator/ImageEncryption.h"
+#include "model/HexText.h"
 
 namespace tavrel::generator {
 
@@ -231,7 +232,7 @@ InspectionReport InspectBootImage(std::span<const uint8_t> image, const Inspecti
             if (!options.keyText) {
                 report.Unchecked("body encrypted: headers, payload and tag not checked (give the key)");
                 readable = false;
-            } else if (!HexTextToKeyBytes(*options.keyText, key.data(), key.size())) {
+            } else if (HexTextToBytes(*options.keyText, key.data(), key.size()) != 0) {
                 report.Check(false, "key", "not 64 hexadecimal digits");
                 readable = false;
             } else if (auto plain = CcmOpen(key, preamble.nonce, body, tag)) {

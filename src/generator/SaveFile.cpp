@@ -8,6 +8,8 @@
 #include <system_error>
 #include <vector>
 
+#include "model/WorkFiles.h"
+
 namespace tavrel::generator {
 
 namespace fs = std::filesystem;
@@ -47,9 +49,7 @@ WorkFileNames ChooseWorkFileNames(const fs::path& savePath, const fs::path& sour
 }
 
 void RemoveWorkFile(const fs::path& path) {
-    if (path.empty() || !EndsWithTemp(path)) return;
-    std::error_code ec;
-    fs::remove(path, ec);
+    if (!path.empty()) DeleteTempFile(path.string());
 }
 
 bool WriteWholeFile(const fs::path& path, const void* data, size_t length, std::string& detail, unsigned mode) {
