@@ -126,9 +126,11 @@ int RunGenerate(const std::vector<std::string>& args) {
 
 const RegisterCommand registered({
     "generate",
-    "generate (--hex FILE | --bin FILE --dest HEX --entry HEX) --output FILE [options]",
-    "build a KR2H70X boot image (options: --clock, --location-mode, --led-enable, --sram-mode, "
-    "--flashc-off, --key HEX64, --nonce HEX24, --public-key FILE --private-key FILE)",
+    "generate (--hex FILE | --bin FILE --dest HEX --entry HEX) --output FILE [--clock 0-3|TEXT] "
+    "[--location-mode flash|sram] [--led-enable pulse|no-pulse] [--sram-mode cache|sram] "
+    "[--flashc-off enable|disable] [--key HEX64 [--nonce HEX24]] [--public-key FILE --private-key FILE]",
+    "build a KR2H70X boot image as the generator window's Generate button does; the four boot options "
+    "also take 0 or 1 (their list index) and check \"Further Features\"",
     RunGenerate,
 });
 

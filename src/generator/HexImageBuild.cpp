@@ -84,9 +84,9 @@ int BootImageBuilder::BuildHexImage(const fs::path& sourcePath, const fs::path& 
             next = static_cast<uint64_t>(run.startAddress) + static_cast<uint32_t>(run.length);
         }
         if (!contiguous)
-            prompt_.ShowMessage("Warning: the SRAM content of this hex file is not one contiguous block; its " +
-                                    std::to_string(sramList.runs.size()) + " parts are placed one after another from " +
-                                    Hex32(sramList.runs.front().startAddress) + ".",
+            prompt_.ShowMessage("The SRAM content of this hex file is not one contiguous block: its " +
+                                    std::to_string(sramList.runs.size()) + " parts are loaded one after another from " +
+                                    Hex32(sramList.runs.front().startAddress) + ", not at their own addresses.",
                                 MessageIcon::Warning);
     }
     const uint32_t sramStart = sramList.empty() ? 0 : sramList.runs.front().startAddress;

@@ -196,3 +196,11 @@ TEST_F(BuilderFixture, AReadOnlySaveFileIsNotReplaced) {
     fs::permissions(dir / "out.bin", fs::perms::owner_all);
     EXPECT_EQ(ReadFileBytes(dir / "out.bin"), std::vector<uint8_t>{9});
 }
+
+TEST_F(BuilderFixture, SourcesBeyondThe32BitLengthFieldsAreRefusedBeforeTheyAreRead) {
+    WriteFileBytes(dir / "huge.bin", {});
+    fs::resize_file(dir / "huge.bin", 0xFFFFFFFFull - 100);  // sparse: nothing is really written
+    EXPECT_EQ(builder.BuildBinImage(dir / "huge.bin", dir / "out.bin"), -1);
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{kSourceTooLarge});
+    EXPECT_FALSE(fs::exists(dir / "out.bin"));
+}

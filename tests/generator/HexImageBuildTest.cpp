@@ -6,6 +6,7 @@
 #include "HexFiles.h"
 #include "Recorders.h"
 #include "generator/BootImageBuilder.h"
+#include "generator/ImageInspection.h"
 #include "model/HexParser.h"
 
 using namespace tavrel;
@@ -90,6 +91,7 @@ TEST_F(HexBuildFixture, FlashImageIsAPictureOfTheFlashFromItsBase) {
     EXPECT_EQ(Slice(file, 742, 0x10000 - 742), std::vector<uint8_t>(0x10000 - 742, 0xFF));
     EXPECT_EQ(Slice(file, 0x10000, flash.size()), flash);
     EXPECT_TRUE(prompt.messages.empty());
+    EXPECT_TRUE(InspectBootImage(file, {}).holds);
 }
 
 TEST_F(HexBuildFixture, FlashSegmentsKeepTheirOffsetsAcrossGaps) {
@@ -151,6 +153,7 @@ TEST_F(HexBuildFixture, EmptyHexFileGivesTheBarePreambleAndHeaders) {
     ASSERT_EQ(file.size(), 714u);
     EXPECT_EQ(Le32(file, 650 + 4), 0u);
     EXPECT_EQ(Slice(file, 698, 16), std::vector<uint8_t>(16, 0xFF));
+    EXPECT_TRUE(InspectBootImage(file, {}).holds);
 }
 
 TEST_F(HexBuildFixture, AMalformedRecordFailsTheBuildAfterTheParsersMessage) {
