@@ -53,6 +53,8 @@ int BootImageBuilder::BuildHexImage(const fs::path& sourcePath, const fs::path& 
         detail_ = "Cannot open the source file " + sourcePath.string() + ".";
         return -1;
     }
+    // The work files go beside the save file.
+    if (!SaveFolderExists(savePath, detail_)) return -1;
     SegmentList sramList;
     SegmentList flashList;
     CHexParser parser(prompt_, CHexParser::SplitRule::KR2A600Only);

@@ -52,6 +52,14 @@ void RemoveWorkFile(const fs::path& path) {
     if (!path.empty()) DeleteTempFile(path.string());
 }
 
+bool SaveFolderExists(const fs::path& savePath, std::string& detail) {
+    const fs::path folder = savePath.parent_path().empty() ? fs::path(".") : savePath.parent_path();
+    std::error_code ec;
+    if (fs::is_directory(folder, ec)) return true;
+    detail = "The folder " + folder.string() + " of the save file does not exist.";
+    return false;
+}
+
 bool WriteWholeFile(const fs::path& path, const void* data, size_t length, std::string& detail, unsigned mode) {
     SaveFileWriter writer;
     const WorkFileNames names = ChooseWorkFileNames(path, {});
@@ -85,6 +93,7 @@ bool SaveFileWriter::Open(const fs::path& savePath, const fs::path& workPath, st
         detail = "The save path " + savePath.string() + " is a folder.";
         return false;
     }
+    if (!SaveFolderExists(savePath, detail)) return false;
     // A file without any write permission is read-only even for a user who could override it.
     const fs::perms writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
     if (fs::exists(status) &&

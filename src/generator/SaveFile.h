@@ -21,6 +21,9 @@ WorkFileNames ChooseWorkFileNames(const std::filesystem::path& savePath, const s
 // Removes a work file; only a name ending in "_temp.bin" is ever removed.
 void RemoveWorkFile(const std::filesystem::path& path);
 
+// False with a reason in detail when the save file's folder does not exist.
+bool SaveFolderExists(const std::filesystem::path& savePath, std::string& detail);
+
 // Writes a whole small file through SaveFileWriter. False with a reason in detail.
 bool WriteWholeFile(const std::filesystem::path& path, const void* data, size_t length, std::string& detail,
                     unsigned mode = 0666);
