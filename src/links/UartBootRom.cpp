@@ -400,6 +400,13 @@ bool UartLink::DownloadLoaderFramed(const std::string& family, uint32_t baudRate
                 good = good && ReadComBytes(reply.data(), reply.size(), timings_.readMs) == reply.size();
                 good = good && int{reply[0]} - 3 >= static_cast<int>(size) &&
                        std::equal(chunk.begin(), chunk.end(), reply.begin() + 4);
+                // The ROM reads whole words: for a chunk that is not a multiple of four it
+                // answers up to three bytes more than the chunk. They belong to this answer
+                // and must not be taken for the next one.
+                if (good && int{reply[0]} - 3 > static_cast<int>(size)) {
+                    std::vector<uint8_t> surplus(static_cast<size_t>(reply[0] - 3) - size);
+                    good = ReadComBytes(surplus.data(), surplus.size(), timings_.readMs) == surplus.size();
+                }
                 if (good) break;
                 if (++failedAttempts >= 3) {
                     ok = false;

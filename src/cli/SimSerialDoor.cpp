@@ -1,0 +1,33 @@
+// The serial door of `tavrel-cli sim`: the board's boot ROM and UART loader on a pseudo-terminal.
+#include "cli/Command.h"
+#include "cli/SimCommand.h"
+#include "sim/PtyDoor.h"
+
+namespace tavrel::cli {
+namespace {
+
+class SerialSimDoor : public OpenSimDoor {
+public:
+    SerialSimDoor(std::unique_ptr<sim::PtyDoor> door, std::string family, std::string loaderFolder)
+        : door_(std::move(door)), family_(std::move(family)), loaderFolder_(std::move(loaderFolder)) {}
+
+    std::vector<std::string> Lines() const override {
+        return {"Serial door: " + door_->path() + " (opening the port resets the chip)",
+                "  tavrel-cli connect --chip " + family_ + " --interface UART --port " + door_->path() +
+                    " --loader-dir " + loaderFolder_};
+    }
+
+private:
+    std::unique_ptr<sim::PtyDoor> door_;
+    std::string family_;
+    std::string loaderFolder_;
+};
+
+const RegisterSimDoor kSerialDoor{"serial", [](SimDoorContext& context, std::string& error) -> std::unique_ptr<OpenSimDoor> {
+    auto door = sim::PtyDoor::Attach(context.board, context.server, error);
+    if (!door) return nullptr;
+    return std::make_unique<SerialSimDoor>(std::move(door), context.board.family(), context.runFolder + "/config");
+}};
+
+}  // namespace
+}  // namespace tavrel::cli

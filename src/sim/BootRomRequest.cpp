@@ -1,0 +1,377 @@
+// The request-protocol boot ROM of KR2A600 and KR2H70X, from the chip's side.
+//
+// After a reset the ROM waits for the host's 0x55. It answers with four bytes and, a moment
+// later, its state: 0xA3 (ready) or 0xAC (locked). A locked ROM takes 0x51 (erase all flash,
+// which removes the lock; answered 0xAC) or 0x5E and the password (answered 0xAC when right, 0xA3
+// when wrong). A ready or unlocked ROM pulls the framed loader image from the host: it sends a
+// request (0xA5, count N, the one's complement of N, both 16 bits little-endian), the host
+// answers 0x53 and N bytes of the image, or 0x5C for a request it refuses. The ROM asks for each
+// block header (16 bytes), then for the block's data and checksum; a block that arrives damaged
+// is asked for again with N + 1; the jump block ends the image, the ROM asks for 0 bytes and
+// starts the loader at the jump's entry once the host has answered 0x53.
+#include <algorithm>
+#include <deque>
+
+#include "model/Checksum.h"
+#include "sim/Board.h"
+#include "sim/BootRom.h"
+
+namespace tavrel::sim {
+
+namespace {
+
+constexpr uint8_t kHello = 0x55;
+constexpr uint8_t kReady = 0xA3;
+constexpr uint8_t kLocked = 0xAC;
+constexpr uint8_t kEraseAll = 0x51;
+constexpr uint8_t kPassword = 0x5E;
+constexpr uint8_t kRequest = 0xA5;
+constexpr uint8_t kAccepted = 0x53;
+constexpr uint8_t kRefused = 0x5C;
+constexpr uint32_t kHeaderSize = 16;
+constexpr uint32_t kMaxBlockData = 128;
+constexpr int kMaxRepeats = 3;
+
+uint32_t Le32(const uint8_t* bytes) {
+    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+}
+
+class RequestRom final : public SerialRom {
+public:
+    RequestRom(Board& board, const SerialDoorOptions& options, RomState& state, std::vector<std::string>& events)
+        : board_(board), options_(options), state_(state), events_(events),
+          password_(PasswordBytes(board.config().RomPasswordText())) {}
+
+    std::vector<uint8_t> PowerOn(uint64_t) override { return {}; }
+
+    std::vector<uint8_t> Receive(std::span<const uint8_t> bytes, uint64_t now, size_t& taken) override {
+        std::vector<uint8_t> out;
+        taken = 0;
+        for (uint8_t byte : bytes) {
+            if (phase_ == Phase::Started) break;
+            ++taken;
+            lastByteAt_ = now;
+            switch (phase_) {
+            case Phase::Idle:
+                Idle(byte, now, out);
+                break;
+            case Phase::Password:
+                passwordIn_.push_back(byte);
+                if (passwordIn_.size() == password_.size()) CheckPassword(now, out);
+                break;
+            case Phase::Downloading:
+                Answer(byte, now, out);
+                break;
+            case Phase::Stopped:
+                if (!reportedStopped_)
+                    board_.violations().Record("serial: bytes sent to a boot ROM that has given up the download",
+                                               "a reset of the chip");
+                reportedStopped_ = true;
+                break;
+            case Phase::Started:
+                break;
+            }
+        }
+        return out;
+    }
+
+    std::optional<uint64_t> NextTimer() const override {
+        std::optional<uint64_t> next = pendingAt_;
+        auto take = [&](uint64_t at) { next = next ? std::min(*next, at) : at; };
+        if (phase_ == Phase::Password) take(lastByteAt_ + options_.quietMs);
+        if (phase_ == Phase::Downloading) {
+            if (!reply_.empty())
+                take(lastByteAt_ + options_.quietMs);
+            else
+                take(requestedAt_ + options_.requestRepeatMs);
+        }
+        return next;
+    }
+
+    std::vector<uint8_t> Timer(uint64_t now) override {
+        std::vector<uint8_t> out;
+        if (pendingAt_ && now >= *pendingAt_) {
+            pendingAt_.reset();
+            out.push_back(pendingByte_);
+            if (pendingThen_ == Phase::Downloading) StartDownload(now, out);
+        }
+        if (phase_ == Phase::Password && now >= lastByteAt_ + options_.quietMs) {
+            board_.violations().Record("serial: password broken off after " + std::to_string(passwordIn_.size()) +
+                                           " bytes",
+                                       std::to_string(password_.size()) + " password bytes after 0x5E");
+            phase_ = Phase::Idle;
+        }
+        if (phase_ == Phase::Downloading) {
+            if (!reply_.empty() && now >= lastByteAt_ + options_.quietMs) {
+                // The answer stopped short (or began with a byte that is no answer).
+                events_.push_back("answer broken off after " + std::to_string(reply_.size()) + " bytes");
+                // A first byte other than 0x53 was a damaged 0x53: the host did serve the request.
+                if (reply_[0] != kAccepted && asked_ == expect_) lastServed_ = asked_;
+                reply_.clear();
+                AskRepeat(now, out);
+            } else if (reply_.empty() && now >= requestedAt_ + options_.requestRepeatMs) {
+                events_.push_back("request " + std::to_string(asked_) + " unanswered");
+                Ask(asked_, expect_, now, out);
+            }
+        }
+        return out;
+    }
+
+    bool loaderStarted() const override { return phase_ == Phase::Started; }
+
+private:
+    enum class Phase { Idle, Password, Downloading, Started, Stopped };
+    enum class Unit { Header, Data, End };
+
+    void Idle(uint8_t byte, uint64_t now, std::vector<uint8_t>& out) {
+        if (byte == kHello) {
+            const size_t index = static_cast<size_t>(hellos_++);
+            events_.push_back("hello");
+            const int length = index < options_.handshakeLengths.size() ? options_.handshakeLengths[index] : 4;
+            // Four bytes now (the chip's mark), the state once the ROM has looked at itself.
+            static const uint8_t kMark[] = {'K', 'R', '2', 0x00, 0x5A, 0xA5, 0x0F, 0xF0};
+            for (int i = 0; i < length; ++i) out.push_back(kMark[static_cast<size_t>(i) % sizeof kMark]);
+            if (length != 4) {
+                pendingAt_.reset();
+                return;
+            }
+            Schedule(now + options_.romStateDelayMs, state_.locked ? kLocked : kReady,
+                     state_.locked ? Phase::Idle : Phase::Downloading);
+            return;
+        }
+        if (byte == kEraseAll) {
+            if (!state_.locked)
+                board_.violations().Record("serial: erase request 0x51 to an unlocked boot ROM", "0x55");
+            events_.push_back("erase all");
+            board_.flash().EraseAll();
+            state_.locked = false;
+            Schedule(now + options_.eraseMs, kLocked, Phase::Idle);
+            return;
+        }
+        if (byte == kPassword) {
+            if (!state_.locked)
+                board_.violations().Record("serial: password 0x5E to an unlocked boot ROM", "0x55");
+            passwordIn_.clear();
+            phase_ = Phase::Password;
+            return;
+        }
+        board_.violations().Record("serial: byte " + Hex8(byte) + " to the boot ROM",
+                                   state_.locked ? "0x55, 0x51 or 0x5E" : "0x55");
+    }
+
+    void Schedule(uint64_t at, uint8_t byte, Phase then) {
+        pendingAt_ = at;
+        pendingByte_ = byte;
+        pendingThen_ = then;
+    }
+
+    void CheckPassword(uint64_t now, std::vector<uint8_t>& out) {
+        if (!state_.locked || passwordIn_ == password_) {
+            events_.push_back("password accepted");
+            out.push_back(kLocked);
+            StartDownload(now, out);
+            return;
+        }
+        std::string got;
+        for (uint8_t b : passwordIn_) got += Hex8(b).substr(2);
+        events_.push_back("password refused " + got);
+        out.push_back(kReady);
+        phase_ = Phase::Idle;
+    }
+
+    void StartDownload(uint64_t now, std::vector<uint8_t>& out) {
+        phase_ = Phase::Downloading;
+        lastServed_ = 0;
+        repeats_ = 0;
+        if (options_.firstRequestCount != 0) {
+            bogusPending_ = true;
+            Ask(options_.firstRequestCount, options_.firstRequestCount, now, out);
+            return;
+        }
+        BeginUnit(Unit::Header, kHeaderSize, now, out);
+    }
+
+    // Parts a unit is asked in. A request for exactly one byte more than the last one served
+    // would read as "send that block again", so such a size is asked in two parts.
+    std::deque<uint32_t> Split(uint32_t size) const {
+        if (size != lastServed_ + 1) return {size};
+        for (uint32_t first = 1; first < size; ++first)
+            if (first != lastServed_ + 1 && size - first != first + 1) return {first, size - first};
+        return {size};
+    }
+
+    void BeginUnit(Unit unit, uint32_t size, uint64_t now, std::vector<uint8_t>& out) {
+        unit_ = unit;
+        unitBytes_.clear();
+        if (unit == Unit::End) {
+            parts_.clear();
+            Ask(0, 0, now, out);
+            return;
+        }
+        parts_ = Split(size);
+        Ask(parts_.front(), parts_.front(), now, out);
+    }
+
+    // count: the count in the request; expect: the bytes the answer carries after its 0x53.
+    void Ask(uint32_t count, uint32_t expect, uint64_t now, std::vector<uint8_t>& out) {
+        asked_ = count;
+        expect_ = expect;
+        reply_.clear();
+        requestedAt_ = now;
+        const uint16_t n = static_cast<uint16_t>(count);
+        const uint16_t complement = static_cast<uint16_t>(~n);
+        out.insert(out.end(), {kRequest, static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
+                               static_cast<uint8_t>(complement), static_cast<uint8_t>(complement >> 8)});
+        events_.push_back("request " + std::to_string(count));
+    }
+
+    void AskRepeat(uint64_t now, std::vector<uint8_t>& out) {
+        if (++repeats_ > kMaxRepeats || lastServed_ == 0) {
+            board_.violations().Record("serial: loader image block at image offset " + std::to_string(imageOffset_) +
+                                           " still damaged after " + std::to_string(kMaxRepeats) + " repeats",
+                                       "a block with good checksums");
+            phase_ = Phase::Stopped;
+            reply_.clear();
+            return;
+        }
+        events_.push_back("repeat " + std::to_string(lastServed_));
+        Ask(lastServed_ + 1, lastServed_, now, out);
+    }
+
+    void Answer(uint8_t byte, uint64_t now, std::vector<uint8_t>& out) {
+        reply_.push_back(byte);
+        if (reply_.size() == 1) {
+            if (byte == kRefused) {
+                events_.push_back("refused " + std::to_string(asked_));
+                if (bogusPending_) {
+                    bogusPending_ = false;
+                    BeginUnit(Unit::Header, kHeaderSize, now, out);
+                } else {
+                    Ask(asked_, expect_, now, out);
+                }
+                return;
+            }
+            if (byte != kAccepted) return;  // no answer; the quiet line decides
+            if (bogusPending_) {
+                board_.violations().Record("serial: request for " + std::to_string(asked_) + " bytes accepted",
+                                           "0x5C for a request beyond the 1024-byte block buffer");
+                phase_ = Phase::Stopped;
+                return;
+            }
+            // The host holds this request's count as its last one from now on.
+            if (asked_ == expect_) lastServed_ = asked_;
+            if (asked_ == 0) {
+                StartLoader();
+                return;
+            }
+        }
+        if (reply_[0] != kAccepted || reply_.size() < 1 + expect_) return;
+        std::vector<uint8_t> part(reply_.begin() + 1, reply_.end());
+        reply_.clear();
+        unitBytes_.insert(unitBytes_.end(), part.begin(), part.end());
+        lastPartSize_ = part.size();
+        parts_.pop_front();
+        if (!parts_.empty()) {
+            Ask(parts_.front(), parts_.front(), now, out);
+            return;
+        }
+        UnitDone(now, out);
+    }
+
+    void UnitDone(uint64_t now, std::vector<uint8_t>& out) {
+        auto damaged = [&]() {
+            // Ask for the last part again; the earlier parts of the unit are kept.
+            unitBytes_.resize(unitBytes_.size() - lastPartSize_);
+            parts_.push_front(static_cast<uint32_t>(lastPartSize_));
+            AskRepeat(now, out);
+        };
+        if (unit_ == Unit::Header) {
+            const uint8_t* h = unitBytes_.data();
+            if (RomCrc(std::span<const uint8_t>(h, 12)) != Le32(h + 12)) return damaged();
+            const uint32_t type = Le32(h);
+            const uint32_t address = Le32(h + 4);
+            const uint32_t length = Le32(h + 8);
+            repeats_ = 0;
+            imageOffset_ += kHeaderSize;
+            if (type == 4) {
+                if (length != 0)
+                    board_.violations().Record("serial: jump block with length " + std::to_string(length), "0");
+                entry_ = address;
+                BeginUnit(Unit::End, 0, now, out);
+                return;
+            }
+            if (type != 1 || length < 5 || length > kMaxBlockData + 4) {
+                board_.violations().Record("serial: block header type " + std::to_string(type) + ", length " +
+                                               std::to_string(length),
+                                           "type 1 with length 5 to 132, or type 4");
+                phase_ = Phase::Stopped;
+                return;
+            }
+            blockAddress_ = address;
+            BeginUnit(Unit::Data, length, now, out);
+            return;
+        }
+        const size_t dataSize = unitBytes_.size() - 4;
+        if (RomCrc(std::span<const uint8_t>(unitBytes_.data(), dataSize)) != Le32(unitBytes_.data() + dataSize))
+            return damaged();
+        repeats_ = 0;
+        imageOffset_ += static_cast<uint32_t>(unitBytes_.size());
+        if (!board_.sram().Contains(blockAddress_, dataSize)) {
+            board_.violations().Record("serial: loader image block of " + std::to_string(dataSize) + " bytes at " +
+                                           Hex32(blockAddress_),
+                                       "a block inside SRAM");
+            phase_ = Phase::Stopped;
+            return;
+        }
+        board_.sram().Write(blockAddress_, std::span<const uint8_t>(unitBytes_.data(), dataSize));
+        events_.push_back("block " + Hex32(blockAddress_) + " " + std::to_string(dataSize));
+        BeginUnit(Unit::Header, kHeaderSize, now, out);
+    }
+
+    void StartLoader() {
+        events_.push_back("start " + Hex32(entry_));
+        reply_.clear();
+        phase_ = board_.StartLoader(LoaderRoute::kUart, entry_) ? Phase::Started : Phase::Stopped;
+    }
+
+    Board& board_;
+    const SerialDoorOptions& options_;
+    RomState& state_;
+    std::vector<std::string>& events_;
+    const std::vector<uint8_t> password_;
+
+    Phase phase_ = Phase::Idle;
+    bool reportedStopped_ = false;
+    int hellos_ = 0;
+    uint64_t lastByteAt_ = 0;
+    std::optional<uint64_t> pendingAt_;
+    uint8_t pendingByte_ = 0;
+    Phase pendingThen_ = Phase::Idle;
+    std::vector<uint8_t> passwordIn_;
+
+    Unit unit_ = Unit::Header;
+    std::deque<uint32_t> parts_;
+    std::vector<uint8_t> unitBytes_;
+    size_t lastPartSize_ = 0;
+    std::vector<uint8_t> reply_;
+    uint32_t asked_ = 0;
+    uint32_t expect_ = 0;
+    uint32_t lastServed_ = 0;
+    uint64_t requestedAt_ = 0;
+    int repeats_ = 0;
+    bool bogusPending_ = false;
+    uint32_t blockAddress_ = 0;
+    uint32_t entry_ = 0;
+    uint32_t imageOffset_ = 0;
+};
+
+}  // namespace
+
+uint32_t RomCrc(std::span<const uint8_t> bytes) { return ComputeCrc(0, bytes); }
+
+std::unique_ptr<SerialRom> MakeRequestRom(Board& board, const SerialDoorOptions& options, RomState& state,
+                                          std::vector<std::string>& events) {
+    return std::make_unique<RequestRom>(board, options, state, events);
+}
+
+}  // namespace tavrel::sim

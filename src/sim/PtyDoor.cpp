@@ -1,0 +1,309 @@
+#include "sim/PtyDoor.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+#include "sim/Board.h"
+#include "sim/SerialLineFaults.h"
+#include "sim/SimServer.h"
+
+namespace tavrel::sim {
+
+namespace {
+
+uint64_t NowMs() {
+    using namespace std::chrono;
+    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// Only a bounded start of a session's host bytes is kept for inspection.
+constexpr size_t kHostBytesKept = 1 << 20;
+// How often a door without a host looks whether the device has been opened, and how often a
+// door in a board process's loop looks at its timers.
+constexpr int kIdleLookMs = 10;
+// The loader announces itself this long after it was started.
+constexpr uint64_t kAnnounceDelayMs = 10;
+
+// Opens the slave side briefly to set it raw and drop whatever is queued for the host. Closing
+// it again leaves the master in the hung-up state that tells the door nobody has the device.
+void ResetSlave(const std::string& path) {
+    int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return;
+    termios settings{};
+    if (::tcgetattr(fd, &settings) == 0) {
+        ::cfmakeraw(&settings);
+        ::tcsetattr(fd, TCSANOW, &settings);
+    }
+    ::tcflush(fd, TCIOFLUSH);
+    ::close(fd);
+}
+
+}  // namespace
+
+std::unique_ptr<PtyDoor> PtyDoor::Create(Board& board, std::string& error, SerialDoorOptions options) {
+    std::unique_ptr<PtyDoor> door(new PtyDoor(board, std::move(options)));
+    door->master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (door->master_ < 0 || ::grantpt(door->master_) != 0 || ::unlockpt(door->master_) != 0) {
+        error = std::string("no pseudo-terminal for the serial door: ") + std::strerror(errno);
+        return nullptr;
+    }
+    const char* name = ::ptsname(door->master_);
+    if (name == nullptr || ::pipe2(door->wake_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        error = std::string("serial door: ") + std::strerror(errno);
+        return nullptr;
+    }
+    door->path_ = name;
+    ::fcntl(door->master_, F_SETFL, ::fcntl(door->master_, F_GETFL) | O_NONBLOCK);
+    ResetSlave(door->path_);
+    return door;
+}
+
+std::unique_ptr<PtyDoor> PtyDoor::Open(Board& board, std::string& error, SerialDoorOptions options) {
+    auto door = Create(board, error, std::move(options));
+    if (door) door->thread_ = std::thread([d = door.get()] { d->Serve(); });
+    return door;
+}
+
+std::unique_ptr<PtyDoor> PtyDoor::Attach(Board& board, SimServer& server, std::string& error,
+                                         SerialDoorOptions options) {
+    auto door = Create(board, error, std::move(options));
+    if (!door) return nullptr;
+    door->server_ = &server;
+    // The loop has no way to drop a timer: a door gone leaves a tick that does nothing.
+    server.Every(kIdleLookMs, [d = door.get(), alive = std::weak_ptr<bool>(door->alive_)] {
+        if (alive.expired()) return;
+        if (!d->connected_) {
+            if (!d->LookForHost()) return;
+            d->server_->Watch(d->master_, [d] { d->ReadHost(); });
+        }
+        d->Tick();
+    });
+    return door;
+}
+
+PtyDoor::PtyDoor(Board& board, SerialDoorOptions options) : board_(board), options_(std::move(options)) {
+    romState_.locked = board.config().romLocked;
+}
+
+PtyDoor::~PtyDoor() {
+    alive_.reset();
+    if (server_ != nullptr && connected_) server_->Unwatch(master_);
+    if (thread_.joinable()) {
+        const char stop = 1;
+        [[maybe_unused]] ssize_t ignored = ::write(wake_[1], &stop, 1);
+        thread_.join();
+    }
+    for (int fd : {master_, wake_[0], wake_[1]})
+        if (fd >= 0) ::close(fd);
+}
+
+std::vector<std::string> PtyDoor::Events() {
+    std::lock_guard lock(board_.mutex());
+    return events_;
+}
+
+std::vector<uint8_t> PtyDoor::HostBytes() {
+    std::lock_guard lock(board_.mutex());
+    return hostBytes_;
+}
+
+uint64_t PtyDoor::BoardBytesSent() {
+    std::lock_guard lock(board_.mutex());
+    return faults_ ? faults_->sent() : 0;
+}
+
+bool PtyDoor::RomLockedNow() {
+    std::lock_guard lock(board_.mutex());
+    return romState_.locked;
+}
+
+bool PtyDoor::WaitSessionsEnded(int count, uint32_t timeoutMs) {
+    const uint64_t end = NowMs() + timeoutMs;
+    for (;;) {
+        {
+            std::lock_guard lock(board_.mutex());
+            if (sessionsEnded_ >= count) return true;
+        }
+        if (NowMs() >= end) return false;
+        ::usleep(2000);
+    }
+}
+
+void PtyDoor::StartSession(uint64_t now) {
+    std::lock_guard lock(board_.mutex());
+    board_.ResetChip();
+    events_.clear();
+    hostBytes_.clear();
+    hostCount_ = 0;
+    outQueue_.clear();
+    announceAt_.reset();
+    faults_ = std::make_unique<SerialLineFaults>(board_.config());
+    rom_ = MakeBootRom(board_, options_, romState_, events_);
+    Send(rom_->PowerOn(now));
+}
+
+void PtyDoor::EndSession() {
+    {
+        std::lock_guard lock(board_.mutex());
+        rom_.reset();
+        board_.ResetChip();
+        outQueue_.clear();
+        announceAt_.reset();
+        ++sessionsEnded_;
+    }
+    ResetSlave(path_);
+}
+
+void PtyDoor::Send(const std::vector<uint8_t>& bytes) {
+    if (bytes.empty() || !faults_) return;
+    const std::vector<uint8_t> line = faults_->Outgoing(bytes);
+    outQueue_.insert(outQueue_.end(), line.begin(), line.end());
+    Flush();
+}
+
+void PtyDoor::Flush() {
+    while (!outQueue_.empty()) {
+        ssize_t wrote = ::write(master_, outQueue_.data(), outQueue_.size());
+        if (wrote > 0) {
+            outQueue_.erase(outQueue_.begin(), outQueue_.begin() + wrote);
+            continue;
+        }
+        if (wrote < 0 && errno == EINTR) continue;
+        return;  // the host's queue is full (or gone); the rest waits
+    }
+}
+
+void PtyDoor::FromHost(const uint8_t* bytes, size_t count, uint64_t now) {
+    std::lock_guard lock(board_.mutex());
+    std::vector<uint8_t> line;
+    line.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        const uint64_t index = ++hostCount_;
+        auto listed = [&](const std::vector<uint64_t>& list) {
+            return std::find(list.begin(), list.end(), index) != list.end();
+        };
+        if (listed(options_.incomingDrop)) continue;
+        line.push_back(listed(options_.incomingGarble) ? static_cast<uint8_t>(~bytes[i]) : bytes[i]);
+    }
+    if (hostBytes_.size() < kHostBytesKept)
+        hostBytes_.insert(hostBytes_.end(), line.begin(),
+                          line.begin() + static_cast<std::ptrdiff_t>(std::min(line.size(), kHostBytesKept - hostBytes_.size())));
+    std::span<const uint8_t> rest(line);
+    if (rom_ && !rom_->loaderStarted()) {
+        size_t taken = 0;
+        Send(rom_->Receive(rest, now, taken));
+        rest = rest.subspan(taken);
+        if (rom_->loaderStarted()) announceAt_ = now + kAnnounceDelayMs;
+    }
+    if (rest.empty()) return;
+    if (SerialLoader* loader = board_.serialLoader()) {
+        lastLoaderByte_ = now;
+        Send(loader->Receive(rest));
+    } else if (rom_ && rom_->loaderStarted()) {
+        board_.violations().Record("serial: " + std::to_string(rest.size()) + " bytes after the loader stopped",
+                                   "a reset of the chip");
+    }
+}
+
+std::optional<uint64_t> PtyDoor::NextTimer() {
+    std::optional<uint64_t> next;
+    auto take = [&](std::optional<uint64_t> at) {
+        if (at) next = next ? std::min(*next, *at) : *at;
+    };
+    if (rom_ && !rom_->loaderStarted()) take(rom_->NextTimer());
+    take(announceAt_);
+    if (SerialLoader* loader = board_.serialLoader(); loader && loader->pendingBytes() > 0)
+        take(lastLoaderByte_ + options_.quietMs);
+    return next;
+}
+
+void PtyDoor::Timers(uint64_t now) {
+    if (rom_ && !rom_->loaderStarted()) {
+        if (auto at = rom_->NextTimer(); at && now >= *at) {
+            Send(rom_->Timer(now));
+            if (rom_->loaderStarted()) announceAt_ = now + kAnnounceDelayMs;
+        }
+    }
+    SerialLoader* loader = board_.serialLoader();
+    if (announceAt_ && now >= *announceAt_) {
+        announceAt_.reset();
+        if (loader) Send(loader->Start());
+    }
+    if (loader && loader->pendingBytes() > 0 && now >= lastLoaderByte_ + options_.quietMs) loader->LineIdle();
+}
+
+bool PtyDoor::LookForHost() {
+    // The master reads as hung up while nobody has the slave open.
+    pollfd master{master_, POLLIN, 0};
+    ::poll(&master, 1, 0);
+    if (master.revents & POLLHUP) return false;
+    connected_ = true;
+    StartSession(NowMs());
+    return true;
+}
+
+void PtyDoor::ReadHost() {
+    bool hungUp = false;
+    uint8_t buffer[4096];
+    for (;;) {
+        ssize_t got = ::read(master_, buffer, sizeof buffer);
+        if (got > 0) {
+            FromHost(buffer, static_cast<size_t>(got), NowMs());
+            continue;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        // EIO: the host has closed the device (and everything it sent has been read).
+        hungUp = got == 0 || errno != EAGAIN;
+        break;
+    }
+    if (hungUp) {
+        EndSession();
+        connected_ = false;
+        if (server_ != nullptr) server_->Unwatch(master_);
+        return;
+    }
+    Tick();
+}
+
+void PtyDoor::Tick() {
+    std::lock_guard lock(board_.mutex());
+    Timers(NowMs());
+    Flush();
+}
+
+void PtyDoor::Serve() {
+    for (;;) {
+        if (!connected_) {
+            pollfd wake{wake_[0], POLLIN, 0};
+            if (::poll(&wake, 1, kIdleLookMs) > 0) return;
+            LookForHost();
+            continue;
+        }
+        int timeout = -1;
+        {
+            std::lock_guard lock(board_.mutex());
+            if (auto at = NextTimer()) {
+                const uint64_t now = NowMs();
+                timeout = *at > now ? static_cast<int>(std::min<uint64_t>(*at - now, 60000)) : 0;
+            }
+            // Bytes that did not fit the host's queue are tried again every few milliseconds.
+            if (!outQueue_.empty()) timeout = timeout < 0 ? 5 : std::min(timeout, 5);
+        }
+        pollfd fds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
+        if (::poll(fds, 2, timeout) < 0 && errno != EINTR) return;
+        if (fds[1].revents & POLLIN) return;
+        if (fds[0].revents != 0)
+            ReadHost();
+        else
+            Tick();
+    }
+}
+
+}  // namespace tavrel::sim

@@ -1,0 +1,517 @@
+// The serial link against the simulated board, over a real pseudo-terminal: both boot-ROM
+// protocols, the ROM's lock, the request and framed edge cases, and the loader's replies.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "Recorders.h"
+#include "links/LoaderPacket.h"
+#include "links/UartLink.h"
+#include "model/HexParser.h"
+#include "sim/Board.h"
+#include "sim/LoaderImage.h"
+#include "sim/PtyDoor.h"
+
+namespace tavrel {
+namespace {
+
+// Bounds short enough for tests, long enough for a loaded machine: the board answers within
+// milliseconds, so only the waits that are meant to run out ever come near them.
+UartTimings TestTimings() {
+    UartTimings t;
+    t.readMs = 600;
+    t.syncWindowMs = 2000;
+    t.syncByteMs = 700;
+    t.replyHeaderMs = 2000;
+    t.readyByteMs = 300;
+    t.unlockLimitMs = 1500;
+    return t;
+}
+
+// One simulated board with its serial door.
+struct SimBoard {
+    explicit SimBoard(const std::string& config, sim::SerialDoorOptions options = {}) {
+        std::string error;
+        auto parsed = sim::ParseSimConfig(config, error);
+        if (!parsed) throw std::runtime_error(error);
+        board = sim::Board::Create(*parsed, error);
+        if (!board) throw std::runtime_error(error);
+        door = sim::PtyDoor::Open(*board, error, std::move(options));
+        if (!door) throw std::runtime_error(error);
+    }
+    ~SimBoard() { CloseComPort(); }
+    std::string Violations() {
+        std::lock_guard lock(board->mutex());
+        return board->violations().Text();
+    }
+    size_t CountEvents(const std::string& prefix) {
+        auto events = door->Events();
+        return static_cast<size_t>(std::count_if(events.begin(), events.end(),
+                                                  [&](const std::string& e) { return e.rfind(prefix, 0) == 0; }));
+    }
+
+    std::unique_ptr<sim::Board> board;
+    std::unique_ptr<sim::PtyDoor> door;
+};
+
+class UartSim : public ::testing::Test {
+protected:
+    void SetUp() override { RomLocked() = false; }
+    void TearDown() override {
+        CloseComPort();
+        RomLocked() = false;
+    }
+
+    std::string LoaderHex(const std::string& family) {
+        const std::string path = (dir / (family + "_Load2")).string();
+        test::WriteTextFile(path, sim::WriteIntelHex(*sim::SimLoaderImage(family, sim::LoaderRoute::kUart)));
+        return path;
+    }
+
+    std::unique_ptr<UartLink> Link(const std::string& family, UartTimings timings = TestTimings()) {
+        return std::make_unique<UartLink>(family, prompt, host, clock, timings);
+    }
+
+    // Handshake, image, download by request; the ready packet.
+    bool RequestBringUp(UartLink& link, SimBoard& sim, const std::string& family) {
+        if (!link.OpenComPort(sim.door->path(), 115200)) return false;
+        if (!link.RomHandshake()) return false;
+        const std::string image = (dir / (family + "_Load2_temp.bin")).string();
+        if (!link.PrepareUartLoaderImage(115200, LoaderHex(family), image, family)) return false;
+        if (!link.DownloadLoaderByRequest(image)) return false;
+        return link.WaitUartLoaderReady(family);
+    }
+
+    // Sync, framed download; the ready packet.
+    bool FramedBringUp(UartLink& link, SimBoard& sim, const std::string& family, uint32_t baud = 115200) {
+        if (!link.OpenComPort(sim.door->path(), baud)) return false;
+        if (link.SyncBootRom(family) != UartLink::kSyncReady) return false;
+        return FramedDownload(link, family, baud) && link.WaitUartLoaderReady(family);
+    }
+
+    bool FramedDownload(UartLink& link, const std::string& family, uint32_t baud = 115200) {
+        segments = SegmentList{};
+        const std::string converted = (dir / (family + "_Load2_temp.bin")).string();
+        CHexParser parser(prompt);
+        if (!parser.ConvertHexToBinary(LoaderHex(family), converted, "", segments, nullptr, family)) return false;
+        return link.DownloadLoaderFramed(family, baud, converted, segments);
+    }
+
+    test::TempDir dir;
+    test::RecordingPrompt prompt;
+    test::RecordingHost host;
+    SteadyClock clock;
+    SegmentList segments;
+};
+
+// ---------------------------------------------------------------------------------------------
+// Request protocol
+
+TEST_F(UartSim, RequestProtocolDownloadsTheLoaderAndTheLoaderServes) {
+    for (const char* family : {"KR2A600", "KR2H70X"}) {
+        SCOPED_TRACE(family);
+        SimBoard sim(std::string("chip=") + family);
+        auto link = Link(family);
+        ASSERT_TRUE(RequestBringUp(*link, sim, family)) << ::testing::PrintToString(prompt.messages);
+        EXPECT_EQ(link->HandshakeResult(), 0xA3);
+        EXPECT_EQ(sim.CountEvents("hello"), 1u);
+        // The image the ROM pulled is exactly the framed loader: loader blocks and the jump.
+        const auto image = *sim::SimLoaderImage(family, sim::LoaderRoute::kUart);
+        EXPECT_EQ(sim.CountEvents("block "), (image.bytes.size() + 127) / 128);
+        EXPECT_EQ(sim.CountEvents("start " + sim::Hex32(image.entry)), 1u);
+        ASSERT_FALSE(host.progress.empty());
+        EXPECT_EQ(host.progress.back().count, link->LoaderImageSize());
+        EXPECT_EQ(host.progress.back().status, "Uart downLoad MCU loader");
+
+        // The loader takes the same commands as on the mailbox.
+        EXPECT_TRUE(link->LoaderEraseSectors(0, 1));
+        std::vector<uint8_t> body = {0x00, 0x10, 0x00, 0x00, 0xDE, 0xAD, 0xBE, 0xEF};
+        EXPECT_TRUE(link->LoaderWriteData(static_cast<uint16_t>(body.size() + 4), body));
+        EXPECT_TRUE(link->LoaderReadData(4, 0x1000));
+        EXPECT_EQ(link->ReplyData(), (std::vector<uint8_t>{0xDE, 0xAD, 0xBE, 0xEF}));
+        EXPECT_TRUE(link->UartLoaderFinish());
+        CloseComPort();
+        EXPECT_TRUE(sim.door->WaitSessionsEnded(1, 2000));
+        EXPECT_EQ(sim.Violations(), "");
+        EXPECT_TRUE(prompt.messages.empty()) << ::testing::PrintToString(prompt.messages);
+        host.progress.clear();
+    }
+}
+
+TEST_F(UartSim, HandshakeTakesExactlyFourBytesBeforeTheState) {
+    struct Case {
+        std::vector<int> lengths;  // the ROM's answers, one per hello
+        size_t hellos;             // hellos the host needed
+    };
+    for (const Case& c : {Case{{4}, 1}, Case{{3}, 2}, Case{{5}, 2}, Case{{3, 5, 3}, 4}}) {
+        SCOPED_TRACE(::testing::PrintToString(c.lengths));
+        sim::SerialDoorOptions options;
+        options.handshakeLengths = c.lengths;
+        SimBoard sim("chip=KR2A600", options);
+        auto link = Link("KR2A600");
+        ASSERT_TRUE(link->OpenComPort(sim.door->path(), 115200));
+        EXPECT_TRUE(link->RomHandshake());
+        EXPECT_EQ(sim.CountEvents("hello"), c.hellos);
+        CloseComPort();
+    }
+    // A ROM that never answers with four bytes: twenty attempts, then the message.
+    sim::SerialDoorOptions options;
+    options.handshakeLengths.assign(20, 3);
+    SimBoard sim("chip=KR2A600", options);
+    UartTimings quick = TestTimings();
+    quick.handshakeSettleMs = 40;
+    auto link = Link("KR2A600", quick);
+    ASSERT_TRUE(link->OpenComPort(sim.door->path(), 115200));
+    EXPECT_FALSE(link->RomHandshake());
+    EXPECT_EQ(sim.CountEvents("hello"), 20u);
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"Uart hand shake failed!\n Please reset and try again!"});
+}
+
+TEST_F(UartSim, RequestEdgeCases) {
+    {
+        SCOPED_TRACE("complement mismatch: the board's fourth request byte arrives garbled");
+        // Board bytes: 4 handshake bytes, the state, then the first request (bytes 6 to 10).
+        SimBoard sim("chip=KR2A600 serial-garble=9");
+        auto link = Link("KR2A600");
+        ASSERT_TRUE(RequestBringUp(*link, sim, "KR2A600"));
+        const auto sent = sim.door->HostBytes();
+        ASSERT_GE(sent.size(), 2u);
+        EXPECT_EQ(sent[0], 0x55);
+        EXPECT_EQ(sent[1], 0x5C);  // refused, forgotten, and asked again
+        EXPECT_EQ(sim.CountEvents("refused 16"), 1u);
+        EXPECT_EQ(sim.Violations(), "");
+        CloseComPort();
+    }
+    {
+        SCOPED_TRACE("previous count + 1: a block garbled on its way to the board is sent again");
+        // Host bytes: 0x55, 0x53 and the 16-byte header, 0x53 and the 132-byte block (20 to 151).
+        sim::SerialDoorOptions options;
+        options.incomingGarble = {40};
+        SimBoard sim("chip=KR2A600", options);
+        auto link = Link("KR2A600");
+        ASSERT_TRUE(RequestBringUp(*link, sim, "KR2A600"));
+        EXPECT_EQ(sim.CountEvents("repeat 132"), 1u);
+        const auto sent = sim.door->HostBytes();
+        // The repeat is the same block, byte for byte (the garbled byte aside).
+        std::vector<uint8_t> first(sent.begin() + 19, sent.begin() + 151);
+        std::vector<uint8_t> again(sent.begin() + 152, sent.begin() + 284);
+        first[40 - 20] = static_cast<uint8_t>(~first[40 - 20]);
+        EXPECT_EQ(first, again);
+        EXPECT_EQ(sim.Violations(), "");
+        CloseComPort();
+    }
+    {
+        SCOPED_TRACE("a request beyond the block buffer, then count 0 ends the download");
+        sim::SerialDoorOptions options;
+        options.firstRequestCount = 2000;
+        SimBoard sim("chip=KR2A600", options);
+        auto link = Link("KR2A600");
+        ASSERT_TRUE(RequestBringUp(*link, sim, "KR2A600"));
+        EXPECT_EQ(sim.CountEvents("refused 2000"), 1u);
+        auto events = sim.door->Events();
+        const auto zero = std::find(events.begin(), events.end(), "request 0");
+        ASSERT_NE(zero, events.end());
+        EXPECT_EQ((zero + 1)->rfind("start ", 0), 0u);  // the 0x53 to count 0 was the last word
+        EXPECT_EQ(sim.Violations(), "");
+        CloseComPort();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The lock of the request ROM
+
+TEST_F(UartSim, LockedRomUnlockedByPasswordSentLastDigitPairFirst) {
+    SimBoard sim("chip=KR2A600 rom-locked rom-password=11223344");
+    prompt.answers.push_back({true, 1, "11223344"});
+    auto link = Link("KR2A600");
+    ASSERT_TRUE(RequestBringUp(*link, sim, "KR2A600")) << ::testing::PrintToString(prompt.messages);
+    EXPECT_EQ(link->HandshakeResult(), 0xAC);
+    EXPECT_FALSE(RomLocked());
+    EXPECT_EQ(prompt.securityFamilies, std::vector<std::string>{"KR2A600"});
+    const auto sent = sim.door->HostBytes();
+    ASSERT_GE(sent.size(), 6u);
+    EXPECT_EQ(std::vector<uint8_t>(sent.begin(), sent.begin() + 6),
+              (std::vector<uint8_t>{0x55, 0x5E, 0x44, 0x33, 0x22, 0x11}));
+    EXPECT_EQ(sim.Violations(), "");
+}
+
+TEST_F(UartSim, WrongPasswordIsToldAndTheNextHandshakeAsksFirst) {
+    SimBoard sim("chip=KR2A600 rom-locked rom-password=11223344");
+    prompt.answers.push_back({true, 1, "11223345"});  // then the prompt cancels
+    auto link = Link("KR2A600");
+    ASSERT_TRUE(link->OpenComPort(sim.door->path(), 115200));
+    EXPECT_FALSE(link->RomHandshake());
+    EXPECT_EQ(link->HandshakeResult(), UartLink::kUnlockCancelled);
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"Password is Error!"});
+    EXPECT_EQ(prompt.securityFamilies.size(), 2u);
+    EXPECT_TRUE(RomLocked());
+    CloseComPort();
+    ASSERT_TRUE(sim.door->WaitSessionsEnded(1, 2000));
+
+    // The process remembers the lock: the next handshake sends the password before any hello.
+    prompt.answers.push_back({true, 1, "11223344"});
+    auto again = Link("KR2A600");
+    ASSERT_TRUE(RequestBringUp(*again, sim, "KR2A600"));
+    const auto sent = sim.door->HostBytes();
+    ASSERT_FALSE(sent.empty());
+    EXPECT_EQ(sent[0], 0x5E);
+    EXPECT_EQ(sim.CountEvents("hello"), 0u);
+    EXPECT_FALSE(RomLocked());
+    EXPECT_EQ(sim.Violations(), "");
+}
+
+TEST_F(UartSim, LockedRomUnlockedByEraseThenStartsNormally) {
+    SimBoard sim("chip=KR2A600 rom-locked");
+    {
+        std::lock_guard lock(sim.board->mutex());
+        const std::vector<uint8_t> data(256, 0x00);
+        sim.board->flash().Program(0, data);
+    }
+    prompt.answers.push_back({true, 0, {}});
+    auto link = Link("KR2A600");
+    ASSERT_TRUE(link->OpenComPort(sim.door->path(), 115200));
+    EXPECT_FALSE(link->RomHandshake());  // erased: the chip needs a reset before it boots
+    EXPECT_EQ(link->HandshakeResult(), UartLink::kUnlockErased);
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"UART Erase Flash Okay!"});
+    EXPECT_FALSE(RomLocked());
+    EXPECT_FALSE(sim.door->RomLockedNow());
+    {
+        std::lock_guard lock(sim.board->mutex());
+        EXPECT_EQ(sim.board->flash().bytes()[0], 0xFF);
+    }
+    CloseComPort();
+    ASSERT_TRUE(sim.door->WaitSessionsEnded(1, 2000));
+
+    auto again = Link("KR2A600");
+    ASSERT_TRUE(RequestBringUp(*again, sim, "KR2A600"));
+    EXPECT_EQ(again->HandshakeResult(), 0xA3);
+    EXPECT_EQ(prompt.securityFamilies.size(), 1u);
+    EXPECT_EQ(sim.Violations(), "");
+}
+
+TEST_F(UartSim, KR2H70XPasswordIsThirtyTwoBytes) {
+    const std::string password = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
+    SimBoard sim("chip=KR2H70X rom-locked rom-password=" + password);
+    prompt.answers.push_back({true, 1, password});
+    auto link = Link("KR2H70X");
+    ASSERT_TRUE(RequestBringUp(*link, sim, "KR2H70X")) << ::testing::PrintToString(prompt.messages);
+    const auto sent = sim.door->HostBytes();
+    ASSERT_GE(sent.size(), 34u);
+    EXPECT_EQ(sent[1], 0x5E);
+    EXPECT_EQ(sent[2], 0xFF);   // the last digit pair first
+    EXPECT_EQ(sent[33], 0x00);  // the first digit pair last
+}
+
+// ---------------------------------------------------------------------------------------------
+// Framed protocol
+
+TEST_F(UartSim, FramedProtocolDownloadsTheLoaderForEveryGroupFamily) {
+    for (const char* family : {"KR2E500", "KR2A500", "KR2E550", "KR2G700", "KR2E700"}) {
+        SCOPED_TRACE(family);
+        SimBoard sim(std::string("chip=") + family);
+        auto link = Link(family);
+        ASSERT_TRUE(FramedBringUp(*link, sim, family, 57600)) << ::testing::PrintToString(prompt.messages);
+        EXPECT_EQ(sim.CountEvents("baud 57600"), 1u);
+        const auto image = *sim::SimLoaderImage(family, sim::LoaderRoute::kUart);
+        EXPECT_EQ(sim.CountEvents("write "), 1 + (image.bytes.size() + 111) / 112);
+        EXPECT_EQ(sim.CountEvents("run " + sim::Hex32(image.entry)), 1u);
+        // Bit 6 alternates from frame to frame, starting set.
+        uint8_t expected = 0x40;
+        for (const auto& event : sim.door->Events()) {
+            if (event.rfind("write ", 0) != 0 && event.rfind("read ", 0) != 0) continue;
+            EXPECT_EQ(event.substr(event.size() - 4), sim::Hex8(expected)) << event;
+            expected ^= 0x40;
+        }
+        EXPECT_TRUE(link->LoaderEraseAll());
+        EXPECT_TRUE(link->UartLoaderFinish());
+        CloseComPort();
+        EXPECT_TRUE(sim.door->WaitSessionsEnded(1, 2000));
+        EXPECT_EQ(sim.Violations(), "");
+        EXPECT_TRUE(prompt.messages.empty()) << ::testing::PrintToString(prompt.messages);
+    }
+}
+
+TEST_F(UartSim, SyncAnswers) {
+    struct Case {
+        uint8_t character;
+        uint8_t digit;
+        int result;
+    };
+    for (const Case& c : {Case{'#', '0', UartLink::kSyncReady}, Case{':', '0', UartLink::kSyncReady},
+                          Case{'#', '1', UartLink::kSyncAnsweredOne}}) {
+        SCOPED_TRACE(std::string(1, static_cast<char>(c.character)) + static_cast<char>(c.digit));
+        sim::SerialDoorOptions options;
+        options.syncCharacter = c.character;
+        options.syncAnswerDigit = c.digit;
+        SimBoard sim("chip=KR2E500", options);
+        auto link = Link("KR2E500");
+        ASSERT_TRUE(link->OpenComPort(sim.door->path(), 115200));
+        EXPECT_EQ(link->SyncBootRom("KR2E500"), c.result);
+        EXPECT_TRUE(prompt.messages.empty());
+        EXPECT_EQ(sim.Violations(), "");
+        CloseComPort();
+    }
+    // A board that never announces itself: one request to reset it, then no answer.
+    SimBoard silent("chip=KR2A600");
+    auto link = Link("KR2E500");
+    ASSERT_TRUE(link->OpenComPort(silent.door->path(), 115200));
+    EXPECT_EQ(link->SyncBootRom("KR2E500"), UartLink::kSyncNoAnswer);
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"Please reset chip !"});
+}
+
+TEST_F(UartSim, FramedRetriesToleratesTwoFailedAttemptsNotThree) {
+    // Board bytes: '#', "OK0", the parameter's acknowledgement (5-8) and read-back (9-16), then
+    // per attempt of the first chunk its acknowledgement (4) and read-back (116 bytes).
+    struct Case {
+        std::string garble;
+        bool succeeds;
+    };
+    for (const Case& c : {Case{"30", true}, Case{"30,150", true}, Case{"30,150,270", false}}) {
+        SCOPED_TRACE(c.garble);
+        SimBoard sim("chip=KR2E500 serial-garble=" + c.garble);
+        auto link = Link("KR2E500");
+        ASSERT_TRUE(link->OpenComPort(sim.door->path(), 115200));
+        ASSERT_EQ(link->SyncBootRom("KR2E500"), UartLink::kSyncReady);
+        EXPECT_EQ(FramedDownload(*link, "KR2E500"), c.succeeds);
+        if (c.succeeds) {
+            EXPECT_TRUE(link->WaitUartLoaderReady("KR2E500"));
+            EXPECT_EQ(sim.Violations(), "");
+        }
+        CloseComPort();
+    }
+}
+
+TEST_F(UartSim, FramedRetryRepeatsTheFrameSoTheRomAnswersWithoutWritingTwice) {
+    // The first byte of the first chunk's acknowledgement is lost: the host's wait runs out, it
+    // sends the same write frame again (bit 6 unchanged), and the ROM, which did write, only
+    // answers again.
+    SimBoard sim("chip=KR2E500 serial-drop=17");
+    auto link = Link("KR2E500");
+    ASSERT_TRUE(FramedBringUp(*link, sim, "KR2E500")) << ::testing::PrintToString(prompt.messages);
+    EXPECT_EQ(sim.CountEvents("repeated 3 "), 1u);
+    EXPECT_EQ(sim.Violations(), "");
+}
+
+TEST_F(UartSim, FramedRetryOfAFrameTheRomNeverTookIsANewFrame) {
+    // A byte of the first chunk's write frame is lost on its way to the board (host bytes: '#',
+    // the parameter's write (2-17) and read (18-29) frames, the chunk's write frame from 30). The
+    // ROM never executes the broken frame; the host's resend, bit 6 as in the lost frame, is new
+    // to the ROM and written. (Inverting bit 6 for the resend would have made it look like a
+    // repetition of the read frame before it.)
+    sim::SerialDoorOptions options;
+    options.incomingDrop = {100};
+    SimBoard sim("chip=KR2E500", options);
+    auto link = Link("KR2E500");
+    ASSERT_TRUE(FramedBringUp(*link, sim, "KR2E500")) << ::testing::PrintToString(prompt.messages);
+    EXPECT_EQ(sim.CountEvents("repeated"), 0u);
+    const auto image = *sim::SimLoaderImage("KR2E500", sim::LoaderRoute::kUart);
+    EXPECT_EQ(sim.CountEvents("write " + sim::Hex32(image.address) + " 112 0x40"), 1u);
+    std::lock_guard lock(sim.board->mutex());
+    ASSERT_EQ(sim.board->violations().lines().size(), 1u);
+    EXPECT_NE(sim.board->violations().lines()[0].find("frame broken off after 123 bytes"), std::string::npos);
+}
+
+TEST_F(UartSim, FramedRunsNotAMultipleOfFourBytes) {
+    // The loader split into runs of 501 and 499 bytes: a chunk of 53 bytes is read back as 14
+    // words, and the host takes the whole answer.
+    SimBoard sim("chip=KR2E700");
+    auto link = Link("KR2E700");
+    ASSERT_TRUE(link->OpenComPort(sim.door->path(), 115200));
+    ASSERT_EQ(link->SyncBootRom("KR2E700"), UartLink::kSyncReady);
+    const std::string converted = (dir / "KR2E700_Load2_temp.bin").string();
+    CHexParser parser(prompt);
+    ASSERT_TRUE(parser.ConvertHexToBinary(LoaderHex("KR2E700"), converted, "", segments, nullptr, "KR2E700"));
+    ASSERT_EQ(segments.runs.size(), 1u);
+    SegmentList split = segments;
+    split.runs.push_back(split.runs[0]);
+    split.runs[0].length = 501;
+    split.runs[1].startAddress += 501;
+    split.runs[1].length -= 501;
+    ASSERT_TRUE(link->DownloadLoaderFramed("KR2E700", 115200, converted, split));
+    EXPECT_TRUE(link->WaitUartLoaderReady("KR2E700"));
+    // Every chunk written once: no attempt failed on bytes left over from the answer before.
+    EXPECT_EQ(sim.CountEvents("write "), 1u + 5 + 5);
+    EXPECT_EQ(sim.CountEvents("repeated"), 0u);
+    EXPECT_EQ(sim.Violations(), "");
+}
+
+TEST_F(UartSim, LockedFramedRomTakesThePasswordWord) {
+    {
+        SimBoard sim("chip=KR2G700 rom-locked rom-password=CAFE0123");
+        prompt.answers.push_back({true, 1, "CAFE0123"});
+        auto link = Link("KR2G700");
+        ASSERT_TRUE(FramedBringUp(*link, sim, "KR2G700")) << ::testing::PrintToString(prompt.messages);
+        EXPECT_EQ(link->FramedPasswordWord(), 0xCAFE0123u);
+        EXPECT_EQ(sim.CountEvents("password refused 0xFFFFFFFF"), 1u);
+        EXPECT_EQ(sim.CountEvents("password accepted"), 1u);
+        EXPECT_EQ(sim.Violations(), "");
+        CloseComPort();
+    }
+    {
+        SimBoard sim("chip=KR2G700 rom-locked rom-password=CAFE0123");
+        prompt.messages.clear();
+        prompt.answers.push_back({true, 1, "CAFE0124"});
+        auto link = Link("KR2G700");
+        EXPECT_FALSE(FramedBringUp(*link, sim, "KR2G700"));
+        EXPECT_EQ(prompt.messages, std::vector<std::string>{" Password is error"});
+        EXPECT_EQ(prompt.securityFamilies.size(), 2u);  // asked once per board
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The loader on the serial line
+
+TEST_F(UartSim, LoaderTransactionsRetryBusyCorruptedAndShortReplies) {
+    // How many bytes the board sends before the first command's reply, from a clean run.
+    uint64_t before = 0;
+    {
+        SimBoard sim("chip=KR2A600");
+        auto link = Link("KR2A600");
+        ASSERT_TRUE(RequestBringUp(*link, sim, "KR2A600"));
+        before = sim.door->BoardBytesSent();
+        CloseComPort();
+    }
+    const std::string lastOfFirst = std::to_string(before + 8);  // a status reply is 8 bytes
+    struct Case {
+        std::string faults;
+        bool succeeds;
+        size_t exchanges;  // erase commands the loader saw
+    };
+    for (const Case& c : {Case{"busy=2", true, 3}, Case{"busy=3", false, 3}, Case{"bad-crc=2", true, 3},
+                          Case{"bad-crc=3", false, 3}, Case{"serial-drop=" + lastOfFirst, true, 2}}) {
+        SCOPED_TRACE(c.faults);
+        SimBoard sim("chip=KR2A600 " + c.faults);
+        auto link = Link("KR2A600");
+        ASSERT_TRUE(RequestBringUp(*link, sim, "KR2A600"));
+        EXPECT_EQ(link->LoaderEraseAll(), c.succeeds);
+        const auto sent = sim.door->HostBytes();
+        const auto erase = EraseAllPacket();
+        size_t count = 0;
+        for (auto it = sent.begin(); (it = std::search(it, sent.end(), erase.begin(), erase.end())) != sent.end(); ++it)
+            ++count;
+        EXPECT_EQ(count, c.exchanges);
+        EXPECT_TRUE(prompt.messages.empty()) << ::testing::PrintToString(prompt.messages);
+        CloseComPort();
+    }
+}
+
+TEST_F(UartSim, LoaderThatNeverGetsReady) {
+    for (const char* config : {"chip=KR2A600 no-ready", "chip=KR2A600 bad-ready-crc"}) {
+        SCOPED_TRACE(config);
+        prompt.messages.clear();
+        SimBoard sim(config);
+        UartTimings quick = TestTimings();
+        quick.readyByteMs = 40;
+        auto link = Link("KR2A600", quick);
+        ASSERT_TRUE(link->OpenComPort(sim.door->path(), 115200));
+        ASSERT_TRUE(link->RomHandshake());
+        const std::string image = (dir / "KR2A600_Load2_temp.bin").string();
+        ASSERT_TRUE(link->PrepareUartLoaderImage(115200, LoaderHex("KR2A600"), image, "KR2A600"));
+        ASSERT_TRUE(link->DownloadLoaderByRequest(image));
+        EXPECT_FALSE(link->WaitUartLoaderReady("KR2A600"));
+        CloseComPort();
+    }
+}
+
+}  // namespace
+}  // namespace tavrel
