@@ -2,6 +2,7 @@
 // UART loader, wait for the loader, check the flash type where the family has one, and finish.
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -52,6 +53,8 @@ int RunUartConnect(const std::vector<std::string>& args) {
     if (!IsKnownFamily(family)) return Usage("unknown chip family '" + family + "'");
     if (options.Has("unlock-password") && options.Has("unlock-erase"))
         return Usage("give either --unlock-password or --unlock-erase, not both");
+    if (options.Has("unlock-erase") && IsEX500Group(family))
+        return Usage("the boot ROM of " + family + " cannot be unlocked by erasing; give --unlock-password HEX");
 
     // The settings panel as the main window would hold it, then the options on top.
     UartConfigDlg panel;
@@ -118,6 +121,13 @@ int RunUartConnect(const std::vector<std::string>& args) {
         if (!link.DownloadLoaderByRequest(files.tempPath)) return fail("loader download");
         loaderSize = link.LoaderImageSize();
     } else {
+        // A password given up front goes out with the first frame (checked by the security
+        // dialog's rules first), instead of after a wait for a locked ROM's silence.
+        if (options.Has("unlock-password")) {
+            const SecurityAnswer answer = prompt.AskSecurity(family);
+            if (!answer.ok) return fail("the boot ROM stays locked");
+            link.SetFramedPassword(static_cast<uint32_t>(std::strtoul(answer.password.c_str(), nullptr, 16)));
+        }
         SegmentList segments;
         CHexParser parser(prompt);
         if (!parser.ConvertHexToBinary(loader, files.tempPath, "", segments, nullptr, family)) return fail("loader file");

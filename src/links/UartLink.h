@@ -106,6 +106,13 @@ public:
     int HandshakeResult() const { return handshakeResult_; }
     // The password word the framed protocol sends (0xFFFFFFFF until the user enters one).
     uint32_t FramedPasswordWord() const { return passwordWord_; }
+    // A password the user gave before the download (e.g. on the command line): sent from the
+    // first frame on, so a locked ROM is not first tried without it. It counts as the user's
+    // attempt: if the ROM refuses it, the download ends with " Password is error".
+    void SetFramedPassword(uint32_t word) {
+        passwordWord_ = word;
+        passwordTried_ = true;
+    }
 
 private:
     enum class RequestStep { Fail, Continue, Done };

@@ -1,0 +1,195 @@
+// tavrel-cli connect --interface UART against a board run by `tavrel-cli sim` in its own process,
+// reached through the board's pseudo-terminal; and tavrel-cli ports.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <sstream>
+
+#include "RunProcess.h"
+
+namespace tavrel {
+namespace {
+
+// `tavrel-cli sim` in the background, stopped with SIGTERM at the end.
+class SimProcess {
+public:
+    explicit SimProcess(const std::vector<std::string>& options) {
+        int out[2];
+        if (pipe(out) != 0) throw std::runtime_error("pipe");
+        std::vector<std::string> argv = {TAVREL_CLI_PATH, "sim"};
+        argv.insert(argv.end(), options.begin(), options.end());
+        pid_ = fork();
+        if (pid_ == 0) {
+            dup2(out[1], STDOUT_FILENO);
+            dup2(out[1], STDERR_FILENO);
+            close(out[0]);
+            close(out[1]);
+            std::vector<char*> args;
+            for (auto& arg : argv) args.push_back(arg.data());
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+        close(out[1]);
+        output_ = out[0];
+        // Read the printout until the board is up.
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        while (text_.find("Press Ctrl-C") == std::string::npos && std::chrono::steady_clock::now() < end) {
+            if (!ReadSome(200)) break;
+        }
+        port_ = After("Serial door: ");
+        loaderDir_ = After("  loader files: ");
+    }
+    ~SimProcess() { Stop(); }
+
+    // The board's printout; after Stop() also what it printed on the way out.
+    const std::string& text() const { return text_; }
+    const std::string& port() const { return port_; }
+    const std::string& loaderDir() const { return loaderDir_; }
+
+    int Stop() {
+        if (pid_ <= 0) return exitCode_;
+        kill(pid_, SIGTERM);
+        while (ReadSome(2000)) {
+        }
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        close(output_);
+        exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return exitCode_;
+    }
+
+private:
+    bool ReadSome(int timeoutMs) {
+        pollfd p{output_, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) <= 0) return false;
+        char buffer[4096];
+        ssize_t got = read(output_, buffer, sizeof buffer);
+        if (got <= 0) return false;
+        text_.append(buffer, static_cast<size_t>(got));
+        return true;
+    }
+    // The first word after the label on its line.
+    std::string After(const std::string& label) const {
+        size_t at = text_.find(label);
+        if (at == std::string::npos) return {};
+        std::istringstream line(text_.substr(at + label.size()));
+        std::string word;
+        line >> word;
+        return word;
+    }
+
+    pid_t pid_ = -1;
+    int output_ = -1;
+    int exitCode_ = -1;
+    std::string text_;
+    std::string port_;
+    std::string loaderDir_;
+};
+
+test::ProcessResult Connect(const SimProcess& sim, const std::string& family, std::vector<std::string> more = {}) {
+    std::vector<std::string> argv = {TAVREL_CLI_PATH, "connect", "--interface", "UART", "--chip", family, "--port",
+                                     sim.port(), "--loader-dir", sim.loaderDir()};
+    argv.insert(argv.end(), more.begin(), more.end());
+    return test::RunProcess(argv);
+}
+
+void ExpectStoppedWithoutViolations(SimProcess& sim) {
+    EXPECT_EQ(sim.Stop(), 0);
+    EXPECT_EQ(sim.text().find("violation"), std::string::npos) << sim.text();
+}
+
+TEST(UartConnect, ReachesBothBootRomProtocolsThroughTheSimulatedBoardsPseudoTerminal) {
+    struct Case {
+        const char* family;
+        std::vector<std::string> options;
+        const char* confirmation;
+    };
+    for (const Case& c : {Case{"KR2A600", {}, "Connected to KR2A600 over UART"},
+                          Case{"KR2H70X", {"--baud", "300000"}, "at 300000 baud"},
+                          Case{"KR2E500", {"--baud", "56000"}, "Connected to KR2E500 over UART"},
+                          Case{"KR2E550", {}, "flash type"}}) {
+        SCOPED_TRACE(c.family);
+        SimProcess sim({"--chip", c.family});
+        ASSERT_FALSE(sim.port().empty()) << sim.text();
+        auto result = Connect(sim, c.family, c.options);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+        EXPECT_NE(result.out.find(c.confirmation), std::string::npos) << result.out;
+        // Opening the port again resets the chip: a second run finds the boot ROM again.
+        EXPECT_EQ(Connect(sim, c.family, c.options).exitCode, 0);
+        ExpectStoppedWithoutViolations(sim);
+    }
+}
+
+TEST(UartConnect, LockedRomWantsItsPassword) {
+    SimProcess sim({"--chip", "KR2A600", "--rom-locked", "--rom-password", "11223344"});
+    ASSERT_FALSE(sim.port().empty()) << sim.text();
+
+    // In a script nobody can answer: the run fails cleanly and says how to answer.
+    auto unanswered = Connect(sim, "KR2A600");
+    EXPECT_EQ(unanswered.exitCode, 1);
+    EXPECT_NE(unanswered.err.find("--unlock-password HEX or --unlock-erase"), std::string::npos) << unanswered.err;
+
+    auto wrong = Connect(sim, "KR2A600", {"--unlock-password", "11223345"});
+    EXPECT_EQ(wrong.exitCode, 1);
+    EXPECT_NE(wrong.err.find("Password is Error!"), std::string::npos) << wrong.err;
+
+    auto tooShort = Connect(sim, "KR2A600", {"--unlock-password", "1122334"});
+    EXPECT_EQ(tooShort.exitCode, 1);
+    EXPECT_NE(tooShort.err.find(" Pass word should be 4 bytes, Please check data"), std::string::npos) << tooShort.err;
+
+    auto right = Connect(sim, "KR2A600", {"--unlock-password", "11223344"});
+    EXPECT_EQ(right.exitCode, 0) << right.err;
+    ExpectStoppedWithoutViolations(sim);
+}
+
+TEST(UartConnect, LockedFramedRomTakesThePasswordWord) {
+    SimProcess sim({"--chip", "KR2G700", "--rom-locked", "--rom-password", "CAFE0123"});
+    auto right = Connect(sim, "KR2G700", {"--unlock-password", "0xCAFE0123"});
+    EXPECT_EQ(right.exitCode, 0) << right.err;
+    auto tooLong = Connect(sim, "KR2G700", {"--unlock-password", "CAFE01234"});
+    EXPECT_EQ(tooLong.exitCode, 1);
+    EXPECT_NE(tooLong.err.find(" Pass word should be 4 bytes, Please check data"), std::string::npos) << tooLong.err;
+    ExpectStoppedWithoutViolations(sim);
+}
+
+TEST(UartConnect, RefusesBadOptionsBeforeTouchingThePort) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    };
+    for (const Case& c : {Case{{"--chip", "KR2E500", "--baud", "300000"}, "not offered for KR2E500"},
+                          Case{{"--chip", "KR2A600", "--baud", "fast"}, "baud rate 'fast'"},
+                          Case{{}, "--chip FAMILY is needed"},
+                          Case{{"--chip", "KR2A600", "--unlock-erase", "--unlock-password", "1"}, "not both"},
+                          Case{{"--chip", "KR2A600", "--flash-type", "W25Q80BV"}, "has no flash type"},
+                          Case{{"--chip", "KR2E700", "--unlock-erase"}, "cannot be unlocked by erasing"}}) {
+        std::vector<std::string> argv = {TAVREL_CLI_PATH, "connect", "--interface", "UART", "--port", "/dev/null"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        auto result = test::RunProcess(argv);
+        EXPECT_EQ(result.exitCode, 2) << c.message;
+        EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+    }
+    // A port that is not there: the system's words, then the programmer's.
+    auto missing = test::RunProcess({TAVREL_CLI_PATH, "connect", "--interface", "UART", "--chip", "KR2A600", "--port",
+                                     "/dev/tavrel-no-such-port", "--loader-dir", TAVREL_SOURCE_DIR "/src/sim/config"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("No such file or directory\nerror: Open ComPort Failed"), std::string::npos)
+        << missing.err;
+}
+
+TEST(Ports, ListsTheSerialPortsOrNone) {
+    auto result = test::RunProcess({TAVREL_CLI_PATH, "ports"});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_FALSE(result.out.empty());
+    EXPECT_EQ(result.out.back(), '\n');
+}
+
+}  // namespace
+}  // namespace tavrel
