@@ -39,9 +39,8 @@ public:
         output_ = out[0];
         // Read the printout until the board is up.
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (text_.find("Press Ctrl-C") == std::string::npos && std::chrono::steady_clock::now() < end) {
-            if (!ReadSome(200)) break;
-        }
+        while (text_.find("Press Ctrl-C") == std::string::npos && std::chrono::steady_clock::now() < end && !ended_)
+            ReadSome(200);
         port_ = After("Serial door: ");
         loaderDir_ = After("  loader files: ");
     }
@@ -66,12 +65,16 @@ public:
     }
 
 private:
+    // False when nothing came within the time or the output has ended.
     bool ReadSome(int timeoutMs) {
         pollfd p{output_, POLLIN, 0};
         if (poll(&p, 1, timeoutMs) <= 0) return false;
         char buffer[4096];
         ssize_t got = read(output_, buffer, sizeof buffer);
-        if (got <= 0) return false;
+        if (got <= 0) {
+            ended_ = true;
+            return false;
+        }
         text_.append(buffer, static_cast<size_t>(got));
         return true;
     }
@@ -88,6 +91,7 @@ private:
     pid_t pid_ = -1;
     int output_ = -1;
     int exitCode_ = -1;
+    bool ended_ = false;
     std::string text_;
     std::string port_;
     std::string loaderDir_;
