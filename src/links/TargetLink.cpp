@@ -165,11 +165,15 @@ bool TargetLink::ReadTargetMemory(uint32_t address, uint8_t* buffer, uint32_t co
 int TargetLink::DownloadLoader(const std::string& loaderPath, const ImageSegment& head) {
     if (!api_.loaded() || head.length <= 0) return -1;
     const auto length = static_cast<uint32_t>(head.length);
-    std::ifstream file(loaderPath, std::ios::binary);
+    std::ifstream file(loaderPath, std::ios::binary | std::ios::ate);
     if (!file) return -1;
+    // A file shorter than the run would load whatever was in the buffer: refuse it, before
+    // making room for a run length that may not be real.
+    const std::streamoff fileSize = file.tellg();
+    if (fileSize < 0 || static_cast<uint64_t>(fileSize) < length) return -1;
+    file.seekg(0);
     std::vector<uint8_t> image(length);
     std::vector<uint8_t> readBack(length);
-    // A file shorter than the run would load whatever was in the buffer: refuse it.
     file.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(length));
     if (static_cast<uint32_t>(file.gcount()) != length) return -1;
 

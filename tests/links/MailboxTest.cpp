@@ -78,6 +78,15 @@ TEST_F(SimProbeTest, WrongReplyChecksumFailsWithTheReplyConsumed) {
     EXPECT_TRUE(LoaderEraseAll(loader));
 }
 
+TEST_F(SimProbeTest, PacketThatDidNotReachTheMailboxIsNotPosted) {
+    Configure("chip=KR2A500");
+    StartLoader("KR2A500");
+    MailboxChannel loader(link, "KR2A500", clock);
+    MemorySpy::failWriteAt = Box("KR2A500").commandData;
+    EXPECT_FALSE(LoaderEraseAll(loader));
+    EXPECT_EQ(ReadWord(Box("KR2A500").commandFlag), 0x750A0000u);  // claimed, never posted
+}
+
 TEST_F(SimProbeTest, BlockSelectionIsSentAsRuns) {
     Configure("chip=KR2A600");
     StartLoader("KR2A600");

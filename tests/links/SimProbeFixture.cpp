@@ -13,6 +13,7 @@ namespace tavrel::test {
 int MemorySpy::Write(uint32_t address, uint32_t count, const void* data) {
     const auto* bytes = static_cast<const uint8_t*>(data);
     writes.emplace_back(address, std::vector<uint8_t>(bytes, bytes + count));
+    if (failWriteAt == address) return -1;
     return realWrite(address, count, data);
 }
 
@@ -26,6 +27,7 @@ int MemorySpy::Read(uint32_t address, uint32_t count, void* data) {
 void MemorySpy::Install(JLinkApi& api) {
     writes.clear();
     spoilAddress.reset();
+    failWriteAt.reset();
     realWrite = api.WriteMem;
     realRead = api.ReadMem;
     api.WriteMem = &Write;

@@ -18,14 +18,16 @@
 
 namespace tavrel::test {
 
-// Stands between the programmer and the library's WriteMem / ReadMem: records every write, and
-// can spoil one byte of a read-back.
+// Stands between the programmer and the library's WriteMem / ReadMem: records every write, can
+// fail a write, and can spoil one byte of a read-back.
 struct MemorySpy {
     static inline JLinkApi::WriteMem_t realWrite = nullptr;
     static inline JLinkApi::ReadMem_t realRead = nullptr;
     static inline std::vector<std::pair<uint32_t, std::vector<uint8_t>>> writes;
     // Reads longer than a word that cover this address get its byte inverted.
     static inline std::optional<uint32_t> spoilAddress;
+    // Writes starting at this address fail without reaching the board.
+    static inline std::optional<uint32_t> failWriteAt;
 
     static int Write(uint32_t address, uint32_t count, const void* data);
     static int Read(uint32_t address, uint32_t count, void* data);
