@@ -137,6 +137,14 @@ int RunSim(const std::vector<std::string>& args) {
         return 1;
     }
 
+    // From here on a stop signal ends the loop cleanly (socket, folder and flash file tidied).
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
     sim::SimServer server;
     const std::string socketPath = options.ValueOr("socket", runFolder + "/board.sock");
     if (!server.Listen(socketPath, error)) {
@@ -186,13 +194,6 @@ int RunSim(const std::vector<std::string>& args) {
         if (name != "serial" && name != "dfu") printDoor(name, "");
     std::printf("Press Ctrl-C to stop the board.\n");
     std::fflush(stdout);
-
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
 
     server.Run(gStop);
 
