@@ -211,7 +211,7 @@ int RunSim(const std::vector<std::string>& args) {
     return 0;
 }
 
-const RegisterCommand kSim{{"sim", kUsage, "run a simulated board until interrupted and print its doors", RunSim}};
+const RegisterCommand kSim{{"sim", kUsage, "run a simulated board until interrupted and print its doors (sim -h: fault options)", RunSim}};
 
 }  // namespace
 
