@@ -142,7 +142,7 @@ int RunUartConnect(const std::vector<std::string>& args) {
     if (!link.WaitUartLoaderReady(family))
         return fail("loader start", "Host hand shake with MCU failed!\n Please reset and try again!");
     if (flashType && (family == "KR2H70X" || family == "KR2E550" || family == "KR2G700")) {
-        if (!link.LoaderCheckFlashType(static_cast<uint16_t>(flashType->code)))
+        if (LoaderCheckFlashType(link, static_cast<uint16_t>(flashType->code)) != 0)
             return fail("flash type check", "Selected flash type is not matched with flash type in the chip!");
     }
     if (!link.UartLoaderFinish()) return fail("loader finish");

@@ -96,6 +96,7 @@ bool UartLink::WaitUartLoaderReady(const std::string& family) {
 }
 
 bool UartLink::UartLoaderTransaction(std::span<const uint8_t> packet) {
+    replyData_.clear();
     int shortHeaders = 0;
     int failedAttempts = 0;
     for (;;) {
@@ -142,8 +143,7 @@ bool UartLink::UartLoaderTransaction(std::span<const uint8_t> packet) {
     }
 }
 
-bool UartLink::UartLoaderFinish() {
-    const std::vector<uint8_t> packet = FinishPacket();
+bool UartLink::Post(std::span<const uint8_t> packet) {
     if (!WriteComBytes(packet.data(), packet.size())) {
         Fail("Uart communication failed!");
         return false;
@@ -153,31 +153,6 @@ bool UartLink::UartLoaderFinish() {
     return true;
 }
 
-bool UartLink::LoaderEraseAll() { return UartLoaderTransaction(EraseAllPacket()); }
-
-bool UartLink::LoaderEraseBlocks(uint32_t firstBlock, uint32_t lastBlock) {
-    return UartLoaderTransaction(EraseBlocksPacket(firstBlock, lastBlock));
-}
-
-bool UartLink::LoaderEraseSectors(uint32_t firstSector, uint32_t lastSector) {
-    return UartLoaderTransaction(EraseSectorsPacket(firstSector, lastSector));
-}
-
-bool UartLink::LoaderProgramRange(uint32_t firstOffset, uint32_t lastOffset) {
-    return UartLoaderTransaction(ProgramRangePacket(firstOffset, lastOffset));
-}
-
-bool UartLink::LoaderWriteData(uint16_t length, std::span<const uint8_t> body) {
-    return UartLoaderTransaction(WriteDataPacket(length, body));
-}
-
-bool UartLink::LoaderCheckFlashType(uint16_t flashType) {
-    return UartLoaderTransaction(CheckFlashTypePacket(flashType));
-}
-
-bool UartLink::LoaderReadData(uint32_t count, uint32_t address) {
-    replyData_.clear();
-    return UartLoaderTransaction(ReadDataPacket(count, address));
-}
+bool UartLink::UartLoaderFinish() { return LoaderFinish(*this); }
 
 }  // namespace tavrel

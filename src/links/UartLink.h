@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "links/LoaderCommands.h"
 #include "model/ImageSegment.h"
 #include "platform/Clock.h"
 #include "platform/OperationHost.h"
@@ -41,7 +42,9 @@ void CloseComPort();
 // handshake asks how to unlock before sending anything. Survives from one operation to the next.
 bool& RomLocked();
 
-class UartLink {
+// The loader's commands (LoaderCommands.h) run over it as over the mailbox: UartLink is the
+// serial line's LoaderChannel.
+class UartLink final : public LoaderChannel {
 public:
     // Results of UnlockBootRom.
     static constexpr int kUnlockFailed = 0;
@@ -87,18 +90,12 @@ public:
     bool UartLoaderTransaction(std::span<const uint8_t> packet);
     bool UartLoaderFinish();
 
-    // The loader's commands, the same packets as on the mailbox; true on success.
-    bool LoaderEraseAll();
-    bool LoaderEraseBlocks(uint32_t firstBlock, uint32_t lastBlock);
-    bool LoaderEraseSectors(uint32_t firstSector, uint32_t lastSector);
-    bool LoaderProgramRange(uint32_t firstOffset, uint32_t lastOffset);
-    // length: data length + 8; body: the 32-bit flash offset followed by the data.
-    bool LoaderWriteData(uint16_t length, std::span<const uint8_t> body);
-    bool LoaderCheckFlashType(uint16_t flashType);
-    bool LoaderReadData(uint32_t count, uint32_t address);
+    // LoaderChannel: a packet with its reply (UartLoaderTransaction), a packet without one, and
+    // the data of the last data reply.
+    bool Transaction(std::span<const uint8_t> packet) override { return UartLoaderTransaction(packet); }
+    bool Post(std::span<const uint8_t> packet) override;
+    std::span<const uint8_t> ReplyData() const override { return replyData_; }
 
-    // The data of the last data reply.
-    const std::vector<uint8_t>& ReplyData() const { return replyData_; }
     // The size of the prepared loader image (progress scaling).
     uint32_t LoaderImageSize() const { return loaderImageSize_; }
     // How the last RomHandshake ended: 0xA3 ready, 0xAC unlocked, 1 flash erased (the chip needs a

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "Recorders.h"
+#include "links/LoaderCommands.h"
 #include "links/LoaderPacket.h"
 #include "links/UartLink.h"
 #include "model/HexParser.h"
@@ -124,11 +125,12 @@ TEST_F(UartSim, RequestProtocolDownloadsTheLoaderAndTheLoaderServes) {
         EXPECT_EQ(host.progress.back().status, "Uart downLoad MCU loader");
 
         // The loader takes the same commands as on the mailbox.
-        EXPECT_TRUE(link->LoaderEraseSectors(0, 1));
+        EXPECT_TRUE(LoaderEraseSectors(*link, 0, 1));
         std::vector<uint8_t> body = {0x00, 0x10, 0x00, 0x00, 0xDE, 0xAD, 0xBE, 0xEF};
-        EXPECT_TRUE(link->LoaderWriteData(static_cast<uint16_t>(body.size() + 4), body));
-        EXPECT_TRUE(link->LoaderReadData(4, 0x1000));
-        EXPECT_EQ(link->ReplyData(), (std::vector<uint8_t>{0xDE, 0xAD, 0xBE, 0xEF}));
+        EXPECT_TRUE(LoaderWriteData(*link, static_cast<uint16_t>(body.size() + 4), body));
+        EXPECT_TRUE(LoaderReadData(*link, 4, 0x1000));
+        EXPECT_EQ(std::vector<uint8_t>(link->ReplyData().begin(), link->ReplyData().end()),
+                  (std::vector<uint8_t>{0xDE, 0xAD, 0xBE, 0xEF}));
         EXPECT_TRUE(link->UartLoaderFinish());
         CloseComPort();
         EXPECT_TRUE(sim.door->WaitSessionsEnded(1, 2000));
@@ -322,7 +324,7 @@ TEST_F(UartSim, FramedProtocolDownloadsTheLoaderForEveryGroupFamily) {
             EXPECT_EQ(event.substr(event.size() - 4), sim::Hex8(expected)) << event;
             expected ^= 0x40;
         }
-        EXPECT_TRUE(link->LoaderEraseAll());
+        EXPECT_TRUE(LoaderEraseAll(*link));
         EXPECT_TRUE(link->UartLoaderFinish());
         CloseComPort();
         EXPECT_TRUE(sim.door->WaitSessionsEnded(1, 2000));
@@ -483,7 +485,7 @@ TEST_F(UartSim, LoaderTransactionsRetryBusyCorruptedAndShortReplies) {
         SimBoard sim("chip=KR2A600 " + c.faults);
         auto link = Link("KR2A600");
         ASSERT_TRUE(RequestBringUp(*link, sim, "KR2A600"));
-        EXPECT_EQ(link->LoaderEraseAll(), c.succeeds);
+        EXPECT_EQ(LoaderEraseAll(*link), c.succeeds);
         const auto sent = sim.door->HostBytes();
         const auto erase = EraseAllPacket();
         size_t count = 0;
