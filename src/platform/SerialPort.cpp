@@ -7,6 +7,8 @@
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,6 +31,10 @@ constexpr StandardRate kStandardRates[] = {
     {38400, B38400},   {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800},
     {921600, B921600},
 };
+
+// The device numbers of pseudo-terminal slaves (/dev/pts/N).
+constexpr unsigned int kPtySlaveMajorFirst = 136;
+constexpr unsigned int kPtySlaveMajorLast = 143;
 
 constexpr uint32_t kOfferedRates[] = {9600, 14400, 19200, 38400, 56000, 57600, 115200, 230400, 300000};
 
@@ -67,15 +73,20 @@ SerialOpenResult SerialPort::Open(const std::string& path, uint32_t baudRate) {
         ::close(fd);
         return result;
     }
-    // No other program may share the port while we use it: the terminal's exclusive mode, and a
-    // lock that also holds between programs run by the superuser.
+    // No other program may share the port while we use it: a lock (released however the program
+    // ends, and binding the superuser too), and the terminal's exclusive mode. A pseudo-terminal
+    // keeps its exclusive mode after a program that set it was killed, which would lock everyone
+    // but the superuser out of it until its other end closes, so it gets only the lock.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         result.failure = SerialOpenResult::Failure::Open;
         result.systemText = SystemText(errno == EWOULDBLOCK ? EBUSY : errno);
         ::close(fd);
         return result;
     }
-    ::ioctl(fd, TIOCEXCL);
+    struct stat device {};
+    const bool pseudoTerminal = ::fstat(fd, &device) == 0 && major(device.st_rdev) >= kPtySlaveMajorFirst &&
+                                major(device.st_rdev) <= kPtySlaveMajorLast;
+    if (!pseudoTerminal) ::ioctl(fd, TIOCEXCL);
 
     // Raw 8N1: no translation, no echo, no signals, no software or hardware flow control.
     settings.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON |
@@ -125,7 +136,7 @@ SerialOpenResult SerialPort::Open(const std::string& path, uint32_t baudRate) {
 
 void SerialPort::Close() {
     if (fd_ >= 0) {
-        ::ioctl(fd_, TIOCNXCL);
+        ::ioctl(fd_, TIOCNXCL);  // harmless where it was never set
         ::close(fd_);
     }
     fd_ = -1;
