@@ -291,6 +291,28 @@ TEST_F(UartSim, LockedRomUnlockedByEraseThenStartsNormally) {
     EXPECT_EQ(sim.Violations(), "");
 }
 
+TEST_F(UartSim, TheUnlockTimeLimitDoesNotCountTheTimeTheUserTakes) {
+    // The user answers after ten minutes on the link's clock; the limit runs from the password
+    // on, so the ROM's answer is still taken.
+    struct SlowUser : test::RecordingPrompt {
+        explicit SlowUser(ManualClock& c) : clock(c) {}
+        SecurityAnswer AskSecurity(const std::string& family) override {
+            clock.Advance(10 * 60 * 1000);
+            return RecordingPrompt::AskSecurity(family);
+        }
+        ManualClock& clock;
+    };
+    ManualClock manual;
+    SlowUser slow(manual);
+    slow.answers.push_back({true, 1, "11223344"});
+    SimBoard sim("chip=KR2A600 rom-locked rom-password=11223344");
+    RomLocked() = true;  // known locked from an earlier run: no hello, the password first
+    UartLink link("KR2A600", slow, host, manual, TestTimings());
+    ASSERT_TRUE(link.OpenComPort(sim.door->path(), 115200));
+    EXPECT_TRUE(link.RomHandshake()) << ::testing::PrintToString(slow.messages);
+    EXPECT_EQ(link.HandshakeResult(), 0xAC);
+}
+
 TEST_F(UartSim, KR2H70XPasswordIsThirtyTwoBytes) {
     const std::string password = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
     SimBoard sim("chip=KR2H70X rom-locked rom-password=" + password);

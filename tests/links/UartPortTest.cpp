@@ -56,5 +56,37 @@ TEST(UartPort, AReadOnASilentLineWaitsWithoutUsingTheProcessor) {
     close(master);
 }
 
+TEST(UartPort, AnEraseTheRomNeverConfirmsEndsAtTheUnlockLimit) {
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    test::RecordingPrompt prompt;
+    prompt.answers.push_back({true, 0, {}});
+    test::RecordingHost host;
+    UartTimings timings;
+    timings.readMs = 300;
+    timings.unlockLimitMs = 1000;
+    timings.handshakeSettleMs = 5;
+    UartLink link("KR2A600", prompt, host, SystemClock(), timings);
+    ASSERT_TRUE(link.OpenComPort(ptsname(master), 115200));
+    RomLocked() = true;
+    SteadyClock clock;
+    const uint64_t start = clock.NowMs();
+    EXPECT_FALSE(link.RomHandshake());
+    EXPECT_GE(clock.NowMs() - start, 1000u);
+    EXPECT_EQ(prompt.messages, (std::vector<std::string>{"UART Erase Flash failed!",
+                                                         "Uart hand shake failed!\n Please reset and try again!"}));
+    // The erase request went out first, then the remaining nineteen hellos.
+    uint8_t sent[64] = {};
+    ssize_t got = read(master, sent, sizeof sent);
+    ASSERT_EQ(got, 20);
+    EXPECT_EQ(sent[0], 0x51);
+    EXPECT_EQ(sent[19], 0x55);
+    RomLocked() = false;
+    CloseComPort();
+    close(master);
+}
+
 }  // namespace
 }  // namespace tavrel
