@@ -183,6 +183,7 @@ size_t SerialPort::Queued() {
 size_t SerialPort::ReadAvailable(uint8_t* buffer, size_t maximum) {
     Pump();
     const size_t take = std::min(maximum, received_.size() - receivedStart_);
+    if (take == 0) return 0;
     std::memcpy(buffer, received_.data() + receivedStart_, take);
     receivedStart_ += take;
     return take;
