@@ -28,7 +28,7 @@ bool PasswordBytes(const std::string& text, std::array<uint8_t, kDfuPasswordByte
 }  // namespace
 
 int OpenDfuTarget(DfuLink& link, const DfuDeviceRow& device, UserPrompt& prompt, OperationHost* host,
-                  uint32_t progress, DfuDeviceInformation* information) {
+                  uint32_t progress, DfuTargetState* state) {
     if (host != nullptr) host->ReportProgress(progress, "Open DFU device");
     if (link.DfuOpen(device.vendorId, device.productId) != 0) {
         prompt.ShowMessage("Can't open DFU device!", MessageIcon::Error);
@@ -44,6 +44,7 @@ int OpenDfuTarget(DfuLink& link, const DfuDeviceRow& device, UserPrompt& prompt,
         prompt.ShowMessage("Can't get device information!", MessageIcon::Error);
         return -1;
     }
+    const bool wasProtected = info.isProtected();
     while (info.isProtected()) {
         SecurityAnswer answer = prompt.AskSecurity(std::string(device.family));
         if (!answer.ok) return -1;
@@ -60,7 +61,10 @@ int OpenDfuTarget(DfuLink& link, const DfuDeviceRow& device, UserPrompt& prompt,
             return -1;
         }
     }
-    if (information != nullptr) *information = info;
+    if (state != nullptr) {
+        state->information = info;
+        state->unlocked = wasProtected;
+    }
     return 0;
 }
 

@@ -37,9 +37,10 @@ TEST(OpenDfuTarget, OpensDetachesAndReportsItsSteps) {
     DfuBench bench;
     test::RecordingPrompt prompt;
     test::RecordingHost host;
-    DfuDeviceInformation info;
-    ASSERT_EQ(OpenDfuTarget(bench.link, kRow, prompt, &host, 7, &info), 0);
-    EXPECT_FALSE(info.isProtected());
+    DfuTargetState state;
+    ASSERT_EQ(OpenDfuTarget(bench.link, kRow, prompt, &host, 7, &state), 0);
+    EXPECT_FALSE(state.information.isProtected());
+    EXPECT_FALSE(state.unlocked);
     ASSERT_EQ(host.progress.size(), 2u);
     EXPECT_EQ(host.progress[0].status, "Open DFU device");
     EXPECT_EQ(host.progress[1].status, "Detach DFU device");
@@ -61,9 +62,10 @@ TEST(OpenDfuTarget, AProtectedDeviceIsUnlockedAfterARefusedPasswordAndABadAnswer
         {true, 0, ""},                    // erase-all is no way into this device
         {true, 1, kPassword},
     };
-    DfuDeviceInformation info;
-    ASSERT_EQ(OpenDfuTarget(bench.link, kRow, prompt, nullptr, 0, &info), 0);
-    EXPECT_FALSE(info.isProtected());
+    DfuTargetState state;
+    ASSERT_EQ(OpenDfuTarget(bench.link, kRow, prompt, nullptr, 0, &state), 0);
+    EXPECT_FALSE(state.information.isProtected());
+    EXPECT_TRUE(state.unlocked);
     EXPECT_FALSE(bench.device.isProtected());
     EXPECT_EQ(prompt.securityFamilies, (std::vector<std::string>(4, "KR2H70X")));
     EXPECT_EQ(prompt.messages, (std::vector<std::string>(2, " Pass word should be 64 bytes, Please check data")));
