@@ -12,6 +12,7 @@
 #include "links/DfuTarget.h"
 #include "links/LibusbDfuTransport.h"
 #include "model/Catalogue.h"
+#include "model/HexText.h"
 #include "sim/SimDfuDoor.h"
 
 namespace tavrel::cli {
@@ -20,10 +21,8 @@ namespace {
 constexpr const char* kSocketVariable = "TAVREL_SIM_SOCKET";
 
 bool IsPassword(const std::string& text) {
-    if (text.size() != 2 * kDfuPasswordBytes) return false;
-    for (char c : text)
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'))) return false;
-    return true;
+    uint8_t bytes[kDfuPasswordBytes];
+    return HexTextToBytes(text, bytes, sizeof bytes) == 0;
 }
 
 int RunConnectUsb(const std::vector<std::string>& args) {

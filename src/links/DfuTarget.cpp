@@ -3,29 +3,9 @@
 #include <array>
 #include <string>
 
+#include "model/HexText.h"
+
 namespace tavrel {
-namespace {
-
-// The password as the security question returns it: 64 hexadecimal digits, the first pair
-// becoming the last byte.
-bool PasswordBytes(const std::string& text, std::array<uint8_t, kDfuPasswordBytes>& bytes) {
-    if (text.size() != 2 * bytes.size()) return false;
-    auto digit = [](char c) -> int {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        return -1;
-    };
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        int high = digit(text[2 * i]);
-        int low = digit(text[2 * i + 1]);
-        if (high < 0 || low < 0) return false;
-        bytes[bytes.size() - 1 - i] = static_cast<uint8_t>(high * 16 + low);
-    }
-    return true;
-}
-
-}  // namespace
 
 int OpenDfuTarget(DfuLink& link, const DfuDeviceRow& device, UserPrompt& prompt, OperationHost* host,
                   uint32_t progress, DfuTargetState* state) {
@@ -49,8 +29,9 @@ int OpenDfuTarget(DfuLink& link, const DfuDeviceRow& device, UserPrompt& prompt,
         SecurityAnswer answer = prompt.AskSecurity(std::string(device.family));
         if (!answer.ok) return -1;
         std::array<uint8_t, kDfuPasswordBytes> password{};
-        // The device has no erase-to-unlock; only its 64-digit password opens it.
-        if (answer.mode != 1 || !PasswordBytes(answer.password, password)) {
+        // The device has no erase-to-unlock; only its 64-digit password opens it. The first
+        // digit pair becomes the last byte.
+        if (answer.mode != 1 || HexTextToBytes(answer.password, password.data(), password.size()) != 0) {
             prompt.ShowMessage(" Pass word should be 64 bytes, Please check data", MessageIcon::Warning);
             continue;
         }

@@ -1,10 +1,12 @@
 // tavrel-cli connect --interface USB, run as a user runs it.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
+#include <map>
+#include <sstream>
 #include <string>
+#include <vector>
+
+#include "RunProcess.h"
 
 namespace {
 
@@ -13,18 +15,16 @@ struct CliRun {
     std::string output;  // stdout and stderr together
 };
 
-// `environment` is put in front of the command line (e.g. "TAVREL_DFU_ID=1:2").
-CliRun RunCli(const std::string& arguments, const std::string& environment = "") {
-    const std::string command = "env -u TAVREL_SIM_SOCKET -u TAVREL_DFU_ID " + environment + " " TAVREL_CLI_PATH " " +
-                                arguments + " 2>&1 </dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return {-1, {}};
-    std::string output;
-    char buffer[512];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-    const int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+// Runs tavrel-cli with the words of `arguments`; the simulator socket and the id override are
+// blank unless `environment` sets them.
+CliRun RunCli(const std::string& arguments, std::map<std::string, std::string> environment = {}) {
+    std::vector<std::string> argv = {TAVREL_CLI_PATH};
+    std::istringstream words(arguments);
+    for (std::string word; words >> word;) argv.push_back(word);
+    environment.emplace("TAVREL_SIM_SOCKET", "");
+    environment.emplace("TAVREL_DFU_ID", "");
+    auto result = tavrel::test::RunProcess(argv, environment);
+    return {result.exitCode, result.out + result.err};
 }
 
 bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -48,7 +48,7 @@ TEST(ConnectUsb, FindsTheSimulatedBoard) {
     run = RunCli("connect --chip KR2H70X --interface USB --usb-sim --usb-id 0483:df11");
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_TRUE(Has(run.output, "Can't open DFU device!")) << run.output;
-    run = RunCli("connect --chip KR2H70X --interface USB --usb-sim", "TAVREL_DFU_ID=0483:df11");
+    run = RunCli("connect --chip KR2H70X --interface USB --usb-sim", {{"TAVREL_DFU_ID", "0483:df11"}});
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_TRUE(Has(run.output, "0483:df11")) << run.output;
 }
@@ -67,7 +67,7 @@ TEST(ConnectUsb, RefusesBadOptionsBeforeTouchingUsb) {
         EXPECT_TRUE(Has(run.output, c[1])) << c[0] << "\n" << run.output;
         EXPECT_FALSE(Has(run.output, "Looking for")) << c[0];
     }
-    CliRun bad = RunCli("connect --chip KR2H70X --interface USB", "TAVREL_DFU_ID=nonsense");
+    CliRun bad = RunCli("connect --chip KR2H70X --interface USB", {{"TAVREL_DFU_ID", "nonsense"}});
     EXPECT_EQ(bad.status, 2) << bad.output;
     EXPECT_TRUE(Has(bad.output, "TAVREL_DFU_ID")) << bad.output;
 }

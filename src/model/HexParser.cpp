@@ -1,0 +1,327 @@
+#include "model/HexParser.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace tavrel {
+namespace {
+
+bool IsHexDigit(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+uint32_t HexTextValue(std::string_view text) {
+    uint32_t value = 0;
+    for (char c : text) {
+        value = (value << 4) | (CHexParser::HexPairToByte('0', c) & 0xF);
+    }
+    return value;
+}
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Output with its own large buffer: a 10 MiB image is a few dozen write calls, not millions.
+class BufferedOutput {
+public:
+    bool Open(const std::string& path) {
+        file_.reset(std::fopen(path.c_str(), "wb"));
+        buffer_.reserve(kChunk);
+        return file_ != nullptr;
+    }
+    bool IsOpen() const { return file_ != nullptr; }
+    void Write(const uint8_t* data, size_t size) {
+        buffer_.insert(buffer_.end(), data, data + size);
+        if (buffer_.size() >= kChunk) Flush();
+    }
+    bool Flush() {
+        if (file_ && !buffer_.empty()) {
+            if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_.get()) != buffer_.size()) ok_ = false;
+        }
+        buffer_.clear();
+        return ok_;
+    }
+    bool Close() {
+        Flush();
+        if (file_ && std::fclose(file_.release()) != 0) ok_ = false;
+        return ok_;
+    }
+
+private:
+    static constexpr size_t kChunk = 1 << 18;
+    FilePtr file_;
+    std::vector<uint8_t> buffer_;
+    bool ok_ = true;
+};
+
+// Reads a text file line by line through one large buffer; line ends (LF, CR LF) are stripped.
+class LineReader {
+public:
+    explicit LineReader(std::FILE* file) : file_(file), buffer_(1 << 18) {}
+    bool Next(std::string& line) {
+        line.clear();
+        for (;;) {
+            if (pos_ == end_) {
+                if (eof_) {
+                    if (line.empty() && !pendingText_) return false;
+                    pendingText_ = false;
+                    Strip(line);
+                    return true;
+                }
+                end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
+                pos_ = 0;
+                if (end_ == 0) {
+                    eof_ = true;
+                    continue;
+                }
+            }
+            const char* start = buffer_.data() + pos_;
+            const void* newline = std::memchr(start, '\n', end_ - pos_);
+            if (newline) {
+                size_t count = static_cast<const char*>(newline) - start;
+                line.append(start, count);
+                pos_ += count + 1;
+                pendingText_ = false;
+                Strip(line);
+                return true;
+            }
+            line.append(start, end_ - pos_);
+            pendingText_ = true;
+            pos_ = end_;
+        }
+    }
+
+private:
+    static void Strip(std::string& line) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    }
+    std::FILE* file_;
+    std::vector<char> buffer_;
+    size_t pos_ = 0;
+    size_t end_ = 0;
+    bool eof_ = false;
+    bool pendingText_ = false;  // text read after the last line end
+};
+
+// The lists being built: a run stored by a start-address record stays the list's last entry and
+// is replaced, not repeated, when the same run is appended later.
+struct ListBuilder {
+    SegmentList* list = nullptr;
+    bool lastIsCurrent = false;
+
+    void Put(const ImageSegment& run, bool provisional) {
+        if (list) {
+            if (lastIsCurrent && !list->runs.empty()) {
+                list->runs.back() = run;
+            } else {
+                list->runs.push_back(run);
+            }
+        }
+        lastIsCurrent = provisional;
+    }
+};
+
+}  // namespace
+
+CHexParser::CHexParser(UserPrompt& prompt, SplitRule rule) : prompt_(prompt), rule_(rule) {}
+
+uint8_t CHexParser::HexPairToByte(char high, char low) {
+    auto nibble = [](char c) -> uint8_t {
+        const int code = static_cast<unsigned char>(c);
+        return static_cast<uint8_t>(code >= 64 ? (code - 55) & 0xF : code & 0xF);
+    };
+    return static_cast<uint8_t>((nibble(high) << 4) | nibble(low));
+}
+
+bool CHexParser::FreeSegmentList(SegmentList& list) {
+    list.runs.clear();
+    list.runs.shrink_to_fit();
+    list.entryAddress = 0;
+    return true;
+}
+
+int CHexParser::FindSubstring(size_t start, std::string_view text, std::string_view pattern) {
+    if (start > text.size()) return -1;
+    const size_t found = text.find(pattern, start);
+    return found == std::string_view::npos ? -1 : static_cast<int>(found);
+}
+
+bool CHexParser::ParseHexRecord(std::string_view line, HexRecord& record) {
+    // ":" count(2) address(4) type(2) data(2n) checksum(2)
+    if (line.empty() || line[0] != ':' || line.size() < 11 || (line.size() - 1) % 2 != 0) {
+        prompt_.ShowMessage(kHexFormatError, MessageIcon::Error);
+        return false;
+    }
+    for (size_t i = 1; i < line.size(); ++i) {
+        if (!IsHexDigit(line[i])) {
+            prompt_.ShowMessage(kHexFormatError, MessageIcon::Error);
+            return false;
+        }
+    }
+    const int count = HexPairToByte(line[1], line[2]);
+    if (line.size() < 11 + 2 * static_cast<size_t>(count)) {
+        prompt_.ShowMessage(kHexFormatError, MessageIcon::Error);
+        return false;
+    }
+    unsigned sum = 0;
+    for (size_t i = 1; i + 2 < line.size(); i += 2) sum += HexPairToByte(line[i], line[i + 1]);
+    const uint8_t expected = static_cast<uint8_t>(0x100 - (sum & 0xFF));
+    const uint8_t checksum = HexPairToByte(line[line.size() - 2], line[line.size() - 1]);
+    if (expected != checksum) {
+        prompt_.ShowMessage(kHexRecordWrong, MessageIcon::Error);
+        return false;
+    }
+
+    record.byteCount = count;
+    record.addressText.assign(line.substr(3, 4));
+    record.recordType = HexPairToByte(line[7], line[8]);
+    record.dataText.assign(line.substr(9, 2 * static_cast<size_t>(count)));
+    record.checksumText.assign(line.substr(line.size() - 2));
+    record.address = static_cast<uint16_t>(HexTextValue(record.addressText));
+    record.data.resize(count);
+    for (int i = 0; i < count; ++i) {
+        record.data[i] = HexPairToByte(line[9 + 2 * i], line[10 + 2 * i]);
+    }
+    return true;
+}
+
+bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::string& firstOutput,
+                                    const std::string& secondOutput, SegmentList& firstList,
+                                    SegmentList* secondList, const std::string& family) {
+    failedLine_ = 0;
+    FilePtr hex(std::fopen(hexPath.c_str(), "rb"));
+    BufferedOutput outputs[2];
+    const bool firstOpened = outputs[0].Open(firstOutput);
+    const bool hasSecond = !secondOutput.empty();
+    const bool secondOpened = hasSecond && outputs[1].Open(secondOutput);
+    if (!hex) {
+        prompt_.ShowMessage("Cannot open the file " + hexPath, MessageIcon::Error);
+        return false;
+    }
+    if (!firstOpened || (hasSecond && !secondOpened)) {
+        prompt_.ShowMessage("Cannot create the file " + (firstOpened ? secondOutput : firstOutput),
+                            MessageIcon::Error);
+        return false;
+    }
+
+    const bool split = rule_ == SplitRule::Always || family == "KR2A600";
+    ListBuilder lists[2];
+    lists[0].list = &firstList;
+    lists[1].list = secondList;
+
+    ImageSegment current;
+    int runsOpened = 0;
+    int runsStarted = 0;
+    bool ok = true;
+    int lineNumber = 0;
+
+    auto appendCurrent = [&] {
+        if (current.length > 0) lists[current.region].Put(current, false);
+        lists[current.region].lastIsCurrent = false;
+    };
+    auto fail = [&] {
+        ok = false;
+        failedLine_ = lineNumber;
+    };
+
+    LineReader reader(hex.get());
+    std::string line;
+    HexRecord record;
+    while (ok && reader.Next(line)) {
+        ++lineNumber;
+        if (!ParseHexRecord(line, record)) {
+            fail();
+            break;
+        }
+        const uint32_t address = record.address;
+        switch (record.recordType) {
+        case 0: {
+            if (current.region == 1 && !hasSecond) {
+                prompt_.ShowMessage(kHexExternalWithoutOutput, MessageIcon::Error);
+                fail();
+                break;
+            }
+            if (runsOpened == runsStarted + 1) current.runBase = address;
+            if (current.runBase + static_cast<uint32_t>(current.length) != address) {
+                appendCurrent();
+                ImageSegment next;
+                next.upperAddress = current.upperAddress;
+                next.addressMode = current.addressMode;
+                next.region = current.region;
+                current = next;
+                current.runBase = address;
+                ++runsOpened;
+            }
+            if (runsOpened == runsStarted + 1) {
+                ++runsStarted;
+                current.startAddress = current.addressMode == 0
+                                           ? (current.upperAddress << 16) | current.runBase
+                                           : current.upperAddress * 16 + current.runBase;
+                current.length = 0;
+            }
+            if (current.length > INT32_MAX - record.byteCount) {
+                // The run's length field cannot count further.
+                prompt_.ShowMessage(kHexRunTooLong, MessageIcon::Error);
+                fail();
+                break;
+            }
+            current.length += record.byteCount;
+            outputs[current.region].Write(record.data.data(), record.data.size());
+            break;
+        }
+        case 2:
+        case 4: {
+            if (record.byteCount != 2) {
+                prompt_.ShowMessage(kHexFormatError, MessageIcon::Error);
+                fail();
+                break;
+            }
+            appendCurrent();
+            current = ImageSegment{};
+            current.upperAddress = HexTextValue(record.dataText);
+            current.addressMode = record.recordType == 2 ? 1 : 0;
+            // Only linear addresses reach the external window: a segment address stays below
+            // 0x110000 whatever its value.
+            current.region = (split && current.addressMode == 0 &&
+                              ((current.upperAddress >> 8) & 0xFF) == 0x1F) ? 1 : 0;
+            current.runBase = 0;
+            ++runsOpened;
+            break;
+        }
+        case 3:
+        case 5: {
+            if (record.byteCount != 4) {
+                prompt_.ShowMessage(kHexFormatError, MessageIcon::Error);
+                fail();
+                break;
+            }
+            uint32_t entry = HexTextValue(std::string_view(record.dataText).substr(0, 8));
+            if (record.recordType == 3) entry &= 0xFFFF;
+            if (current.length > 0) lists[current.region].Put(current, true);
+            firstList.entryAddress = entry;
+            current.entryAddress = 0;
+            runsOpened = 0;
+            runsStarted = 0;
+            break;
+        }
+        default:
+            break;  // end record and unknown types: reading goes on to the end of the file
+        }
+    }
+    // A file without a start-address record still gets its last run listed.
+    if (ok && current.length > 0) lists[current.region].Put(current, false);
+
+    bool written = outputs[0].Close();
+    if (hasSecond) written = outputs[1].Close() && written;
+    if (!written) {
+        prompt_.ShowMessage("Cannot write the converted image: the disk may be full", MessageIcon::Error);
+        return false;
+    }
+    return ok;
+}
+
+}  // namespace tavrel

@@ -1,0 +1,83 @@
+#pragma once
+// Intel HEX conversion: a HEX image or loader file becomes one or two packed binaries (bytes in
+// file order, no gap filling) plus the list of runs telling where each run belongs in the
+// target's address space. Runs in the external-flash window 0x1F000000-0x1FFFFFFF go to the
+// second output and list, everything else to the first.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/ImageSegment.h"
+#include "platform/UserPrompt.h"
+
+namespace tavrel {
+
+// One parsed line.
+struct HexRecord {
+    int byteCount = 0;          // characters 1-2
+    std::string addressText;    // characters 3-6 (16-bit offset, hexadecimal)
+    int recordType = 0;         // characters 7-8: 0 data, 1 end, 2/4 extended address, 3/5 start
+    std::string dataText;       // 2 x byte count characters from character 9
+    std::string checksumText;   // the last two characters
+
+    uint16_t address = 0;        // addressText converted
+    std::vector<uint8_t> data;   // dataText converted (byteCount bytes)
+};
+
+// The messages a HEX file can raise, exactly as the user sees them.
+inline constexpr const char* kHexFormatError = " Error in .hex file format ";
+inline constexpr const char* kHexRecordWrong = "Record wrong message";
+inline constexpr const char* kHexExternalWithoutOutput =
+    "The .hex file has data for the external flash (0x1F000000-0x1FFFFFFF), which this image cannot hold";
+inline constexpr const char* kHexRunTooLong = "The .hex file has a contiguous run of 2 GiB or more";
+
+class CHexParser {
+public:
+    // Which runs go to the second output and list.
+    enum class SplitRule {
+        Always,       // the programmer: by address, whatever the family
+        KR2A600Only,  // the boot-image generator: only when the family passed is exactly "KR2A600"
+    };
+
+    explicit CHexParser(UserPrompt& prompt, SplitRule rule = SplitRule::Always);
+
+    // Converts hexPath into firstOutput (always created, truncated) and secondOutput (created only
+    // when not empty), appending the runs to firstList / secondList (secondList may be null when
+    // there is no second output). The image's entry address goes to firstList.entryAddress.
+    // family only matters under SplitRule::KR2A600Only.
+    //
+    // Returns true when the whole file converted. On a malformed record the message has been
+    // shown, reading stops, and what was written so far stays in the outputs (false). A file
+    // that cannot be opened gives empty outputs, untouched lists, a message and false. Data for
+    // the external window with no second output is refused with a message (false); no byte is
+    // dropped.
+    // Runs still open at the end of the file are completed into their list.
+    bool ConvertHexToBinary(const std::string& hexPath, const std::string& firstOutput,
+                            const std::string& secondOutput, SegmentList& firstList,
+                            SegmentList* secondList, const std::string& family);
+
+    // True when line is a well-formed record with a correct checksum; otherwise shows a message
+    // and returns false. A line shorter than its byte count announces, or with anything but
+    // hexadecimal digits after the ":", is malformed.
+    bool ParseHexRecord(std::string_view line, HexRecord& record);
+
+    // The byte two characters denote; "A"-"F" and "a"-"f" alike. No validation.
+    static uint8_t HexPairToByte(char high, char low);
+
+    // Releases every run of the list; the list is empty afterwards. Always true.
+    static bool FreeSegmentList(SegmentList& list);
+
+    // Index of the first occurrence of pattern in text at or after start, or -1.
+    static int FindSubstring(size_t start, std::string_view text, std::string_view pattern);
+
+    // 1-based number of the line at which the last conversion stopped early, 0 when it did not.
+    int FailedLine() const { return failedLine_; }
+
+private:
+    UserPrompt& prompt_;
+    SplitRule rule_;
+    int failedLine_ = 0;
+};
+
+}  // namespace tavrel

@@ -1,0 +1,102 @@
+#include "model/WorkFiles.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+
+#include "platform/Folders.h"
+
+namespace fs = std::filesystem;
+
+namespace tavrel {
+namespace {
+
+bool Exists(const fs::path& path) {
+    std::error_code error;
+    return fs::exists(path, error);
+}
+
+std::string WithoutTrailingSeparator(std::string path) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    return path;
+}
+
+bool HasWildcard(const std::string& name) { return name.find_first_of("*?[") != std::string::npos; }
+
+std::string Absolute(const fs::path& path) {
+    std::error_code error;
+    fs::path full = fs::absolute(path, error);
+    if (error) full = path;
+    return WithoutTrailingSeparator(full.lexically_normal().string());
+}
+
+// The name as given, else beside the program; wildcards only when allowed.
+std::string Locate(const std::string& name, bool wildcards) {
+    if (name.empty()) return {};
+    const fs::path given(name);
+    const fs::path programFolder = platform::ProgramFolder();
+    const bool besideProgram = given.is_relative() && !programFolder.empty();
+    if (wildcards && HasWildcard(name)) {
+        auto matches = platform::MatchWildcard(name);
+        if (matches.empty() && besideProgram) matches = platform::MatchWildcard((programFolder / given).string());
+        return matches.empty() ? std::string() : Absolute(matches.front());
+    }
+    if (Exists(given)) return Absolute(given);
+    if (besideProgram && Exists(programFolder / given)) return Absolute(programFolder / given);
+    return {};
+}
+
+}  // namespace
+
+int EnsureWorkFolder(std::string& path) {
+    fs::path folder;
+    if (const char* overridden = std::getenv("TAVREL_WORK_DIR"); overridden && *overridden) {
+        folder = overridden;
+    } else {
+        const fs::path documents = platform::DocumentsFolder();
+        if (documents.empty()) return 0;
+        folder = documents / "Tavrel";
+    }
+    std::error_code error;
+    fs::create_directories(folder, error);
+    if (!fs::is_directory(folder, error)) return 0;
+    path = Absolute(folder);
+    return 1;
+}
+
+std::string FindBesideProgram(const std::string& name) { return Locate(name, true); }
+
+bool DeleteTempFile(const std::string& path) {
+    if (path.size() < kTempSuffix.size() || !path.ends_with(kTempSuffix)) return false;
+    // Never through a wildcard: only the one file named.
+    const std::string found = Locate(path, false);
+    if (found.empty()) return false;
+    std::error_code error;
+    const fs::file_status status = fs::symlink_status(found, error);
+    if (error || fs::is_directory(status)) return false;
+    return fs::remove(found, error) && !error;
+}
+
+std::string TempFilePath(const std::string& workFolder, std::string_view name) {
+    std::string stem(name);
+    if (stem.ends_with(kTempSuffix)) stem.resize(stem.size() - kTempSuffix.size());
+    const fs::path folder(workFolder);
+    if (!platform::HoldsFolderLock(folder / kWorkFolderLockName)) {
+        stem += "_" + std::to_string(platform::CurrentProcessId());
+    }
+    return (folder / (stem + std::string(kTempSuffix))).string();
+}
+
+std::string LoaderFileName(std::string_view family, std::string_view interfaceName) {
+    return std::string(family) + (interfaceName == "JLINK" ? "_Load1" : "_Load2");
+}
+
+std::string FindLoader(const std::string& loaderFolder, std::string_view family, std::string_view interfaceName) {
+    const std::string name = LoaderFileName(family, interfaceName);
+    if (loaderFolder.empty()) return Locate("config/" + name, false);
+    const fs::path path = fs::path(loaderFolder) / name;
+    std::error_code error;
+    return fs::is_regular_file(path, error) ? Absolute(path) : std::string();
+}
+
+}  // namespace tavrel

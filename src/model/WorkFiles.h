@@ -1,0 +1,42 @@
+#pragma once
+// Where the programmer's files live: the per-user work folder and its temporary files, files
+// found beside the program, and the flash loaders.
+#include <string>
+#include <string_view>
+
+namespace tavrel {
+
+// Every temporary file ends so; nothing else is ever deleted by DeleteTempFile.
+inline constexpr std::string_view kTempSuffix = "_temp.bin";
+// In the work folder: the programmer that holds the lock on it uses the plain temporary names.
+inline constexpr std::string_view kWorkFolderLockName = ".tavrel-work.lock";
+
+// The work folder: $TAVREL_WORK_DIR when set, else the user's documents folder + "Tavrel".
+// Created when missing. 1 when the folder exists afterwards (path set, no trailing separator),
+// otherwise 0.
+int EnsureWorkFolder(std::string& path);
+
+// The full path of a file or folder: name as given (relative to the current directory), else
+// beside the program. Wildcards are allowed; the first match is taken. Empty when nothing is
+// found. The current directory is never changed.
+std::string FindBesideProgram(const std::string& name);
+
+// Deletes the file only when it exists and its path ends in "_temp.bin". True when deleted.
+bool DeleteTempFile(const std::string& path);
+
+// The path of a temporary file in the work folder. name is the plain name, ending in
+// "_temp.bin" ("sram_temp.bin", "KR2A600_Load1_temp.bin", ...). The process holding the work
+// folder's lock gets the plain name; any other programmer running at the same time gets the name
+// with its process id before "_temp.bin" ("sram_4711_temp.bin"), so two runs never share a file.
+// Stable for the life of the process.
+std::string TempFilePath(const std::string& workFolder, std::string_view name);
+
+// The loader's file name: family + "_Load1" for "JLINK", family + "_Load2" otherwise (UART).
+std::string LoaderFileName(std::string_view family, std::string_view interfaceName);
+
+// The full path of the family's loader for the interface, or empty when it is missing.
+// loaderFolder empty: "config" beside the program (found as FindBesideProgram finds it);
+// otherwise the folder the caller names (the command line's --loader-dir, the simulated board).
+std::string FindLoader(const std::string& loaderFolder, std::string_view family, std::string_view interfaceName);
+
+}  // namespace tavrel

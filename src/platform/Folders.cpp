@@ -1,0 +1,96 @@
+#include "platform/Folders.h"
+
+#include <fcntl.h>
+#include <glob.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+
+namespace tavrel::platform {
+namespace {
+
+// The value of XDG_DOCUMENTS_DIR in a user-dirs file: a quoted path, "$HOME/..." or absolute.
+std::optional<std::filesystem::path> DocumentsFromUserDirs(const std::filesystem::path& file,
+                                                           const std::filesystem::path& home) {
+    std::ifstream in(file);
+    std::string line;
+    const std::string key = "XDG_DOCUMENTS_DIR=";
+    while (std::getline(in, line)) {
+        size_t start = line.find_first_not_of(" \t");
+        if (start == std::string::npos || line[start] == '#') continue;
+        if (line.compare(start, key.size(), key) != 0) continue;
+        std::string value = line.substr(start + key.size());
+        while (!value.empty() && (value.back() == '\r' || value.back() == ' ' || value.back() == '\t')) value.pop_back();
+        if (value.size() >= 2 && value.front() == '"' && value.back() == '"') value = value.substr(1, value.size() - 2);
+        if (value.rfind("$HOME", 0) == 0) {
+            std::string rest = value.substr(5);
+            while (!rest.empty() && rest.front() == '/') rest.erase(0, 1);
+            return rest.empty() ? home : home / rest;
+        }
+        if (!value.empty() && value.front() == '/') return std::filesystem::path(value);
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::filesystem::path HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) return entry->pw_dir;
+    return {};
+}
+
+std::filesystem::path DocumentsFolder() {
+    const std::filesystem::path home = HomeFolder();
+    if (home.empty()) return {};
+    std::filesystem::path config;
+    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
+        config = xdg;
+    } else {
+        config = home / ".config";
+    }
+    if (auto documents = DocumentsFromUserDirs(config / "user-dirs.dirs", home)) return *documents;
+    return home / "Documents";
+}
+
+std::filesystem::path ProgramFolder() {
+    std::error_code error;
+    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return {};
+    return exe.parent_path();
+}
+
+int CurrentProcessId() { return static_cast<int>(getpid()); }
+
+bool HoldsFolderLock(const std::filesystem::path& lockFile) {
+    static std::mutex mutex;
+    static std::map<std::filesystem::path, bool> held;  // the descriptors stay open on purpose
+    std::lock_guard<std::mutex> guard(mutex);
+    const std::filesystem::path key = lockFile.lexically_normal();
+    if (auto found = held.find(key); found != held.end()) return found->second;
+    bool holds = false;
+    const int fd = ::open(key.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        holds = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (!holds) ::close(fd);
+    }
+    held.emplace(key, holds);
+    return holds;
+}
+
+std::vector<std::filesystem::path> MatchWildcard(const std::string& pattern) {
+    std::vector<std::filesystem::path> found;
+    glob_t matches{};
+    if (::glob(pattern.c_str(), 0, nullptr, &matches) == 0) {
+        for (size_t i = 0; i < matches.gl_pathc; ++i) found.emplace_back(matches.gl_pathv[i]);
+    }
+    ::globfree(&matches);
+    return found;
+}
+
+}  // namespace tavrel::platform

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "HexFiles.h"
+#include "Recorders.h"
+#include "RunProcess.h"
+
+using namespace tavrel::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+ProcessResult Hex2Bin(const std::vector<std::string>& args) {
+    std::vector<std::string> argv = {TAVREL_CLI_PATH, "hex2bin"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return RunProcess(argv);
+}
+
+}  // namespace
+
+TEST(Hex2BinCommand, ConvertsTheSampleAndListsItsRuns) {
+    TempDir dir;
+    const std::string sram = (dir / "sram.bin").string();
+    const std::string flash = (dir / "flash.bin").string();
+    const ProcessResult run = Hex2Bin({std::string(TAVREL_SOURCE_DIR) + "/examples/sample.hex", sram, flash});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(run.out,
+              "region  start       length\n"
+              "0       0x00100000  320\n"
+              "0       0x00100800  44\n"
+              "1       0x1F000000  96\n"
+              "entry   0x00100101\n");
+    EXPECT_EQ(fs::file_size(sram), 364u);
+    EXPECT_EQ(fs::file_size(flash), 96u);
+    // Only the two outputs: no partial files left behind.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+}
+
+TEST(Hex2BinCommand, MalformedUnreadableAndUnplaceableFilesExitWithOne) {
+    TempDir dir;
+    WriteTextFile(dir / "bad.hex", HexImage(0x100, PatternBytes(16)) + ":10000000zz\n");
+    WriteTextFile(dir / "ext.hex", HexImage(0x1F000000, PatternBytes(16)) + HexEnd() + "\n");
+    struct Case {
+        std::vector<std::string> args;
+        const char* stderrHas;
+    };
+    const std::string out = (dir / "out.bin").string();
+    const Case cases[] = {
+        {{(dir / "bad.hex").string(), out}, " Error in .hex file format "},
+        {{(dir / "bad.hex").string(), out}, "line 3"},
+        {{(dir / "missing.hex").string(), out}, "missing.hex"},
+        {{(dir / "ext.hex").string(), out}, "external flash"},
+        {{(dir / "ext.hex").string(), out, (dir / "no" / "flash.bin").string()}, "does not exist"},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult run = Hex2Bin(c.args);
+        EXPECT_EQ(run.exitCode, 1) << c.args[0];
+        EXPECT_NE(run.err.find(c.stderrHas), std::string::npos) << run.err;
+        EXPECT_TRUE(run.out.empty());
+        // Written whole or not at all.
+        EXPECT_FALSE(fs::exists(out));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
+
+    EXPECT_EQ(Hex2Bin({(dir / "ext.hex").string()}).exitCode, 2);  // usage
+}

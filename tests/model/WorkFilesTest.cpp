@@ -1,0 +1,194 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+
+#include "Recorders.h"
+#include "model/HexText.h"
+#include "model/WorkFiles.h"
+#include "platform/Folders.h"
+
+using namespace tavrel;
+using namespace tavrel::test;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Sets (or unsets) an environment variable for one test and puts it back afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value) {
+            setenv(name, value->c_str(), 1);
+        } else {
+            unsetenv(name);
+        }
+    }
+    ~ScopedEnv() {
+        if (old_) {
+            setenv(name_, old_->c_str(), 1);
+        } else {
+            unsetenv(name_);
+        }
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+}  // namespace
+
+TEST(HexText, PairsAreStoredLeastSignificantFirst) {
+    uint8_t bytes[4] = {};
+    EXPECT_EQ(HexTextToBytes("11223344", bytes, 4), 0);
+    EXPECT_EQ(bytes[0], 0x44);
+    EXPECT_EQ(bytes[1], 0x33);
+    EXPECT_EQ(bytes[2], 0x22);
+    EXPECT_EQ(bytes[3], 0x11);
+
+    uint8_t mixed[2] = {};
+    EXPECT_EQ(HexTextToBytes("aBcD", mixed, 2), 0);
+    EXPECT_EQ(mixed[0], 0xCD);
+    EXPECT_EQ(mixed[1], 0xAB);
+
+    uint8_t scratch[4] = {};
+    EXPECT_EQ(HexTextToBytes("1122334", scratch, 4), -1);    // too short
+    EXPECT_EQ(HexTextToBytes("112233445", scratch, 4), -1);  // too long
+    EXPECT_EQ(HexTextToBytes("1122x344", scratch, 4), -1);   // non-digit
+    EXPECT_EQ(HexTextToBytes("0x112233", scratch, 4), -1);   // no prefixes either
+    EXPECT_EQ(HexTextToBytes("", scratch, 0), 0);
+}
+
+TEST(HexText, DigitValues) {
+    EXPECT_EQ(HexDigitValue('0'), 0);
+    EXPECT_EQ(HexDigitValue('9'), 9);
+    EXPECT_EQ(HexDigitValue('A'), 10);
+    EXPECT_EQ(HexDigitValue('f'), 15);
+    for (char c : std::string("gG/:@`x ")) EXPECT_EQ(HexDigitValue(c), 255) << c;
+}
+
+TEST(WorkFiles, DeleteTempFileTouchesOnlyTempBinFiles) {
+    TempDir dir;
+    struct Case {
+        const char* name;
+        bool deleted;
+    };
+    const Case cases[] = {
+        {"flash_temp.bin", true},  {"KR2A600_Load1_4711_temp.bin", true}, {"image.bin", false},
+        {"sram_temp.bin.bak", false}, {"temp.bin", false}, {"KR2A600_Load2_temp2.bin", false},
+        {"image_TEMP.bin", false},
+    };
+    for (const Case& c : cases) {
+        WriteTextFile(dir / c.name, "x");
+        EXPECT_EQ(DeleteTempFile((dir / c.name).string()), c.deleted) << c.name;
+        EXPECT_EQ(fs::exists(dir / c.name), !c.deleted) << c.name;
+    }
+    EXPECT_FALSE(DeleteTempFile((dir / "missing_temp.bin").string()));
+    fs::create_directory(dir / "folder_temp.bin");
+    EXPECT_FALSE(DeleteTempFile((dir / "folder_temp.bin").string()));
+    EXPECT_TRUE(fs::exists(dir / "folder_temp.bin"));
+    // A wildcard names no file: nothing is deleted through it.
+    WriteTextFile(dir / "a_temp.bin", "x");
+    EXPECT_FALSE(DeleteTempFile((dir / "*_temp.bin").string()));
+    EXPECT_TRUE(fs::exists(dir / "a_temp.bin"));
+}
+
+TEST(WorkFiles, TempNamesArePlainForTheLockHolderAndPerProcessOtherwise) {
+    TempDir alone;
+    const std::string plain = TempFilePath(alone.path().string(), "sram_temp.bin");
+    EXPECT_EQ(plain, (alone / "sram_temp.bin").string());
+    EXPECT_EQ(TempFilePath(alone.path().string(), "KR2H70X_Load2_temp.bin"), (alone / "KR2H70X_Load2_temp.bin").string());
+
+    // Another programmer already holds this work folder's lock.
+    TempDir shared;
+    const int other = open((shared / std::string(kWorkFolderLockName)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(other, 0);
+    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
+    const std::string pid = std::to_string(getpid());
+    const std::string unique = TempFilePath(shared.path().string(), "sram_temp.bin");
+    EXPECT_EQ(unique, (shared / ("sram_" + pid + "_temp.bin")).string());
+    EXPECT_TRUE(unique.ends_with(kTempSuffix));
+    // Stable for the life of the process, even after the other one is gone.
+    close(other);
+    EXPECT_EQ(TempFilePath(shared.path().string(), "sram_temp.bin"), unique);
+}
+
+TEST(WorkFiles, WorkFolderFromTheEnvironmentOrTheDocumentsFolder) {
+    TempDir dir;
+    {
+        ScopedEnv work("TAVREL_WORK_DIR", (dir / "work" / "nested").string() + "/");
+        std::string path;
+        EXPECT_EQ(EnsureWorkFolder(path), 1);
+        EXPECT_EQ(path, (dir / "work" / "nested").string());
+        EXPECT_TRUE(fs::is_directory(path));
+    }
+    {
+        // XDG user-dirs names the documents folder.
+        ScopedEnv work("TAVREL_WORK_DIR", std::nullopt);
+        ScopedEnv home("HOME", dir.path().string());
+        ScopedEnv config("XDG_CONFIG_HOME", (dir / "cfg").string());
+        fs::create_directories(dir / "cfg");
+        WriteTextFile(dir / "cfg" / "user-dirs.dirs", "# written by xdg-user-dirs-update\n"
+                                                       "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
+                                                       "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
+        std::string path;
+        EXPECT_EQ(EnsureWorkFolder(path), 1);
+        EXPECT_EQ(path, (dir / "Dokumente" / "Tavrel").string());
+        EXPECT_TRUE(fs::is_directory(path));
+
+        // Without the file: ~/Documents.
+        fs::remove(dir / "cfg" / "user-dirs.dirs");
+        EXPECT_EQ(EnsureWorkFolder(path), 1);
+        EXPECT_EQ(path, (dir / "Documents" / "Tavrel").string());
+    }
+    {
+        // A folder that cannot be made.
+        WriteTextFile(dir / "plainfile", "x");
+        ScopedEnv work("TAVREL_WORK_DIR", (dir / "plainfile" / "sub").string());
+        std::string path = "unchanged";
+        EXPECT_EQ(EnsureWorkFolder(path), 0);
+        EXPECT_EQ(path, "unchanged");
+    }
+}
+
+TEST(WorkFiles, FindBesideProgramLeavesTheCurrentDirectoryAlone) {
+    const fs::path before = fs::current_path();
+    const fs::path programFolder = platform::ProgramFolder();
+    ASSERT_FALSE(programFolder.empty());
+    EXPECT_TRUE(fs::exists(programFolder / "test_model"));
+
+    // Found beside the program although not in the current directory.
+    TempDir elsewhere;
+    fs::current_path(elsewhere.path());
+    EXPECT_EQ(FindBesideProgram("test_model"), (programFolder / "test_model").string());
+    EXPECT_EQ(fs::current_path(), elsewhere.path());
+    EXPECT_EQ(FindBesideProgram("no_such_file_here"), "");
+    EXPECT_EQ(FindBesideProgram(""), "");
+
+    // The current directory comes first; wildcards take the first match.
+    WriteTextFile(elsewhere / "test_model", "x");
+    WriteTextFile(elsewhere / "b.hex", "x");
+    WriteTextFile(elsewhere / "a.hex", "x");
+    EXPECT_EQ(FindBesideProgram("test_model"), (elsewhere / "test_model").string());
+    EXPECT_EQ(FindBesideProgram("*.hex"), (elsewhere / "a.hex").string());
+    EXPECT_EQ(FindBesideProgram((elsewhere / "b.hex").string()), (elsewhere / "b.hex").string());
+    fs::current_path(before);
+}
+
+TEST(WorkFiles, LoadersInANamedFolder) {
+    TempDir loaders;
+    WriteTextFile(loaders / "KR2A600_Load1", ":00000001FF\n");
+    EXPECT_EQ(LoaderFileName("KR2A600", "JLINK"), "KR2A600_Load1");
+    EXPECT_EQ(LoaderFileName("KR2E500", "UART"), "KR2E500_Load2");
+    EXPECT_EQ(FindLoader(loaders.path().string(), "KR2A600", "JLINK"), (loaders / "KR2A600_Load1").string());
+    EXPECT_EQ(FindLoader(loaders.path().string(), "KR2A600", "UART"), "");
+    // Default: "config" beside the program; the test build ships none.
+    EXPECT_EQ(FindLoader("", "KR2A600", "JLINK"), "");
+}
