@@ -62,8 +62,12 @@ DfuDevice::DfuDevice(const DfuDeviceConfig& config, std::vector<uint8_t>& flash)
       state_(config.startInApplication ? AppIdle : Idle),
       protected_(config.isProtected) {}
 
-int DfuDevice::Refuse(const std::string& what, uint8_t status) {
-    violations_.push_back("DFU: " + what);
+void DfuDevice::Record(const std::string& what, const std::string& expected) {
+    violations_.push_back("DFU: " + what + " (expected " + expected + ")");
+}
+
+int DfuDevice::Refuse(const std::string& what, const std::string& expected, uint8_t status) {
+    Record(what, expected);
     // In application mode the device has no error state; it only stalls.
     if (state_ != AppIdle && state_ != AppDetach) {
         state_ = Error;
@@ -75,14 +79,13 @@ int DfuDevice::Refuse(const std::string& what, uint8_t status) {
 bool DfuDevice::FlashRangeOk(uint32_t address, uint32_t length, const char* what) {
     const uint64_t end = static_cast<uint64_t>(address) + length;
     if (end <= flash_.size()) return true;
-    Refuse(std::string(what) + " of " + std::to_string(length) + " bytes at " + Hex(address) +
-               " runs past the end of the flash (" + Hex(static_cast<uint32_t>(flash_.size())) + " bytes)",
-           ErrAddress);
+    Refuse(std::string(what) + " of " + std::to_string(length) + " bytes at " + Hex(address) + " running past the end",
+           "a range inside the " + Hex(static_cast<uint32_t>(flash_.size())) + " bytes of flash", ErrAddress);
     return false;
 }
 
 int DfuDevice::Control(const UsbSetup& setup, uint8_t* data) {
-    if (setup.length > 0 && data == nullptr) return Refuse("a control transfer announced data but carried none");
+    if (setup.length > 0 && data == nullptr) return Refuse("a control transfer without its data", "the announced bytes");
     if ((setup.requestType & 0x60) == 0) return Standard(setup, data);
     return ClassRequest(setup, data);
 }
@@ -141,9 +144,9 @@ int DfuDevice::Standard(const UsbSetup& setup, uint8_t* data) {
     }
     if (setup.requestType == 0x01 && setup.request == kSetInterface) {
         if (setup.index != kDfuInterface || setup.value > config_.dfuAlternate) {
-            violations_.push_back("DFU: SET_INTERFACE to interface " + std::to_string(setup.index) +
-                                  " alternate setting " + std::to_string(setup.value) +
-                                  ", which the descriptors do not offer");
+            Record("SET_INTERFACE to interface " + std::to_string(setup.index) + " alternate setting " +
+                       std::to_string(setup.value),
+                   "interface 0 with an alternate setting up to " + std::to_string(config_.dfuAlternate));
             return -1;
         }
         alternate_ = static_cast<uint8_t>(setup.value);
@@ -156,26 +159,26 @@ int DfuDevice::ClassRequest(const UsbSetup& setup, uint8_t* data) {
     const uint8_t expectedType = setup.request == kUpload || setup.request == kGetStatus || setup.request == kGetState
                                      ? kClassIn
                                      : kClassOut;
-    if (setup.request > kAbort) return Refuse("unknown class request " + std::to_string(setup.request));
+    if (setup.request > kAbort) return Refuse("unknown class request " + std::to_string(setup.request), "a DFU request 0 to 6");
     if (setup.requestType != expectedType)
-        return Refuse("request " + std::to_string(setup.request) + " with request type " + Hex(setup.requestType) +
-                      " (expected " + Hex(expectedType) + ")");
+        return Refuse("request " + std::to_string(setup.request) + " with request type " + Hex(setup.requestType),
+                      "request type " + Hex(expectedType));
     if (setup.index != kDfuInterface)
-        return Refuse("request " + std::to_string(setup.request) + " addressed to interface " +
-                      std::to_string(setup.index) + " (the DFU interface is " + std::to_string(kDfuInterface) + ")");
+        return Refuse("request " + std::to_string(setup.request) + " addressed to interface " + std::to_string(setup.index),
+                      "the DFU interface " + std::to_string(kDfuInterface));
     if (alternate_ != config_.dfuAlternate)
         return Refuse("request " + std::to_string(setup.request) + " while alternate setting " +
-                      std::to_string(alternate_) + " is selected (DFU is alternate setting " +
-                      std::to_string(config_.dfuAlternate) + ")");
+                          std::to_string(alternate_) + " is selected",
+                      "alternate setting " + std::to_string(config_.dfuAlternate) + " selected first");
 
     // Application mode answers only what a run-time DFU interface answers.
     if (state_ == AppIdle && setup.request != kDetach && setup.request != kGetStatus && setup.request != kGetState)
-        return Refuse("request " + std::to_string(setup.request) + " in appIDLE (detach first)");
+        return Refuse("request " + std::to_string(setup.request) + " in appIDLE", "DETACH first");
 
     switch (setup.request) {
     case kDetach:
-        if (state_ != AppIdle) return Refuse(std::string("DETACH in ") + StateName(state_) + " (only in appIDLE)");
-        if (setup.length != 0) return Refuse("DETACH with data");
+        if (state_ != AppIdle) return Refuse(std::string("DETACH in ") + StateName(state_), "DETACH only in appIDLE");
+        if (setup.length != 0) return Refuse("DETACH with data", "no data");
         // The ROM switches into its DFU mode at once.
         state_ = Idle;
         status_ = Ok;
@@ -187,32 +190,32 @@ int DfuDevice::ClassRequest(const UsbSetup& setup, uint8_t* data) {
     case kGetStatus:
         return GetStatus(setup, data);
     case kClearStatus:
-        if (state_ != Error) return Refuse(std::string("CLRSTATUS in ") + StateName(state_));
+        if (state_ != Error) return Refuse(std::string("CLRSTATUS in ") + StateName(state_), "CLRSTATUS only in dfuERROR");
         state_ = Idle;
         status_ = Ok;
         return 0;
     case kGetState:
-        if (setup.length < 1) return Refuse("GETSTATE without room for the state");
+        if (setup.length < 1) return Refuse("GETSTATE asking 0 bytes", "1 byte");
         data[0] = state_;
         return 1;
     case kAbort:
         if (state_ != Idle && state_ != DownloadSync && state_ != DownloadIdle && state_ != ManifestSync &&
             state_ != UploadIdle)
-            return Refuse(std::string("ABORT in ") + StateName(state_));
-        if (setup.length != 0) return Refuse("ABORT with data");
+            return Refuse(std::string("ABORT in ") + StateName(state_), "ABORT in an idle or sync state");
+        if (setup.length != 0) return Refuse("ABORT with data", "no data");
         // Mode and address stay: a read sets them, aborts, then uploads.
         state_ = Idle;
         status_ = Ok;
         eraseBusyLeft_ = 0;
         return 0;
     default:
-        return Refuse("unknown class request " + std::to_string(setup.request));
+        return Refuse("unknown class request " + std::to_string(setup.request), "a DFU request 0 to 6");
     }
 }
 
 int DfuDevice::GetStatus(const UsbSetup& setup, uint8_t* data) {
     ++statusRequests_;
-    if (setup.length != 6) violations_.push_back("DFU: GETSTATUS asking " + std::to_string(setup.length) + " bytes (expected 6)");
+    if (setup.length != 6) Record("GETSTATUS asking " + std::to_string(setup.length) + " bytes", "6 bytes");
     uint32_t pollTimeout = 0;
     if (state_ == DownloadSync || state_ == DownloadBusy) {
         if (eraseBusyLeft_ != 0) {
@@ -238,19 +241,19 @@ int DfuDevice::GetStatus(const UsbSetup& setup, uint8_t* data) {
 
 int DfuDevice::Download(const UsbSetup& setup, const uint8_t* data) {
     if (state_ != Idle && state_ != DownloadIdle)
-        return Refuse(std::string("DNLOAD in ") + StateName(state_) + " (expected dfuIDLE or dfuDNLOAD-IDLE)");
+        return Refuse(std::string("DNLOAD in ") + StateName(state_), "DNLOAD in dfuIDLE or dfuDNLOAD-IDLE");
     if (setup.length == 0) {
-        if (state_ != DownloadIdle) return Refuse("an empty DNLOAD in dfuIDLE");
+        if (state_ != DownloadIdle) return Refuse("an empty DNLOAD in dfuIDLE", "a command or data");
         state_ = ManifestSync;  // end of a download
         return 0;
     }
     if (setup.length > config_.transferSize)
-        return Refuse("DNLOAD of " + std::to_string(setup.length) + " bytes (the transfer size is " +
-                      std::to_string(config_.transferSize) + ")");
+        return Refuse("DNLOAD of " + std::to_string(setup.length) + " bytes",
+                      "at most the transfer size, " + std::to_string(config_.transferSize) + " bytes");
     int result = -1;
     if (setup.value == 0) result = RunCommand(data, setup.length);
     else if (setup.value == 1) result = DownloadData(data, setup.length);
-    else return Refuse("DNLOAD of block " + std::to_string(setup.value) + " (0 carries commands, 1 data)");
+    else return Refuse("DNLOAD of block " + std::to_string(setup.value), "block 0 (a command) or 1 (data)");
     if (result < 0) return result;
     state_ = DownloadSync;
     return setup.length;
@@ -259,19 +262,19 @@ int DfuDevice::Download(const UsbSetup& setup, const uint8_t* data) {
 int DfuDevice::RunCommand(const uint8_t* data, uint16_t length) {
     switch (data[0]) {
     case kSetMode:
-        if (length != 2) return Refuse("set mode with " + std::to_string(length) + " bytes (expected 2)");
-        if (data[1] > kModeInformation) return Refuse("set mode " + std::to_string(data[1]) + " (modes are 0, 1, 2)");
+        if (length != 2) return Refuse("set mode with " + std::to_string(length) + " bytes", "2 bytes");
+        if (data[1] > kModeInformation) return Refuse("set mode " + std::to_string(data[1]), "mode 0, 1 or 2");
         mode_ = data[1];
         return 0;
     case kSetAddress:
-        if (length != 5) return Refuse("set address with " + std::to_string(length) + " bytes (expected 5)");
+        if (length != 5) return Refuse("set address with " + std::to_string(length) + " bytes", "5 bytes");
         address_ = Le32(data + 1);
         addressSet_ = true;
         return 0;
     case kErase: {
         if (length != 1 && length != 5)
-            return Refuse("erase with " + std::to_string(length) + " bytes (expected 1 or 5)");
-        if (protected_) return Refuse("erase while the device is protected (unlock first)", ErrVendor);
+            return Refuse("erase with " + std::to_string(length) + " bytes", "1 or 5 bytes");
+        if (protected_) return Refuse("erase while the device is protected", "unlock first", ErrVendor);
         if (length == 1) {
             std::fill(flash_.begin(), flash_.end(), 0xFF);
             eraseBusyLeft_ = config_.eraseBusyPolls;
@@ -284,19 +287,19 @@ int DfuDevice::RunCommand(const uint8_t* data, uint16_t length) {
         return 0;
     }
     case kUnlock:
-        if (length != 33) return Refuse("unlock with " + std::to_string(length) + " bytes (expected 33)");
+        if (length != 33) return Refuse("unlock with " + std::to_string(length) + " bytes", "33 bytes");
         // A wrong password is no protocol fault: the device simply stays protected.
         if (std::equal(config_.password.begin(), config_.password.end(), data + 1)) protected_ = false;
         return 0;
     default:
-        return Refuse("unknown command " + Hex(data[0]) + " in block 0", ErrVendor);
+        return Refuse("unknown command " + Hex(data[0]) + " in block 0", "command 0x21, 0x22, 0x23 or 0x24", ErrVendor);
     }
 }
 
 int DfuDevice::DownloadData(const uint8_t* data, uint16_t length) {
-    if (mode_ != kModeFlash) return Refuse("flash data downloaded in mode " + std::to_string(mode_) + " (set mode 1 first)");
-    if (!addressSet_) return Refuse("flash data downloaded before an address was set");
-    if (protected_) return Refuse("flash written while the device is protected (unlock first)", ErrVendor);
+    if (mode_ != kModeFlash) return Refuse("flash data downloaded in mode " + std::to_string(mode_), "set mode 1 first");
+    if (!addressSet_) return Refuse("flash data downloaded before an address was set", "set address first");
+    if (protected_) return Refuse("flash written while the device is protected", "unlock first", ErrVendor);
     if (!FlashRangeOk(address_, length, "write")) return -1;
     // NOR programming: bits only go from 1 to 0.
     for (uint16_t i = 0; i < length; ++i) flash_[address_ + i] &= data[i];
@@ -306,12 +309,12 @@ int DfuDevice::DownloadData(const uint8_t* data, uint16_t length) {
 
 int DfuDevice::Upload(const UsbSetup& setup, uint8_t* data) {
     if (state_ != Idle && state_ != UploadIdle)
-        return Refuse(std::string("UPLOAD in ") + StateName(state_) + " (expected dfuIDLE or dfuUPLOAD-IDLE)");
-    if (setup.value != 1) return Refuse("UPLOAD of block " + std::to_string(setup.value) + " (data is block 1)");
-    if (setup.length == 0) return Refuse("UPLOAD of no bytes");
+        return Refuse(std::string("UPLOAD in ") + StateName(state_), "UPLOAD in dfuIDLE or dfuUPLOAD-IDLE");
+    if (setup.value != 1) return Refuse("UPLOAD of block " + std::to_string(setup.value), "block 1");
+    if (setup.length == 0) return Refuse("UPLOAD of no bytes", "at least one byte");
     if (setup.length > config_.transferSize)
-        return Refuse("UPLOAD of " + std::to_string(setup.length) + " bytes (the transfer size is " +
-                      std::to_string(config_.transferSize) + ")");
+        return Refuse("UPLOAD of " + std::to_string(setup.length) + " bytes",
+                      "at most the transfer size, " + std::to_string(config_.transferSize) + " bytes");
     if (mode_ == kModeInformation) {
         const uint8_t information[8] = {1, 0, 0, 0, static_cast<uint8_t>(protected_ ? 1 : 0), 0, 0, 0};
         const size_t count = std::min<size_t>(sizeof information, setup.length);
@@ -320,9 +323,9 @@ int DfuDevice::Upload(const UsbSetup& setup, uint8_t* data) {
         state_ = count < setup.length ? Idle : UploadIdle;
         return static_cast<int>(count);
     }
-    if (mode_ != kModeFlash) return Refuse("UPLOAD in mode " + std::to_string(mode_) + " (set mode 1 or 2 first)");
-    if (!addressSet_) return Refuse("flash read before an address was set");
-    if (protected_) return Refuse("flash read while the device is protected (unlock first)", ErrVendor);
+    if (mode_ != kModeFlash) return Refuse("UPLOAD in mode " + std::to_string(mode_), "set mode 1 or 2 first");
+    if (!addressSet_) return Refuse("flash read before an address was set", "set address first");
+    if (protected_) return Refuse("flash read while the device is protected", "unlock first", ErrVendor);
     if (!FlashRangeOk(address_, setup.length, "read")) return -1;
     std::copy_n(flash_.begin() + address_, setup.length, data);
     address_ += setup.length;

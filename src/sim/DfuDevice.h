@@ -74,7 +74,8 @@ private:
 
     // A request a correct host does not send: recorded, answered with a stall and, in DFU
     // mode, the error state with `status`.
-    int Refuse(const std::string& what, uint8_t status = ErrStalledPacket);
+    int Refuse(const std::string& what, const std::string& expected, uint8_t status = ErrStalledPacket);
+    void Record(const std::string& what, const std::string& expected);
     // A request the device cannot carry out though the host may send it (e.g. a wrong range).
     bool FlashRangeOk(uint32_t address, uint32_t length, const char* what);
 
