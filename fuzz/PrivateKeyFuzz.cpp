@@ -1,0 +1,22 @@
+// Arbitrary bytes as a private key file: the DER parse, and signing with whatever it yields.
+#include <array>
+#include <span>
+
+#include "FuzzSupport.h"
+#include "generator/ImageSignature.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace tavrel;
+    using namespace tavrel::generator;
+    RsaPrivateKey key;
+    ParsePrivateKeyStore(std::span(data, size), key);
+
+    fuzz::SilentPrompt prompt;
+    ImageSignature signature(prompt);
+    if (signature.LoadPrivateKey(fuzz::WriteInput("private.der", data, size)) == KeyFileResult::Ok) {
+        const std::array<uint8_t, 144> body{};
+        std::array<uint8_t, kSignatureSize> out{};
+        signature.SignImageBody(body, out);
+    }
+    return 0;
+}

@@ -1,0 +1,133 @@
+#include "generator/BootImageBuilder.h"
+
+#include <fstream>
+#include <new>
+#include <system_error>
+#include <vector>
+
+#include "generator/SaveFile.h"
+
+namespace tavrel::generator {
+
+namespace fs = std::filesystem;
+
+BootImageBuilder::BootImageBuilder(UserPrompt& prompt) : prompt_(prompt), encryption_(prompt), signature_(prompt) {}
+
+void BootImageBuilder::ResetImageState() {
+    bootHeader_.Reset();
+    segmentHeader_.Reset();
+    preamble_.Reset();
+    tag_.Reset();
+    encrypting_ = false;
+    publicKeyLoaded_ = false;
+    signing_ = false;
+    detail_.clear();
+}
+
+EncryptionCheck BootImageBuilder::PrepareEncryption(const std::string& keyText, bool nonceWanted,
+                                                    const std::string& nonceText) {
+    const EncryptionCheck check = encryption_.PrepareEncryption(keyText, nonceWanted, nonceText, preamble_);
+    encrypting_ = check == EncryptionCheck::Ok;
+    return check;
+}
+
+KeyFileResult BootImageBuilder::LoadPublicKey(const fs::path& path) {
+    const KeyFileResult result = signature_.LoadPublicKey(path, preamble_);
+    detail_ = signature_.failureDetail();
+    publicKeyLoaded_ = result == KeyFileResult::Ok;
+    signing_ = false;
+    return result;
+}
+
+KeyFileResult BootImageBuilder::LoadPrivateKey(const fs::path& path) {
+    const KeyFileResult result = signature_.LoadPrivateKey(path);
+    detail_ = signature_.failureDetail();
+    signing_ = publicKeyLoaded_ && result == KeyFileResult::Ok;
+    return result;
+}
+
+void BootImageBuilder::EndGeneration() {
+    encryption_.ClearKey();
+    signature_.ClearPrivateKey();
+}
+
+int BootImageBuilder::BuildBinImage(const fs::path& sourcePath, const fs::path& savePath) {
+    const WorkFileNames names = ChooseWorkFileNames(savePath, sourcePath);
+    return BuildLayoutA(sourcePath, savePath, names.save);
+}
+
+int BootImageBuilder::BuildLayoutA(const fs::path& sourcePath, const fs::path& savePath, const fs::path& workPath) {
+    detail_.clear();
+    std::error_code ec;
+    std::ifstream source;
+    if (fs::is_regular_file(sourcePath, ec)) source.open(sourcePath, std::ios::binary | std::ios::ate);
+    if (!source) {
+        detail_ = "Cannot open the source file " + sourcePath.string() + ".";
+        return -1;
+    }
+    const std::streamoff end = source.tellg();
+    source.seekg(0);
+    if (end < 0) {
+        detail_ = "Cannot read the source file " + sourcePath.string() + ".";
+        return -1;
+    }
+    const uint64_t length = static_cast<uint64_t>(end);
+    const uint64_t payloadLength = (length + 15) & ~uint64_t{15};
+    const uint64_t bodyLength = payloadLength + kSecuredOverhead;
+    // The image length and the secured length are 32-bit words.
+    if (bodyLength > 0xFFFFFFFFu) {
+        prompt_.ShowMessage(kSourceTooLarge);
+        return -1;
+    }
+    if (encrypting_ && !encryption_.CheckBodyLength(bodyLength)) return -1;
+
+    segmentHeader_.SetImageLength(static_cast<uint32_t>(payloadLength));
+    bootHeader_.ComputeCrc();
+    segmentHeader_.ComputeCrc();
+
+    std::vector<uint8_t> body;
+    try {
+        body.assign(static_cast<size_t>(bodyLength), 0xFF);
+    } catch (const std::bad_alloc&) {
+        detail_ = "Not enough memory for an image of " + std::to_string(bodyLength) + " bytes.";
+        return -1;
+    }
+    const auto boot = bootHeader_.Bytes();
+    const auto segment = segmentHeader_.Bytes();
+    std::copy(boot.begin(), boot.end(), body.begin());
+    std::copy(segment.begin(), segment.end(), body.begin() + kBootHeaderSize);
+    if (length > 0 && !source.read(reinterpret_cast<char*>(body.data() + kHeadersSize),
+                                   static_cast<std::streamsize>(length))) {
+        detail_ = "Cannot read the source file " + sourcePath.string() + ".";
+        return -1;
+    }
+    source.close();
+    const size_t payloadEnd = kHeadersSize + static_cast<size_t>(payloadLength);
+    PutLe32(body.data() + payloadEnd,
+            ImageCrc(std::span(body.data() + kHeadersSize, static_cast<size_t>(payloadLength))));
+
+    if (encrypting_ || signing_) preamble_.securedLength = static_cast<uint32_t>(bodyLength);
+    if (encrypting_ && encryption_.EncryptImageBody(body, tag_) != 0) {
+        detail_ = "The encryption failed.";
+        return -1;
+    }
+    if (signing_) {
+        const int signResult = signature_.SignImageBody(body, preamble_.signature);
+        if (signResult != 0) {
+            detail_ = signature_.failureDetail();
+            return signResult;
+        }
+    }
+
+    SaveFileWriter writer;
+    if (!writer.Open(savePath, workPath, detail_)) return -1;
+    const auto preamble = preamble_.Bytes();
+    if (!writer.Write(preamble.data(), preamble.size()) || !writer.Write(body.data(), body.size()) ||
+        !writer.Write(tag_.bytes.data(), tag_.bytes.size()) || !writer.Commit(detail_)) {
+        if (detail_.empty()) detail_ = "Cannot write the save file " + savePath.string() + ".";
+        return -1;
+    }
+    return 0;
+}
+
+}  // namespace tavrel::generator

@@ -1,0 +1,72 @@
+#pragma once
+// RSA signature over SHA-256 of the body of a binary-style boot image. The public key file is
+// carried into the image unchanged; the private key file (PKCS#1 RSAPrivateKey, DER) is the key.
+#include <tommath.h>
+
+#include <array>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+#include "generator/BootImageLayout.h"
+#include "platform/UserPrompt.h"
+
+namespace tavrel::generator {
+
+inline constexpr const char* kInvalidPublicKey = "Invalid public key";
+inline constexpr const char* kPrivateKeyTooLong =
+    "The private key file is too long: a private key file holds at most 1192 bytes.";
+
+enum class KeyFileResult {
+    Ok,
+    CannotOpen,  // no message: the generation just stops
+    WrongSize,   // public key not exactly 294 bytes ("Invalid public key" shown)
+    TooLong,     // private key longer than its store (message shown)
+};
+
+// The eight numbers of an RSA private key.
+struct RsaPrivateKey {
+    mp_int n, e, d, p, q, dP, dQ, qInv;
+    RsaPrivateKey();
+    ~RsaPrivateKey();
+    RsaPrivateKey(const RsaPrivateKey&) = delete;
+    RsaPrivateKey& operator=(const RsaPrivateKey&) = delete;
+    bool valid = false;  // the numbers could be set up
+};
+
+// The strict DER subset the store is read with: SEQUENCE, INTEGER version 0x02 0x01 x, then the
+// eight INTEGERs. No read goes past data's end. False on any deviation.
+bool ParsePrivateKeyStore(std::span<const uint8_t> data, RsaPrivateKey& key);
+
+class ImageSignature {
+public:
+    static constexpr size_t kPrivateKeyStoreSize = 1192;
+
+    explicit ImageSignature(UserPrompt& prompt) : prompt_(prompt) {}
+    ~ImageSignature() { ClearPrivateKey(); }
+    ImageSignature(const ImageSignature&) = delete;
+    ImageSignature& operator=(const ImageSignature&) = delete;
+
+    // The whole public key file (exactly 294 bytes) into the preamble's public key field.
+    KeyFileResult LoadPublicKey(const std::filesystem::path& path, SecurityPreamble& preamble);
+    // The whole private key file into the store; not checked until signing.
+    KeyFileResult LoadPrivateKey(const std::filesystem::path& path);
+
+    // SHA-256 of body, padded as 00 01 FF.. 00 H and raised to the private key with the CRT; the
+    // k bytes of a k-byte modulus go to the front of signature, the rest is zero. 0 or negative.
+    int SignImageBody(std::span<const uint8_t> body, std::array<uint8_t, kSignatureSize>& signature);
+
+    void ClearPrivateKey();
+
+    // Why the last load or signing failed when no message was shown (for the command line).
+    const std::string& failureDetail() const { return detail_; }
+
+private:
+    UserPrompt& prompt_;
+    std::array<uint8_t, kPrivateKeyStoreSize> store_{};
+    size_t storeLength_ = 0;  // the key file's own length: the parse ends there
+    std::string detail_;
+};
+
+}  // namespace tavrel::generator

@@ -1,0 +1,332 @@
+#include "generator/Pellion_Generate_BinDlg.h"
+
+#include <stdexcept>
+
+#include "model/HexText.h"
+#include "model/WorkFiles.h"
+#include "widgets/HexEntryFilter.h"
+
+namespace tavrel::generator {
+
+namespace {
+
+using Dlg = CPellion_Generate_BinDlg;
+
+DialogControl Group(int id, const char* text) {
+    DialogControl c;
+    c.id = id;
+    c.kind = ControlKind::Group;
+    c.text = text;
+    return c;
+}
+
+DialogControl Button(int id, ControlKind kind, const char* text, bool enabled = true, bool checked = false) {
+    DialogControl c;
+    c.id = id;
+    c.kind = kind;
+    c.text = text;
+    c.enabled = enabled;
+    c.checked = checked;
+    return c;
+}
+
+DialogControl List(int id, const char* label, std::vector<std::string> items, int selection, bool enabled) {
+    DialogControl c;
+    c.id = id;
+    c.kind = ControlKind::DropDownList;
+    c.label = label;
+    c.items = std::move(items);
+    c.selection = selection;
+    c.enabled = enabled;
+    return c;
+}
+
+DialogControl Field(int id, ControlKind kind, const char* label, size_t maxLength, bool enabled) {
+    DialogControl c;
+    c.id = id;
+    c.kind = kind;
+    c.label = label;
+    c.maxLength = maxLength;
+    c.enabled = enabled;
+    return c;
+}
+
+// Leading hexadecimal digits (at most 8) as a 32-bit number; none gives 0.
+uint32_t ReadHexAddress(const std::string& text) {
+    uint32_t value = 0;
+    for (size_t i = 0; i < text.size() && i < 8; ++i) {
+        const uint8_t digit = HexDigitValue(text[i]);
+        if (digit > 15) break;
+        value = value << 4 | digit;
+    }
+    return value;
+}
+
+std::string Trim(const std::string& text) {
+    const char* space = " \t\r\n\v\f";
+    const size_t first = text.find_first_not_of(space);
+    if (first == std::string::npos) return {};
+    return text.substr(first, text.find_last_not_of(space) - first + 1);
+}
+
+// The text after the last "." of the path (the whole path when it has none), trimmed.
+std::string Extension(const std::string& path) {
+    const size_t dot = path.rfind('.');
+    return Trim(dot == std::string::npos ? path : path.substr(dot + 1));
+}
+
+}  // namespace
+
+CPellion_Generate_BinDlg::CPellion_Generate_BinDlg(UserPrompt& prompt, FileChooser* chooser)
+    : prompt_(prompt), chooser_(chooser), builder_(prompt) {
+    using K = ControlKind;
+    controls_ = {
+        Group(IDC_GROUP_FILE_TYPE, "File Type"),
+        Button(IDC_HEX, K::RadioButton, "Hex", true, true),
+        Button(IDC_BIN, K::RadioButton, "Bin"),
+        Group(IDC_GROUP_CONFIGURATION, "Configuration"),
+        List(IDC_CLOCK, "Clock",
+             {"System:200MHz,Reference:MAINXTAL", "System:200MHz,Reference:RC32M", "System:MAINXTAL", "System:RC32M"},
+             3, true),
+        Button(IDC_FURTHER_FEATURES, K::CheckBox, "Further Features"),
+        Group(IDC_GROUP_USB_HOST_BOOT, "USB host boot"),
+        List(IDC_LOCATION_MODE, "Location Mode", {"load code to Flash", "load code to SRAM"}, 0, false),
+        List(IDC_LED_ENABLE, "LED Enable",
+             {"GPIO16 outputs a pulse when the code loading is finished", "no pulse is on GPIO16"}, 1, false),
+        List(IDC_SRAM_MODE, "Sram Mode Enable", {"Use 32KB memory as flash cache", "Use 32KB memory as SRAM"}, 0,
+             false),
+        List(IDC_FLASHC_OFF, "FlashcOff", {"Enable Flash controller", " Disable Flash controller"}, 1, false),
+        Field(IDC_DEST_START_ADDR, K::HexEdit, "DestStartAddr  0x", 8, false),
+        Field(IDC_ENTRY_ADDR, K::HexEdit, "EntryAddr         0x", 8, false),
+        Button(IDC_ENCRYPTED, K::CheckBox, "Encrypted"),
+        Field(IDC_ENCRYPT_KEY, K::HexEdit, "Encrypt Key:      0x", 64, false),
+        Button(IDC_NONCE_CHECK, K::CheckBox, "Nonce:          0x", false),
+        Field(IDC_NONCE, K::HexEdit, "", 24, false),
+        Button(IDC_SIGNATURE, K::CheckBox, "Signature"),
+        Field(IDC_PUBLIC_KEY, K::Edit, "Public Key :", 588, false),
+        Button(IDC_PUBLIC_KEY_BROWSE, K::Button, "Browse", false),
+        Field(IDC_PRIVATE_KEY, K::Edit, "Private Key:", 2384, false),
+        Button(IDC_PRIVATE_KEY_BROWSE, K::Button, "Browse", false),
+        Group(IDC_GROUP_FILE, "File"),
+        Field(IDC_SOURCE_FILE, K::Edit, "Source File", 0, true),
+        Button(IDC_SOURCE_BROWSE, K::Button, "Browse"),
+        Field(IDC_SAVE_FILE, K::Edit, "Save File", 0, true),
+        Button(IDC_SAVE, K::Button, "Save"),
+        Button(IDC_GENERATE, K::Button, "Generate"),
+    };
+}
+
+DialogControl& CPellion_Generate_BinDlg::Find(int id) {
+    for (DialogControl& c : controls_)
+        if (c.id == id) return c;
+    throw std::out_of_range("no control " + std::to_string(id));
+}
+
+const DialogControl& CPellion_Generate_BinDlg::control(int id) const {
+    return const_cast<CPellion_Generate_BinDlg*>(this)->Find(id);
+}
+
+void CPellion_Generate_BinDlg::Enable(int id, bool enabled) { Find(id).enabled = enabled; }
+
+void CPellion_Generate_BinDlg::OnEncryptedClicked() {
+    const bool encrypted = Find(IDC_ENCRYPTED).checked;
+    Enable(IDC_ENCRYPT_KEY, encrypted);
+    Enable(IDC_NONCE_CHECK, encrypted);
+    Enable(IDC_NONCE, encrypted && Find(IDC_NONCE_CHECK).checked);
+}
+
+bool CPellion_Generate_BinDlg::Click(int id) {
+    DialogControl* c = nullptr;
+    for (DialogControl& each : controls_)
+        if (each.id == id) c = &each;
+    if (!c || !c->enabled || !c->visible) return false;
+    switch (c->kind) {
+    case ControlKind::RadioButton:
+        Find(IDC_HEX).checked = id == IDC_HEX;
+        Find(IDC_BIN).checked = id == IDC_BIN;
+        Enable(IDC_DEST_START_ADDR, id == IDC_BIN);
+        Enable(IDC_ENTRY_ADDR, id == IDC_BIN);
+        return true;
+    case ControlKind::CheckBox:
+        c->checked = !c->checked;
+        switch (id) {
+        case IDC_FURTHER_FEATURES:
+            for (int list : {IDC_LOCATION_MODE, IDC_LED_ENABLE, IDC_SRAM_MODE, IDC_FLASHC_OFF})
+                Enable(list, c->checked);
+            break;
+        case IDC_ENCRYPTED:
+            OnEncryptedClicked();
+            break;
+        case IDC_NONCE_CHECK:
+            Enable(IDC_NONCE, c->checked);
+            break;
+        case IDC_SIGNATURE:
+            for (int field : {IDC_PUBLIC_KEY, IDC_PRIVATE_KEY, IDC_PUBLIC_KEY_BROWSE, IDC_PRIVATE_KEY_BROWSE})
+                Enable(field, c->checked);
+            break;
+        }
+        return true;
+    case ControlKind::Button: {
+        FileDialogRequest open;
+        open.fileMustExist = true;
+        switch (id) {
+        case IDC_PUBLIC_KEY_BROWSE:
+            open.filter = "ALL Files||";
+            Browse(IDC_PUBLIC_KEY, open, true);
+            break;
+        case IDC_PRIVATE_KEY_BROWSE:
+            open.filter = "ALL Files||";
+            Browse(IDC_PRIVATE_KEY, open, true);
+            break;
+        case IDC_SOURCE_BROWSE:
+            open.filter = Find(IDC_HEX).checked ? "Image Files (*.hex)|*.hex||" : "Image Files (*.bin)|*.bin||";
+            Browse(IDC_SOURCE_FILE, open, true);
+            break;
+        case IDC_SAVE: {
+            FileDialogRequest save;
+            save.save = true;
+            save.filter = "Image Files (*.bin)|*.bin||";
+            save.defaultExtension = "cfg";
+            save.overwritePrompt = true;
+            save.noReadOnlyReturn = true;
+            Browse(IDC_SAVE_FILE, save, false);
+            break;
+        }
+        case IDC_GENERATE:
+            Generate();
+            break;
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+void CPellion_Generate_BinDlg::Browse(int fieldId, const FileDialogRequest& request, bool markReadOnly) {
+    if (!chooser_) return;
+    const std::optional<std::string> path = chooser_->ChooseFile(request);
+    if (!path) return;
+    DialogControl& field = Find(fieldId);
+    field.text = *path;
+    field.caret = field.text.size();
+    // A browsed path can afterwards only be replaced by browsing again.
+    if (markReadOnly) field.readOnly = true;
+}
+
+bool CPellion_Generate_BinDlg::Select(int id, int index) {
+    DialogControl& c = Find(id);
+    if (c.kind != ControlKind::DropDownList || !c.enabled || index < 0 ||
+        index >= static_cast<int>(c.items.size()))
+        return false;
+    c.selection = index;
+    return true;
+}
+
+bool CPellion_Generate_BinDlg::Type(int id, const std::string& characters) {
+    DialogControl& c = Find(id);
+    if ((c.kind != ControlKind::Edit && c.kind != ControlKind::HexEdit) || !c.enabled || c.readOnly) return false;
+    HexEntryFilter filter;
+    for (char ch : characters) {
+        const auto code = static_cast<uint32_t>(static_cast<unsigned char>(ch));
+        if (c.kind == ControlKind::HexEdit && !filter.Passes(code)) continue;
+        if (code == HexEntryFilter::kCarriageReturn) continue;
+        if (code == HexEntryFilter::kBackspace) {
+            if (!c.text.empty()) c.text.pop_back();
+        } else if (c.maxLength == 0 || c.text.size() < c.maxLength) {
+            c.text.push_back(ch);
+        }
+    }
+    c.caret = c.text.size();
+    return true;
+}
+
+bool CPellion_Generate_BinDlg::SetText(int id, const std::string& text) {
+    DialogControl& c = Find(id);
+    if (c.kind != ControlKind::Edit && c.kind != ControlKind::HexEdit) return false;
+    c.text = text;
+    c.caret = c.text.size();
+    return true;
+}
+
+GenerateOutcome CPellion_Generate_BinDlg::Generate() {
+    detail_.clear();
+    const GenerateOutcome outcome = RunGenerate();
+    // The key lives no longer than the generation that needed it.
+    builder_.EndGeneration();
+    return outcome;
+}
+
+GenerateOutcome CPellion_Generate_BinDlg::RunGenerate() {
+    const bool hex = Find(IDC_HEX).checked;
+    builder_.ResetImageState();
+    builder_.SetClockIndex(Find(IDC_CLOCK).selection);
+
+    if (!hex) {
+        const std::string& dest = Find(IDC_DEST_START_ADDR).text;
+        const std::string& entry = Find(IDC_ENTRY_ADDR).text;
+        if (dest.empty() || entry.empty()) {
+            prompt_.ShowMessage(kAddressEmpty);
+            return GenerateOutcome::Stopped;
+        }
+        builder_.SetDestinationAddress(ReadHexAddress(dest));
+        builder_.SetEntryAddress(ReadHexAddress(entry));
+    }
+
+    if (Find(IDC_FURTHER_FEATURES).checked)
+        builder_.SetFurtherFeatures(Find(IDC_LOCATION_MODE).selection, Find(IDC_LED_ENABLE).selection,
+                                    Find(IDC_SRAM_MODE).selection, Find(IDC_FLASHC_OFF).selection);
+
+    if (Find(IDC_ENCRYPTED).checked &&
+        builder_.PrepareEncryption(Find(IDC_ENCRYPT_KEY).text, Find(IDC_NONCE_CHECK).checked, Find(IDC_NONCE).text) !=
+            EncryptionCheck::Ok)
+        return GenerateOutcome::Stopped;
+
+    if (Find(IDC_SIGNATURE).checked) {
+        const std::string publicKey = FindBesideProgram(Find(IDC_PUBLIC_KEY).text);
+        if (publicKey.empty()) {
+            prompt_.ShowMessage(kPublicKeyLost);
+            return GenerateOutcome::Stopped;
+        }
+        if (builder_.LoadPublicKey(publicKey) != KeyFileResult::Ok) {
+            detail_ = builder_.failureDetail();
+            return GenerateOutcome::Stopped;
+        }
+        const std::string privateKey = FindBesideProgram(Find(IDC_PRIVATE_KEY).text);
+        if (privateKey.empty()) {
+            prompt_.ShowMessage(kPrivateKeyLost);
+            return GenerateOutcome::Stopped;
+        }
+        if (builder_.LoadPrivateKey(privateKey) != KeyFileResult::Ok) {
+            detail_ = builder_.failureDetail();
+            return GenerateOutcome::Stopped;
+        }
+    }
+
+    const std::string source = FindBesideProgram(Find(IDC_SOURCE_FILE).text);
+    if (source.empty()) {
+        prompt_.ShowMessage(kTargetLost);
+        return GenerateOutcome::Stopped;
+    }
+    if (Extension(source) != (hex ? "hex" : "bin")) {
+        prompt_.ShowMessage(hex ? kNotHexFile : kNotBinFile);
+        return GenerateOutcome::Stopped;
+    }
+
+    const std::string& save = Find(IDC_SAVE_FILE).text;
+    if (save.empty()) {
+        prompt_.ShowMessage(kSaveLost);
+        return GenerateOutcome::Stopped;
+    }
+
+    const int result = hex ? builder_.BuildHexImage(source, save) : builder_.BuildBinImage(source, save);
+    if (result == 0) {
+        prompt_.ShowMessage(kSuccessful, MessageIcon::Information);
+        return GenerateOutcome::Generated;
+    }
+    detail_ = builder_.failureDetail();
+    prompt_.ShowMessage(kFailed);  // the plain style
+    return GenerateOutcome::BuildFailed;
+}
+
+}  // namespace tavrel::generator

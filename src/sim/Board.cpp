@@ -1,0 +1,143 @@
+#include "sim/Board.h"
+
+#include "sim/MailboxLoader.h"
+#include "sim/SerialLoader.h"
+
+namespace tavrel::sim {
+
+std::unique_ptr<Board> Board::Create(const SimConfig& config, std::string& error, Clock& clock) {
+    auto layout = LayoutFor(config.chip);
+    if (!layout || !MailboxFor(config.chip) || !LookupChipId(config.chip)) {
+        error = "unknown chip family '" + config.chip + "'";
+        return nullptr;
+    }
+    std::unique_ptr<Board> board(new Board(config, *layout, clock));
+    if (!config.flashFile.empty() && !board->flash_->AttachFile(config.flashFile, error)) return nullptr;
+    return board;
+}
+
+Board::Board(const SimConfig& config, const BoardLayout& layout, Clock& clock)
+    : config_(config), layout_(layout), clock_(clock), sram_(layout.sramBase, layout.sramSize) {
+    mailbox_ = *MailboxFor(config.chip);
+    const ChipIdRow id = *LookupChipId(config.chip);
+    chipIdAddress_ = id.address;
+    chipId_ = config.wrongId ? id.expected ^ 0x00F00000 : id.expected;
+
+    // The families with a flash-type check work on the part's capacity; the others have internal
+    // flash of their own size, and a part named for them only gives the code.
+    flashTypeName_ = config.flashType;
+    if (flashTypeName_.empty() && UsesFlashType(config.chip)) flashTypeName_ = FlashTypeChoices(config.chip)->front();
+    uint32_t capacity = layout.internalFlashSize;
+    if (auto row = LookupFlashType(flashTypeName_)) {
+        flashTypeCode_ = row->code;
+        if (UsesFlashType(config.chip)) capacity = row->capacity;
+    }
+    // A part that reports another type: the next code of the table (13 "Other" stays distinct).
+    if (config.wrongFlashType) flashTypeCode_ = flashTypeCode_ ? (*flashTypeCode_ + 1) % 17 : 0;
+    flash_ = std::make_unique<NorFlash>(capacity);
+
+    faults_.busyLeft = config.busyReplies;
+    faults_.badCrcLeft = config.badReplyCrc;
+    faults_.badReadyCrc = config.badReadyCrc;
+}
+
+Board::~Board() = default;
+
+std::optional<LoaderRoute> Board::loaderRoute() const {
+    if (mailboxLoader_) return LoaderRoute::kJLink;
+    if (serial_) return LoaderRoute::kUart;
+    return std::nullopt;
+}
+
+void Board::StopLoader() {
+    mailboxLoader_.reset();
+    serial_.reset();
+    core_.reset();
+}
+
+void Board::Step() {
+    if (!halted_ && mailboxLoader_) mailboxLoader_->Run();
+}
+
+void Board::WritePc(uint32_t value) {
+    pc_ = value;
+    pcSet_ = true;
+}
+
+void Board::Go() {
+    halted_ = false;
+    if (pcSet_) {
+        pcSet_ = false;
+        StartLoader(LoaderRoute::kJLink, pc_);
+    }
+    Step();
+}
+
+void Board::Reset() {
+    if (resetType_ != layout_.resetType)
+        violations_.Record("reset with reset type " + std::to_string(resetType_),
+                           "reset type " + std::to_string(layout_.resetType) + " for " + family());
+    ResetChip();
+}
+
+void Board::ResetChip() {
+    StopLoader();
+    halted_ = true;
+    pc_ = kResetPc;
+    pcSet_ = false;
+}
+
+bool Board::ReadMemory(uint32_t address, std::span<uint8_t> out) {
+    if (address == chipIdAddress_ && out.size() <= 4) {
+        for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<uint8_t>(chipId_ >> (8 * i));
+        Step();
+        return true;
+    }
+    if (!sram_.Contains(address, out.size())) return false;
+    if (mailboxLoader_) mailboxLoader_->CheckHostRead(address, static_cast<uint32_t>(out.size()));
+    sram_.Read(address, out);
+    Step();
+    return true;
+}
+
+bool Board::WriteMemory(uint32_t address, std::span<const uint8_t> data) {
+    if (!sram_.Contains(address, data.size())) return false;
+    if (mailboxLoader_) mailboxLoader_->CheckHostWrite(address, data);
+    sram_.Write(address, data);
+    Step();
+    return true;
+}
+
+bool Board::StartLoader(LoaderRoute route, uint32_t entry) {
+    StopLoader();
+    const LoaderImage image = *SimLoaderImage(family(), route);
+    const char* name = route == LoaderRoute::kJLink ? "J-Link loader" : "UART loader";
+    if (entry != image.entry) {
+        violations_.Record("core started at " + Hex32(entry), std::string("the ") + name + " entry " + Hex32(image.entry));
+        return false;
+    }
+    std::vector<uint8_t> held(image.bytes.size());
+    sram_.Read(image.address, held);
+    for (size_t i = 0; i < held.size(); ++i) {
+        if (held[i] != image.bytes[i]) {
+            violations_.Record("SRAM differs from the " + std::string(name) + " at " +
+                                   Hex32(image.address + static_cast<uint32_t>(i)) + " when started",
+                               "the " + LoaderFileName(family(), route) + " image (" +
+                                   std::to_string(image.bytes.size()) + " bytes at " + Hex32(image.address) + ")");
+            return false;
+        }
+    }
+    pc_ = entry;
+    halted_ = false;
+    const std::string where = route == LoaderRoute::kJLink ? "mailbox" : "serial";
+    core_ = std::make_unique<LoaderCore>(*flash_, flashTypeCode_, faults_, violations_, where);
+    if (route == LoaderRoute::kJLink) {
+        mailboxLoader_ = std::make_unique<MailboxLoader>(sram_, mailbox_, *core_, violations_);
+        mailboxLoader_->Start(config_.noReady);
+    } else {
+        serial_ = std::make_unique<SerialLoader>(family(), *core_, violations_, config_.noReady);
+    }
+    return true;
+}
+
+}  // namespace tavrel::sim

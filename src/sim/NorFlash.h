@@ -1,0 +1,56 @@
+#pragma once
+// The board's NOR flash: erased bytes read 0xFF, erasing works on 4 KiB sectors, 64 KiB blocks or
+// the whole part, and programming can only clear bits, so data written over unerased flash comes
+// out wrong, as on a real part. Optionally kept in a file, written through on every change.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tavrel::sim {
+
+class NorFlash {
+public:
+    static constexpr uint32_t kSectorSize = 0x1000;
+    static constexpr uint32_t kBlockSize = 0x10000;
+
+    explicit NorFlash(uint32_t capacity);
+    ~NorFlash();
+    NorFlash(const NorFlash&) = delete;
+    NorFlash& operator=(const NorFlash&) = delete;
+
+    // Keeps the flash in a file: an existing file must hold exactly the capacity and is read in;
+    // a missing one is created erased. The file is locked against a second board.
+    bool AttachFile(const std::string& path, std::string& error);
+    const std::string& filePath() const { return filePath_; }
+    // The last failure to write the file through ("" when none).
+    const std::string& fileError() const { return fileError_; }
+
+    uint32_t capacity() const { return static_cast<uint32_t>(bytes_.size()); }
+    uint32_t sectorCount() const { return capacity() / kSectorSize; }
+    uint32_t blockCount() const { return capacity() / kBlockSize; }
+
+    // False (nothing erased) when the index is past the end.
+    bool EraseSector(uint32_t sector);
+    bool EraseBlock(uint32_t block);
+    void EraseAll();
+
+    // Clears the bits that are 0 in data. False (nothing written) when the range leaves the flash.
+    // lostBytes: how many bytes do not read back as written (they were not erased).
+    bool Program(uint32_t offset, std::span<const uint8_t> data, uint32_t* lostBytes = nullptr);
+    bool Read(uint32_t offset, std::span<uint8_t> out) const;
+    bool Contains(uint64_t offset, uint64_t count) const { return offset + count <= bytes_.size(); }
+
+    std::span<const uint8_t> bytes() const { return bytes_; }
+
+private:
+    void Erase(uint32_t offset, uint32_t count);
+    void WriteThrough(uint32_t offset, uint32_t count);
+
+    std::vector<uint8_t> bytes_;
+    int fd_ = -1;
+    std::string filePath_;
+    std::string fileError_;
+};
+
+}  // namespace tavrel::sim

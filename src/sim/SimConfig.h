@@ -1,0 +1,96 @@
+#pragma once
+// The configuration of one simulated board: which chip, which flash part, and which faults are
+// switched on. It travels as a config text of space-separated words, each `key=value` or a bare
+// switch word; a value holding blanks is written in double quotes (flash-file="/tmp/my flash.bin").
+// The same words are the options of `tavrel-cli sim` (--key value, --switch).
+//
+// The board:
+//   chip=FAMILY         required; one of the seven families (exact name).
+//   flash-type=NAME     the board's serial flash part, a FlashTypeTable name. Its code is what the
+//                       loader's flash-type check compares with and, for the families that work on
+//                       a flash type (KR2E550, KR2G700, KR2H70X), its capacity is the flash size.
+//                       Those three default to the first entry of their flash type list. The other
+//                       families have internal flash of a fixed size (KR2A600 1 MiB; KR2E500,
+//                       KR2A500, KR2E700 512 KiB); a flash type given for them only sets the code.
+//   flash-file=PATH     the flash is kept in PATH: read at start when the file exists (it must hold
+//                       exactly the flash size), created erased otherwise, and every erase and
+//                       write goes to the file at once, so a later board sees what an earlier
+//                       run programmed.
+//
+// Fault switches (all off by default):
+//   no-probe            JLINKARM_EMU_GetList finds no probe.
+//   open-fail=N         JLINKARM_Open fails the first N times (with an error text), then succeeds.
+//   interfaces=WHICH    the probe offers both (default), jtag, swd or none of the target interfaces.
+//   two-devices         the JTAG scan chain holds two devices; JTAG reaches the core only after
+//                       JLINKARM_ConfigJTAG(4, 1) (SWD is not affected).
+//   wrong-id            the identification word differs from the family's expected word.
+//   wrong-flash-type    the flash part reports a different type code than flash-type names, so
+//                       the loader's flash-type check answers "failed".
+//   busy=N              the loader answers the first N commands with status 2 (busy) without
+//                       doing them.
+//   bad-crc=N           the first N status or data replies of the loader carry a wrong checksum.
+//   bad-ready-crc       the loader's ready packet carries a wrong checksum.
+//   serial-drop=N[,N..] the board drops the N-th byte it sends on the serial line (counted from 1
+//                       over the whole session, boot ROM and loader alike).
+//   serial-garble=N[,N..] the board inverts the bits of the N-th byte it sends on the serial line.
+//   no-ready            a started loader never posts its ready packet and never serves a command.
+//   rom-locked          the serial boot ROM starts locked.
+//   rom-password=HEX    the ROM's password, as the user types it: 8 hexadecimal digits, 64 for
+//                       KR2H70X (default: 12345678, or that group of eight digits eight times).
+//   dfu-protected       the DFU device of the KR2H70X starts protected.
+//   dfu-password=HEX    the DFU device's password: 64 hexadecimal digits (same default as above).
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavrel::sim {
+
+enum class ProbeInterfaces { kBoth, kJtagOnly, kSwdOnly, kNone };
+
+struct SimConfig {
+    std::string chip;
+    std::string flashType;  // empty: the family's default (or none for internal-only families)
+    std::string flashFile;  // empty: the flash lives in memory only
+
+    bool noProbe = false;
+    uint32_t openFailures = 0;
+    ProbeInterfaces interfaces = ProbeInterfaces::kBoth;
+    bool twoDevices = false;
+    bool wrongId = false;
+    bool wrongFlashType = false;
+    uint32_t busyReplies = 0;
+    uint32_t badReplyCrc = 0;
+    bool badReadyCrc = false;
+    std::vector<uint64_t> serialDrop;    // 1-based indexes of bytes the board sends
+    std::vector<uint64_t> serialGarble;  // 1-based indexes of bytes the board sends
+    bool noReady = false;
+    bool romLocked = false;
+    std::string romPassword;  // empty: the default for the family
+    bool dfuProtected = false;
+    std::string dfuPassword;  // empty: the default
+
+    // The passwords in force (configured or default), as hexadecimal text.
+    std::string RomPasswordText() const;
+    std::string DfuPasswordText() const;
+};
+
+// Parses a config text; on failure returns nothing and says why in error.
+std::optional<SimConfig> ParseSimConfig(std::string_view text, std::string& error);
+// The config text that parses back into the same configuration.
+std::string FormatSimConfig(const SimConfig& config);
+
+// The words of the config text, for the command line and for help texts.
+struct SimConfigWord {
+    std::string_view key;
+    bool takesValue;
+    std::string_view help;
+};
+const std::vector<SimConfigWord>& SimConfigWords();
+
+// Hexadecimal password text to bytes the way the host sends them: the text is one big-endian
+// number stored least significant byte first (the first digit pair becomes the last byte).
+std::vector<uint8_t> PasswordBytes(std::string_view hexText);
+
+}  // namespace tavrel::sim

@@ -1,0 +1,43 @@
+#pragma once
+// Helpers of the generator tests: keys made by the openssl command, and OpenSSL's own CCM
+// decryption and raw RSA public operation to check what the generator wrote.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tavrel::test {
+
+struct RsaKeyFiles {
+    std::filesystem::path publicDer;   // SubjectPublicKeyInfo, DER
+    std::filesystem::path privateDer;  // PKCS#1 RSAPrivateKey, DER (fits the 1192-byte store)
+    std::filesystem::path privatePem;  // the same key as PEM text
+};
+
+// An RSA key pair of the given size made by the openssl command; made once and kept in the build
+// folder, so the test programs share it.
+const RsaKeyFiles& TestKeys(int bits);
+
+// Runs a shell command; its exit status.
+int RunCommand(const std::string& command);
+// Runs a shell command and returns what it wrote on stdout.
+std::string CommandOutput(const std::string& command, int* status = nullptr);
+
+// s^e mod n with the public key of a SubjectPublicKeyInfo DER file, as a k-byte big-endian block.
+std::vector<uint8_t> RawRsaPublic(const std::filesystem::path& publicDer, std::span<const uint8_t> signature);
+size_t ModulusBytes(const std::filesystem::path& publicDer);
+
+std::vector<uint8_t> Sha256(std::span<const uint8_t> data);
+
+// CCM decryption (12-byte nonce, 16-byte tag, no associated data); empty when the tag fails.
+std::optional<std::vector<uint8_t>> CcmDecrypt(std::span<const uint8_t> key, std::span<const uint8_t> nonce,
+                                               std::span<const uint8_t> ciphertext, std::span<const uint8_t> tag);
+
+uint32_t Le32(const std::vector<uint8_t>& bytes, size_t offset);
+std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, size_t offset, size_t length);
+// Bytes counting up from seed, a recognisable payload.
+std::vector<uint8_t> Pattern(size_t length, uint8_t seed = 1);
+
+}  // namespace tavrel::test
