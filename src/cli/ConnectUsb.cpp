@@ -18,8 +18,6 @@
 namespace tavrel::cli {
 namespace {
 
-constexpr const char* kSocketVariable = "TAVREL_SIM_SOCKET";
-
 bool IsPassword(const std::string& text) {
     uint8_t bytes[kDfuPasswordBytes];
     return HexTextToBytes(text, bytes, sizeof bytes) == 0;
@@ -62,7 +60,7 @@ int RunConnectUsb(const std::vector<std::string>& args) {
 
     std::unique_ptr<DfuTransport> transport;
     std::string via;
-    const char* socket = std::getenv(kSocketVariable);
+    const char* socket = std::getenv(sim::kSimSocketVariable);
     if ((socket != nullptr && *socket != '\0') || options.Has("usb-sim")) {
         sim::SimDfuDoor door = sim::OpenSimDfuDoor(error);
         if (!door.transport) {
@@ -106,9 +104,10 @@ const RegisterHelp kUsbHelp{
     "                             or TAVREL_DFU_ID=VID:PID)\n"
     "  --unlock-password HEX64    the 64-digit password of a protected device; without it a\n"
     "                             protected device asks on the terminal\n"
-    "  --usb-sim                  talk to a simulated board instead of USB\n"
-    "  The device is reached through libusb, unless TAVREL_SIM_SOCKET names a running\n"
-    "  'tavrel-cli sim' board or --usb-sim is given: then the simulated board's DFU device.\n"};
+    "  --usb-sim                  a simulated board in this process (TAVREL_SIM_CONFIG describes\n"
+    "                             it, default chip=KR2H70X) instead of USB\n"
+    "  The device is reached through libusb, unless TAVREL_SIM_SOCKET names the socket of a\n"
+    "  running 'tavrel-cli sim' board (then that board's DFU device) or --usb-sim is given.\n"};
 
 }  // namespace
 }  // namespace tavrel::cli

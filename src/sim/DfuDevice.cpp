@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "sim/Board.h"
+#include "sim/SimConfig.h"
+
 namespace tavrel::sim {
 namespace {
 
@@ -56,14 +59,15 @@ void Put16(std::vector<uint8_t>& out, uint16_t value) {
 
 }  // namespace
 
-DfuDevice::DfuDevice(const DfuDeviceConfig& config, std::vector<uint8_t>& flash)
-    : config_(config),
-      flash_(flash),
+DfuDevice::DfuDevice(Board& board, const DfuDeviceConfig& config)
+    : board_(board),
+      config_(config),
+      password_(PasswordBytes(board.config().DfuPasswordText())),
       state_(config.startInApplication ? AppIdle : Idle),
-      protected_(config.isProtected) {}
+      protected_(board.config().dfuProtected) {}
 
 void DfuDevice::Record(const std::string& what, const std::string& expected) {
-    violations_.push_back("DFU: " + what + " (expected " + expected + ")");
+    board_.violations().Record("DFU: " + what, expected);
 }
 
 int DfuDevice::Refuse(const std::string& what, const std::string& expected, uint8_t status) {
@@ -77,10 +81,9 @@ int DfuDevice::Refuse(const std::string& what, const std::string& expected, uint
 }
 
 bool DfuDevice::FlashRangeOk(uint32_t address, uint32_t length, const char* what) {
-    const uint64_t end = static_cast<uint64_t>(address) + length;
-    if (end <= flash_.size()) return true;
+    if (board_.flash().Contains(address, length)) return true;
     Refuse(std::string(what) + " of " + std::to_string(length) + " bytes at " + Hex(address) + " running past the end",
-           "a range inside the " + Hex(static_cast<uint32_t>(flash_.size())) + " bytes of flash", ErrAddress);
+           "a range inside the " + Hex(board_.flash().capacity()) + " bytes of flash", ErrAddress);
     return false;
 }
 
@@ -276,20 +279,20 @@ int DfuDevice::RunCommand(const uint8_t* data, uint16_t length) {
             return Refuse("erase with " + std::to_string(length) + " bytes", "1 or 5 bytes");
         if (protected_) return Refuse("erase while the device is protected", "unlock first", ErrVendor);
         if (length == 1) {
-            std::fill(flash_.begin(), flash_.end(), 0xFF);
+            board_.flash().EraseAll();
             eraseBusyLeft_ = config_.eraseBusyPolls;
             return 0;
         }
         const uint32_t first = Le16(data + 1);
         const uint32_t span = Le16(data + 3);
         if (!FlashRangeOk(first * kSectorSize, (span + 1) * kSectorSize, "sector erase")) return -1;
-        std::fill_n(flash_.begin() + first * kSectorSize, (span + 1) * kSectorSize, 0xFF);
+        for (uint32_t sector = first; sector <= first + span; ++sector) board_.flash().EraseSector(sector);
         return 0;
     }
     case kUnlock:
         if (length != 33) return Refuse("unlock with " + std::to_string(length) + " bytes", "33 bytes");
         // A wrong password is no protocol fault: the device simply stays protected.
-        if (std::equal(config_.password.begin(), config_.password.end(), data + 1)) protected_ = false;
+        if (password_.size() == 32 && std::equal(password_.begin(), password_.end(), data + 1)) protected_ = false;
         return 0;
     default:
         return Refuse("unknown command " + Hex(data[0]) + " in block 0", "command 0x21, 0x22, 0x23 or 0x24", ErrVendor);
@@ -301,8 +304,8 @@ int DfuDevice::DownloadData(const uint8_t* data, uint16_t length) {
     if (!addressSet_) return Refuse("flash data downloaded before an address was set", "set address first");
     if (protected_) return Refuse("flash written while the device is protected", "unlock first", ErrVendor);
     if (!FlashRangeOk(address_, length, "write")) return -1;
-    // NOR programming: bits only go from 1 to 0.
-    for (uint16_t i = 0; i < length; ++i) flash_[address_ + i] &= data[i];
+    // NOR programming: bits only go from 1 to 0, so data over unerased flash comes out wrong.
+    board_.flash().Program(address_, std::span<const uint8_t>(data, length));
     address_ += length;
     return 0;
 }
@@ -327,7 +330,7 @@ int DfuDevice::Upload(const UsbSetup& setup, uint8_t* data) {
     if (!addressSet_) return Refuse("flash read before an address was set", "set address first");
     if (protected_) return Refuse("flash read while the device is protected", "unlock first", ErrVendor);
     if (!FlashRangeOk(address_, setup.length, "read")) return -1;
-    std::copy_n(flash_.begin() + address_, setup.length, data);
+    board_.flash().Read(address_, std::span<uint8_t>(data, setup.length));
     address_ += setup.length;
     state_ = UploadIdle;
     return setup.length;

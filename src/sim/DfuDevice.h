@@ -2,8 +2,8 @@
 // The KR2H70X boot ROM's USB face: a DFU 1.1 interface whose downloads of block 0 carry the
 // ROM's commands (set mode 0x21, set address 0x22, erase 0x23, unlock 0x24) and whose block 1
 // moves flash data or the device information. Written from the chip's side: it answers
-// whatever arrives and records every request a correct host would not have sent.
-#include <array>
+// whatever arrives and records every request a correct host would not have sent in the board's
+// violations. Protection and password come from the board's config (dfu-protected, dfu-password).
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,6 +11,8 @@
 #include "sim/SimUsb.h"
 
 namespace tavrel::sim {
+
+class Board;
 
 // Default USB ids of the simulated ROM; they match the programmer's built-in table.
 inline constexpr uint16_t kSimDfuVendorId = 0x1209;
@@ -32,8 +34,6 @@ struct DfuDeviceConfig {
     // vendor-specific setting and DFU is alternate setting 1.
     uint8_t dfuAlternate = 0;
     uint16_t transferSize = 2048;
-    bool isProtected = false;
-    std::array<uint8_t, 32> password{};  // in the order the unlock command carries it
     // Status requests answered "busy" after an erase-all; -1: the erase never ends.
     int eraseBusyPolls = 1;
     // Spoil the Nth status request (1-based, counted from the device's start); 0: never.
@@ -43,14 +43,14 @@ struct DfuDeviceConfig {
 
 class DfuDevice final : public UsbDevicePort {
 public:
-    // The device works on `flash` (NOR: erased bytes are 0xFF, programming only clears bits).
-    DfuDevice(const DfuDeviceConfig& config, std::vector<uint8_t>& flash);
+    // The device works on the board's flash and records into the board's violations; the board
+    // must outlive it.
+    explicit DfuDevice(Board& board, const DfuDeviceConfig& config = {});
 
     int Control(const UsbSetup& setup, uint8_t* data) override;
 
     uint8_t state() const { return state_; }
     bool isProtected() const { return protected_; }
-    const std::vector<std::string>& violations() const { return violations_; }
     int statusRequests() const { return statusRequests_; }
 
     // DFU states and status codes as the class specification numbers them.
@@ -82,8 +82,9 @@ private:
     std::vector<uint8_t> DeviceDescriptor() const;
     std::vector<uint8_t> ConfigurationDescriptor() const;
 
+    Board& board_;
     DfuDeviceConfig config_;
-    std::vector<uint8_t>& flash_;
+    std::vector<uint8_t> password_;  // in the order the unlock command carries it
     uint8_t state_;
     uint8_t status_ = Ok;
     uint8_t alternate_ = 0;
@@ -93,7 +94,6 @@ private:
     bool protected_;
     int eraseBusyLeft_ = 0;
     int statusRequests_ = 0;
-    std::vector<std::string> violations_;
 };
 
 }  // namespace tavrel::sim

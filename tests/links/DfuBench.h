@@ -1,12 +1,16 @@
 #pragma once
 // A DFU link on a simulated bus with the board's DFU device, every transfer recorded.
 #include <memory>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "links/DfuLink.h"
 #include "links/DfuTransport.h"
 #include "platform/Clock.h"
+#include "sim/Board.h"
 #include "sim/DfuDevice.h"
+#include "sim/SimConfig.h"
 #include "sim/SimDfuTransport.h"
 
 namespace tavrel::test {
@@ -62,12 +66,22 @@ private:
     DfuTransport& inner_;
 };
 
-// One board's DFU device on a bus, reached through the production link code.
+// A simulated board (config text) with its DFU device on a bus, reached through the production
+// link code.
+inline std::unique_ptr<sim::Board> MakeBoard(const std::string& text, Clock& clock) {
+    std::string error;
+    auto config = sim::ParseSimConfig(text, error);
+    if (!config) throw std::runtime_error(error);
+    auto board = sim::Board::Create(*config, error, clock);
+    if (!board) throw std::runtime_error(error);
+    return board;
+}
+
 struct DfuBench {
-    explicit DfuBench(sim::DfuDeviceConfig deviceConfig = {}, uint32_t flashSize = 1u << 20)
-        : flash(flashSize, 0xFF),
+    explicit DfuBench(sim::DfuDeviceConfig deviceConfig = {}, const std::string& boardText = "chip=KR2H70X")
+        : board(MakeBoard(boardText, clock)),
           config(deviceConfig),
-          device(config, flash),
+          device(*board, config),
           bus(std::vector<sim::UsbDevicePort*>{&device}),
           recorder(bus),
           link(recorder, clock) {}
@@ -80,12 +94,22 @@ struct DfuBench {
         return true;
     }
 
-    std::vector<uint8_t> flash;
+    sim::NorFlash& flash() { return board->flash(); }
+    uint8_t At(uint32_t offset) { return board->flash().bytes()[offset]; }
+    // Every byte of the flash set to value.
+    void Fill(uint8_t value) {
+        board->flash().EraseAll();
+        board->flash().Program(0, std::vector<uint8_t>(board->flash().capacity(), value));
+    }
+    const std::vector<std::string>& violations() { return board->violations().lines(); }
+    std::string ViolationText() { return board->violations().Text(); }
+
+    ManualClock clock;
+    std::unique_ptr<sim::Board> board;
     sim::DfuDeviceConfig config;
     sim::DfuDevice device;
     sim::SimDfuTransport bus;
     RecordingTransport recorder;
-    ManualClock clock;
     DfuLink link;
 };
 

@@ -30,15 +30,15 @@ TEST(DfuOpen, FindsTheDfuSettingOnTheSecondAlternateOfTheFirstInterface) {
     sim::DfuDeviceConfig config;
     config.dfuAlternate = 1;
     // Another DFU device with other ids sits first on the bus and must be passed over.
-    std::vector<uint8_t> otherFlash(4096, 0xFF);
+    ManualClock clock;
+    auto otherBoard = test::MakeBoard("chip=KR2H70X", clock);
     sim::DfuDeviceConfig otherConfig;
     otherConfig.productId = 0x7777;
-    sim::DfuDevice other(otherConfig, otherFlash);
-    std::vector<uint8_t> flash(1 << 16, 0xFF);
-    sim::DfuDevice device(config, flash);
+    sim::DfuDevice other(*otherBoard, otherConfig);
+    auto board = test::MakeBoard("chip=KR2H70X", clock);
+    sim::DfuDevice device(*board, config);
     sim::SimDfuTransport bus({&other, &device});
     test::RecordingTransport recorder(bus);
-    ManualClock clock;
     DfuLink link(recorder, clock);
 
     ASSERT_EQ(link.DfuOpen(config.vendorId, config.productId), 0);
@@ -54,8 +54,8 @@ TEST(DfuOpen, FindsTheDfuSettingOnTheSecondAlternateOfTheFirstInterface) {
     EXPECT_EQ(link.DfuGetInfo(information), 0);
     EXPECT_EQ(link.DfuClose(), 0);
     EXPECT_FALSE(bus.started());
-    EXPECT_TRUE(device.violations().empty()) << device.violations().front();
-    EXPECT_TRUE(other.violations().empty());
+    EXPECT_TRUE(board->violations().empty()) << board->violations().Text();
+    EXPECT_TRUE(otherBoard->violations().empty());
 }
 
 TEST(DfuOpen, EachFailureHasItsCodeAndLeavesNothingOpen) {
@@ -90,11 +90,11 @@ TEST(DfuOpen, AnAlternateSettingTheDeviceRefusesIsAClaimFailure) {
             return setup.request == 11 && setup.requestType == 0x01 ? -1 : inner.Control(setup, data);
         }
     };
-    std::vector<uint8_t> flash(4096, 0xFF);
-    sim::DfuDevice device({}, flash);
+    ManualClock clock;
+    auto board = test::MakeBoard("chip=KR2H70X", clock);
+    sim::DfuDevice device(*board);
     Refusing refusing(device);
     sim::SimDfuTransport bus({&refusing});
-    ManualClock clock;
     DfuLink link(bus, clock);
     EXPECT_EQ(link.DfuOpen(sim::kSimDfuVendorId, sim::kSimDfuProductId), -4);
     EXPECT_FALSE(bus.started());
@@ -128,17 +128,19 @@ TEST(DfuDetach, ADeviceAlreadyInDfuModeIsLeftAsItIs) {
     ASSERT_EQ(bench.link.DfuOpen(bench.config.vendorId, bench.config.productId), 0);
     ASSERT_EQ(bench.link.DfuDetach(5000), 0);
     EXPECT_EQ(bench.recorder.transfers, (std::vector<RecordedTransfer>{StatusRequest(2)}));
-    EXPECT_TRUE(bench.device.violations().empty());
+    EXPECT_TRUE(bench.violations().empty());
 }
 
 TEST(DfuRead, TwoThousandFortyEightBytesTakeExactlyTheseRequests) {
     DfuBench bench;
-    for (size_t i = 0; i < bench.flash.size(); ++i) bench.flash[i] = static_cast<uint8_t>(i * 7);
+    std::vector<uint8_t> pattern(bench.flash().capacity());
+    for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = static_cast<uint8_t>(i * 7);
+    bench.flash().Program(0, pattern);
     ASSERT_TRUE(bench.OpenAndDetach());
     std::vector<uint8_t> buffer(2048);
     ASSERT_EQ(bench.link.DfuRead(buffer.data(), 2048, 0x12340), 0);
 
-    std::vector<uint8_t> expectedData(bench.flash.begin() + 0x12340, bench.flash.begin() + 0x12340 + 2048);
+    std::vector<uint8_t> expectedData(pattern.begin() + 0x12340, pattern.begin() + 0x12340 + 2048);
     const std::vector<RecordedTransfer> expected = {
         {false, kOut, 1, 0, 0, 2, {0x21, 0x01}, 2},                   // mode 1
         StatusRequest(5),
@@ -154,7 +156,7 @@ TEST(DfuRead, TwoThousandFortyEightBytesTakeExactlyTheseRequests) {
     EXPECT_EQ(bench.recorder.transfers, expected);
     EXPECT_EQ(buffer, expectedData);
     for (uint32_t timeout : bench.recorder.timeouts) EXPECT_EQ(timeout, 0xFFFFFFFFu);
-    EXPECT_TRUE(bench.device.violations().empty());
+    EXPECT_TRUE(bench.violations().empty());
 }
 
 TEST(DfuWrite, WritesAtTheAddressAndReadsBack) {
@@ -163,9 +165,9 @@ TEST(DfuWrite, WritesAtTheAddressAndReadsBack) {
     std::vector<uint8_t> data(2048);
     std::iota(data.begin(), data.end(), uint8_t{3});
     ASSERT_EQ(bench.link.DfuWrite(data.data(), 2048, 0x800), 0);
-    EXPECT_TRUE(std::equal(data.begin(), data.end(), bench.flash.begin() + 0x800));
-    EXPECT_EQ(bench.flash[0x7FF], 0xFF);
-    EXPECT_EQ(bench.flash[0x1000], 0xFF);
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), bench.flash().bytes().begin() + 0x800));
+    EXPECT_EQ(bench.At(0x7FF), 0xFF);
+    EXPECT_EQ(bench.At(0x1000), 0xFF);
     // The program flow: mode once, then address and block per chunk, then abort.
     ASSERT_EQ(bench.link.DfuSelectMode(0), 0);
     ASSERT_EQ(bench.link.DfuSetAddress(0x2000), 0);
@@ -174,34 +176,35 @@ TEST(DfuWrite, WritesAtTheAddressAndReadsBack) {
     std::vector<uint8_t> back(16);
     ASSERT_EQ(bench.link.DfuRead(back.data(), 16, 0x2000), 0);
     EXPECT_TRUE(std::equal(back.begin(), back.end(), data.begin()));
-    EXPECT_TRUE(bench.device.violations().empty());
+    EXPECT_TRUE(bench.violations().empty());
 }
 
 TEST(DfuErase, RangeErasesFirstSectorThroughFirstPlusCount) {
     DfuBench bench;
-    std::fill(bench.flash.begin(), bench.flash.end(), 0x00);
+    bench.Fill(0x00);
     ASSERT_TRUE(bench.OpenAndDetach());
     ASSERT_EQ(bench.link.DfuEraseRange(2, 1), 0);
     EXPECT_EQ(bench.recorder.transfers.front().data, (std::vector<uint8_t>{0x23, 2, 0, 1, 0}));
-    EXPECT_EQ(bench.flash[2 * 4096 - 1], 0x00);
-    EXPECT_EQ(bench.flash[2 * 4096], 0xFF);
-    EXPECT_EQ(bench.flash[4 * 4096 - 1], 0xFF);
-    EXPECT_EQ(bench.flash[4 * 4096], 0x00);
-    EXPECT_TRUE(bench.device.violations().empty());
+    EXPECT_EQ(bench.At(2 * 4096 - 1), 0x00);
+    EXPECT_EQ(bench.At(2 * 4096), 0xFF);
+    EXPECT_EQ(bench.At(4 * 4096 - 1), 0xFF);
+    EXPECT_EQ(bench.At(4 * 4096), 0x00);
+    EXPECT_TRUE(bench.violations().empty());
 }
 
 TEST(DfuErase, AllPollsOnceASecondUntilDownloadIdle) {
     sim::DfuDeviceConfig config;
     config.eraseBusyPolls = 3;
     DfuBench bench(config);
-    std::fill(bench.flash.begin(), bench.flash.end(), 0x00);
+    bench.Fill(0x00);
     ASSERT_TRUE(bench.OpenAndDetach());
     const uint64_t start = bench.clock.NowMs();
     ASSERT_EQ(bench.link.DfuEraseAll(), 0);
     EXPECT_EQ(bench.recorder.transfers.front().data, (std::vector<uint8_t>{0x23}));
     EXPECT_EQ(bench.recorder.transfers.size(), 1u + 4u);  // the command, three busy replies, idle
     EXPECT_EQ(bench.clock.NowMs() - start, 3000u);
-    EXPECT_TRUE(std::all_of(bench.flash.begin(), bench.flash.end(), [](uint8_t b) { return b == 0xFF; }));
+    const auto bytes = bench.flash().bytes();
+    EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xFF; }));
 }
 
 TEST(DfuErase, AllThatNeverFinishesFailsAfterItsLastPoll) {
@@ -312,10 +315,7 @@ TEST(DfuSteps, DetachFailsOnAShortFirstReplyOrAWrongStateAfterTheRequest) {
 }
 
 TEST(DfuProtection, ALockedDeviceRefusesFlashAccessUntilUnlocked) {
-    sim::DfuDeviceConfig config;
-    config.isProtected = true;
-    for (size_t i = 0; i < 32; ++i) config.password[i] = static_cast<uint8_t>(0xA0 + i);
-    DfuBench bench(config);
+    DfuBench bench({}, "chip=KR2H70X dfu-protected");
     ASSERT_TRUE(bench.OpenAndDetach());
     DfuDeviceInformation info;
     ASSERT_EQ(bench.link.DfuGetInfo(info), 0);
@@ -323,7 +323,7 @@ TEST(DfuProtection, ALockedDeviceRefusesFlashAccessUntilUnlocked) {
     EXPECT_EQ(info.first(), 1);
     uint8_t buffer[16];
     EXPECT_EQ(bench.link.DfuRead(buffer, 16, 0), -1);
-    EXPECT_FALSE(bench.device.violations().empty());  // the device saw a read it had to refuse
+    EXPECT_FALSE(bench.violations().empty());  // the device saw a read it had to refuse
 }
 
 TEST(LibusbDfuTransport, WithNoMatchingDeviceOpenFailsCleanly) {

@@ -10,7 +10,7 @@ using tavrel::test::DfuBench;
 
 namespace {
 
-// 64 digits whose first pair becomes the last byte: bytes 0..31 are 0xA0..0xBF.
+// 64 digits; the first pair becomes the last byte, so the bytes sent are 0xA0..0xBF.
 const std::string kPassword = [] {
     std::string text;
     const char* digits = "0123456789ABCDEF";
@@ -22,12 +22,8 @@ const std::string kPassword = [] {
     return text;
 }();
 
-sim::DfuDeviceConfig Protected() {
-    sim::DfuDeviceConfig config;
-    config.isProtected = true;
-    for (size_t i = 0; i < 32; ++i) config.password[i] = static_cast<uint8_t>(0xA0 + i);
-    return config;
-}
+// The board's password in the digits the user types.
+const std::string kProtectedBoard = "chip=KR2H70X dfu-protected dfu-password=" + kPassword;
 
 const DfuDeviceRow kRow{"KR2H70X", sim::kSimDfuVendorId, sim::kSimDfuProductId};
 
@@ -48,11 +44,11 @@ TEST(OpenDfuTarget, OpensDetachesAndReportsItsSteps) {
     EXPECT_TRUE(prompt.messages.empty());
     EXPECT_TRUE(prompt.securityFamilies.empty());
     EXPECT_EQ(bench.link.DfuClose(), 0);
-    EXPECT_TRUE(bench.device.violations().empty());
+    EXPECT_TRUE(bench.violations().empty());
 }
 
 TEST(OpenDfuTarget, AProtectedDeviceIsUnlockedAfterARefusedPasswordAndABadAnswer) {
-    DfuBench bench(Protected());
+    DfuBench bench({}, kProtectedBoard);
     test::RecordingPrompt prompt;
     std::string wrong = kPassword;
     wrong[0] = wrong[0] == '0' ? '1' : '0';
@@ -72,11 +68,11 @@ TEST(OpenDfuTarget, AProtectedDeviceIsUnlockedAfterARefusedPasswordAndABadAnswer
     // The unlock command carried the bytes in the device's order.
     uint8_t buffer[64];
     EXPECT_EQ(bench.link.DfuRead(buffer, 64, 0), 0);
-    EXPECT_TRUE(bench.device.violations().empty()) << bench.device.violations().front();
+    EXPECT_TRUE(bench.violations().empty()) << bench.ViolationText();
 }
 
 TEST(OpenDfuTarget, CancellingThePasswordFailsWithoutAMessage) {
-    DfuBench bench(Protected());
+    DfuBench bench({}, kProtectedBoard);
     test::RecordingPrompt prompt;
     EXPECT_EQ(OpenDfuTarget(bench.link, kRow, prompt), -1);
     EXPECT_TRUE(prompt.messages.empty());
