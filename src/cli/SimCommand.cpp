@@ -137,6 +137,14 @@ int RunSim(const std::vector<std::string>& args) {
         return 1;
     }
 
+    // From here on a stop signal ends the loop cleanly (socket, folder and flash file tidied).
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
     sim::SimServer server;
     const std::string socketPath = options.ValueOr("socket", runFolder + "/board.sock");
     if (!server.Listen(socketPath, error)) {
@@ -187,13 +195,6 @@ int RunSim(const std::vector<std::string>& args) {
     std::printf("Press Ctrl-C to stop the board.\n");
     std::fflush(stdout);
 
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    signal(SIGPIPE, SIG_IGN);
-
     server.Run(gStop);
 
     open.clear();  // doors close before the board goes
@@ -210,7 +211,7 @@ int RunSim(const std::vector<std::string>& args) {
     return 0;
 }
 
-const RegisterCommand kSim{{"sim", kUsage, "run a simulated board until interrupted and print its doors", RunSim}};
+const RegisterCommand kSim{{"sim", kUsage, "run a simulated board until interrupted and print its doors (sim -h: fault options)", RunSim}};
 
 }  // namespace
 

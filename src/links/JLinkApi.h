@@ -1,0 +1,93 @@
+#pragma once
+// The SEGGER J-Link library, loaded at run time. Only the eighteen JLINKARM_ functions the
+// programmer uses are resolved; each keeps the vendor's C signature. The vendor's structs are
+// never looked into, so they are passed as byte buffers of at least the vendor's size.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/DynamicLibrary.h"
+
+namespace tavrel {
+
+class JLinkApi {
+public:
+    // Room for the probe list (50 entries of the vendor's 264-byte record) and the id data.
+    static constexpr int kMaxProbes = 50;
+    static constexpr size_t kProbeListBytes = 50 * 264;
+    static constexpr size_t kIdDataBytes = 1024;
+
+    using EMU_GetList_t = int (*)(int hostIfs, void* connectInfo, int maxInfos);
+    using GetIdData_t = void (*)(void* idData);
+    using Open_t = const char* (*)();
+    using ConfigJTAG_t = void (*)(int irPre, int drPre);
+    using TIF_GetAvailable_t = void (*)(uint32_t* mask);
+    using TIF_Select_t = int (*)(int interfaceType);
+    using Connect_t = int (*)();
+    using Halt_t = char (*)();
+    using Go_t = char (*)();
+    using SetSpeed_t = void (*)(uint32_t speedKhz);
+    using SetResetType_t = int (*)(int resetType);
+    using Reset_t = int (*)();
+    using WriteMem_t = int (*)(uint32_t address, uint32_t count, const void* data);
+    using ReadMem_t = int (*)(uint32_t address, uint32_t count, void* data);
+    using WriteReg_t = char (*)(int regIndex, uint32_t value);
+    using ReadReg_t = uint32_t (*)(int regIndex);
+    using IsConnected_t = char (*)();
+    using Close_t = void (*)();
+
+    EMU_GetList_t EMU_GetList = nullptr;
+    GetIdData_t GetIdData = nullptr;
+    Open_t Open = nullptr;
+    ConfigJTAG_t ConfigJTAG = nullptr;
+    TIF_GetAvailable_t TIF_GetAvailable = nullptr;
+    TIF_Select_t TIF_Select = nullptr;
+    Connect_t Connect = nullptr;
+    Halt_t Halt = nullptr;
+    Go_t Go = nullptr;
+    SetSpeed_t SetSpeed = nullptr;
+    SetResetType_t SetResetType = nullptr;
+    Reset_t Reset = nullptr;
+    WriteMem_t WriteMem = nullptr;
+    ReadMem_t ReadMem = nullptr;
+    WriteReg_t WriteReg = nullptr;
+    ReadReg_t ReadReg = nullptr;
+    IsConnected_t IsConnected = nullptr;
+    Close_t Close = nullptr;
+
+    JLinkApi() = default;
+    JLinkApi(const JLinkApi&) = delete;
+    JLinkApi& operator=(const JLinkApi&) = delete;
+
+    // Finds and loads the library; once loaded it stays loaded, after a failure the next call
+    // looks again. The file named by TAVREL_JLINK_LIBRARY is used when that variable is set,
+    // else the usual names and folders.
+    bool Load();
+    bool loaded() const { return loaded_; }
+    // Why loading failed, naming what was looked for and where.
+    const std::string& error() const { return error_; }
+    // The file that was loaded.
+    const std::string& path() const { return library_.path(); }
+    // A symbol of the loaded library beyond the eighteen (tools and tests use this).
+    void* Symbol(const char* name) const { return library_.Symbol(name); }
+
+    // The one J-Link library of the process: the probe connection outlives each operation,
+    // so every TargetLink of the process talks through the same loaded library.
+    static JLinkApi& Process();
+
+    // Where the library is looked for when TAVREL_JLINK_LIBRARY is not set, in order:
+    // plain names for the library search path, then files in the vendor's usual folders.
+    static std::vector<std::string> SearchNames();
+    static std::vector<std::string> SearchFolders();
+    static std::vector<std::string> CandidatePaths();
+
+private:
+    bool Resolve();
+
+    DynamicLibrary library_;
+    bool loaded_ = false;
+    std::string error_;
+};
+
+}  // namespace tavrel

@@ -1,0 +1,159 @@
+#include "links/Mailbox.h"
+
+#include <algorithm>
+#include <optional>
+#include <vector>
+
+#include "links/LoaderPacket.h"
+#include "links/TargetLink.h"
+#include "model/Catalogue.h"
+#include "model/Checksum.h"
+#include "platform/Clock.h"
+
+namespace tavrel {
+
+namespace {
+
+int DigitValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// digits / 2 bytes in target order: digit pair k goes to byte n - 1 - k.
+std::optional<std::vector<uint8_t>> FlagBytes(std::string_view text, int digits) {
+    if (digits <= 0 || digits % 2 != 0 || text.size() != static_cast<size_t>(digits)) return std::nullopt;
+    const size_t n = text.size() / 2;
+    std::vector<uint8_t> bytes(n);
+    for (size_t k = 0; k < n; ++k) {
+        const int high = DigitValue(text[2 * k]);
+        const int low = DigitValue(text[2 * k + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        bytes[n - 1 - k] = static_cast<uint8_t>(high << 4 | low);
+    }
+    return bytes;
+}
+
+uint16_t ReplyLength(const uint8_t* header) { return static_cast<uint16_t>(header[1] | header[2] << 8); }
+
+// The rest of a reply (L bytes after the 3-byte header). Empty optional on a failed read.
+std::optional<std::vector<uint8_t>> ReadReplyBody(TargetLink& link, uint32_t address, uint16_t length) {
+    std::vector<uint8_t> body(length);
+    if (length > 0 && !link.ReadTargetMemory(address, body.data(), length)) return std::nullopt;
+    return body;
+}
+
+}  // namespace
+
+bool WaitMailboxWord(TargetLink& link, uint32_t address, std::string_view hexText, Clock& clock) {
+    const auto expected = FlagBytes(hexText, 8);
+    if (!expected) return false;
+    const uint64_t start = clock.NowMs();
+    for (;;) {
+        if (start + kMailboxWaitMs < clock.NowMs()) return false;
+        uint8_t word[4] = {};
+        if (!link.ReadTargetMemory(address, word, sizeof word)) return false;
+        if (std::equal(expected->begin(), expected->end(), word)) return true;
+        clock.SleepMs(kMailboxPollMs);
+    }
+}
+
+bool WriteMailboxWord(TargetLink& link, uint32_t address, std::string_view hexText, int digits) {
+    const auto bytes = FlagBytes(hexText.substr(0, static_cast<size_t>(digits < 0 ? 0 : digits)), digits);
+    if (!bytes) return false;
+    return link.WriteTargetMemory(address, bytes->data(), static_cast<uint32_t>(bytes->size()));
+}
+
+bool WaitLoaderReady(TargetLink& link, std::string_view family, Clock& clock) {
+    const auto box = MailboxFor(family);
+    if (!box) return false;
+    if (!WaitMailboxWord(link, box->replyFlag, mailbox_word::kReplyReady, clock)) return false;
+    WriteMailboxWord(link, box->replyFlag, mailbox_word::kReplyReading);
+    uint8_t header[3] = {};
+    if (!link.ReadTargetMemory(box->replyData, header, sizeof header)) return false;
+    const uint16_t length = ReplyLength(header);
+    if (length < 4) return false;  // too short to hold its checksum
+    const auto body = ReadReplyBody(link, box->replyData + 3, length);
+    if (!body) return false;
+    const bool intact = header[0] == loader_code::kReady &&
+                        GetLe32(body->data()) == ComputeCrc(0, std::span<const uint8_t>(header, 3));
+    if (!intact) return false;  // the flag is left as it is
+    WriteMailboxWord(link, box->replyFlag, mailbox_word::kReplyConsumed);
+    return true;
+}
+
+namespace {
+
+// Claims the idle command area, fills it and posts it.
+bool PostCommand(TargetLink& link, const MailboxSet& box, std::span<const uint8_t> packet, Clock& clock) {
+    if (!WaitMailboxWord(link, box.commandFlag, mailbox_word::kCommandIdle, clock)) return false;
+    WriteMailboxWord(link, box.commandFlag, mailbox_word::kCommandFilling);
+    // A packet that did not reach the mailbox is never posted: the loader would act on stale bytes.
+    if (!link.WriteTargetMemory(box.commandData, packet.data(), static_cast<uint32_t>(packet.size()))) return false;
+    WriteMailboxWord(link, box.commandFlag, mailbox_word::kCommandPosted);
+    return true;
+}
+
+enum class Outcome { Done, Busy, Failed };
+
+Outcome Exchange(TargetLink& link, const MailboxSet& box, std::span<const uint8_t> packet, Clock& clock) {
+    if (!PostCommand(link, box, packet, clock)) return Outcome::Failed;
+    if (!WaitMailboxWord(link, box.replyFlag, mailbox_word::kReplyReady, clock)) return Outcome::Failed;
+    WriteMailboxWord(link, box.replyFlag, mailbox_word::kReplyReading);
+    uint8_t header[3] = {};
+    if (!link.ReadTargetMemory(box.replyData, header, sizeof header)) return Outcome::Failed;
+    const uint16_t length = ReplyLength(header);
+    const auto body = ReadReplyBody(link, box.replyData + 3, length);
+    if (!body) return Outcome::Failed;
+    // The reply is consumed before it is judged, so the loader can go on whatever it said.
+    WriteMailboxWord(link, box.replyFlag, mailbox_word::kReplyConsumed);
+
+    // L counts the checksum: a shorter reply runs past what was read.
+    if (length < 4 || !LoaderReplyCrcMatches(std::span<const uint8_t>(header, 3), *body)) return Outcome::Failed;
+    const std::span<const uint8_t> payload(body->data(), length - 4u);
+    if (header[0] == loader_code::kData)
+        return link.StoreReply(payload) ? Outcome::Done : Outcome::Failed;  // larger than the buffer: refused
+    if (header[0] != loader_code::kStatus || payload.empty()) return Outcome::Failed;
+    switch (payload[0]) {
+        case 1: return Outcome::Done;
+        case 2: return Outcome::Busy;
+        default: return Outcome::Failed;
+    }
+}
+
+constexpr int kBusyAttempts = 3;
+
+}  // namespace
+
+bool LoaderTransaction(TargetLink& link, std::string_view family, std::span<const uint8_t> packet, Clock& clock) {
+    link.ClearReply();
+    const auto box = MailboxFor(family);
+    if (!box) return false;
+    for (int attempt = 1; attempt <= kBusyAttempts; ++attempt) {
+        switch (Exchange(link, *box, packet, clock)) {
+            case Outcome::Done: return true;
+            case Outcome::Failed: return false;
+            case Outcome::Busy: break;  // the same packet again
+        }
+    }
+    return false;
+}
+
+bool PostLoaderPacket(TargetLink& link, std::string_view family, std::span<const uint8_t> packet, Clock& clock) {
+    const auto box = MailboxFor(family);
+    return box && PostCommand(link, *box, packet, clock);
+}
+
+MailboxChannel::MailboxChannel(TargetLink& link, std::string family, Clock& clock)
+    : link_(link), family_(std::move(family)), clock_(clock) {}
+
+bool MailboxChannel::Transaction(std::span<const uint8_t> packet) {
+    return LoaderTransaction(link_, family_, packet, clock_);
+}
+
+bool MailboxChannel::Post(std::span<const uint8_t> packet) { return PostLoaderPacket(link_, family_, packet, clock_); }
+
+std::span<const uint8_t> MailboxChannel::ReplyData() const { return link_.ReplyData(); }
+
+}  // namespace tavrel

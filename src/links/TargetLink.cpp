@@ -1,0 +1,199 @@
+#include "links/TargetLink.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <vector>
+
+#include "links/JLinkApi.h"
+#include "model/Catalogue.h"
+#include "platform/UserPrompt.h"
+
+namespace tavrel {
+
+namespace {
+
+constexpr int kHostInterfaceUsb = 1;
+constexpr int kOpenAttempts = 6;
+constexpr uint32_t kInterfaceJtag = 1u << 0;
+constexpr uint32_t kInterfaceSwd = 1u << 1;
+constexpr int kProgramCounter = 15;
+
+uint32_t Le32(const uint8_t* bytes) {
+    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+}
+
+// Reset type 1 for these families, type 0 for KR2A600, KR2E550 and KR2H70X.
+bool UsesResetType1(std::string_view family) {
+    return family == "KR2E500" || family == "KR2A500" || family == "KR2G700" || family == "KR2E700";
+}
+
+bool UsesResetType0(std::string_view family) {
+    return family == "KR2A600" || family == "KR2E550" || family == "KR2H70X";
+}
+
+}  // namespace
+
+TargetLink::TargetLink(UserPrompt& prompt) : TargetLink(prompt, JLinkApi::Process()) {}
+
+TargetLink::TargetLink(UserPrompt& prompt, JLinkApi& api) : prompt_(prompt), api_(api) {}
+
+bool TargetLink::ApiReady() {
+    if (api_.Load()) return true;
+    prompt_.ShowMessage(api_.error(), MessageIcon::Error);
+    return false;
+}
+
+bool TargetLink::HaltCore() {
+    if (api_.Halt() == 0) return true;
+    prompt_.ShowMessage("Jlink is not Halted!", MessageIcon::Error);
+    return false;
+}
+
+bool TargetLink::OpenTarget(uint32_t speedKhz, std::string_view family) {
+    if (!ApiReady()) return false;
+    api_.Close();  // any connection an earlier operation left open
+    if (!OpenProbe(family)) return false;
+    if (!CheckChipId(family)) {
+        prompt_.ShowMessage("Selected chip type doesn't match with the connected chip ", MessageIcon::Error);
+        return false;
+    }
+    // A halt failure here has shown its message; the target counts as open all the same.
+    ConfigureTarget(speedKhz, family);
+    return true;
+}
+
+bool TargetLink::OpenProbe(std::string_view family) {
+    std::vector<uint8_t> probes(JLinkApi::kProbeListBytes);
+    if (api_.EMU_GetList(kHostInterfaceUsb, probes.data(), JLinkApi::kMaxProbes) < 1) {
+        prompt_.ShowMessage("There is no JLink connected", MessageIcon::Error);
+        return false;
+    }
+
+    // The device count on the scan chain is taken before the probe is opened.
+    std::vector<uint8_t> idData(JLinkApi::kIdDataBytes);
+    api_.GetIdData(idData.data());
+    uint32_t devices = 0;
+    std::memcpy(&devices, idData.data(), sizeof devices);
+
+    std::string openError;
+    for (int attempt = 1; attempt <= kOpenAttempts; ++attempt) {
+        const char* error = api_.Open();
+        if (error == nullptr) {
+            openError.clear();
+            break;
+        }
+        openError = *error != '\0' ? error : "J-Link open failed";
+    }
+    if (!openError.empty()) {
+        prompt_.ShowMessage(openError, MessageIcon::Error);
+        return false;
+    }
+
+    // On a two-device chain the KR2G700 core sits behind a 4-bit instruction register.
+    if (devices == 2 && family == "KR2G700") api_.ConfigJTAG(4, 1);
+
+    uint32_t available = 0;
+    api_.TIF_GetAvailable(&available);
+    bool attached = false;
+    if ((available & kInterfaceJtag) != 0) {
+        api_.TIF_Select(0);
+        attached = AttachCore(family);
+    }
+    if (!attached && (available & kInterfaceSwd) != 0) {
+        api_.TIF_Select(1);
+        attached = AttachCore(family);
+    }
+    if ((available & (kInterfaceJtag | kInterfaceSwd)) == 0) {
+        prompt_.ShowMessage("JTAG/SWD interface is not supported by connected J-Link!", MessageIcon::Error);
+        return false;
+    }
+    if (!attached) {
+        prompt_.ShowMessage("Connect Jlink failed", MessageIcon::Error);
+        return false;
+    }
+    return true;
+}
+
+bool TargetLink::AttachCore(std::string_view /*family*/) { return api_.Connect() == 0; }
+
+bool TargetLink::CheckChipId(std::string_view family) {
+    const auto row = LookupChipId(family);
+    if (!row || !api_.loaded()) return false;
+    if (!HaltCore()) return false;
+    uint8_t word[4] = {};
+    const bool read = api_.ReadMem(row->address, sizeof word, word) == 0;
+    api_.Go();
+    return read && Le32(word) == row->expected;
+}
+
+void TargetLink::ConfigureTarget(uint32_t speedKhz, std::string_view family) {
+    if (!api_.loaded() || !HaltCore()) return;
+    api_.SetSpeed(speedKhz);
+    if (UsesResetType1(family)) {
+        api_.SetResetType(1);
+        api_.Reset();
+    } else if (UsesResetType0(family)) {
+        api_.SetResetType(0);
+        api_.Reset();
+    }
+    api_.SetSpeed(speedKhz);
+}
+
+void TargetLink::CloseTarget() {
+    // Quietly nothing when there is no library: there is then no connection to close either.
+    if (!api_.Load()) return;
+    std::vector<uint8_t> probes(JLinkApi::kProbeListBytes);
+    if (api_.EMU_GetList(kHostInterfaceUsb, probes.data(), JLinkApi::kMaxProbes) < 1) return;
+    if (api_.IsConnected() != 0) api_.Close();
+}
+
+bool TargetLink::WriteTargetMemory(uint32_t address, const uint8_t* data, uint32_t count) {
+    if (!api_.loaded() || !HaltCore()) return false;
+    const bool written = api_.WriteMem(address, count, data) >= 0;
+    api_.Go();
+    return written;
+}
+
+bool TargetLink::ReadTargetMemory(uint32_t address, uint8_t* buffer, uint32_t count) {
+    if (!api_.loaded() || !HaltCore()) return false;
+    const bool read = api_.ReadMem(address, count, buffer) == 0;
+    api_.Go();
+    return read;
+}
+
+int TargetLink::DownloadLoader(const std::string& loaderPath, const ImageSegment& head) {
+    if (!api_.loaded() || head.length <= 0) return -1;
+    const auto length = static_cast<uint32_t>(head.length);
+    std::ifstream file(loaderPath, std::ios::binary | std::ios::ate);
+    if (!file) return -1;
+    // A file shorter than the run would load whatever was in the buffer: refuse it, before
+    // making room for a run length that may not be real.
+    const std::streamoff fileSize = file.tellg();
+    if (fileSize < 0 || static_cast<uint64_t>(fileSize) < length) return -1;
+    file.seekg(0);
+    std::vector<uint8_t> image(length);
+    std::vector<uint8_t> readBack(length);
+    file.read(reinterpret_cast<char*>(image.data()), static_cast<std::streamsize>(length));
+    if (static_cast<uint32_t>(file.gcount()) != length) return -1;
+
+    // Written and read back with the core held, so nothing runs from a half-written loader.
+    if (!HaltCore()) return -1;
+    if (api_.WriteMem(head.startAddress, length, image.data()) < 0) return -1;
+    if (api_.ReadMem(head.startAddress, length, readBack.data()) != 0) return -1;
+    if (image != readBack) return -1;
+
+    api_.WriteReg(kProgramCounter, head.entryAddress);
+    if (api_.ReadReg(kProgramCounter) != head.entryAddress) return -1;
+    api_.Go();
+    return 0;
+}
+
+bool TargetLink::StoreReply(std::span<const uint8_t> payload) {
+    if (payload.size() > replyBuffer_.size()) return false;
+    std::copy(payload.begin(), payload.end(), replyBuffer_.begin());
+    replyLength_ = payload.size();
+    return true;
+}
+
+}  // namespace tavrel
