@@ -53,7 +53,7 @@ public:
     bool isProtected() const { return protected_; }
     int statusRequests() const { return statusRequests_; }
 
-    // DFU states and status codes as the class specification numbers them.
+    // DFU states and status codes as DFU 1.1 numbers them.
     enum State : uint8_t {
         AppIdle = 0, AppDetach = 1, Idle = 2, DownloadSync = 3, DownloadBusy = 4, DownloadIdle = 5,
         ManifestSync = 6, Manifest = 7, ManifestWaitReset = 8, UploadIdle = 9, Error = 10,
