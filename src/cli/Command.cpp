@@ -16,7 +16,21 @@ std::map<std::string, ConnectHandler>& ConnectHandlers() {
     return handlers;
 }
 
+std::map<std::string, std::string>& HelpTexts() {
+    static std::map<std::string, std::string> texts;
+    return texts;
+}
+
 }  // namespace
+
+std::string HelpDetails(const std::string& commandName) {
+    auto it = HelpTexts().find(commandName);
+    return it == HelpTexts().end() ? std::string() : it->second;
+}
+
+RegisterHelp::RegisterHelp(const std::string& commandName, std::string text) {
+    HelpTexts()[commandName] += text;
+}
 
 const std::vector<CliCommand>& Commands() { return CommandList(); }
 

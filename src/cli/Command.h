@@ -28,4 +28,12 @@ struct RegisterConnect {
     RegisterConnect(const std::string& interfaceName, ConnectHandler handler);
 };
 
+// Further lines of a command's --help, added by the units that extend it (e.g. one block per
+// connect interface), printed in registration order.
+std::string HelpDetails(const std::string& commandName);
+
+struct RegisterHelp {
+    RegisterHelp(const std::string& commandName, std::string text);
+};
+
 }  // namespace tavrel::cli

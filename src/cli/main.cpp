@@ -36,6 +36,8 @@ int main(int argc, char** argv) {
         std::vector<std::string> rest(args.begin() + 1, args.end());
         if (std::find(rest.begin(), rest.end(), "--help") != rest.end()) {
             std::printf("Usage: tavrel-cli %s\n  %s\n", command.usage.c_str(), command.summary.c_str());
+            const std::string details = tavrel::cli::HelpDetails(command.name);
+            if (!details.empty()) std::printf("\n%s", details.c_str());
             return 0;
         }
         return command.run(rest);

@@ -1,0 +1,248 @@
+#include "links/DfuLink.h"
+
+#include <vector>
+
+#include "links/LoaderPacket.h"
+
+namespace tavrel {
+namespace {
+
+constexpr uint8_t kToDevice = 0x21;    // class, interface, host to device
+constexpr uint8_t kFromDevice = 0xA1;  // class, interface, device to host
+
+constexpr uint8_t kRequestDetach = 0;
+constexpr uint8_t kRequestDownload = 1;
+constexpr uint8_t kRequestUpload = 2;
+constexpr uint8_t kRequestGetStatus = 3;
+constexpr uint8_t kRequestAbort = 6;
+
+constexpr uint16_t kCommandBlock = 0;
+constexpr uint16_t kDataBlock = 1;
+
+constexpr uint8_t kCommandSetMode = 0x21;
+constexpr uint8_t kCommandSetAddress = 0x22;
+constexpr uint8_t kCommandErase = 0x23;
+constexpr uint8_t kCommandUnlock = 0x24;
+
+constexpr uint8_t kModeFlashData = 1;
+constexpr uint8_t kModeDeviceInformation = 2;
+
+constexpr uint8_t kDfuClass = 0xFE;
+constexpr uint8_t kDfuSubClass = 1;
+
+}  // namespace
+
+DfuLink::~DfuLink() {
+    if (info_.open) DfuClose();
+}
+
+int DfuLink::DfuOpen(uint16_t vendorId, uint16_t productId) {
+    if (info_.open) DfuClose();
+    info_ = DfuDeviceInfo{};
+    status_ = DfuStatus{};
+    if (transport_.Start() != 0) return -1;
+    std::vector<UsbDeviceEntry> devices;
+    if (transport_.ListDevices(devices) != 0) {
+        transport_.Close();
+        return -1;
+    }
+    bool found = false;
+    for (const auto& device : devices) {
+        if (device.vendorId != vendorId || device.productId != productId) continue;
+        for (const auto& configuration : device.configurations) {
+            for (const auto& interface : configuration.interfaces) {
+                for (const auto& setting : interface) {
+                    if (setting.interfaceClass != kDfuClass || setting.interfaceSubClass != kDfuSubClass ||
+                        setting.extra.empty())
+                        continue;
+                    info_.device = device.id;
+                    info_.vendorId = device.vendorId;
+                    info_.productId = device.productId;
+                    info_.release = device.release;
+                    info_.configuration = configuration.value;
+                    info_.interfaceNumber = setting.interfaceNumber;
+                    info_.alternateSetting = setting.alternateSetting;
+                    // wTransferSize; a descriptor too short to hold it leaves the size unknown.
+                    if (setting.extra.size() >= 7)
+                        info_.transferSize = static_cast<uint16_t>(setting.extra[5] | (setting.extra[6] << 8));
+                    found = true;
+                    break;
+                }
+                if (found) break;
+            }
+            if (found) break;
+        }
+        if (found) break;
+    }
+    if (!found) {
+        transport_.Close();
+        return -2;
+    }
+    if (transport_.Open(info_.device) != 0) {
+        transport_.Close();
+        return -3;
+    }
+    if (transport_.ClaimInterface(info_.interfaceNumber) != 0) {
+        transport_.Close();
+        return -4;
+    }
+    if (transport_.SetAltSetting(info_.interfaceNumber, info_.alternateSetting) != 0) {
+        transport_.ReleaseInterface(info_.interfaceNumber);
+        transport_.Close();
+        return -4;
+    }
+    info_.open = true;
+    return 0;
+}
+
+int DfuLink::DfuClose() {
+    if (!info_.open) {
+        transport_.Close();
+        return 0;
+    }
+    int result = transport_.ReleaseInterface(info_.interfaceNumber) == 0 ? 0 : -1;
+    transport_.Close();
+    info_.open = false;
+    return result;
+}
+
+int DfuLink::DfuGetStatus(DfuStatus& status) {
+    status = DfuStatus{};
+    status_ = status;
+    if (!info_.open) return -1;
+    uint8_t reply[6] = {};
+    int moved = transport_.ControlIn(kFromDevice, kRequestGetStatus, 0, info_.interfaceNumber, reply, sizeof reply,
+                                     kDfuTransferTimeoutMs);
+    if (moved != static_cast<int>(sizeof reply)) return -1;
+    status.status = reply[0];
+    status.pollTimeout = static_cast<uint32_t>(reply[1] | (reply[2] << 8) | (reply[3] << 16));
+    status.state = reply[4];
+    status.stringIndex = reply[5];
+    status_ = status;
+    return 0;
+}
+
+int DfuLink::ExpectState(uint8_t state) {
+    DfuStatus status;
+    if (DfuGetStatus(status) != 0) return -1;
+    return status.state == state ? 0 : -1;
+}
+
+int DfuLink::DfuDetach(uint32_t timeoutMs) {
+    DfuStatus status;
+    if (DfuGetStatus(status) != 0) return -1;
+    // A device already in DFU mode needs no detach.
+    if (status.state != kDfuAppIdle) return 0;
+    if (timeoutMs > 0xFFFF) return -1;
+    if (transport_.ControlOut(kToDevice, kRequestDetach, static_cast<uint16_t>(timeoutMs), info_.interfaceNumber,
+                              nullptr, 0, kDfuTransferTimeoutMs) < 0)
+        return -1;
+    return ExpectState(kDfuIdle);
+}
+
+int DfuLink::DfuAbort() {
+    if (!info_.open) return -1;
+    if (transport_.ControlOut(kToDevice, kRequestAbort, 0, info_.interfaceNumber, nullptr, 0,
+                              kDfuTransferTimeoutMs) < 0)
+        return -1;
+    return ExpectState(kDfuIdle);
+}
+
+int DfuLink::DfuDownload(uint32_t length, const uint8_t* buffer, uint16_t block) {
+    if (buffer == nullptr || length > 0xFFFF || !info_.open) return -1;
+    int moved = transport_.ControlOut(kToDevice, kRequestDownload, block, info_.interfaceNumber, buffer,
+                                      static_cast<uint16_t>(length), kDfuTransferTimeoutMs);
+    return moved == static_cast<int>(length) ? 0 : -2;
+}
+
+int DfuLink::DfuUpload(uint32_t length, uint8_t* buffer, uint16_t block) {
+    if (buffer == nullptr || length == 0 || length > 0xFFFF || !info_.open) return -1;
+    int moved = transport_.ControlIn(kFromDevice, kRequestUpload, block, info_.interfaceNumber, buffer,
+                                     static_cast<uint16_t>(length), kDfuTransferTimeoutMs);
+    return moved == static_cast<int>(length) ? 0 : -2;
+}
+
+int DfuLink::Command(const uint8_t* bytes, uint32_t length) {
+    if (DfuDownload(length, bytes, kCommandBlock) != 0) return -1;
+    return ExpectState(kDfuDownloadIdle);
+}
+
+int DfuLink::DfuSelectMode(int mode) {
+    if (mode != 0 && mode != 1) return -1;
+    const uint8_t command[2] = {kCommandSetMode, static_cast<uint8_t>(mode == 0 ? kModeFlashData : 0)};
+    return Command(command, sizeof command);
+}
+
+int DfuLink::DfuSetAddress(uint32_t address) {
+    std::vector<uint8_t> command = {kCommandSetAddress};
+    PutLe32(command, address);
+    return Command(command.data(), static_cast<uint32_t>(command.size()));
+}
+
+int DfuLink::DfuDownloadBlock(const uint8_t* buffer, uint32_t length, uint16_t block) {
+    if (DfuDownload(length, buffer, block) != 0) return -1;
+    return ExpectState(kDfuDownloadIdle);
+}
+
+int DfuLink::DfuEraseAll() {
+    const uint8_t command[1] = {kCommandErase};
+    if (DfuDownload(sizeof command, command, kCommandBlock) != 0) return -1;
+    for (int poll = 1; poll <= kDfuEraseAllPolls; ++poll) {
+        DfuStatus status;
+        if (DfuGetStatus(status) != 0) return -1;
+        // The first reply may still describe the moment of the request; from the second on,
+        // download idle means the erase is over.
+        if (poll >= 2 && status.state == kDfuDownloadIdle) return 0;
+        if (status.state != kDfuDownloadSync && status.state != kDfuDownloadBusy &&
+            status.state != kDfuDownloadIdle)
+            return -1;
+        if (poll < kDfuEraseAllPolls) clock_.SleepMs(kDfuErasePollIntervalMs);
+    }
+    // Still busy after every poll: the erase did not finish, whatever the device is doing.
+    return -1;
+}
+
+int DfuLink::DfuEraseRange(uint32_t firstSector, uint32_t count) {
+    if (firstSector > 0xFFFF || count > 0xFFFF) return -1;
+    const uint8_t command[5] = {kCommandErase, static_cast<uint8_t>(firstSector), static_cast<uint8_t>(firstSector >> 8),
+                                static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8)};
+    return Command(command, sizeof command);
+}
+
+int DfuLink::DfuWrite(const uint8_t* buffer, uint32_t length, uint32_t address) {
+    if (DfuSelectMode(0) != 0) return -1;
+    if (DfuSetAddress(address) != 0) return -1;
+    return DfuDownloadBlock(buffer, length, kDataBlock);
+}
+
+int DfuLink::DfuRead(uint8_t* buffer, uint32_t length, uint32_t address) {
+    if (DfuSelectMode(0) != 0) return -1;
+    if (DfuSetAddress(address) != 0) return -1;
+    if (DfuAbort() != 0) return -1;
+    if (DfuUpload(length, buffer, kDataBlock) != 0) return -1;
+    if (ExpectState(kDfuUploadIdle) != 0) return -1;
+    return DfuAbort();
+}
+
+int DfuLink::DfuGetInfo(DfuDeviceInformation& information) {
+    information = DfuDeviceInformation{};
+    const uint8_t command[2] = {kCommandSetMode, kModeDeviceInformation};
+    if (Command(command, sizeof command) != 0) return -1;
+    if (DfuAbort() != 0) return -1;
+    DfuDeviceInformation read;
+    if (DfuUpload(static_cast<uint32_t>(read.bytes.size()), read.bytes.data(), kDataBlock) != 0) return -1;
+    if (ExpectState(kDfuUploadIdle) != 0) return -1;
+    if (DfuAbort() != 0) return -1;
+    information = read;
+    return 0;
+}
+
+int DfuLink::DfuUnlock(const uint8_t* password) {
+    if (password == nullptr) return -1;
+    uint8_t command[1 + kDfuPasswordBytes] = {kCommandUnlock};
+    for (size_t i = 0; i < kDfuPasswordBytes; ++i) command[1 + i] = password[i];
+    if (Command(command, sizeof command) != 0) return -1;
+    return DfuAbort();
+}
+
+}  // namespace tavrel

@@ -1,0 +1,102 @@
+#pragma once
+// The USB DFU link of the KR2H70X boot ROM: the DFU 1.1 class requests, and the ROM's own
+// commands carried as downloads of block 0 (data moves as block 1).
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+#include "links/DfuTransport.h"
+#include "platform/Clock.h"
+
+namespace tavrel {
+
+// DFU states the link looks for.
+enum DfuState : uint8_t {
+    kDfuAppIdle = 0,
+    kDfuIdle = 2,
+    kDfuDownloadSync = 3,
+    kDfuDownloadBusy = 4,
+    kDfuDownloadIdle = 5,
+    kDfuUploadIdle = 9,
+    kDfuError = 10,
+};
+
+// The six bytes of a status reply. Until one arrives it reads "unknown error" in the error state.
+struct DfuStatus {
+    uint8_t status = 14;
+    uint32_t pollTimeout = 0;  // 24 bits, milliseconds
+    uint8_t state = kDfuError;
+    uint8_t stringIndex = 0;
+};
+
+// Where the DFU interface was found, filled by DfuOpen.
+struct DfuDeviceInfo {
+    uint32_t device = 0;  // the transport's device handle
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    uint16_t release = 0;
+    uint8_t configuration = 0;
+    uint8_t interfaceNumber = 0;
+    uint8_t alternateSetting = 0;
+    uint16_t transferSize = 0;  // from the DFU functional descriptor
+    bool open = false;
+};
+
+// The eight bytes of device information.
+struct DfuDeviceInformation {
+    std::array<uint8_t, 8> bytes{};
+    int8_t first() const { return static_cast<int8_t>(bytes[0]); }
+    bool isProtected() const { return bytes[4] == 1; }
+};
+
+inline constexpr uint32_t kDfuTransferTimeoutMs = 0xFFFFFFFF;
+inline constexpr uint32_t kDfuDetachTimeoutMs = 5000;
+inline constexpr int kDfuEraseAllPolls = 901;
+inline constexpr uint32_t kDfuErasePollIntervalMs = 1000;
+inline constexpr size_t kDfuPasswordBytes = 32;
+
+class DfuLink {
+public:
+    DfuLink(DfuTransport& transport, Clock& clock) : transport_(transport), clock_(clock) {}
+    ~DfuLink();
+    DfuLink(const DfuLink&) = delete;
+    DfuLink& operator=(const DfuLink&) = delete;
+
+    // 0; -1 the USB library failed to start; -2 no matching DFU interface; -3 open failed;
+    // -4 claim or alternate setting failed.
+    int DfuOpen(uint16_t vendorId, uint16_t productId);
+    // Releases the interface and closes the device; -1 when the release fails.
+    int DfuClose();
+
+    int DfuGetStatus(DfuStatus& status);
+    int DfuDetach(uint32_t timeoutMs);
+    int DfuAbort();
+    // 0 when exactly `length` bytes moved, -2 otherwise, -1 for a missing buffer (or an empty
+    // upload) or a length no control transfer can carry.
+    int DfuDownload(uint32_t length, const uint8_t* buffer, uint16_t block);
+    int DfuUpload(uint32_t length, uint8_t* buffer, uint16_t block);
+
+    int DfuSelectMode(int mode);
+    int DfuSetAddress(uint32_t address);
+    int DfuDownloadBlock(const uint8_t* buffer, uint32_t length, uint16_t block);
+    int DfuEraseAll();
+    int DfuEraseRange(uint32_t firstSector, uint32_t count);
+    int DfuWrite(const uint8_t* buffer, uint32_t length, uint32_t address);
+    int DfuRead(uint8_t* buffer, uint32_t length, uint32_t address);
+    int DfuGetInfo(DfuDeviceInformation& information);
+    int DfuUnlock(const uint8_t* password);  // kDfuPasswordBytes bytes
+
+    const DfuDeviceInfo& deviceInfo() const { return info_; }
+    const DfuStatus& lastStatus() const { return status_; }
+
+private:
+    int ExpectState(uint8_t state);
+    int Command(const uint8_t* bytes, uint32_t length);  // download as block 0, then download idle
+
+    DfuTransport& transport_;
+    Clock& clock_;
+    DfuDeviceInfo info_;
+    DfuStatus status_;
+};
+
+}  // namespace tavrel

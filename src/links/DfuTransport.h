@@ -1,0 +1,57 @@
+#pragma once
+// The USB side of the DFU link: what the link needs from a USB stack, and nothing more.
+// Production code talks to libusb (LibusbDfuTransport); tests and the demo talk to the
+// simulated board's DFU device through the same interface.
+#include <cstdint>
+#include <vector>
+
+namespace tavrel {
+
+// One alternate setting of an interface, with the class-specific descriptors that follow it
+// in the configuration descriptor (for a DFU interface: the DFU functional descriptor).
+struct UsbAltSetting {
+    uint8_t interfaceNumber = 0;
+    uint8_t alternateSetting = 0;
+    uint8_t interfaceClass = 0;
+    uint8_t interfaceSubClass = 0;
+    uint8_t interfaceProtocol = 0;
+    std::vector<uint8_t> extra;
+};
+
+struct UsbConfiguration {
+    uint8_t value = 0;  // bConfigurationValue
+    // Each interface with its alternate settings, in descriptor order.
+    std::vector<std::vector<UsbAltSetting>> interfaces;
+};
+
+struct UsbDeviceEntry {
+    uint32_t id = 0;  // the transport's own handle for Open; meaningless elsewhere
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    uint16_t release = 0;  // bcdDevice
+    std::vector<UsbConfiguration> configurations;
+};
+
+class DfuTransport {
+public:
+    virtual ~DfuTransport() = default;
+
+    // Starts the USB library; 0, or negative when it cannot start. Starting twice is harmless.
+    virtual int Start() = 0;
+    // The devices on the bus with their descriptors; 0, or negative when the list is unavailable.
+    virtual int ListDevices(std::vector<UsbDeviceEntry>& devices) = 0;
+    // Opens a device of the last list; 0 or negative.
+    virtual int Open(uint32_t deviceId) = 0;
+    virtual int ClaimInterface(uint8_t interfaceNumber) = 0;
+    virtual int SetAltSetting(uint8_t interfaceNumber, uint8_t alternateSetting) = 0;
+    // Control transfers on the open device: the number of bytes moved, or negative on failure.
+    virtual int ControlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                           const uint8_t* data, uint16_t length, uint32_t timeoutMs) = 0;
+    virtual int ControlIn(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
+                          uint16_t length, uint32_t timeoutMs) = 0;
+    virtual int ReleaseInterface(uint8_t interfaceNumber) = 0;
+    // Closes the open device, if any, and stops the USB library. Safe to call at any time.
+    virtual void Close() = 0;
+};
+
+}  // namespace tavrel

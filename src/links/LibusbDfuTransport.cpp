@@ -1,0 +1,154 @@
+#include "links/LibusbDfuTransport.h"
+
+#include <libusb.h>
+
+namespace tavrel {
+namespace {
+
+// A device is named by where it sits on the bus, so it can be found again after the list
+// that described it has been released.
+uint32_t DeviceId(libusb_device* device) {
+    return (static_cast<uint32_t>(libusb_get_bus_number(device)) << 8) | libusb_get_device_address(device);
+}
+
+// Holds a device list and releases it (with the references it holds) on every path.
+class DeviceList {
+public:
+    explicit DeviceList(libusb_context* context) { count_ = libusb_get_device_list(context, &devices_); }
+    ~DeviceList() {
+        if (devices_ != nullptr) libusb_free_device_list(devices_, 1);
+    }
+    DeviceList(const DeviceList&) = delete;
+    DeviceList& operator=(const DeviceList&) = delete;
+    bool ok() const { return count_ >= 0 && devices_ != nullptr; }
+    ssize_t size() const { return count_ < 0 ? 0 : count_; }
+    libusb_device* operator[](ssize_t i) const { return devices_[i]; }
+
+private:
+    libusb_device** devices_ = nullptr;
+    ssize_t count_ = -1;
+};
+
+UsbConfiguration DescribeConfiguration(const libusb_config_descriptor& config) {
+    UsbConfiguration described;
+    described.value = config.bConfigurationValue;
+    for (int i = 0; i < config.bNumInterfaces; ++i) {
+        const libusb_interface& interface = config.interface[i];
+        std::vector<UsbAltSetting> settings;
+        for (int a = 0; a < interface.num_altsetting; ++a) {
+            const libusb_interface_descriptor& alt = interface.altsetting[a];
+            UsbAltSetting setting;
+            setting.interfaceNumber = alt.bInterfaceNumber;
+            setting.alternateSetting = alt.bAlternateSetting;
+            setting.interfaceClass = alt.bInterfaceClass;
+            setting.interfaceSubClass = alt.bInterfaceSubClass;
+            setting.interfaceProtocol = alt.bInterfaceProtocol;
+            if (alt.extra != nullptr && alt.extra_length > 0) setting.extra.assign(alt.extra, alt.extra + alt.extra_length);
+            settings.push_back(std::move(setting));
+        }
+        described.interfaces.push_back(std::move(settings));
+    }
+    return described;
+}
+
+}  // namespace
+
+LibusbDfuTransport::~LibusbDfuTransport() { Close(); }
+
+int LibusbDfuTransport::Start() {
+    if (context_ != nullptr) return 0;
+    libusb_context* context = nullptr;
+    if (libusb_init(&context) != LIBUSB_SUCCESS) return -1;
+    context_ = context;
+    return 0;
+}
+
+int LibusbDfuTransport::ListDevices(std::vector<UsbDeviceEntry>& devices) {
+    devices.clear();
+    if (context_ == nullptr) return -1;
+    DeviceList list(context_);
+    if (!list.ok()) return -1;
+    for (ssize_t i = 0; i < list.size(); ++i) {
+        libusb_device* device = list[i];
+        libusb_device_descriptor descriptor{};
+        if (libusb_get_device_descriptor(device, &descriptor) != LIBUSB_SUCCESS) continue;
+        UsbDeviceEntry entry;
+        entry.id = DeviceId(device);
+        entry.vendorId = descriptor.idVendor;
+        entry.productId = descriptor.idProduct;
+        entry.release = descriptor.bcdDevice;
+        for (uint8_t c = 0; c < descriptor.bNumConfigurations; ++c) {
+            libusb_config_descriptor* config = nullptr;
+            if (libusb_get_config_descriptor(device, c, &config) != LIBUSB_SUCCESS || config == nullptr) continue;
+            entry.configurations.push_back(DescribeConfiguration(*config));
+            libusb_free_config_descriptor(config);
+        }
+        devices.push_back(std::move(entry));
+    }
+    return 0;
+}
+
+int LibusbDfuTransport::Open(uint32_t deviceId) {
+    if (context_ == nullptr) return -1;
+    if (handle_ != nullptr) {
+        libusb_close(handle_);
+        handle_ = nullptr;
+    }
+    DeviceList list(context_);
+    if (!list.ok()) return -1;
+    for (ssize_t i = 0; i < list.size(); ++i) {
+        if (DeviceId(list[i]) != deviceId) continue;
+        libusb_device_handle* handle = nullptr;
+        // The open handle keeps its own reference to the device, so the list can go.
+        if (libusb_open(list[i], &handle) != LIBUSB_SUCCESS || handle == nullptr) return -1;
+        // Where the platform supports it, a kernel driver bound to the interface steps aside on claim.
+        libusb_set_auto_detach_kernel_driver(handle, 1);
+        handle_ = handle;
+        return 0;
+    }
+    return -1;
+}
+
+int LibusbDfuTransport::ClaimInterface(uint8_t interfaceNumber) {
+    if (handle_ == nullptr) return -1;
+    return libusb_claim_interface(handle_, interfaceNumber) == LIBUSB_SUCCESS ? 0 : -1;
+}
+
+int LibusbDfuTransport::SetAltSetting(uint8_t interfaceNumber, uint8_t alternateSetting) {
+    if (handle_ == nullptr) return -1;
+    return libusb_set_interface_alt_setting(handle_, interfaceNumber, alternateSetting) == LIBUSB_SUCCESS ? 0 : -1;
+}
+
+int LibusbDfuTransport::ControlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                                   const uint8_t* data, uint16_t length, uint32_t timeoutMs) {
+    if (handle_ == nullptr) return -1;
+    // libusb takes a non-const buffer for both directions; an OUT transfer only reads it.
+    int moved = libusb_control_transfer(handle_, requestType, request, value, index, const_cast<uint8_t*>(data),
+                                        length, timeoutMs);
+    return moved < 0 ? -1 : moved;
+}
+
+int LibusbDfuTransport::ControlIn(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                                  uint8_t* data, uint16_t length, uint32_t timeoutMs) {
+    if (handle_ == nullptr) return -1;
+    int moved = libusb_control_transfer(handle_, requestType, request, value, index, data, length, timeoutMs);
+    return moved < 0 ? -1 : moved;
+}
+
+int LibusbDfuTransport::ReleaseInterface(uint8_t interfaceNumber) {
+    if (handle_ == nullptr) return -1;
+    return libusb_release_interface(handle_, interfaceNumber) == LIBUSB_SUCCESS ? 0 : -1;
+}
+
+void LibusbDfuTransport::Close() {
+    if (handle_ != nullptr) {
+        libusb_close(handle_);
+        handle_ = nullptr;
+    }
+    if (context_ != nullptr) {
+        libusb_exit(context_);
+        context_ = nullptr;
+    }
+}
+
+}  // namespace tavrel

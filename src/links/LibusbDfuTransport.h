@@ -1,0 +1,38 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "links/DfuTransport.h"
+
+struct libusb_context;
+struct libusb_device_handle;
+
+namespace tavrel {
+
+// The DFU transport on libusb-1.0. The device list is released before every call returns and
+// the library context when the transport is closed, so nothing is kept beyond the open handle.
+class LibusbDfuTransport final : public DfuTransport {
+public:
+    LibusbDfuTransport() = default;
+    ~LibusbDfuTransport() override;
+    LibusbDfuTransport(const LibusbDfuTransport&) = delete;
+    LibusbDfuTransport& operator=(const LibusbDfuTransport&) = delete;
+
+    int Start() override;
+    int ListDevices(std::vector<UsbDeviceEntry>& devices) override;
+    int Open(uint32_t deviceId) override;
+    int ClaimInterface(uint8_t interfaceNumber) override;
+    int SetAltSetting(uint8_t interfaceNumber, uint8_t alternateSetting) override;
+    int ControlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, const uint8_t* data,
+                   uint16_t length, uint32_t timeoutMs) override;
+    int ControlIn(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
+                  uint16_t length, uint32_t timeoutMs) override;
+    int ReleaseInterface(uint8_t interfaceNumber) override;
+    void Close() override;
+
+private:
+    libusb_context* context_ = nullptr;
+    libusb_device_handle* handle_ = nullptr;
+};
+
+}  // namespace tavrel

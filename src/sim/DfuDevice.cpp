@@ -1,0 +1,339 @@
+#include "sim/DfuDevice.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "sim/Board.h"
+#include "sim/SimConfig.h"
+
+namespace tavrel::sim {
+namespace {
+
+// Class requests of the DFU interface.
+constexpr uint8_t kDetach = 0;
+constexpr uint8_t kDownload = 1;
+constexpr uint8_t kUpload = 2;
+constexpr uint8_t kGetStatus = 3;
+constexpr uint8_t kClearStatus = 4;
+constexpr uint8_t kGetState = 5;
+constexpr uint8_t kAbort = 6;
+
+constexpr uint8_t kClassOut = 0x21;  // class, interface, host to device
+constexpr uint8_t kClassIn = 0xA1;
+
+// The ROM's commands (first byte of a block-0 download).
+constexpr uint8_t kSetMode = 0x21;
+constexpr uint8_t kSetAddress = 0x22;
+constexpr uint8_t kErase = 0x23;
+constexpr uint8_t kUnlock = 0x24;
+
+constexpr uint8_t kModeFlash = 1;
+constexpr uint8_t kModeInformation = 2;
+
+constexpr uint32_t kSectorSize = 4096;
+constexpr uint32_t kBusyPollMs = 1000;
+constexpr uint8_t kDfuInterface = 0;
+
+const char* StateName(uint8_t state) {
+    static const char* const names[] = {"appIDLE",     "appDETACH",     "dfuIDLE",     "dfuDNLOAD-SYNC",
+                                        "dfuDNBUSY",   "dfuDNLOAD-IDLE", "dfuMANIFEST-SYNC", "dfuMANIFEST",
+                                        "dfuMANIFEST-WAIT-RESET", "dfuUPLOAD-IDLE", "dfuERROR"};
+    return state < 11 ? names[state] : "?";
+}
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", value);
+    return text;
+}
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+           (static_cast<uint32_t>(p[3]) << 24);
+}
+void Put16(std::vector<uint8_t>& out, uint16_t value) {
+    out.push_back(static_cast<uint8_t>(value));
+    out.push_back(static_cast<uint8_t>(value >> 8));
+}
+
+}  // namespace
+
+DfuDevice::DfuDevice(Board& board, const DfuDeviceConfig& config)
+    : board_(board),
+      config_(config),
+      password_(PasswordBytes(board.config().DfuPasswordText())),
+      state_(config.startInApplication ? AppIdle : Idle),
+      protected_(board.config().dfuProtected) {}
+
+void DfuDevice::Record(const std::string& what, const std::string& expected) {
+    board_.violations().Record("DFU: " + what, expected);
+}
+
+int DfuDevice::Refuse(const std::string& what, const std::string& expected, uint8_t status) {
+    Record(what, expected);
+    // In application mode the device has no error state; it only stalls.
+    if (state_ != AppIdle && state_ != AppDetach) {
+        state_ = Error;
+        status_ = status;
+    }
+    return -1;
+}
+
+bool DfuDevice::FlashRangeOk(uint32_t address, uint32_t length, const char* what) {
+    if (board_.flash().Contains(address, length)) return true;
+    Refuse(std::string(what) + " of " + std::to_string(length) + " bytes at " + Hex(address) + " running past the end",
+           "a range inside the " + Hex(board_.flash().capacity()) + " bytes of flash", ErrAddress);
+    return false;
+}
+
+int DfuDevice::Control(const UsbSetup& setup, uint8_t* data) {
+    if (setup.length > 0 && data == nullptr) return Refuse("a control transfer without its data", "the announced bytes");
+    if ((setup.requestType & 0x60) == 0) return Standard(setup, data);
+    return ClassRequest(setup, data);
+}
+
+std::vector<uint8_t> DfuDevice::DeviceDescriptor() const {
+    std::vector<uint8_t> d = {18, 1};
+    Put16(d, 0x0200);                       // USB 2.0
+    d.insert(d.end(), {0, 0, 0, 64});       // class per interface; 64-byte endpoint 0
+    Put16(d, config_.vendorId);
+    Put16(d, config_.productId);
+    Put16(d, config_.release);
+    d.insert(d.end(), {0, 0, 0, 1});        // no strings; one configuration
+    return d;
+}
+
+std::vector<uint8_t> DfuDevice::ConfigurationDescriptor() const {
+    std::vector<uint8_t> body;
+    auto interface = [&body](uint8_t alternate, uint8_t cls, uint8_t subClass, uint8_t protocol) {
+        body.insert(body.end(), {9, 4, kDfuInterface, alternate, 0, cls, subClass, protocol, 0});
+    };
+    if (config_.dfuAlternate == 1) {
+        // A vendor-specific setting first, with a descriptor of its own after it.
+        interface(0, 0xFF, 0, 0);
+        body.insert(body.end(), {4, 0x41, 0x01, 0x00});
+    }
+    interface(config_.dfuAlternate, 0xFE, 1, 2);
+    // DFU functional descriptor: can download, can upload, will detach.
+    body.insert(body.end(), {9, 0x21, 0x0B});
+    Put16(body, 5000);  // wDetachTimeOut
+    Put16(body, config_.transferSize);
+    Put16(body, 0x0110);
+    std::vector<uint8_t> d = {9, 2};
+    Put16(d, static_cast<uint16_t>(9 + body.size()));
+    d.insert(d.end(), {1, 1, 0, 0x80, 50});  // one interface, configuration 1, bus powered, 100 mA
+    d.insert(d.end(), body.begin(), body.end());
+    return d;
+}
+
+int DfuDevice::Standard(const UsbSetup& setup, uint8_t* data) {
+    constexpr uint8_t kGetDescriptor = 6, kSetConfiguration = 9, kGetConfiguration = 8, kSetInterface = 11;
+    if (setup.requestType == 0x80 && setup.request == kGetDescriptor) {
+        std::vector<uint8_t> descriptor;
+        const uint8_t type = static_cast<uint8_t>(setup.value >> 8);
+        const uint8_t index = static_cast<uint8_t>(setup.value);
+        if (type == 1 && index == 0) descriptor = DeviceDescriptor();
+        else if (type == 2 && index == 0) descriptor = ConfigurationDescriptor();
+        else return -1;  // no strings, one configuration: a plain stall, as any device gives
+        const size_t count = std::min<size_t>(descriptor.size(), setup.length);
+        std::copy_n(descriptor.begin(), count, data);
+        return static_cast<int>(count);
+    }
+    if (setup.requestType == 0x00 && setup.request == kSetConfiguration) return setup.value <= 1 ? 0 : -1;
+    if (setup.requestType == 0x80 && setup.request == kGetConfiguration && setup.length >= 1) {
+        data[0] = 1;
+        return 1;
+    }
+    if (setup.requestType == 0x01 && setup.request == kSetInterface) {
+        if (setup.index != kDfuInterface || setup.value > config_.dfuAlternate) {
+            Record("SET_INTERFACE to interface " + std::to_string(setup.index) + " alternate setting " +
+                       std::to_string(setup.value),
+                   "interface 0 with an alternate setting up to " + std::to_string(config_.dfuAlternate));
+            return -1;
+        }
+        alternate_ = static_cast<uint8_t>(setup.value);
+        return 0;
+    }
+    return -1;
+}
+
+int DfuDevice::ClassRequest(const UsbSetup& setup, uint8_t* data) {
+    const uint8_t expectedType = setup.request == kUpload || setup.request == kGetStatus || setup.request == kGetState
+                                     ? kClassIn
+                                     : kClassOut;
+    if (setup.request > kAbort) return Refuse("unknown class request " + std::to_string(setup.request), "a DFU request 0 to 6");
+    if (setup.requestType != expectedType)
+        return Refuse("request " + std::to_string(setup.request) + " with request type " + Hex(setup.requestType),
+                      "request type " + Hex(expectedType));
+    if (setup.index != kDfuInterface)
+        return Refuse("request " + std::to_string(setup.request) + " addressed to interface " + std::to_string(setup.index),
+                      "the DFU interface " + std::to_string(kDfuInterface));
+    if (alternate_ != config_.dfuAlternate)
+        return Refuse("request " + std::to_string(setup.request) + " while alternate setting " +
+                          std::to_string(alternate_) + " is selected",
+                      "alternate setting " + std::to_string(config_.dfuAlternate) + " selected first");
+
+    // Application mode answers only what a run-time DFU interface answers.
+    if (state_ == AppIdle && setup.request != kDetach && setup.request != kGetStatus && setup.request != kGetState)
+        return Refuse("request " + std::to_string(setup.request) + " in appIDLE", "DETACH first");
+
+    switch (setup.request) {
+    case kDetach:
+        if (state_ != AppIdle) return Refuse(std::string("DETACH in ") + StateName(state_), "DETACH only in appIDLE");
+        if (setup.length != 0) return Refuse("DETACH with data", "no data");
+        // The ROM switches into its DFU mode at once.
+        state_ = Idle;
+        status_ = Ok;
+        return 0;
+    case kDownload:
+        return Download(setup, data);
+    case kUpload:
+        return Upload(setup, data);
+    case kGetStatus:
+        return GetStatus(setup, data);
+    case kClearStatus:
+        if (state_ != Error) return Refuse(std::string("CLRSTATUS in ") + StateName(state_), "CLRSTATUS only in dfuERROR");
+        state_ = Idle;
+        status_ = Ok;
+        return 0;
+    case kGetState:
+        if (setup.length < 1) return Refuse("GETSTATE asking 0 bytes", "1 byte");
+        data[0] = state_;
+        return 1;
+    case kAbort:
+        if (state_ != Idle && state_ != DownloadSync && state_ != DownloadIdle && state_ != ManifestSync &&
+            state_ != UploadIdle)
+            return Refuse(std::string("ABORT in ") + StateName(state_), "ABORT in an idle or sync state");
+        if (setup.length != 0) return Refuse("ABORT with data", "no data");
+        // Mode and address stay: a read sets them, aborts, then uploads.
+        state_ = Idle;
+        status_ = Ok;
+        eraseBusyLeft_ = 0;
+        return 0;
+    default:
+        return Refuse("unknown class request " + std::to_string(setup.request), "a DFU request 0 to 6");
+    }
+}
+
+int DfuDevice::GetStatus(const UsbSetup& setup, uint8_t* data) {
+    ++statusRequests_;
+    if (setup.length != 6) Record("GETSTATUS asking " + std::to_string(setup.length) + " bytes", "6 bytes");
+    uint32_t pollTimeout = 0;
+    if (state_ == DownloadSync || state_ == DownloadBusy) {
+        if (eraseBusyLeft_ != 0) {
+            state_ = DownloadBusy;
+            pollTimeout = kBusyPollMs;
+            if (eraseBusyLeft_ > 0) --eraseBusyLeft_;
+        } else {
+            state_ = DownloadIdle;
+        }
+    } else if (state_ == ManifestSync) {
+        state_ = Idle;
+    }
+    uint8_t reply[6] = {status_, static_cast<uint8_t>(pollTimeout), static_cast<uint8_t>(pollTimeout >> 8),
+                        static_cast<uint8_t>(pollTimeout >> 16), state_, 0};
+    size_t count = std::min<size_t>(sizeof reply, setup.length);
+    if (config_.spoilStatusAt == statusRequests_) {
+        if (config_.spoilKind == DfuStatusFault::ShortReply) count = std::min<size_t>(count, 5);
+        if (config_.spoilKind == DfuStatusFault::WrongState) reply[4] = ManifestWaitReset;
+    }
+    std::copy_n(reply, count, data);
+    return static_cast<int>(count);
+}
+
+int DfuDevice::Download(const UsbSetup& setup, const uint8_t* data) {
+    if (state_ != Idle && state_ != DownloadIdle)
+        return Refuse(std::string("DNLOAD in ") + StateName(state_), "DNLOAD in dfuIDLE or dfuDNLOAD-IDLE");
+    if (setup.length == 0) {
+        if (state_ != DownloadIdle) return Refuse("an empty DNLOAD in dfuIDLE", "a command or data");
+        state_ = ManifestSync;  // end of a download
+        return 0;
+    }
+    if (setup.length > config_.transferSize)
+        return Refuse("DNLOAD of " + std::to_string(setup.length) + " bytes",
+                      "at most the transfer size, " + std::to_string(config_.transferSize) + " bytes");
+    int result = -1;
+    if (setup.value == 0) result = RunCommand(data, setup.length);
+    else if (setup.value == 1) result = DownloadData(data, setup.length);
+    else return Refuse("DNLOAD of block " + std::to_string(setup.value), "block 0 (a command) or 1 (data)");
+    if (result < 0) return result;
+    state_ = DownloadSync;
+    return setup.length;
+}
+
+int DfuDevice::RunCommand(const uint8_t* data, uint16_t length) {
+    switch (data[0]) {
+    case kSetMode:
+        if (length != 2) return Refuse("set mode with " + std::to_string(length) + " bytes", "2 bytes");
+        if (data[1] > kModeInformation) return Refuse("set mode " + std::to_string(data[1]), "mode 0, 1 or 2");
+        mode_ = data[1];
+        return 0;
+    case kSetAddress:
+        if (length != 5) return Refuse("set address with " + std::to_string(length) + " bytes", "5 bytes");
+        address_ = Le32(data + 1);
+        addressSet_ = true;
+        return 0;
+    case kErase: {
+        if (length != 1 && length != 5)
+            return Refuse("erase with " + std::to_string(length) + " bytes", "1 or 5 bytes");
+        if (protected_) return Refuse("erase while the device is protected", "unlock first", ErrVendor);
+        if (length == 1) {
+            board_.flash().EraseAll();
+            eraseBusyLeft_ = config_.eraseBusyPolls;
+            return 0;
+        }
+        const uint32_t first = Le16(data + 1);
+        const uint32_t span = Le16(data + 3);
+        if (!FlashRangeOk(first * kSectorSize, (span + 1) * kSectorSize, "sector erase")) return -1;
+        for (uint32_t sector = first; sector <= first + span; ++sector) board_.flash().EraseSector(sector);
+        return 0;
+    }
+    case kUnlock:
+        if (length != 33) return Refuse("unlock with " + std::to_string(length) + " bytes", "33 bytes");
+        // A wrong password is no protocol fault: the device simply stays protected.
+        if (password_.size() == 32 && std::equal(password_.begin(), password_.end(), data + 1)) protected_ = false;
+        return 0;
+    default:
+        return Refuse("unknown command " + Hex(data[0]) + " in block 0", "command 0x21, 0x22, 0x23 or 0x24", ErrVendor);
+    }
+}
+
+int DfuDevice::DownloadData(const uint8_t* data, uint16_t length) {
+    if (mode_ != kModeFlash) return Refuse("flash data downloaded in mode " + std::to_string(mode_), "set mode 1 first");
+    if (!addressSet_) return Refuse("flash data downloaded before an address was set", "set address first");
+    if (protected_) return Refuse("flash written while the device is protected", "unlock first", ErrVendor);
+    if (!FlashRangeOk(address_, length, "write")) return -1;
+    // NOR programming: bits only go from 1 to 0, so data over unerased flash comes out wrong.
+    board_.flash().Program(address_, std::span<const uint8_t>(data, length));
+    address_ += length;
+    return 0;
+}
+
+int DfuDevice::Upload(const UsbSetup& setup, uint8_t* data) {
+    if (state_ != Idle && state_ != UploadIdle)
+        return Refuse(std::string("UPLOAD in ") + StateName(state_), "UPLOAD in dfuIDLE or dfuUPLOAD-IDLE");
+    if (setup.value != 1) return Refuse("UPLOAD of block " + std::to_string(setup.value), "block 1");
+    if (setup.length == 0) return Refuse("UPLOAD of no bytes", "at least one byte");
+    if (setup.length > config_.transferSize)
+        return Refuse("UPLOAD of " + std::to_string(setup.length) + " bytes",
+                      "at most the transfer size, " + std::to_string(config_.transferSize) + " bytes");
+    if (mode_ == kModeInformation) {
+        const uint8_t information[8] = {1, 0, 0, 0, static_cast<uint8_t>(protected_ ? 1 : 0), 0, 0, 0};
+        const size_t count = std::min<size_t>(sizeof information, setup.length);
+        std::copy_n(information, count, data);
+        // A short frame ends the upload.
+        state_ = count < setup.length ? Idle : UploadIdle;
+        return static_cast<int>(count);
+    }
+    if (mode_ != kModeFlash) return Refuse("UPLOAD in mode " + std::to_string(mode_), "set mode 1 or 2 first");
+    if (!addressSet_) return Refuse("flash read before an address was set", "set address first");
+    if (protected_) return Refuse("flash read while the device is protected", "unlock first", ErrVendor);
+    if (!FlashRangeOk(address_, setup.length, "read")) return -1;
+    board_.flash().Read(address_, std::span<uint8_t>(data, setup.length));
+    address_ += setup.length;
+    state_ = UploadIdle;
+    return setup.length;
+}
+
+}  // namespace tavrel::sim

@@ -1,0 +1,99 @@
+#pragma once
+// The KR2H70X boot ROM's USB face: a DFU 1.1 interface whose downloads of block 0 carry the
+// ROM's commands (set mode 0x21, set address 0x22, erase 0x23, unlock 0x24) and whose block 1
+// moves flash data or the device information. Written from the chip's side: it answers
+// whatever arrives and records every request a correct host would not have sent in the board's
+// violations. Protection and password come from the board's config (dfu-protected, dfu-password).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "sim/SimUsb.h"
+
+namespace tavrel::sim {
+
+class Board;
+
+// Default USB ids of the simulated ROM; they match the programmer's built-in table.
+inline constexpr uint16_t kSimDfuVendorId = 0x1209;
+inline constexpr uint16_t kSimDfuProductId = 0x0001;
+
+enum class DfuStatusFault {
+    None,
+    ShortReply,  // five bytes instead of six
+    WrongState,  // a state no request expects (manifest-wait-reset)
+};
+
+struct DfuDeviceConfig {
+    uint16_t vendorId = kSimDfuVendorId;
+    uint16_t productId = kSimDfuProductId;
+    uint16_t release = 0x0100;
+    // The ROM comes up in application idle and needs a detach; false: already in DFU idle.
+    bool startInApplication = true;
+    // 0: the DFU interface is interface 0, alternate setting 0. 1: alternate setting 0 is a
+    // vendor-specific setting and DFU is alternate setting 1.
+    uint8_t dfuAlternate = 0;
+    uint16_t transferSize = 2048;
+    // Status requests answered "busy" after an erase-all; -1: the erase never ends.
+    int eraseBusyPolls = 1;
+    // Spoil the Nth status request (1-based, counted from the device's start); 0: never.
+    int spoilStatusAt = 0;
+    DfuStatusFault spoilKind = DfuStatusFault::None;
+};
+
+class DfuDevice final : public UsbDevicePort {
+public:
+    // The device works on the board's flash and records into the board's violations; the board
+    // must outlive it.
+    explicit DfuDevice(Board& board, const DfuDeviceConfig& config = {});
+
+    int Control(const UsbSetup& setup, uint8_t* data) override;
+
+    uint8_t state() const { return state_; }
+    bool isProtected() const { return protected_; }
+    int statusRequests() const { return statusRequests_; }
+
+    // DFU states and status codes as DFU 1.1 numbers them.
+    enum State : uint8_t {
+        AppIdle = 0, AppDetach = 1, Idle = 2, DownloadSync = 3, DownloadBusy = 4, DownloadIdle = 5,
+        ManifestSync = 6, Manifest = 7, ManifestWaitReset = 8, UploadIdle = 9, Error = 10,
+    };
+    enum Status : uint8_t {
+        Ok = 0, ErrTarget = 1, ErrWrite = 3, ErrErase = 4, ErrAddress = 8, ErrVendor = 11, ErrUnknown = 14,
+        ErrStalledPacket = 15,
+    };
+
+private:
+    int Standard(const UsbSetup& setup, uint8_t* data);
+    int ClassRequest(const UsbSetup& setup, uint8_t* data);
+    int Download(const UsbSetup& setup, const uint8_t* data);
+    int RunCommand(const uint8_t* data, uint16_t length);
+    int DownloadData(const uint8_t* data, uint16_t length);
+    int Upload(const UsbSetup& setup, uint8_t* data);
+    int GetStatus(const UsbSetup& setup, uint8_t* data);
+
+    // A request a correct host does not send: recorded, answered with a stall and, in DFU
+    // mode, the error state with `status`.
+    int Refuse(const std::string& what, const std::string& expected, uint8_t status = ErrStalledPacket);
+    void Record(const std::string& what, const std::string& expected);
+    // A request the device cannot carry out though the host may send it (e.g. a wrong range).
+    bool FlashRangeOk(uint32_t address, uint32_t length, const char* what);
+
+    std::vector<uint8_t> DeviceDescriptor() const;
+    std::vector<uint8_t> ConfigurationDescriptor() const;
+
+    Board& board_;
+    DfuDeviceConfig config_;
+    std::vector<uint8_t> password_;  // in the order the unlock command carries it
+    uint8_t state_;
+    uint8_t status_ = Ok;
+    uint8_t alternate_ = 0;
+    uint8_t mode_ = 0;
+    bool addressSet_ = false;
+    uint32_t address_ = 0;
+    bool protected_;
+    int eraseBusyLeft_ = 0;
+    int statusRequests_ = 0;
+};
+
+}  // namespace tavrel::sim

@@ -1,0 +1,152 @@
+#include "sim/SimDfuTransport.h"
+
+#include <cstddef>
+
+namespace tavrel::sim {
+namespace {
+
+constexpr uint8_t kDescriptorDevice = 1;
+constexpr uint8_t kDescriptorConfiguration = 2;
+constexpr uint8_t kDescriptorInterface = 4;
+constexpr uint8_t kDescriptorEndpoint = 5;
+
+UsbSetup GetDescriptor(uint8_t type, uint8_t index, uint16_t length) {
+    return {0x80, 6, static_cast<uint16_t>((type << 8) | index), 0, length};
+}
+
+// Splits a configuration descriptor as libusb does: interfaces grouped by number, each
+// alternate setting with the descriptors that follow it (endpoints excepted) as its extra bytes.
+bool ParseConfiguration(const std::vector<uint8_t>& bytes, UsbConfiguration& configuration) {
+    if (bytes.size() < 9 || bytes[1] != kDescriptorConfiguration) return false;
+    configuration.value = bytes[5];
+    UsbAltSetting* current = nullptr;
+    size_t at = bytes[0];
+    while (at + 2 <= bytes.size()) {
+        const uint8_t length = bytes[at];
+        if (length < 2 || at + length > bytes.size()) return false;
+        const uint8_t type = bytes[at + 1];
+        if (type == kDescriptorInterface) {
+            if (length < 9) return false;
+            UsbAltSetting setting;
+            setting.interfaceNumber = bytes[at + 2];
+            setting.alternateSetting = bytes[at + 3];
+            setting.interfaceClass = bytes[at + 5];
+            setting.interfaceSubClass = bytes[at + 6];
+            setting.interfaceProtocol = bytes[at + 7];
+            std::vector<UsbAltSetting>* group = nullptr;
+            for (auto& interface : configuration.interfaces)
+                if (!interface.empty() && interface.front().interfaceNumber == setting.interfaceNumber) group = &interface;
+            if (group == nullptr) group = &configuration.interfaces.emplace_back();
+            group->push_back(std::move(setting));
+            current = &group->back();
+        } else if (type != kDescriptorEndpoint && current != nullptr) {
+            current->extra.insert(current->extra.end(), bytes.begin() + static_cast<long>(at),
+                                  bytes.begin() + static_cast<long>(at + length));
+        }
+        at += length;
+    }
+    return true;
+}
+
+}  // namespace
+
+int SimDfuTransport::Start() {
+    if (faults.startFails) return -1;
+    started_ = true;
+    return 0;
+}
+
+bool SimDfuTransport::Describe(UsbDevicePort& device, UsbDeviceEntry& entry) {
+    uint8_t descriptor[18] = {};
+    if (device.Control(GetDescriptor(kDescriptorDevice, 0, sizeof descriptor), descriptor) != 18 ||
+        descriptor[1] != kDescriptorDevice)
+        return false;
+    entry.vendorId = static_cast<uint16_t>(descriptor[8] | (descriptor[9] << 8));
+    entry.productId = static_cast<uint16_t>(descriptor[10] | (descriptor[11] << 8));
+    entry.release = static_cast<uint16_t>(descriptor[12] | (descriptor[13] << 8));
+    for (uint8_t c = 0; c < descriptor[17]; ++c) {
+        uint8_t head[9] = {};
+        if (device.Control(GetDescriptor(kDescriptorConfiguration, c, sizeof head), head) != 9) continue;
+        const uint16_t total = static_cast<uint16_t>(head[2] | (head[3] << 8));
+        std::vector<uint8_t> whole(total);
+        if (total < 9 || device.Control(GetDescriptor(kDescriptorConfiguration, c, total), whole.data()) != total)
+            continue;
+        UsbConfiguration configuration;
+        if (ParseConfiguration(whole, configuration)) entry.configurations.push_back(std::move(configuration));
+    }
+    return true;
+}
+
+int SimDfuTransport::ListDevices(std::vector<UsbDeviceEntry>& devices) {
+    devices.clear();
+    if (!started_) return -1;
+    for (size_t i = 0; i < devices_.size(); ++i) {
+        UsbDeviceEntry entry;
+        entry.id = static_cast<uint32_t>(i + 1);
+        // A device that does not answer its descriptor requests is not enumerated.
+        if (devices_[i] != nullptr && Describe(*devices_[i], entry)) devices.push_back(std::move(entry));
+    }
+    return 0;
+}
+
+int SimDfuTransport::Open(uint32_t deviceId) {
+    if (!started_ || faults.openFails || deviceId == 0 || deviceId > devices_.size()) return -1;
+    UsbDeviceEntry entry;
+    if (devices_[deviceId - 1] == nullptr || !Describe(*devices_[deviceId - 1], entry)) return -1;
+    open_ = devices_[deviceId - 1];
+    openConfigurations_ = std::move(entry.configurations);
+    claimed_ = -1;
+    return 0;
+}
+
+int SimDfuTransport::ClaimInterface(uint8_t interfaceNumber) {
+    if (open_ == nullptr || faults.claimFails || claimed_ >= 0) return -1;
+    for (const auto& configuration : openConfigurations_)
+        for (const auto& interface : configuration.interfaces)
+            if (!interface.empty() && interface.front().interfaceNumber == interfaceNumber) {
+                claimed_ = interfaceNumber;
+                return 0;
+            }
+    return -1;
+}
+
+int SimDfuTransport::SetAltSetting(uint8_t interfaceNumber, uint8_t alternateSetting) {
+    if (open_ == nullptr || claimed_ != interfaceNumber) return -1;
+    return open_->Control({0x01, 11, alternateSetting, interfaceNumber, 0}, nullptr) < 0 ? -1 : 0;
+}
+
+int SimDfuTransport::Transfer(const UsbSetup& setup, uint8_t* data) {
+    if (open_ == nullptr) return -1;
+    // Requests to an interface need it claimed, as the operating system insists.
+    if ((setup.requestType & 0x1F) == 0x01 && claimed_ != (setup.index & 0xFF)) return -1;
+    return open_->Control(setup, data);
+}
+
+int SimDfuTransport::ControlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                                const uint8_t* data, uint16_t length, uint32_t /*timeoutMs*/) {
+    if ((requestType & 0x80) != 0 || (length > 0 && data == nullptr)) return -1;
+    // The device only reads an OUT transfer's data; a copy keeps the host's buffer untouched.
+    std::vector<uint8_t> copy(data, data + length);
+    return Transfer({requestType, request, value, index, length}, copy.data());
+}
+
+int SimDfuTransport::ControlIn(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
+                               uint16_t length, uint32_t /*timeoutMs*/) {
+    if ((requestType & 0x80) == 0 || (length > 0 && data == nullptr)) return -1;
+    return Transfer({requestType, request, value, index, length}, data);
+}
+
+int SimDfuTransport::ReleaseInterface(uint8_t interfaceNumber) {
+    if (open_ == nullptr || claimed_ != interfaceNumber) return -1;
+    claimed_ = -1;
+    return faults.releaseFails ? -1 : 0;
+}
+
+void SimDfuTransport::Close() {
+    open_ = nullptr;
+    openConfigurations_.clear();
+    claimed_ = -1;
+    started_ = false;
+}
+
+}  // namespace tavrel::sim

@@ -1,0 +1,193 @@
+// tavrel-cli connect --interface USB, run as a user runs it.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <thread>
+#include <string>
+#include <vector>
+
+#include "Recorders.h"
+#include "RunProcess.h"
+
+namespace {
+
+struct CliRun {
+    int status;
+    std::string output;  // stdout and stderr together
+};
+
+// Runs tavrel-cli with the words of `arguments`; the simulator socket and the id override are
+// blank unless `environment` sets them.
+CliRun RunCli(const std::string& arguments, std::map<std::string, std::string> environment = {}) {
+    std::vector<std::string> argv = {TAVREL_CLI_PATH};
+    std::istringstream words(arguments);
+    for (std::string word; words >> word;) argv.push_back(word);
+    environment.emplace("TAVREL_SIM_SOCKET", "");
+    environment.emplace("TAVREL_SIM_CONFIG", "");
+    environment.emplace("TAVREL_DFU_ID", "");
+    auto result = tavrel::test::RunProcess(argv, environment);
+    return {result.exitCode, result.out + result.err};
+}
+
+bool Has(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+TEST(ConnectUsb, WithoutADeviceLibusbCannotOpenIt) {
+    CliRun run = RunCli("connect --chip KR2H70X --interface USB");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_TRUE(Has(run.output, "through libusb")) << run.output;
+    EXPECT_TRUE(Has(run.output, "Can't open DFU device!")) << run.output;
+}
+
+TEST(ConnectUsb, FindsTheSimulatedBoard) {
+    CliRun run = RunCli("connect --chip KR2H70X --interface USB --usb-sim");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(Has(run.output, "DFU device 1209:0001")) << run.output;
+    EXPECT_TRUE(Has(run.output, "transfer size 2048 bytes")) << run.output;
+    EXPECT_TRUE(Has(run.output, "Protection: none")) << run.output;
+    // Other ids find nothing, from the option or from the environment.
+    run = RunCli("connect --chip KR2H70X --interface USB --usb-sim --usb-id 0483:df11");
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_TRUE(Has(run.output, "Can't open DFU device!")) << run.output;
+    run = RunCli("connect --chip KR2H70X --interface USB --usb-sim", {{"TAVREL_DFU_ID", "0483:df11"}});
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_TRUE(Has(run.output, "0483:df11")) << run.output;
+}
+
+TEST(ConnectUsb, RefusesBadOptionsBeforeTouchingUsb) {
+    const char* cases[][2] = {
+        {"connect --chip KR2A600 --interface USB", "only the KR2H70X"},
+        {"connect --interface USB", "--chip is required"},
+        {"connect --chip KR2H70X --interface USB --usb-id 1209", "VID:PID"},
+        {"connect --chip KR2H70X --interface USB --unlock-password 1234", "64 hexadecimal digits"},
+        {"connect --chip KR2H70X --interface USB --bogus", "unknown option --bogus"},
+    };
+    for (const auto& c : cases) {
+        CliRun run = RunCli(c[0]);
+        EXPECT_EQ(run.status, 2) << c[0] << "\n" << run.output;
+        EXPECT_TRUE(Has(run.output, c[1])) << c[0] << "\n" << run.output;
+        EXPECT_FALSE(Has(run.output, "Looking for")) << c[0];
+    }
+    CliRun bad = RunCli("connect --chip KR2H70X --interface USB", {{"TAVREL_DFU_ID", "nonsense"}});
+    EXPECT_EQ(bad.status, 2) << bad.output;
+    EXPECT_TRUE(Has(bad.output, "TAVREL_DFU_ID")) << bad.output;
+}
+
+TEST(ConnectUsb, HelpSaysHowTheDeviceIsReached) {
+    CliRun run = RunCli("connect --help");
+    EXPECT_EQ(run.status, 0);
+    EXPECT_TRUE(Has(run.output, "--usb-id VID:PID")) << run.output;
+    EXPECT_TRUE(Has(run.output, "libusb")) << run.output;
+    EXPECT_TRUE(Has(run.output, "TAVREL_SIM_SOCKET")) << run.output;
+}
+
+// The simulated board's default DFU password, as typed.
+const std::string kDefaultPassword = [] {
+    std::string text;
+    for (int i = 0; i < 8; ++i) text += "12345678";
+    return text;
+}();
+
+TEST(ConnectUsb, UnlocksAProtectedBoardWithThePasswordGiven) {
+    const std::map<std::string, std::string> board = {{"TAVREL_SIM_CONFIG", "chip=KR2H70X dfu-protected"}};
+    CliRun run = RunCli("connect --chip KR2H70X --interface USB --usb-sim --unlock-password " + kDefaultPassword, board);
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(Has(run.output, "Protection: unlocked with the password")) << run.output;
+    // A refused password in a script: asked again, nobody answers, a clean failure.
+    std::string wrong = kDefaultPassword;
+    wrong[63] = '9';
+    run = RunCli("connect --chip KR2H70X --interface USB --usb-sim --unlock-password " + wrong, board);
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_TRUE(Has(run.output, "locked")) << run.output;
+    EXPECT_FALSE(Has(run.output, "Protection:")) << run.output;
+    run = RunCli("connect --chip KR2H70X --interface USB --usb-sim", board);
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_TRUE(Has(run.output, "--unlock-password")) << run.output;
+}
+
+// A `tavrel-cli sim` board in a process of its own, stopped with SIGTERM at the end.
+class SimProcess {
+public:
+    SimProcess(const std::vector<std::string>& options, const std::filesystem::path& folder)
+        : socket_(folder / "board.sock"), output_(folder / "sim.out") {
+        std::vector<std::string> words = {TAVREL_CLI_PATH, "sim"};
+        words.insert(words.end(), options.begin(), options.end());
+        words.insert(words.end(), {"--socket", socket_.string()});
+        std::vector<char*> argv;
+        for (auto& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        // The socket exists once the board serves.
+        for (int i = 0; i < 500 && pid_ > 0 && !std::filesystem::exists(socket_); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ~SimProcess() { Stop(); }
+    // The process's exit code after SIGTERM, -1 when it did not exit by itself.
+    int Stop() {
+        if (pid_ <= 0) return status_;
+        kill(pid_, SIGTERM);
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return status_;
+    }
+    std::string Output() const {
+        std::ifstream in(output_);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    std::string socket() const { return socket_.string(); }
+    bool ready() const { return pid_ > 0 && std::filesystem::exists(socket_); }
+
+private:
+    std::filesystem::path socket_;
+    std::filesystem::path output_;
+    pid_t pid_ = -1;
+    int status_ = -1;
+};
+
+TEST(ConnectUsb, ReachesATavrelSimBoardThroughItsSocket) {
+    tavrel::test::TempDir dir;
+    SimProcess sim({"--chip", "KR2H70X", "--dfu-protected"}, dir.path());
+    ASSERT_TRUE(sim.ready()) << sim.Output();
+    CliRun run = RunCli("connect --chip KR2H70X --interface USB --unlock-password " + kDefaultPassword,
+                        {{"TAVREL_SIM_SOCKET", sim.socket()}});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_TRUE(Has(run.output, "the simulated board at " + sim.socket())) << run.output;
+    EXPECT_TRUE(Has(run.output, "Protection: unlocked with the password")) << run.output;
+    EXPECT_EQ(sim.Stop(), 0);
+    const std::string printed = sim.Output();
+    EXPECT_TRUE(Has(printed, "USB DFU door: the boot ROM's DFU device, USB id 1209:0001, on socket " + sim.socket()))
+        << printed;
+    EXPECT_TRUE(Has(printed, "TAVREL_SIM_SOCKET=" + sim.socket() + " tavrel-cli connect --chip KR2H70X --interface USB"))
+        << printed;
+    EXPECT_FALSE(Has(printed, "violation")) << printed;
+    EXPECT_TRUE(Has(printed, "Board stopped.")) << printed;
+}
+
+TEST(ConnectUsb, ABoardWithoutUsbShowsNoDfuDoorAndNoDevice) {
+    tavrel::test::TempDir dir;
+    SimProcess sim({"--chip", "KR2A600"}, dir.path());
+    ASSERT_TRUE(sim.ready()) << sim.Output();
+    CliRun run = RunCli("connect --chip KR2H70X --interface USB", {{"TAVREL_SIM_SOCKET", sim.socket()}});
+    EXPECT_EQ(run.status, 1) << run.output;
+    EXPECT_TRUE(Has(run.output, "Can't open DFU device!")) << run.output;
+    EXPECT_EQ(sim.Stop(), 0);
+    EXPECT_FALSE(Has(sim.Output(), "DFU door")) << sim.Output();
+}
