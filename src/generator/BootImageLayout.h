@@ -13,6 +13,8 @@
 #include <span>
 #include <vector>
 
+#include "model/LittleEndian.h"
+
 namespace tavrel::generator {
 
 inline constexpr uint32_t kFlashBase = 0x1F000000;  // flash (execute-in-place) window
@@ -34,17 +36,6 @@ inline constexpr size_t kLayoutAOverhead = kPayloadOffset + 4 + kTagSize;  // 71
 inline constexpr uint32_t kCipherWord = 0x00000300;
 inline constexpr uint32_t kBootMagic = 0x544B4E5A;  // "ZNKT"
 inline constexpr uint32_t kUncomputedCrc = 0x5A5A5A5A;
-
-inline void PutLe32(uint8_t* out, uint32_t value) {
-    out[0] = static_cast<uint8_t>(value);
-    out[1] = static_cast<uint8_t>(value >> 8);
-    out[2] = static_cast<uint8_t>(value >> 16);
-    out[3] = static_cast<uint8_t>(value >> 24);
-}
-inline uint32_t GetLe32(const uint8_t* in) {
-    return static_cast<uint32_t>(in[0]) | static_cast<uint32_t>(in[1]) << 8 |
-           static_cast<uint32_t>(in[2]) << 16 | static_cast<uint32_t>(in[3]) << 24;
-}
 
 // CRC-16/KERMIT (checksum type 0), the only checksum in a boot image, kept in a full word.
 uint32_t ImageCrc(std::span<const uint8_t> data);

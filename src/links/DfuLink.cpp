@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "links/LoaderPacket.h"
+#include "model/LittleEndian.h"
 
 namespace tavrel {
 namespace {
@@ -64,7 +64,7 @@ int DfuLink::DfuOpen(uint16_t vendorId, uint16_t productId) {
                     info_.alternateSetting = setting.alternateSetting;
                     // wTransferSize; a descriptor too short to hold it leaves the size unknown.
                     if (setting.extra.size() >= 7)
-                        info_.transferSize = static_cast<uint16_t>(setting.extra[5] | (setting.extra[6] << 8));
+                        info_.transferSize = GetLe16(&setting.extra[5]);
                     found = true;
                     break;
                 }
@@ -175,7 +175,7 @@ int DfuLink::DfuSelectMode(int mode) {
 
 int DfuLink::DfuSetAddress(uint32_t address) {
     std::vector<uint8_t> command = {kCommandSetAddress};
-    PutLe32(command, address);
+    AppendLe32(command, address);
     return Command(command.data(), static_cast<uint32_t>(command.size()));
 }
 
@@ -204,8 +204,9 @@ int DfuLink::DfuEraseAll() {
 
 int DfuLink::DfuEraseRange(uint32_t firstSector, uint32_t count) {
     if (firstSector > 0xFFFF || count > 0xFFFF) return -1;
-    const uint8_t command[5] = {kCommandErase, static_cast<uint8_t>(firstSector), static_cast<uint8_t>(firstSector >> 8),
-                                static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8)};
+    uint8_t command[5] = {kCommandErase};
+    PutLe16(command + 1, static_cast<uint16_t>(firstSector));
+    PutLe16(command + 3, static_cast<uint16_t>(count));
     return Command(command, sizeof command);
 }
 

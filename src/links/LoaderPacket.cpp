@@ -6,14 +6,6 @@
 
 namespace tavrel {
 
-void PutLe32(std::vector<uint8_t>& out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-uint32_t GetLe32(const uint8_t* bytes) {
-    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
-}
-
 std::vector<uint8_t> BuildLoaderPacket(uint8_t code, uint16_t length, std::span<const uint8_t> body) {
     // The length is the caller's word; the body is cut or zero-padded to L - 4 bytes so the
     // packet is always exactly what its header announces.
@@ -21,10 +13,9 @@ std::vector<uint8_t> BuildLoaderPacket(uint8_t code, uint16_t length, std::span<
     std::vector<uint8_t> packet;
     packet.reserve(bodySize + 7);
     packet.push_back(code);
-    packet.push_back(static_cast<uint8_t>(length & 0xFF));
-    packet.push_back(static_cast<uint8_t>(length >> 8));
+    AppendLe16(packet, length);
     for (size_t i = 0; i < bodySize; ++i) packet.push_back(i < body.size() ? body[i] : 0);
-    PutLe32(packet, ComputeCrc(0, packet));
+    AppendLe32(packet, ComputeCrc(0, packet));
     return packet;
 }
 
@@ -32,8 +23,8 @@ namespace {
 
 std::vector<uint8_t> TwoWordPacket(uint8_t code, uint32_t a, uint32_t b) {
     std::vector<uint8_t> body;
-    PutLe32(body, a);
-    PutLe32(body, b);
+    AppendLe32(body, a);
+    AppendLe32(body, b);
     return BuildLoaderPacket(code, 12, body);
 }
 
@@ -59,7 +50,8 @@ std::vector<uint8_t> WriteDataPacket(uint16_t length, std::span<const uint8_t> b
 }
 
 std::vector<uint8_t> CheckFlashTypePacket(uint16_t flashType) {
-    const uint8_t body[2] = {static_cast<uint8_t>(flashType & 0xFF), static_cast<uint8_t>(flashType >> 8)};
+    uint8_t body[2];
+    PutLe16(body, flashType);
     return BuildLoaderPacket(loader_code::kCheckFlashType, 6, body);
 }
 

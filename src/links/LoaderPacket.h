@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+#include "model/LittleEndian.h"
+
 namespace tavrel {
 
 namespace loader_code {
@@ -46,8 +48,5 @@ bool LoaderReplyCrcMatches(std::span<const uint8_t> header, std::span<const uint
 std::vector<std::pair<uint32_t, uint32_t>> BlockRuns(std::vector<uint32_t> blocks);
 // Sectors s..e as pairs of at most 20 sharing their bounds: 0..45 -> (0,20), (20,40), (40,45).
 std::vector<std::pair<uint32_t, uint32_t>> SectorPairs(uint32_t first, uint32_t last);
-
-void PutLe32(std::vector<uint8_t>& out, uint32_t value);
-uint32_t GetLe32(const uint8_t* bytes);
 
 }  // namespace tavrel

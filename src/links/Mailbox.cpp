@@ -8,6 +8,7 @@
 #include "links/TargetLink.h"
 #include "model/Catalogue.h"
 #include "model/Checksum.h"
+#include "model/LittleEndian.h"
 #include "platform/Clock.h"
 
 namespace tavrel {
@@ -34,8 +35,6 @@ std::optional<std::vector<uint8_t>> FlagBytes(std::string_view text, int digits)
     }
     return bytes;
 }
-
-uint16_t ReplyLength(const uint8_t* header) { return static_cast<uint16_t>(header[1] | header[2] << 8); }
 
 // The rest of a reply (L bytes after the 3-byte header). Empty optional on a failed read.
 std::optional<std::vector<uint8_t>> ReadReplyBody(TargetLink& link, uint32_t address, uint16_t length) {
@@ -72,7 +71,7 @@ bool WaitLoaderReady(TargetLink& link, std::string_view family, Clock& clock) {
     WriteMailboxWord(link, box->replyFlag, mailbox_word::kReplyReading);
     uint8_t header[3] = {};
     if (!link.ReadTargetMemory(box->replyData, header, sizeof header)) return false;
-    const uint16_t length = ReplyLength(header);
+    const uint16_t length = GetLe16(header + 1);
     if (length < 4) return false;  // too short to hold its checksum
     const auto body = ReadReplyBody(link, box->replyData + 3, length);
     if (!body) return false;
@@ -103,7 +102,7 @@ Outcome Exchange(TargetLink& link, const MailboxSet& box, std::span<const uint8_
     WriteMailboxWord(link, box.replyFlag, mailbox_word::kReplyReading);
     uint8_t header[3] = {};
     if (!link.ReadTargetMemory(box.replyData, header, sizeof header)) return Outcome::Failed;
-    const uint16_t length = ReplyLength(header);
+    const uint16_t length = GetLe16(header + 1);
     const auto body = ReadReplyBody(link, box.replyData + 3, length);
     if (!body) return Outcome::Failed;
     // The reply is consumed before it is judged, so the loader can go on whatever it said.

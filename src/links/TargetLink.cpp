@@ -7,6 +7,7 @@
 
 #include "links/JLinkApi.h"
 #include "model/Catalogue.h"
+#include "model/LittleEndian.h"
 #include "platform/UserPrompt.h"
 
 namespace tavrel {
@@ -18,10 +19,6 @@ constexpr int kOpenAttempts = 6;
 constexpr uint32_t kInterfaceJtag = 1u << 0;
 constexpr uint32_t kInterfaceSwd = 1u << 1;
 constexpr int kProgramCounter = 15;
-
-uint32_t Le32(const uint8_t* bytes) {
-    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
-}
 
 // Reset type 1 for these families, type 0 for KR2A600, KR2E550 and KR2H70X.
 bool UsesResetType1(std::string_view family) {
@@ -124,7 +121,7 @@ bool TargetLink::CheckChipId(std::string_view family) {
     uint8_t word[4] = {};
     const bool read = api_.ReadMem(row->address, sizeof word, word) == 0;
     api_.Go();
-    return read && Le32(word) == row->expected;
+    return read && GetLe32(word) == row->expected;
 }
 
 void TargetLink::ConfigureTarget(uint32_t speedKhz, std::string_view family) {

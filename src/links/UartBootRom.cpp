@@ -2,11 +2,11 @@
 #include <algorithm>
 #include <cstdlib>
 
-#include "links/LoaderPacket.h"
 #include "links/UartLink.h"
 #include "model/Catalogue.h"
 #include "model/HexText.h"
 #include "model/ImageFiles.h"
+#include "model/LittleEndian.h"
 
 namespace tavrel {
 
@@ -206,8 +206,8 @@ UartLink::RequestStep UartLink::FeedRequestByte(uint8_t byte) {
 
     requestState_ = 0;
     headerCount_ = 0;
-    const uint32_t count = request_[1] | uint32_t{request_[2]} << 8;
-    const uint32_t complement = request_[3] | uint32_t{request_[4]} << 8;
+    const uint32_t count = GetLe16(&request_[1]);
+    const uint32_t complement = GetLe16(&request_[3]);
     auto refuse = [&]() {
         if (!WriteComBytes(&kRequestBroken, 1)) {
             Fail("Uart communication failed!");
@@ -311,8 +311,8 @@ std::vector<uint8_t> UartLink::Frame(uint8_t command, uint32_t address, std::spa
     frame.push_back(command);
     frame.push_back(flags_);
     frame.push_back(static_cast<uint8_t>(words));
-    PutLe32(frame, passwordWord_);
-    PutLe32(frame, address);
+    AppendLe32(frame, passwordWord_);
+    AppendLe32(frame, address);
     frame.insert(frame.end(), data.begin(), data.end());
     return frame;
 }
@@ -336,7 +336,7 @@ bool UartLink::DownloadLoaderFramed(const std::string& family, uint32_t baudRate
 
     // 1. The baud rate into the ROM's parameter word, read back.
     std::vector<uint8_t> rate;
-    PutLe32(rate, baudRate);
+    AppendLe32(rate, baudRate);
     for (;;) {
         const uint8_t attemptFlags = flags_;
         if (!SendFrame(Frame(kFrameWrite, *parameterAddress, rate, 1))) {

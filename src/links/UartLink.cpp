@@ -110,7 +110,7 @@ bool UartLink::UartLoaderTransaction(std::span<const uint8_t> packet) {
             Fail("Uart communication failed!");
             return false;
         }
-        const size_t length = header[1] | size_t{header[2]} << 8;
+        const size_t length = GetLe16(header + 1);
         if (length <= 3) {
             // No room for a CRC: the loader did not take the packet; send it again.
             if (++shortHeaders >= 3) return false;

@@ -11,6 +11,7 @@
 #include "model/Checksum.h"
 #include "model/HexParser.h"
 #include "model/HexText.h"
+#include "model/LittleEndian.h"
 #include "model/WorkFiles.h"
 
 namespace fs = std::filesystem;
@@ -20,17 +21,13 @@ namespace {
 
 constexpr size_t kUartBlockBytes = 128;
 
-void PutLe32(std::vector<uint8_t>& out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
 // Block header: type, address (or entry), length field, CRC over the first twelve bytes.
 void PutBlockHeader(std::vector<uint8_t>& out, uint32_t type, uint32_t address, uint32_t lengthField) {
     const size_t start = out.size();
-    PutLe32(out, type);
-    PutLe32(out, address);
-    PutLe32(out, lengthField);
-    PutLe32(out, ComputeCrc(0, std::span<const uint8_t>(out.data() + start, 12)));
+    AppendLe32(out, type);
+    AppendLe32(out, address);
+    AppendLe32(out, lengthField);
+    AppendLe32(out, ComputeCrc(0, std::span<const uint8_t>(out.data() + start, 12)));
 }
 
 std::string_view Trim(std::string_view text) {
@@ -156,7 +153,7 @@ int BuildUartBootImage(UserPrompt& prompt, const std::string& hexPath, const std
             PutBlockHeader(image, 1, address, static_cast<uint32_t>(chunk + 4));
             const std::span<const uint8_t> data(packed.data() + offset, chunk);
             image.insert(image.end(), data.begin(), data.end());
-            PutLe32(image, ComputeCrc(0, data));
+            AppendLe32(image, ComputeCrc(0, data));
             offset += chunk;
             address += static_cast<uint32_t>(chunk);
             remaining -= chunk;

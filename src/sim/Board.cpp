@@ -1,5 +1,8 @@
 #include "sim/Board.h"
 
+#include <algorithm>
+
+#include "model/LittleEndian.h"
 #include "sim/MailboxLoader.h"
 #include "sim/SerialLoader.h"
 
@@ -89,7 +92,9 @@ void Board::ResetChip() {
 
 bool Board::ReadMemory(uint32_t address, std::span<uint8_t> out) {
     if (address == chipIdAddress_ && out.size() <= 4) {
-        for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<uint8_t>(chipId_ >> (8 * i));
+        uint8_t word[4];
+        PutLe32(word, chipId_);
+        std::copy_n(word, out.size(), out.begin());
         Step();
         return true;
     }

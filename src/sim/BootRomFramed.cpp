@@ -11,6 +11,7 @@
 #include <cstdlib>
 
 #include "model/Catalogue.h"
+#include "model/LittleEndian.h"
 #include "sim/Board.h"
 #include "sim/BootRom.h"
 
@@ -25,10 +26,6 @@ constexpr uint8_t kSequenceBit = 0x40;
 constexpr size_t kHeaderSize = 12;
 // The longest frame the ROM's buffer takes: 255 + 1 bytes (its length is one byte).
 constexpr uint32_t kMaxWords = 61;
-
-uint32_t Le32(const uint8_t* bytes) {
-    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
-}
 
 class FramedRom final : public SerialRom {
 public:
@@ -141,8 +138,8 @@ private:
         const uint8_t command = frame[1];
         const uint8_t sequence = frame[2] & kSequenceBit;
         const uint32_t words = frame[3];
-        const uint32_t password = Le32(&frame[4]);
-        const uint32_t address = Le32(&frame[8]);
+        const uint32_t password = GetLe32(&frame[4]);
+        const uint32_t address = GetLe32(&frame[8]);
         if (state_.locked && !unlocked_) {
             if (password != password_) {
                 events_.push_back("password refused " + Hex32(password));
@@ -177,7 +174,7 @@ private:
                     board_.violations().Record("serial: parameter word written with " + std::to_string(data) + " bytes",
                                                "the 4-byte baud rate");
                 parameterSet_ = true;
-                events_.push_back("baud " + std::to_string(data == 4 ? Le32(&frame[kHeaderSize]) : 0));
+                events_.push_back("baud " + std::to_string(data == 4 ? GetLe32(&frame[kHeaderSize]) : 0));
             } else if (!parameterSet_) {
                 board_.violations().Record("serial: write frame at " + Hex32(address) + " before the baud rate",
                                            "the baud rate at " + Hex32(parameterAddress_) + " first");

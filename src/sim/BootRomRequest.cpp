@@ -13,6 +13,7 @@
 #include <deque>
 
 #include "model/Checksum.h"
+#include "model/LittleEndian.h"
 #include "sim/Board.h"
 #include "sim/BootRom.h"
 
@@ -31,10 +32,6 @@ constexpr uint8_t kRefused = 0x5C;
 constexpr uint32_t kHeaderSize = 16;
 constexpr uint32_t kMaxBlockData = 128;
 constexpr int kMaxRepeats = 3;
-
-uint32_t Le32(const uint8_t* bytes) {
-    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
-}
 
 class RequestRom final : public SerialRom {
 public:
@@ -220,8 +217,9 @@ private:
         requestedAt_ = now;
         const uint16_t n = static_cast<uint16_t>(count);
         const uint16_t complement = static_cast<uint16_t>(~n);
-        out.insert(out.end(), {kRequest, static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8),
-                               static_cast<uint8_t>(complement), static_cast<uint8_t>(complement >> 8)});
+        out.push_back(kRequest);
+        AppendLe16(out, n);
+        AppendLe16(out, complement);
         events_.push_back("request " + std::to_string(count));
     }
 
@@ -287,10 +285,10 @@ private:
         };
         if (unit_ == Unit::Header) {
             const uint8_t* h = unitBytes_.data();
-            if (RomCrc(std::span<const uint8_t>(h, 12)) != Le32(h + 12)) return damaged();
-            const uint32_t type = Le32(h);
-            const uint32_t address = Le32(h + 4);
-            const uint32_t length = Le32(h + 8);
+            if (RomCrc(std::span<const uint8_t>(h, 12)) != GetLe32(h + 12)) return damaged();
+            const uint32_t type = GetLe32(h);
+            const uint32_t address = GetLe32(h + 4);
+            const uint32_t length = GetLe32(h + 8);
             repeats_ = 0;
             imageOffset_ += kHeaderSize;
             if (type == 4) {
@@ -312,7 +310,7 @@ private:
             return;
         }
         const size_t dataSize = unitBytes_.size() - 4;
-        if (RomCrc(std::span<const uint8_t>(unitBytes_.data(), dataSize)) != Le32(unitBytes_.data() + dataSize))
+        if (RomCrc(std::span<const uint8_t>(unitBytes_.data(), dataSize)) != GetLe32(unitBytes_.data() + dataSize))
             return damaged();
         repeats_ = 0;
         imageOffset_ += static_cast<uint32_t>(unitBytes_.size());

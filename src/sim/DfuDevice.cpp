@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "model/LittleEndian.h"
 #include "sim/Board.h"
 #include "sim/SimConfig.h"
 
@@ -47,15 +48,6 @@ std::string Hex(uint32_t value) {
     return text;
 }
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-           (static_cast<uint32_t>(p[3]) << 24);
-}
-void Put16(std::vector<uint8_t>& out, uint16_t value) {
-    out.push_back(static_cast<uint8_t>(value));
-    out.push_back(static_cast<uint8_t>(value >> 8));
-}
 
 }  // namespace
 
@@ -95,11 +87,11 @@ int DfuDevice::Control(const UsbSetup& setup, uint8_t* data) {
 
 std::vector<uint8_t> DfuDevice::DeviceDescriptor() const {
     std::vector<uint8_t> d = {18, 1};
-    Put16(d, 0x0200);                       // USB 2.0
+    AppendLe16(d, 0x0200);                       // USB 2.0
     d.insert(d.end(), {0, 0, 0, 64});       // class per interface; 64-byte endpoint 0
-    Put16(d, config_.vendorId);
-    Put16(d, config_.productId);
-    Put16(d, config_.release);
+    AppendLe16(d, config_.vendorId);
+    AppendLe16(d, config_.productId);
+    AppendLe16(d, config_.release);
     d.insert(d.end(), {0, 0, 0, 1});        // no strings; one configuration
     return d;
 }
@@ -117,11 +109,11 @@ std::vector<uint8_t> DfuDevice::ConfigurationDescriptor() const {
     interface(config_.dfuAlternate, 0xFE, 1, 2);
     // DFU functional descriptor: can download, can upload, will detach.
     body.insert(body.end(), {9, 0x21, 0x0B});
-    Put16(body, 5000);  // wDetachTimeOut
-    Put16(body, config_.transferSize);
-    Put16(body, 0x0110);
+    AppendLe16(body, 5000);  // wDetachTimeOut
+    AppendLe16(body, config_.transferSize);
+    AppendLe16(body, 0x0110);
     std::vector<uint8_t> d = {9, 2};
-    Put16(d, static_cast<uint16_t>(9 + body.size()));
+    AppendLe16(d, static_cast<uint16_t>(9 + body.size()));
     d.insert(d.end(), {1, 1, 0, 0x80, 50});  // one interface, configuration 1, bus powered, 100 mA
     d.insert(d.end(), body.begin(), body.end());
     return d;
@@ -271,7 +263,7 @@ int DfuDevice::RunCommand(const uint8_t* data, uint16_t length) {
         return 0;
     case kSetAddress:
         if (length != 5) return Refuse("set address with " + std::to_string(length) + " bytes", "5 bytes");
-        address_ = Le32(data + 1);
+        address_ = GetLe32(data + 1);
         addressSet_ = true;
         return 0;
     case kErase: {
@@ -283,8 +275,8 @@ int DfuDevice::RunCommand(const uint8_t* data, uint16_t length) {
             eraseBusyLeft_ = config_.eraseBusyPolls;
             return 0;
         }
-        const uint32_t first = Le16(data + 1);
-        const uint32_t span = Le16(data + 3);
+        const uint32_t first = GetLe16(data + 1);
+        const uint32_t span = GetLe16(data + 3);
         if (!FlashRangeOk(first * kSectorSize, (span + 1) * kSectorSize, "sector erase")) return -1;
         for (uint32_t sector = first; sector <= first + span; ++sector) board_.flash().EraseSector(sector);
         return 0;

@@ -1,6 +1,7 @@
 #include "sim/LoaderCore.h"
 
 #include "model/Checksum.h"
+#include "model/LittleEndian.h"
 #include "sim/NorFlash.h"
 #include "sim/Violations.h"
 
@@ -8,23 +9,12 @@ namespace tavrel::sim {
 
 namespace lp = loader_packet;
 
-uint32_t ReadLe32(const uint8_t* bytes) {
-    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
-}
-
-uint16_t ReadLe16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] | bytes[1] << 8); }
-
-void AppendLe32(std::vector<uint8_t>& out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
 std::vector<uint8_t> MakeLoaderPacket(uint8_t code, std::span<const uint8_t> body) {
     const size_t length = body.size() + 4;
     std::vector<uint8_t> packet;
     packet.reserve(length + 3);
     packet.push_back(code);
-    packet.push_back(static_cast<uint8_t>(length & 0xFF));
-    packet.push_back(static_cast<uint8_t>(length >> 8));
+    AppendLe16(packet, static_cast<uint16_t>(length));
     packet.insert(packet.end(), body.begin(), body.end());
     AppendLe32(packet, ComputeCrc(0, packet));
     return packet;
@@ -87,13 +77,13 @@ std::optional<std::vector<uint8_t>> LoaderCore::Serve(std::span<const uint8_t> p
     if (packet.size() < 7)
         return Failed("packet of " + std::to_string(packet.size()) + " bytes", "at least 7 bytes", lp::kStatusBadPacket);
     const uint8_t code = packet[0];
-    const uint32_t length = ReadLe16(&packet[1]);
+    const uint32_t length = GetLe16(&packet[1]);
     if (packet.size() != length + 3u)
         return Failed("packet " + Hex8(code) + " of " + std::to_string(packet.size()) + " bytes with L = " +
                           std::to_string(length),
                       "L + 3 bytes", lp::kStatusBadPacket);
     const uint32_t crc = ComputeCrc(0, packet.first(length - 1));
-    const uint32_t sent = ReadLe32(&packet[length - 1]);
+    const uint32_t sent = GetLe32(&packet[length - 1]);
     if (crc != sent)
         return Failed("packet " + Hex8(code) + " with CRC " + Hex32(sent), "CRC " + Hex32(crc), lp::kStatusBadPacket);
     if (!KnownCommand(code)) return Failed("unknown command " + Hex8(code), "a loader command code", lp::kStatusBadPacket);
@@ -110,8 +100,8 @@ std::optional<std::vector<uint8_t>> LoaderCore::Serve(std::span<const uint8_t> p
     }
 
     const uint8_t* body = &packet[3];
-    const uint32_t first = length >= 12 ? ReadLe32(body) : 0;
-    const uint32_t second = length >= 12 ? ReadLe32(body + 4) : 0;
+    const uint32_t first = length >= 12 ? GetLe32(body) : 0;
+    const uint32_t second = length >= 12 ? GetLe32(body + 4) : 0;
     std::vector<uint8_t> reply;
     switch (code) {
         case lp::kEraseAll:
@@ -139,7 +129,7 @@ std::optional<std::vector<uint8_t>> LoaderCore::Serve(std::span<const uint8_t> p
             reply = StatusReply(lp::kStatusDone);
             break;
         case lp::kWriteData: {
-            const uint32_t offset = ReadLe32(body);
+            const uint32_t offset = GetLe32(body);
             const auto data = packet.subspan(7, length - 8);
             const uint64_t end = uint64_t{offset} + data.size();
             if (!flash_.Contains(offset, data.size()))
@@ -162,7 +152,7 @@ std::optional<std::vector<uint8_t>> LoaderCore::Serve(std::span<const uint8_t> p
             break;
         }
         case lp::kCheckFlashType: {
-            const uint16_t asked = ReadLe16(body);
+            const uint16_t asked = GetLe16(body);
             const bool match = flashTypeCode_ && static_cast<uint16_t>(*flashTypeCode_) == asked;
             reply = StatusReply(match ? lp::kStatusDone : lp::kStatusFailed);
             break;

@@ -44,9 +44,6 @@ inline constexpr uint32_t kMaxReply = kMaxData + 7;     // a data reply
 
 // A packet with L = body + 4 and its CRC.
 std::vector<uint8_t> MakeLoaderPacket(uint8_t code, std::span<const uint8_t> body);
-uint32_t ReadLe32(const uint8_t* bytes);
-uint16_t ReadLe16(const uint8_t* bytes);
-void AppendLe32(std::vector<uint8_t>& out, uint32_t value);
 
 // Fault counters that outlive one loader run (they belong to the board).
 struct LoaderFaults {

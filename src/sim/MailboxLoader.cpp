@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "model/LittleEndian.h"
 #include "sim/LoaderCore.h"
 #include "sim/Sram.h"
 #include "sim/Violations.h"
@@ -56,7 +57,7 @@ void MailboxLoader::CheckFlagWrite(const char* name, uint32_t flag, uint32_t add
         return;
     }
     const uint32_t current = sram_.Word(flag);
-    const uint32_t value = ReadLe32(data.data());
+    const uint32_t value = GetLe32(data.data());
     if (state_ == State::kFinished) {
         violations_.Record(std::string(name) + " flag set to " + FlagName(value) + " after the finish command",
                            "nothing more for this loader run");
@@ -110,7 +111,7 @@ void MailboxLoader::Run() {
     if (state_ != State::kIdle || sram_.Word(mailbox_.commandFlag) != mw::kCommandPosted) return;
     uint8_t header[3] = {};
     sram_.Read(mailbox_.commandData, header);
-    const uint32_t length = ReadLe16(header + 1);
+    const uint32_t length = GetLe16(header + 1);
     std::vector<uint8_t> reply;
     if (length < 4 || length + 3 > lp::kMaxCommand) {
         violations_.Record("mailbox: command packet with L = " + std::to_string(length),

@@ -1,6 +1,7 @@
 #include "sim/SerialLoader.h"
 
 #include "model/Catalogue.h"
+#include "model/LittleEndian.h"
 #include "sim/LoaderCore.h"
 #include "sim/Violations.h"
 
@@ -53,7 +54,7 @@ std::vector<uint8_t> SerialLoader::Receive(std::span<const uint8_t> bytes) {
         }
         buffer_.push_back(byte);
         if (buffer_.size() < 3) continue;
-        const uint32_t length = ReadLe16(&buffer_[1]);
+        const uint32_t length = GetLe16(&buffer_[1]);
         if (buffer_.size() == 3 && !LoaderCore::LengthFits(buffer_[0], length)) {
             violations_.Record("serial: command " + Hex8(buffer_[0]) + " with L = " + std::to_string(length),
                                "the command's length");
@@ -75,7 +76,7 @@ std::vector<uint8_t> SerialLoader::Receive(std::span<const uint8_t> bytes) {
 
 void SerialLoader::LineIdle() {
     if (!buffer_.empty()) {
-        const uint32_t length = buffer_.size() >= 3 ? ReadLe16(&buffer_[1]) + 3u : 0u;
+        const uint32_t length = buffer_.size() >= 3 ? GetLe16(&buffer_[1]) + 3u : 0u;
         violations_.Record("serial: packet " + Hex8(buffer_[0]) + " broken off after " + std::to_string(buffer_.size()) +
                                " bytes",
                            length ? "all " + std::to_string(length) + " bytes of the packet" : "a whole packet");

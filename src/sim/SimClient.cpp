@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "model/LittleEndian.h"
 #include "sim/SimProtocol.h"
 #include "sim/SimServer.h"
 
@@ -52,7 +53,7 @@ std::optional<SimReply> SimClient::Call(uint8_t kind, std::span<const uint8_t> p
     std::vector<uint8_t> frame;
     frame.reserve(payload.size() + 5);
     const uint32_t length = static_cast<uint32_t>(payload.size() + 1);
-    for (int i = 0; i < 4; ++i) frame.push_back(static_cast<uint8_t>(length >> (8 * i)));
+    AppendLe32(frame, length);
     frame.push_back(kind);
     frame.insert(frame.end(), payload.begin(), payload.end());
     uint8_t header[5];
@@ -61,8 +62,7 @@ std::optional<SimReply> SimClient::Call(uint8_t kind, std::span<const uint8_t> p
         Drop();
         return std::nullopt;
     }
-    const uint32_t replyLength = uint32_t{header[0]} | uint32_t{header[1]} << 8 | uint32_t{header[2]} << 16 |
-                                 uint32_t{header[3]} << 24;
+    const uint32_t replyLength = GetLe32(header);
     if (replyLength == 0 || replyLength > sim_message::kMaxMessage || !ReceiveAll(fd_, header + 4, 1)) {
         error = "the simulated board sent a broken reply";
         Drop();

@@ -2,6 +2,8 @@
 
 #include <cstddef>
 
+#include "model/LittleEndian.h"
+
 namespace tavrel::sim {
 namespace {
 
@@ -61,13 +63,13 @@ bool SimDfuTransport::Describe(UsbDevicePort& device, UsbDeviceEntry& entry) {
     if (device.Control(GetDescriptor(kDescriptorDevice, 0, sizeof descriptor), descriptor) != 18 ||
         descriptor[1] != kDescriptorDevice)
         return false;
-    entry.vendorId = static_cast<uint16_t>(descriptor[8] | (descriptor[9] << 8));
-    entry.productId = static_cast<uint16_t>(descriptor[10] | (descriptor[11] << 8));
-    entry.release = static_cast<uint16_t>(descriptor[12] | (descriptor[13] << 8));
+    entry.vendorId = GetLe16(&descriptor[8]);
+    entry.productId = GetLe16(&descriptor[10]);
+    entry.release = GetLe16(&descriptor[12]);
     for (uint8_t c = 0; c < descriptor[17]; ++c) {
         uint8_t head[9] = {};
         if (device.Control(GetDescriptor(kDescriptorConfiguration, c, sizeof head), head) != 9) continue;
-        const uint16_t total = static_cast<uint16_t>(head[2] | (head[3] << 8));
+        const uint16_t total = GetLe16(&head[2]);
         std::vector<uint8_t> whole(total);
         if (total < 9 || device.Control(GetDescriptor(kDescriptorConfiguration, c, total), whole.data()) != total)
             continue;

@@ -1,5 +1,7 @@
 #include "sim/SimProtocol.h"
 
+#include "model/LittleEndian.h"
+
 namespace tavrel::sim {
 
 ByteWriter& ByteWriter::U8(uint8_t value) {
@@ -8,7 +10,7 @@ ByteWriter& ByteWriter::U8(uint8_t value) {
 }
 
 ByteWriter& ByteWriter::U32(uint32_t value) {
-    for (int i = 0; i < 4; ++i) bytes_.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    AppendLe32(bytes_, value);
     return *this;
 }
 
@@ -29,8 +31,7 @@ std::optional<uint8_t> ByteReader::U8() {
 
 std::optional<uint32_t> ByteReader::U32() {
     if (position_ + 4 > bytes_.size()) return std::nullopt;
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= uint32_t{bytes_[position_ + i]} << (8 * i);
+    const uint32_t value = GetLe32(bytes_.data() + position_);
     position_ += 4;
     return value;
 }

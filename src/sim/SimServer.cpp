@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "model/LittleEndian.h"
 #include "sim/SimProtocol.h"
 
 namespace tavrel::sim {
@@ -21,10 +22,6 @@ namespace {
 uint64_t NowMs() {
     using namespace std::chrono;
     return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
-
-uint32_t GetLe32(const uint8_t* bytes) {
-    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
 }
 
 bool FillAddress(const std::string& path, sockaddr_un& address) {
@@ -219,7 +216,7 @@ bool SimServer::Dispatch(Client& client) {
     std::vector<uint8_t> frame;
     frame.reserve(reply.size() + 5);
     const uint32_t replyLength = static_cast<uint32_t>(reply.size() + 1);
-    for (int i = 0; i < 4; ++i) frame.push_back(static_cast<uint8_t>(replyLength >> (8 * i)));
+    AppendLe32(frame, replyLength);
     frame.push_back(status);
     frame.insert(frame.end(), reply.begin(), reply.end());
     return SendAll(client.fd, frame.data(), frame.size());

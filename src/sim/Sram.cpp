@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "model/LittleEndian.h"
+
 namespace tavrel::sim {
 
 bool Sram::Read(uint32_t address, std::span<uint8_t> out) const {
@@ -19,12 +21,12 @@ bool Sram::Write(uint32_t address, std::span<const uint8_t> data) {
 uint32_t Sram::Word(uint32_t address) const {
     uint8_t bytes[4] = {};
     if (!Read(address, bytes)) return 0;
-    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+    return GetLe32(bytes);
 }
 
 void Sram::SetWord(uint32_t address, uint32_t value) {
-    const uint8_t bytes[4] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8),
-                              static_cast<uint8_t>(value >> 16), static_cast<uint8_t>(value >> 24)};
+    uint8_t bytes[4];
+    PutLe32(bytes, value);
     Write(address, bytes);
 }
 

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "ByteFields.h"
 #include "GeneratorTestKit.h"
 #include "Recorders.h"
 #include "generator/BootImageBuilder.h"
@@ -25,8 +26,7 @@ uint32_t Kermit(std::span<const uint8_t> data) {
 
 std::vector<uint8_t> Words(std::initializer_list<uint32_t> words) {
     std::vector<uint8_t> bytes;
-    for (uint32_t w : words)
-        for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(w >> (8 * i)));
+    for (uint32_t w : words) AppendLe32(bytes, w);
     return bytes;
 }
 
@@ -86,21 +86,21 @@ TEST_F(BuilderFixture, LayoutAIsByteExactForPaddedEmptyAndAlignedInputs) {
         EXPECT_EQ(Slice(file, 0, 570), std::vector<uint8_t>(570, 0));
 
         const std::vector<uint8_t> boot = Slice(file, 570, 80);
-        EXPECT_EQ(Le32(boot, 8), 0xFF93FFFFu);
-        EXPECT_EQ(Le32(boot, 16), 0u);
-        EXPECT_EQ(Le32(boot, 76), Kermit(Slice(boot, 0, 76)));
+        EXPECT_EQ(Le32At(boot, 8), 0xFF93FFFFu);
+        EXPECT_EQ(Le32At(boot, 16), 0u);
+        EXPECT_EQ(Le32At(boot, 76), Kermit(Slice(boot, 0, 76)));
 
         const std::vector<uint8_t> segment = Slice(file, 650, 48);
-        EXPECT_EQ(Le32(segment, 4), c.payload);
-        EXPECT_EQ(Le32(segment, 12), 0u);
-        EXPECT_EQ(Le32(segment, 20), 0xFFFFFFFFu);
-        EXPECT_EQ(Le32(segment, 24), 0xFFFFFE3Eu);
-        EXPECT_EQ(Le32(segment, 44), Kermit(Slice(segment, 0, 44)));
+        EXPECT_EQ(Le32At(segment, 4), c.payload);
+        EXPECT_EQ(Le32At(segment, 12), 0u);
+        EXPECT_EQ(Le32At(segment, 20), 0xFFFFFFFFu);
+        EXPECT_EQ(Le32At(segment, 24), 0xFFFFFE3Eu);
+        EXPECT_EQ(Le32At(segment, 44), Kermit(Slice(segment, 0, 44)));
 
         std::vector<uint8_t> payload = input;
         payload.resize(c.payload, 0xFF);
         EXPECT_EQ(Slice(file, 698, c.payload), payload);
-        EXPECT_EQ(Le32(file, 698 + c.payload), Kermit(payload));
+        EXPECT_EQ(Le32At(file, 698 + c.payload), Kermit(payload));
         EXPECT_EQ(Slice(file, 702 + c.payload, 16), std::vector<uint8_t>(16, 0xFF));
     }
     EXPECT_TRUE(prompt.messages.empty());
@@ -109,7 +109,7 @@ TEST_F(BuilderFixture, LayoutAIsByteExactForPaddedEmptyAndAlignedInputs) {
 TEST_F(BuilderFixture, EmptyInputHasZeroPayloadCrc) {
     const std::vector<uint8_t> file = BuildBin({});
     ASSERT_EQ(file.size(), 718u);
-    EXPECT_EQ(Le32(file, 698), 0u);
+    EXPECT_EQ(Le32At(file, 698), 0u);
 }
 
 TEST_F(BuilderFixture, ClockIndexSetsBitsEightAndNine) {
@@ -117,7 +117,7 @@ TEST_F(BuilderFixture, ClockIndexSetsBitsEightAndNine) {
     for (int index = 0; index < 4; ++index) {
         builder.ResetImageState();
         builder.SetClockIndex(index);
-        EXPECT_EQ(Le32(BuildBin(Pattern(16)), 570 + 8), expected[index]) << index;
+        EXPECT_EQ(Le32At(BuildBin(Pattern(16)), 570 + 8), expected[index]) << index;
     }
 }
 
@@ -137,8 +137,8 @@ TEST_F(BuilderFixture, FurtherFeaturesSetTheirFourBits) {
         builder.ResetImageState();
         builder.SetFurtherFeatures(c.location, c.led, c.sram, c.flashcOff);
         const std::vector<uint8_t> file = BuildBin(Pattern(32));
-        EXPECT_EQ(Le32(file, 650 + 20), 0x7FFFFFFFu);
-        EXPECT_EQ(Le32(file, 650 + 24), c.options) << std::hex << c.options;
+        EXPECT_EQ(Le32At(file, 650 + 20), 0x7FFFFFFFu);
+        EXPECT_EQ(Le32At(file, 650 + 24), c.options) << std::hex << c.options;
     }
 }
 
@@ -146,8 +146,8 @@ TEST_F(BuilderFixture, DestinationAndEntryGoToTheirHeaders) {
     builder.SetDestinationAddress(0x00100000);
     builder.SetEntryAddress(0x00100101);
     const std::vector<uint8_t> file = BuildBin(Pattern(64));
-    EXPECT_EQ(Le32(file, 570 + 16), 0x00100101u);
-    EXPECT_EQ(Le32(file, 650 + 12), 0x00100000u);
+    EXPECT_EQ(Le32At(file, 570 + 16), 0x00100101u);
+    EXPECT_EQ(Le32At(file, 650 + 12), 0x00100000u);
 }
 
 TEST_F(BuilderFixture, ResetGivesEveryGenerationOnlyItsOwnSettings) {
@@ -158,11 +158,11 @@ TEST_F(BuilderFixture, ResetGivesEveryGenerationOnlyItsOwnSettings) {
     BuildBin(Pattern(40));
     builder.ResetImageState();
     const std::vector<uint8_t> file = BuildBin(Pattern(40));
-    EXPECT_EQ(Le32(file, 570 + 8), 0xFF93FFFFu);
-    EXPECT_EQ(Le32(file, 570 + 16), 0u);
-    EXPECT_EQ(Le32(file, 650 + 12), 0u);
-    EXPECT_EQ(Le32(file, 650 + 20), 0xFFFFFFFFu);
-    EXPECT_EQ(Le32(file, 650 + 24), 0xFFFFFE3Eu);
+    EXPECT_EQ(Le32At(file, 570 + 8), 0xFF93FFFFu);
+    EXPECT_EQ(Le32At(file, 570 + 16), 0u);
+    EXPECT_EQ(Le32At(file, 650 + 12), 0u);
+    EXPECT_EQ(Le32At(file, 650 + 20), 0xFFFFFFFFu);
+    EXPECT_EQ(Le32At(file, 650 + 24), 0xFFFFFE3Eu);
 }
 
 TEST_F(BuilderFixture, AFailedBuildKeepsTheEarlierSaveFileAndLeavesNoWorkFiles) {

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <set>
 
+#include "ByteFields.h"
 #include "GeneratorTestKit.h"
 #include "Recorders.h"
 #include "generator/Pellion_Generate_BinDlg.h"
@@ -245,14 +246,14 @@ TEST_F(DialogFixture, GenerateBuildsTheImageFromTheControls) {
 
     const std::vector<uint8_t> file = ReadFileBytes(dir / "out.bin");
     ASSERT_EQ(file.size(), 830u);
-    EXPECT_EQ(Le32(file, 566), 0x300u);
+    EXPECT_EQ(Le32At(file, 566), 0x300u);
     const auto opened = CcmDecrypt(std::vector<uint8_t>(32, 0xAA), Slice(file, 554, 12), Slice(file, 570, 244),
                                    Slice(file, 814, 16));
     ASSERT_TRUE(opened.has_value());
-    EXPECT_EQ(Le32(*opened, 8), 0xFF93FCFFu);
-    EXPECT_EQ(Le32(*opened, 16), 0x00100101u);
-    EXPECT_EQ(Le32(*opened, 80 + 12), 0x00100000u);
-    EXPECT_EQ(Le32(*opened, 80 + 24), 0xFFEFBE3Eu);  // flash controller enabled, the rest as listed (location mode 0 clears bit 14)
+    EXPECT_EQ(Le32At(*opened, 8), 0xFF93FCFFu);
+    EXPECT_EQ(Le32At(*opened, 16), 0x00100101u);
+    EXPECT_EQ(Le32At(*opened, 80 + 12), 0x00100000u);
+    EXPECT_EQ(Le32At(*opened, 80 + 24), 0xFFEFBE3Eu);  // flash controller enabled, the rest as listed (location mode 0 clears bit 14)
     EXPECT_EQ(Slice(*opened, 128, 100), Pattern(100));
 }
 
@@ -262,8 +263,8 @@ TEST_F(DialogFixture, AddressFieldsAreReadByTheirLeadingHexDigits) {
     dialog.SetText(Dlg::IDC_ENTRY_ADDR, "1f.5");
     ASSERT_EQ(dialog.Generate(), GenerateOutcome::Generated);
     const std::vector<uint8_t> file = ReadFileBytes(dir / "out.bin");
-    EXPECT_EQ(Le32(file, 650 + 12), 0u);
-    EXPECT_EQ(Le32(file, 570 + 16), 0x1Fu);
+    EXPECT_EQ(Le32At(file, 650 + 12), 0u);
+    EXPECT_EQ(Le32At(file, 570 + 16), 0x1Fu);
 }
 
 TEST_F(DialogFixture, ASourceNamedWithoutAFolderIsFoundBesideTheProgram) {

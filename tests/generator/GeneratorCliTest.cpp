@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "ByteFields.h"
 #include "GeneratorTestKit.h"
 #include "HexFiles.h"
 #include "Recorders.h"
@@ -36,11 +37,11 @@ TEST(GeneratorCli, GenerateBinThenInspect) {
     EXPECT_NE(result.err.find("Generating file is successful"), std::string::npos);
     const std::vector<uint8_t> file = ReadFileBytes(out);
     ASSERT_EQ(file.size(), 830u);
-    EXPECT_EQ(Le32(file, 570 + 8), 0xFF93FEFFu);
-    EXPECT_EQ(Le32(file, 570 + 16), 0x00100101u);
-    EXPECT_EQ(Le32(file, 650 + 12), 0x00100000u);
-    EXPECT_EQ(Le32(file, 650 + 20), 0x7FFFFFFFu);
-    EXPECT_EQ(Le32(file, 650 + 24), 0xFFEF9E3Eu);  // LED pulse, flash controller on, the others as the window starts (0)
+    EXPECT_EQ(Le32At(file, 570 + 8), 0xFF93FEFFu);
+    EXPECT_EQ(Le32At(file, 570 + 16), 0x00100101u);
+    EXPECT_EQ(Le32At(file, 650 + 12), 0x00100000u);
+    EXPECT_EQ(Le32At(file, 650 + 20), 0x7FFFFFFFu);
+    EXPECT_EQ(Le32At(file, 650 + 24), 0xFFEF9E3Eu);  // LED pulse, flash controller on, the others as the window starts (0)
 
     const ProcessResult inspected = Cli({"inspect", out});
     EXPECT_EQ(inspected.exitCode, 0) << inspected.out;

@@ -136,12 +136,6 @@ std::optional<std::vector<uint8_t>> CcmDecrypt(std::span<const uint8_t> key, std
     return plain;
 }
 
-uint32_t Le32(const std::vector<uint8_t>& bytes, size_t offset) {
-    if (offset + 4 > bytes.size()) throw std::out_of_range("Le32 past the end");
-    return static_cast<uint32_t>(bytes[offset]) | static_cast<uint32_t>(bytes[offset + 1]) << 8 |
-           static_cast<uint32_t>(bytes[offset + 2]) << 16 | static_cast<uint32_t>(bytes[offset + 3]) << 24;
-}
-
 std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, size_t offset, size_t length) {
     if (offset + length > bytes.size()) throw std::out_of_range("Slice past the end");
     return {bytes.begin() + static_cast<std::ptrdiff_t>(offset),

@@ -35,7 +35,6 @@ std::vector<uint8_t> Sha256(std::span<const uint8_t> data);
 std::optional<std::vector<uint8_t>> CcmDecrypt(std::span<const uint8_t> key, std::span<const uint8_t> nonce,
                                                std::span<const uint8_t> ciphertext, std::span<const uint8_t> tag);
 
-uint32_t Le32(const std::vector<uint8_t>& bytes, size_t offset);
 std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, size_t offset, size_t length);
 // Bytes counting up from seed, a recognisable payload.
 std::vector<uint8_t> Pattern(size_t length, uint8_t seed = 1);

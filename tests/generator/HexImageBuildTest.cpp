@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "ByteFields.h"
 #include "GeneratorTestKit.h"
 #include "HexFiles.h"
 #include "Recorders.h"
@@ -47,9 +48,9 @@ TEST_F(HexBuildFixture, SramOnlyImageIsLayoutAWithItsAddressesAndMayBeEncryptedA
     ASSERT_EQ(Build(hex), 0) << builder.failureDetail();
     std::vector<uint8_t> plain = Output();
     ASSERT_EQ(plain.size(), 718u + 112u);
-    EXPECT_EQ(Le32(plain, 570 + 16), 0x00100101u);
-    EXPECT_EQ(Le32(plain, 650 + 12), 0x00100000u);
-    EXPECT_EQ(Le32(plain, 650 + 4), 112u);
+    EXPECT_EQ(Le32At(plain, 570 + 16), 0x00100101u);
+    EXPECT_EQ(Le32At(plain, 650 + 12), 0x00100000u);
+    EXPECT_EQ(Le32At(plain, 650 + 4), 112u);
     EXPECT_EQ(Slice(plain, 698, 100), code);
 
     builder.ResetImageState();
@@ -79,12 +80,12 @@ TEST_F(HexBuildFixture, FlashImageIsAPictureOfTheFlashFromItsBase) {
     const std::vector<uint8_t> file = Output();
     ASSERT_EQ(file.size(), 0x10000u + flash.size());  // ends with the last flash byte
     EXPECT_EQ(Slice(file, 0, 570), std::vector<uint8_t>(570, 0));
-    EXPECT_EQ(Le32(file, 570 + 16), 0x00100001u);
-    EXPECT_EQ(Le32(file, 650 + 4), 40u);  // S, not rounded
-    EXPECT_EQ(Le32(file, 650 + 12), 0x00100000u);
-    EXPECT_EQ(Le32(file, 650 + 20), 0x7FFFFFFFu);
+    EXPECT_EQ(Le32At(file, 570 + 16), 0x00100001u);
+    EXPECT_EQ(Le32At(file, 650 + 4), 40u);  // S, not rounded
+    EXPECT_EQ(Le32At(file, 650 + 12), 0x00100000u);
+    EXPECT_EQ(Le32At(file, 650 + 20), 0x7FFFFFFFu);
     EXPECT_EQ(Slice(file, 698, 40), sram);
-    EXPECT_EQ(Le32(file, 738), [&] {
+    EXPECT_EQ(Le32At(file, 738), [&] {
         return ImageCrc(sram);
     }());
     // 16 bytes of 0xFF after the CRC, then 0xFF padding up to the flash content.
@@ -102,8 +103,8 @@ TEST_F(HexBuildFixture, FlashSegmentsKeepTheirOffsetsAcrossGaps) {
     ASSERT_EQ(Build(hex), 0) << builder.failureDetail();
     const std::vector<uint8_t> file = Output();
     ASSERT_EQ(file.size(), 0x10220u);
-    EXPECT_EQ(Le32(file, 650 + 4), 0u);   // no SRAM part
-    EXPECT_EQ(Le32(file, 650 + 12), 0u);
+    EXPECT_EQ(Le32At(file, 650 + 4), 0u);   // no SRAM part
+    EXPECT_EQ(Le32At(file, 650 + 12), 0u);
     EXPECT_EQ(Slice(file, 698, 16), std::vector<uint8_t>(16, 0xFF));
     EXPECT_EQ(Slice(file, 0x10000, 0x100), first);
     EXPECT_EQ(Slice(file, 0x10100, 0x100), std::vector<uint8_t>(0x100, 0xFF));
@@ -151,7 +152,7 @@ TEST_F(HexBuildFixture, EmptyHexFileGivesTheBarePreambleAndHeaders) {
     ASSERT_EQ(Build(HexEnd() + "\n"), 0) << builder.failureDetail();
     const std::vector<uint8_t> file = Output();
     ASSERT_EQ(file.size(), 714u);
-    EXPECT_EQ(Le32(file, 650 + 4), 0u);
+    EXPECT_EQ(Le32At(file, 650 + 4), 0u);
     EXPECT_EQ(Slice(file, 698, 16), std::vector<uint8_t>(16, 0xFF));
     EXPECT_TRUE(InspectBootImage(file, {}).holds);
 }

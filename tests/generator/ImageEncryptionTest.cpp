@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <set>
 
+#include "ByteFields.h"
 #include "GeneratorTestKit.h"
 #include "Recorders.h"
 #include "generator/BootImageBuilder.h"
@@ -91,7 +92,7 @@ TEST_F(EncryptionFixture, EncryptedBodyOpensWithOpenSslAndTheTextsByteOrder) {
     const size_t n = 112;
 
     EXPECT_EQ(Slice(file, 0, 550), std::vector<uint8_t>(550, 0));
-    EXPECT_EQ(Le32(file, 550), n + 132);
+    EXPECT_EQ(Le32At(file, 550), n + 132);
     EXPECT_EQ(Slice(file, 554, 12), kNonceBytes);  // first pair of the text is byte 11
     EXPECT_EQ(Slice(file, 566, 4), (std::vector<uint8_t>{0x00, 0x03, 0x00, 0x00}));
 

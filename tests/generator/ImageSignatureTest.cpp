@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "ByteFields.h"
 #include "GeneratorTestKit.h"
 #include "Recorders.h"
 #include "generator/BootImageBuilder.h"
@@ -57,7 +58,7 @@ TEST_F(SignatureFixture, SignatureOpensToPaddedHashOfTheSecuredSpan) {
     const size_t n = 112;
     ASSERT_EQ(file.size(), 718 + n);
     EXPECT_EQ(Slice(file, 0, 294), ReadFileBytes(keys.publicDer));
-    EXPECT_EQ(Le32(file, 550), n + 132);
+    EXPECT_EQ(Le32At(file, 550), n + 132);
     EXPECT_EQ(Slice(file, 554, 16), std::vector<uint8_t>(16, 0));  // no nonce, no cipher word
     EXPECT_EQ(Slice(file, 702 + n, 16), std::vector<uint8_t>(16, 0xFF));
 

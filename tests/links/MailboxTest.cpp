@@ -23,7 +23,7 @@ void Mark(LoaderChannel& loader, const std::vector<uint32_t>& offsets, uint32_t 
     ASSERT_TRUE(LoaderProgramRange(loader, 0, capacity - 1));
     for (uint32_t offset : offsets) {
         std::vector<uint8_t> body;
-        PutLe32(body, offset);
+        AppendLe32(body, offset);
         body.insert(body.end(), {0x12, 0x34, 0x56, 0x78});
         ASSERT_TRUE(LoaderWriteData(loader, 12, body));
     }
@@ -36,7 +36,7 @@ TEST_F(SimProbeTest, WrittenDataReadsBackThroughTheReplyBuffer) {
     StartLoader("KR2A600");
     MailboxChannel loader(link, "KR2A600", clock);
     std::vector<uint8_t> body;
-    PutLe32(body, 0x1000);
+    AppendLe32(body, 0x1000);
     for (int i = 0; i < 100; ++i) body.push_back(static_cast<uint8_t>(i * 7));
     ASSERT_TRUE(LoaderProgramRange(loader, 0x1000, 0x1063));
     ASSERT_TRUE(LoaderWriteData(loader, 108, body));
@@ -170,15 +170,16 @@ protected:
     }
     void PutWord(uint32_t address, uint32_t value) {
         std::vector<uint8_t> bytes;
-        PutLe32(bytes, value);
+        AppendLe32(bytes, value);
         Put(address, bytes);
     }
     // A reply of the given code and L whose checksum is right for what it holds.
     void PostReply(uint8_t code, uint16_t length) {
-        std::vector<uint8_t> reply = {code, static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8)};
+        std::vector<uint8_t> reply = {code};
+        AppendLe16(reply, length);
         if (length >= 4) {
             reply.insert(reply.end(), length - 4u, 0xA5);
-            PutLe32(reply, ComputeCrc(0, reply));
+            AppendLe32(reply, ComputeCrc(0, reply));
         } else {
             reply.insert(reply.end(), length, 0xA5);
         }

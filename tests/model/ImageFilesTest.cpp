@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "ByteFields.h"
 #include "HexFiles.h"
 #include "Recorders.h"
 #include "model/Checksum.h"
@@ -15,10 +16,6 @@ using namespace tavrel::test;
 namespace fs = std::filesystem;
 
 namespace {
-
-uint32_t Le32(const std::vector<uint8_t>& bytes, size_t at) {
-    return bytes[at] | (bytes[at + 1] << 8) | (bytes[at + 2] << 16) | (uint32_t(bytes[at + 3]) << 24);
-}
 
 uint32_t Crc0(const std::vector<uint8_t>& bytes, size_t at, size_t length) {
     return ComputeCrc(0, std::span<const uint8_t>(bytes.data() + at, length));
@@ -43,20 +40,20 @@ TEST(UartBootImage, ThreeHundredBytesAreFramedAs128And128And44ThenOneJump) {
     size_t dataOffset = 0;
     for (size_t chunk : chunks) {
         SCOPED_TRACE(chunk);
-        EXPECT_EQ(Le32(image, at), 1u);
-        EXPECT_EQ(Le32(image, at + 4), 0x20000000u + dataOffset);
-        EXPECT_EQ(Le32(image, at + 8), chunk + 4);
-        EXPECT_EQ(Le32(image, at + 12), Crc0(image, at, 12));
+        EXPECT_EQ(Le32At(image, at), 1u);
+        EXPECT_EQ(Le32At(image, at + 4), 0x20000000u + dataOffset);
+        EXPECT_EQ(Le32At(image, at + 8), chunk + 4);
+        EXPECT_EQ(Le32At(image, at + 12), Crc0(image, at, 12));
         EXPECT_TRUE(std::equal(data.begin() + long(dataOffset), data.begin() + long(dataOffset + chunk),
                                image.begin() + long(at + 16)));
-        EXPECT_EQ(Le32(image, at + 16 + chunk), Crc0(image, at + 16, chunk));
+        EXPECT_EQ(Le32At(image, at + 16 + chunk), Crc0(image, at + 16, chunk));
         at += 16 + chunk + 4;
         dataOffset += chunk;
     }
-    EXPECT_EQ(Le32(image, at), 4u);
-    EXPECT_EQ(Le32(image, at + 4), 0x20000101u);
-    EXPECT_EQ(Le32(image, at + 8), 0u);
-    EXPECT_EQ(Le32(image, at + 12), Crc0(image, at, 12));
+    EXPECT_EQ(Le32At(image, at), 4u);
+    EXPECT_EQ(Le32At(image, at + 4), 0x20000101u);
+    EXPECT_EQ(Le32At(image, at + 8), 0u);
+    EXPECT_EQ(Le32At(image, at + 12), Crc0(image, at, 12));
 
     // The intermediate is gone and nothing else was left beside the output.
     EXPECT_EQ(UartIntermediatePath(output), (dir / "KR2A600_Load2_temp2_temp.bin").string());
@@ -73,12 +70,12 @@ TEST(UartBootImage, EachRunStartsItsOwnBlocks) {
     ASSERT_EQ(BuildUartBootImage(prompt, (dir / "loader.hex").string(), output), 0);
     const auto image = ReadFileBytes(output);
     // 128 + 2 from the first run, 5 from the second, then the jump block (entry 0: no start record).
-    EXPECT_EQ(Le32(image, 16 + 128 + 4 + 4), 0x20000080u);
+    EXPECT_EQ(Le32At(image, 16 + 128 + 4 + 4), 0x20000080u);
     const size_t third = 2 * 16 + 128 + 2 + 2 * 4;
-    EXPECT_EQ(Le32(image, third + 4), 0x20001000u);
-    EXPECT_EQ(Le32(image, third + 8), 9u);
+    EXPECT_EQ(Le32At(image, third + 4), 0x20001000u);
+    EXPECT_EQ(Le32At(image, third + 8), 9u);
     EXPECT_EQ(image.size(), third + 16 + 5 + 4 + 16);
-    EXPECT_EQ(Le32(image, image.size() - 12), 0u);
+    EXPECT_EQ(Le32At(image, image.size() - 12), 0u);
 }
 
 TEST(UartBootImage, FailuresLeaveAnEmptyOutputAndNoIntermediate) {

@@ -42,16 +42,18 @@ struct RomBench {
 
 std::vector<uint8_t> Request(uint16_t count) {
     const uint16_t complement = static_cast<uint16_t>(~count);
-    return {0xA5, static_cast<uint8_t>(count), static_cast<uint8_t>(count >> 8), static_cast<uint8_t>(complement),
-            static_cast<uint8_t>(complement >> 8)};
+    std::vector<uint8_t> request = {0xA5};
+    AppendLe16(request, count);
+    AppendLe16(request, complement);
+    return request;
 }
 
 std::vector<uint8_t> BlockHeader(uint32_t type, uint32_t address, uint32_t length, bool goodCrc = true) {
     std::vector<uint8_t> header;
-    Le32(header, type);
-    Le32(header, address);
-    Le32(header, length);
-    Le32(header, ComputeCrc(0, header) ^ (goodCrc ? 0u : 1u));
+    AppendLe32(header, type);
+    AppendLe32(header, address);
+    AppendLe32(header, length);
+    AppendLe32(header, ComputeCrc(0, header) ^ (goodCrc ? 0u : 1u));
     return header;
 }
 
@@ -79,7 +81,7 @@ TEST(RequestRom, HandshakeThenPullsEachBlockAndAsksAroundTheRepeatCount) {
     EXPECT_EQ(bench.Send(Accepted(BlockHeader(1, address, 17))), Request(1));
     std::vector<uint8_t> data(13, 0x5A);
     std::vector<uint8_t> tail(data);
-    Le32(tail, ComputeCrc(0, data));
+    AppendLe32(tail, ComputeCrc(0, data));
     EXPECT_EQ(bench.Send(Accepted({tail[0]})), Request(16));
     EXPECT_EQ(bench.Send(Accepted(std::vector<uint8_t>(tail.begin() + 1, tail.end()))), Request(16));
     EXPECT_EQ(bench.board->sram().Word(address), 0x5A5A5A5Au);
@@ -104,7 +106,7 @@ TEST(RequestRom, RecordsBlocksOutsideSramAndAcceptedOversizeRequests) {
         bench.Wait();
         bench.Send(Accepted(BlockHeader(1, 0x08000000, 8)));
         std::vector<uint8_t> data(4, 1);
-        Le32(data, ComputeCrc(0, std::vector<uint8_t>(4, 1)));
+        AppendLe32(data, ComputeCrc(0, std::vector<uint8_t>(4, 1)));
         bench.Send(Accepted(data));
         EXPECT_NE(bench.Violations().find("block of 4 bytes at 0x08000000"), std::string::npos) << bench.Violations();
     }
@@ -142,8 +144,8 @@ TEST(FramedRom, AnnouncesSyncsAndRecordsMalformedFrames) {
 
     auto frame = [](uint8_t command, uint8_t flags, uint8_t words, uint32_t address, std::vector<uint8_t> data) {
         std::vector<uint8_t> f{static_cast<uint8_t>(11 + data.size()), command, flags, words};
-        Le32(f, 0xFFFFFFFF);
-        Le32(f, address);
+        AppendLe32(f, 0xFFFFFFFF);
+        AppendLe32(f, address);
         f.insert(f.end(), data.begin(), data.end());
         return f;
     };

@@ -6,10 +6,12 @@
 #include <memory>
 #include <stdexcept>
 
+#include "model/LittleEndian.h"
 #include "sim/Board.h"
 #include "sim/DfuDevice.h"
 #include "sim/SimConfig.h"
 
+using namespace tavrel;
 using namespace tavrel::sim;
 
 namespace {
@@ -49,7 +51,9 @@ struct Rig {
         ASSERT_EQ(Out(0, 5000), 0);
         ASSERT_EQ(Out(1, 0, {0x21, 0x01}), 2);
         ASSERT_EQ(State(), 5);
-        ASSERT_EQ(Out(1, 0, {0x22, uint8_t(address), uint8_t(address >> 8), uint8_t(address >> 16), uint8_t(address >> 24)}), 5);
+        std::vector<uint8_t> setAddress = {0x22};
+        AppendLe32(setAddress, address);
+        ASSERT_EQ(Out(1, 0, setAddress), 5);
         ASSERT_EQ(State(), 5);
     }
 
@@ -74,11 +78,11 @@ TEST(DfuDevice, DescriptorsCarryTheIdsAndTheFunctionalDescriptor) {
     Rig board(config);
     auto device = board.Descriptor(1, 18);
     ASSERT_EQ(device.size(), 18u);
-    EXPECT_EQ(device[8] | (device[9] << 8), 0xABCD);
-    EXPECT_EQ(device[10] | (device[11] << 8), kSimDfuProductId);
+    EXPECT_EQ(GetLe16(&device[8]), 0xABCD);
+    EXPECT_EQ(GetLe16(&device[10]), kSimDfuProductId);
     auto head = board.Descriptor(2, 9);
     ASSERT_EQ(head.size(), 9u);
-    const uint16_t total = static_cast<uint16_t>(head[2] | (head[3] << 8));
+    const uint16_t total = GetLe16(&head[2]);
     auto whole = board.Descriptor(2, total);
     ASSERT_EQ(whole.size(), total);
     // Interface 0 alt 0 vendor-specific, then alt 1 DFU (class 0xFE, subclass 1) and its functional descriptor.
@@ -90,7 +94,7 @@ TEST(DfuDevice, DescriptorsCarryTheIdsAndTheFunctionalDescriptor) {
     EXPECT_EQ(whole[dfu + 6], 1);
     const size_t functional = dfu + 9;
     EXPECT_EQ(whole[functional + 1], 0x21);
-    EXPECT_EQ(whole[functional + 5] | (whole[functional + 6] << 8), 2048);
+    EXPECT_EQ(GetLe16(&whole[functional + 5]), 2048);
     // DFU requests are refused until the DFU setting is selected.
     EXPECT_EQ(board.In(3, 0, 6).size(), 0u);
     EXPECT_EQ(board.violations().size(), 1u);

@@ -52,7 +52,7 @@ TEST(MailboxLoader, EveryCommandOnEveryFamily) {
         ASSERT_TRUE(reply);
         ASSERT_EQ(reply->size(), 8192u + 7);
         EXPECT_EQ((*reply)[0], 0x95);
-        EXPECT_EQ((*reply)[1] | (*reply)[2] << 8, 8196);
+        EXPECT_EQ(GetLe16(&(*reply)[1]), 8196);
         EXPECT_TRUE(CrcOk(*reply));
         EXPECT_TRUE(std::equal(data.begin(), data.end(), reply->begin() + 3));
 
@@ -241,7 +241,7 @@ TEST(MailboxLoader, LoaderRunsOnlyWhileTheCoreRuns) {
     host.Write(mailbox.commandData, Packet(0x11, {}));
     board->Halt();
     std::vector<uint8_t> post;
-    Le32(post, kPost);
+    AppendLe32(post, kPost);
     board->WriteMemory(mailbox.commandFlag, post);
     std::vector<uint8_t> flag(4);
     board->ReadMemory(mailbox.replyFlag, flag);

@@ -8,19 +8,15 @@
 #include <span>
 #include <vector>
 
+#include "ByteFields.h"
 #include "model/Checksum.h"
+#include "model/LittleEndian.h"
 #include "sim/Board.h"
 #include "sim/LoaderImage.h"
 
 namespace tavrel::sim::test {
 
-inline void Le32(std::vector<uint8_t>& out, uint32_t value) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-inline uint32_t Le32At(const std::vector<uint8_t>& bytes, size_t at) {
-    return uint32_t{bytes[at]} | uint32_t{bytes[at + 1]} << 8 | uint32_t{bytes[at + 2]} << 16 |
-           uint32_t{bytes[at + 3]} << 24;
-}
+using ::tavrel::test::Le32At;
 
 // code, L = body + 4, body, CRC-16/KERMIT of the first L - 1 bytes as a 32-bit word.
 inline std::vector<uint8_t> Packet(uint8_t code, const std::vector<uint8_t>& body) {
@@ -28,21 +24,20 @@ inline std::vector<uint8_t> Packet(uint8_t code, const std::vector<uint8_t>& bod
     std::vector<uint8_t> packet;
     packet.reserve(length + 3);
     packet.push_back(code);
-    packet.push_back(static_cast<uint8_t>(length));
-    packet.push_back(static_cast<uint8_t>(length >> 8));
+    AppendLe16(packet, static_cast<uint16_t>(length));
     for (uint8_t byte : body) packet.push_back(byte);
-    Le32(packet, ComputeCrc(0, packet));
+    AppendLe32(packet, ComputeCrc(0, packet));
     return packet;
 }
 inline std::vector<uint8_t> TwoWords(uint8_t code, uint32_t a, uint32_t b) {
     std::vector<uint8_t> body;
-    Le32(body, a);
-    Le32(body, b);
+    AppendLe32(body, a);
+    AppendLe32(body, b);
     return Packet(code, body);
 }
 inline std::vector<uint8_t> WritePacket(uint32_t offset, const std::vector<uint8_t>& data) {
     std::vector<uint8_t> body;
-    Le32(body, offset);
+    AppendLe32(body, offset);
     body.insert(body.end(), data.begin(), data.end());
     return Packet(0x50, body);
 }
@@ -76,7 +71,7 @@ public:
     }
     void WriteWord(uint32_t address, uint32_t word) {
         std::vector<uint8_t> bytes;
-        Le32(bytes, word);
+        AppendLe32(bytes, word);
         Write(address, bytes);
     }
     uint32_t ReadWord(uint32_t address) { return Le32At(Read(address, 4), 0); }
@@ -100,7 +95,7 @@ public:
         if (!WaitWord(mailbox_.replyFlag, kReady)) return std::nullopt;
         WriteWord(mailbox_.replyFlag, kReading);
         std::vector<uint8_t> reply = Read(mailbox_.replyData, 3);
-        const uint32_t length = reply[1] | reply[2] << 8;
+        const uint32_t length = GetLe16(&reply[1]);
         auto rest = Read(mailbox_.replyData + 3, length);
         reply.insert(reply.end(), rest.begin(), rest.end());
         WriteWord(mailbox_.replyFlag, kConsumed);

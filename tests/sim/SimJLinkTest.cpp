@@ -20,7 +20,7 @@ uint32_t ReadWord(SimJLinkApi& api, uint32_t address) {
     EXPECT_EQ(api.Halt(), 0);
     EXPECT_EQ(api.ReadMem(address, 4, bytes), 0);
     api.Go();
-    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 24;
+    return GetLe32(bytes);
 }
 
 void Write(SimJLinkApi& api, uint32_t address, const std::vector<uint8_t>& bytes) {
@@ -31,7 +31,7 @@ void Write(SimJLinkApi& api, uint32_t address, const std::vector<uint8_t>& bytes
 
 void WriteWord(SimJLinkApi& api, uint32_t address, uint32_t word) {
     std::vector<uint8_t> bytes;
-    Le32(bytes, word);
+    AppendLe32(bytes, word);
     Write(api, address, bytes);
 }
 
