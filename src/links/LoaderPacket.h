@@ -1,7 +1,6 @@
 #pragma once
 // The packets the programmer exchanges with the running flash loader, the same on the J-Link
-// mailbox and on the serial line: code (1 byte), length L (16 bits, little-endian, the bytes
-// after this header including the CRC), body, and CRC-16/KERMIT of header and body as a 32-bit word.
+// mailbox and on the serial line; their layout and codes are in model/LoaderProtocol.h.
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -9,22 +8,9 @@
 #include <vector>
 
 #include "model/LittleEndian.h"
+#include "model/LoaderProtocol.h"
 
 namespace tavrel {
-
-namespace loader_code {
-inline constexpr uint8_t kFinish = 0x08;
-inline constexpr uint8_t kEraseAll = 0x11;
-inline constexpr uint8_t kEraseBlocks = 0x12;
-inline constexpr uint8_t kEraseSectors = 0x14;
-inline constexpr uint8_t kProgramRange = 0x37;
-inline constexpr uint8_t kWriteData = 0x50;
-inline constexpr uint8_t kCheckFlashType = 0x53;
-inline constexpr uint8_t kReadData = 0x5F;
-inline constexpr uint8_t kReady = 0xB2;
-inline constexpr uint8_t kStatus = 0xB8;
-inline constexpr uint8_t kData = 0x95;
-}  // namespace loader_code
 
 // A whole packet: L + 3 bytes, the CRC over the first L - 1 bytes stored at offset L - 1.
 std::vector<uint8_t> BuildLoaderPacket(uint8_t code, uint16_t length, std::span<const uint8_t> body);

@@ -87,7 +87,7 @@ namespace {
 // Claims the idle command area, fills it and posts it.
 bool PostCommand(TargetLink& link, const MailboxSet& box, std::span<const uint8_t> packet, Clock& clock) {
     if (!WaitMailboxWord(link, box.commandFlag, mailbox_word::kCommandIdle, clock)) return false;
-    WriteMailboxWord(link, box.commandFlag, mailbox_word::kCommandFilling);
+    WriteMailboxWord(link, box.commandFlag, mailbox_word::kCommandClaimed);
     // A packet that did not reach the mailbox is never posted: the loader would act on stale bytes.
     if (!link.WriteTargetMemory(box.commandData, packet.data(), static_cast<uint32_t>(packet.size()))) return false;
     WriteMailboxWord(link, box.commandFlag, mailbox_word::kCommandPosted);
@@ -115,8 +115,8 @@ Outcome Exchange(TargetLink& link, const MailboxSet& box, std::span<const uint8_
         return link.StoreReply(payload) ? Outcome::Done : Outcome::Failed;  // larger than the buffer: refused
     if (header[0] != loader_code::kStatus || payload.empty()) return Outcome::Failed;
     switch (payload[0]) {
-        case 1: return Outcome::Done;
-        case 2: return Outcome::Busy;
+        case loader_code::kStatusDone: return Outcome::Done;
+        case loader_code::kStatusBusy: return Outcome::Busy;
         default: return Outcome::Failed;
     }
 }

@@ -2,26 +2,41 @@
 // The SRAM mailbox through which the programmer talks to the flash loader over J-Link. Host and
 // loader hand the command and reply areas to each other with flag words; each flag word is
 // written as 8 hexadecimal digits whose first pair is the word's most significant byte.
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "links/LoaderCommands.h"
+#include "model/LoaderProtocol.h"
 
 namespace tavrel {
 
 class Clock;
 class TargetLink;
 
+// The 8 lower-case hexadecimal digits of a flag word, most significant first.
+template <uint32_t Word>
+inline constexpr std::array<char, 8> kMailboxWordDigits = [] {
+    std::array<char, 8> digits{};
+    for (size_t i = 0; i < digits.size(); ++i) digits[i] = "0123456789abcdef"[(Word >> (28 - 4 * i)) & 0xF];
+    return digits;
+}();
+
+template <uint32_t Word>
+inline constexpr std::string_view kMailboxWordText{kMailboxWordDigits<Word>.data(), kMailboxWordDigits<Word>.size()};
+
+// The flag words of model/LoaderProtocol.h as the host writes and awaits them.
 namespace mailbox_word {
-inline constexpr std::string_view kCommandIdle = "750a0808";     // loader: ready for a command
-inline constexpr std::string_view kCommandFilling = "750a0000";  // host: filling the command area
-inline constexpr std::string_view kCommandPosted = "750a0202";   // host: command packet posted
-inline constexpr std::string_view kReplyReady = "fe050202";      // loader: reply packet ready
-inline constexpr std::string_view kReplyReading = "fe050404";    // host: reading the reply
-inline constexpr std::string_view kReplyConsumed = "fe050808";   // host: reply consumed
+inline constexpr std::string_view kCommandIdle = kMailboxWordText<mailbox_flag::kCommandIdle>;
+inline constexpr std::string_view kCommandClaimed = kMailboxWordText<mailbox_flag::kCommandClaimed>;
+inline constexpr std::string_view kCommandPosted = kMailboxWordText<mailbox_flag::kCommandPosted>;
+inline constexpr std::string_view kReplyReady = kMailboxWordText<mailbox_flag::kReplyReady>;
+inline constexpr std::string_view kReplyReading = kMailboxWordText<mailbox_flag::kReplyReading>;
+inline constexpr std::string_view kReplyConsumed = kMailboxWordText<mailbox_flag::kReplyConsumed>;
 }  // namespace mailbox_word
+static_assert(mailbox_word::kCommandIdle == "750a0808", "lower case, the most significant pair first");
 
 // How long each flag may take to change, and how often it is looked at.
 inline constexpr uint64_t kMailboxWaitMs = 90000;

@@ -73,7 +73,7 @@ bool UartLink::WaitUartLoaderReady(const std::string& family) {
     ProcessComPort().Drain();
     for (int round = 0; round < 20; ++round) {
         if (asks) {
-            const uint8_t hello = 0x55;
+            const uint8_t hello = loader_code::kAskReady;
             if (!WriteComBytes(&hello, 1)) {
                 Fail("Uart communication failed!");
                 return false;
@@ -135,8 +135,8 @@ bool UartLink::UartLoaderTransaction(std::span<const uint8_t> packet) {
             return false;
         } else {
             const uint8_t status = rest[0];
-            if (status == 1) return true;
-            if (status != 2) return false;
+            if (status == loader_code::kStatusDone) return true;
+            if (status != loader_code::kStatusBusy) return false;
             attemptFailed = true;  // busy: the whole exchange is repeated
         }
         if (attemptFailed && ++failedAttempts >= 3) return false;

@@ -3,13 +3,15 @@
 #include <vector>
 
 #include "model/LittleEndian.h"
+#include "model/LoaderProtocol.h"
 #include "sim/LoaderCore.h"
 #include "sim/Sram.h"
 #include "sim/Violations.h"
 
 namespace tavrel::sim {
 
-namespace mw = mailbox_word;
+namespace mw = mailbox_flag;
+namespace lc = loader_code;
 namespace lp = loader_packet;
 
 namespace {
@@ -116,7 +118,7 @@ void MailboxLoader::Run() {
     if (length < 4 || length + 3 > lp::kMaxCommand) {
         violations_.Record("mailbox: command packet with L = " + std::to_string(length),
                            "L from 4 to " + std::to_string(lp::kMaxCommand - 3));
-        reply = core_.StatusReply(lp::kStatusBadPacket);
+        reply = core_.StatusReply(lc::kStatusBadPacket);
     } else {
         std::vector<uint8_t> packet(length + 3);
         sram_.Read(mailbox_.commandData, packet);

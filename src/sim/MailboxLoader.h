@@ -3,10 +3,8 @@
 // loader runs only while the core runs, and the board lets it take one step after each of the
 // host's accesses and on every resume, so a whole exchange is deterministic.
 //
-// Flag words (little-endian in SRAM): command flag 0x750A0808 idle (loader), 0x750A0000 claimed
-// (host), 0x750A0202 posted (host); reply flag 0xFE050202 ready (loader), 0xFE050404 reading
-// (host), 0xFE050808 consumed (host). The loader sets the command flag idle only once its last
-// reply has been consumed, so a host that posts early is caught.
+// The flag words are those of model/LoaderProtocol.h. The loader sets the command flag idle only
+// once its last reply has been consumed, so a host that posts early is caught.
 #include <cstdint>
 #include <span>
 
@@ -17,15 +15,6 @@ namespace tavrel::sim {
 class LoaderCore;
 class Sram;
 class Violations;
-
-namespace mailbox_word {
-inline constexpr uint32_t kCommandIdle = 0x750A0808;
-inline constexpr uint32_t kCommandClaimed = 0x750A0000;
-inline constexpr uint32_t kCommandPosted = 0x750A0202;
-inline constexpr uint32_t kReplyReady = 0xFE050202;
-inline constexpr uint32_t kReplyReading = 0xFE050404;
-inline constexpr uint32_t kReplyConsumed = 0xFE050808;
-}  // namespace mailbox_word
 
 class MailboxLoader {
 public:

@@ -2,16 +2,13 @@
 
 #include "model/Catalogue.h"
 #include "model/LittleEndian.h"
+#include "model/LoaderProtocol.h"
 #include "sim/LoaderCore.h"
 #include "sim/Violations.h"
 
 namespace tavrel::sim {
 
-namespace lp = loader_packet;
-
-namespace {
-constexpr uint8_t kAskReady = 0x55;
-}
+namespace lc = loader_code;
 
 SerialLoader::SerialLoader(std::string_view family, LoaderCore& core, Violations& violations, bool silent)
     : core_(core), violations_(violations), silent_(silent), announces_(IsEX500Group(family)) {}
@@ -35,7 +32,7 @@ std::vector<uint8_t> SerialLoader::Receive(std::span<const uint8_t> bytes) {
         }
         if (discarding_) continue;
         if (buffer_.empty()) {
-            if (byte == kAskReady) {
+            if (byte == lc::kAskReady) {
                 if (commands_ == 0) {
                     auto ready = core_.ReadyPacket();
                     out.insert(out.end(), ready.begin(), ready.end());
@@ -46,7 +43,7 @@ std::vector<uint8_t> SerialLoader::Receive(std::span<const uint8_t> bytes) {
             }
             if (!LoaderCore::KnownCommand(byte)) {
                 violations_.Record("serial: packet starting with unknown code " + Hex8(byte), "a loader command code");
-                auto status = core_.StatusReply(lp::kStatusBadPacket);
+                auto status = core_.StatusReply(lc::kStatusBadPacket);
                 out.insert(out.end(), status.begin(), status.end());
                 discarding_ = true;
                 continue;
@@ -58,7 +55,7 @@ std::vector<uint8_t> SerialLoader::Receive(std::span<const uint8_t> bytes) {
         if (buffer_.size() == 3 && !LoaderCore::LengthFits(buffer_[0], length)) {
             violations_.Record("serial: command " + Hex8(buffer_[0]) + " with L = " + std::to_string(length),
                                "the command's length");
-            auto status = core_.StatusReply(lp::kStatusBadPacket);
+            auto status = core_.StatusReply(lc::kStatusBadPacket);
             out.insert(out.end(), status.begin(), status.end());
             buffer_.clear();
             discarding_ = true;
