@@ -19,6 +19,24 @@ struct CipherContextFree {
 
 }  // namespace
 
+std::optional<std::vector<uint8_t>> CcmOpen(std::span<const uint8_t> key, std::span<const uint8_t> nonce,
+                                            std::span<const uint8_t> ciphertext, std::span<const uint8_t> tag) {
+    std::unique_ptr<EVP_CIPHER_CTX, CipherContextFree> ctx(EVP_CIPHER_CTX_new());
+    std::vector<uint8_t> plain(ciphertext.size() + 16);
+    int length = 0;
+    const int size = static_cast<int>(ciphertext.size());
+    if (!ctx || EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_ccm(), nullptr, nullptr, nullptr) != 1 ||
+        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_CCM_SET_IVLEN, static_cast<int>(nonce.size()), nullptr) != 1 ||
+        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_CCM_SET_TAG, static_cast<int>(tag.size()),
+                            const_cast<uint8_t*>(tag.data())) != 1 ||
+        EVP_DecryptInit_ex(ctx.get(), nullptr, nullptr, key.data(), nonce.data()) != 1 ||
+        EVP_DecryptUpdate(ctx.get(), nullptr, &length, nullptr, size) != 1 ||
+        EVP_DecryptUpdate(ctx.get(), plain.data(), &length, ciphertext.data(), size) != 1)
+        return std::nullopt;
+    plain.resize(static_cast<size_t>(length));
+    return plain;
+}
+
 bool ImageEncryption::MakeNonce(std::array<uint8_t, kNonceSize>& nonce) {
     size_t filled = 0;
     uint8_t pool[32];

@@ -3,8 +3,10 @@
 // no associated data.
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "generator/BootImageLayout.h"
 #include "platform/UserPrompt.h"
@@ -57,5 +59,9 @@ private:
     std::array<uint8_t, kKeySize> key_{};
     std::array<uint8_t, kNonceSize> nonce_{};
 };
+
+// Decrypts a CCM body and checks its tag; nothing when the tag does not match or OpenSSL fails.
+std::optional<std::vector<uint8_t>> CcmOpen(std::span<const uint8_t> key, std::span<const uint8_t> nonce,
+                                            std::span<const uint8_t> ciphertext, std::span<const uint8_t> tag);
 
 }  // namespace tavrel::generator

@@ -26,9 +26,6 @@ struct PkeyFree {
 struct PkeyCtxFree {
     void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
 };
-struct CipherCtxFree {
-    void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
-};
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
@@ -87,24 +84,6 @@ std::optional<std::vector<uint8_t>> RawPublicOperation(EVP_PKEY* key, std::span<
     if (out.size() < static_cast<size_t>(EVP_PKEY_get_size(key)))
         out.insert(out.begin(), static_cast<size_t>(EVP_PKEY_get_size(key)) - out.size(), 0);
     return out;
-}
-
-std::optional<std::vector<uint8_t>> CcmOpen(std::span<const uint8_t> key, std::span<const uint8_t> nonce,
-                                            std::span<const uint8_t> ciphertext, std::span<const uint8_t> tag) {
-    std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
-    std::vector<uint8_t> plain(ciphertext.size() + 16);
-    int length = 0;
-    const int size = static_cast<int>(ciphertext.size());
-    if (!ctx || EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_ccm(), nullptr, nullptr, nullptr) != 1 ||
-        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_CCM_SET_IVLEN, static_cast<int>(nonce.size()), nullptr) != 1 ||
-        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_CCM_SET_TAG, static_cast<int>(tag.size()),
-                            const_cast<uint8_t*>(tag.data())) != 1 ||
-        EVP_DecryptInit_ex(ctx.get(), nullptr, nullptr, key.data(), nonce.data()) != 1 ||
-        EVP_DecryptUpdate(ctx.get(), nullptr, &length, nullptr, size) != 1 ||
-        EVP_DecryptUpdate(ctx.get(), plain.data(), &length, ciphertext.data(), size) != 1)
-        return std::nullopt;
-    plain.resize(static_cast<size_t>(length));
-    return plain;
 }
 
 const char* ClockName(uint32_t clockWord) {

@@ -6,6 +6,7 @@
 #include "ByteFields.h"
 #include "GeneratorTestKit.h"
 #include "Recorders.h"
+#include "generator/ImageEncryption.h"
 #include "generator/Pellion_Generate_BinDlg.h"
 #include "platform/Folders.h"
 
@@ -247,8 +248,8 @@ TEST_F(DialogFixture, GenerateBuildsTheImageFromTheControls) {
     const std::vector<uint8_t> file = ReadFileBytes(dir / "out.bin");
     ASSERT_EQ(file.size(), 830u);
     EXPECT_EQ(Le32At(file, 566), 0x300u);
-    const auto opened = CcmDecrypt(std::vector<uint8_t>(32, 0xAA), Slice(file, 554, 12), Slice(file, 570, 244),
-                                   Slice(file, 814, 16));
+    const auto opened = CcmOpen(std::vector<uint8_t>(32, 0xAA), Slice(file, 554, 12), Slice(file, 570, 244),
+                                Slice(file, 814, 16));
     ASSERT_TRUE(opened.has_value());
     EXPECT_EQ(Le32At(*opened, 8), 0xFF93FCFFu);
     EXPECT_EQ(Le32At(*opened, 16), 0x00100101u);

@@ -32,9 +32,6 @@ struct PkeyFree {
 struct PkeyCtxFree {
     void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
 };
-struct CipherCtxFree {
-    void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
-};
 
 std::unique_ptr<EVP_PKEY, PkeyFree> ReadPublicKey(const fs::path& publicDer) {
     const std::vector<uint8_t> der = ReadFileBytes(publicDer);
@@ -116,24 +113,6 @@ std::vector<uint8_t> Sha256(std::span<const uint8_t> data) {
     unsigned int length = 0;
     EVP_Digest(data.data(), data.size(), hash.data(), &length, EVP_sha256(), nullptr);
     return hash;
-}
-
-std::optional<std::vector<uint8_t>> CcmDecrypt(std::span<const uint8_t> key, std::span<const uint8_t> nonce,
-                                               std::span<const uint8_t> ciphertext, std::span<const uint8_t> tag) {
-    std::unique_ptr<EVP_CIPHER_CTX, CipherCtxFree> ctx(EVP_CIPHER_CTX_new());
-    std::vector<uint8_t> plain(ciphertext.size() + 16);
-    int length = 0;
-    const int size = static_cast<int>(ciphertext.size());
-    if (EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_ccm(), nullptr, nullptr, nullptr) != 1 ||
-        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_CCM_SET_IVLEN, static_cast<int>(nonce.size()), nullptr) != 1 ||
-        EVP_CIPHER_CTX_ctrl(ctx.get(), EVP_CTRL_CCM_SET_TAG, static_cast<int>(tag.size()),
-                            const_cast<uint8_t*>(tag.data())) != 1 ||
-        EVP_DecryptInit_ex(ctx.get(), nullptr, nullptr, key.data(), nonce.data()) != 1 ||
-        EVP_DecryptUpdate(ctx.get(), nullptr, &length, nullptr, size) != 1)
-        throw std::runtime_error("cannot set up CCM decryption");
-    if (EVP_DecryptUpdate(ctx.get(), plain.data(), &length, ciphertext.data(), size) != 1) return std::nullopt;
-    plain.resize(static_cast<size_t>(length));
-    return plain;
 }
 
 std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, size_t offset, size_t length) {

@@ -1,9 +1,8 @@
 #pragma once
-// Helpers of the generator tests: keys made by the openssl command, and OpenSSL's own CCM
-// decryption and raw RSA public operation to check what the generator wrote.
+// Helpers of the generator tests: keys made by the openssl command, and OpenSSL's raw RSA public
+// operation to check what the generator wrote (CCM bodies are opened with the generator's CcmOpen).
 #include <cstdint>
 #include <filesystem>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -30,10 +29,6 @@ std::vector<uint8_t> RawRsaPublic(const std::filesystem::path& publicDer, std::s
 size_t ModulusBytes(const std::filesystem::path& publicDer);
 
 std::vector<uint8_t> Sha256(std::span<const uint8_t> data);
-
-// CCM decryption (12-byte nonce, 16-byte tag, no associated data); empty when the tag fails.
-std::optional<std::vector<uint8_t>> CcmDecrypt(std::span<const uint8_t> key, std::span<const uint8_t> nonce,
-                                               std::span<const uint8_t> ciphertext, std::span<const uint8_t> tag);
 
 std::vector<uint8_t> Slice(const std::vector<uint8_t>& bytes, size_t offset, size_t length);
 // Bytes counting up from seed, a recognisable payload.

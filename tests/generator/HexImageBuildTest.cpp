@@ -7,6 +7,7 @@
 #include "HexFiles.h"
 #include "Recorders.h"
 #include "generator/BootImageBuilder.h"
+#include "generator/ImageEncryption.h"
 #include "generator/ImageInspection.h"
 #include "model/HexParser.h"
 
@@ -63,7 +64,7 @@ TEST_F(HexBuildFixture, SramOnlyImageIsLayoutAWithItsAddressesAndMayBeEncryptedA
     ASSERT_EQ(secret.size(), plain.size());
     std::vector<uint8_t> key(32);
     for (size_t i = 0; i < 32; ++i) key[i] = static_cast<uint8_t>(31 - i);
-    const auto opened = CcmDecrypt(key, Slice(secret, 554, 12), Slice(secret, 570, 244), Slice(secret, 814, 16));
+    const auto opened = CcmOpen(key, Slice(secret, 554, 12), Slice(secret, 570, 244), Slice(secret, 814, 16));
     ASSERT_TRUE(opened.has_value());
     EXPECT_EQ(*opened, Slice(plain, 570, 244));
     EXPECT_EQ(RawRsaPublic(keys.publicDer, Slice(secret, 294, 256)).back(), Sha256(Slice(secret, 570, 244)).back());

@@ -7,6 +7,7 @@
 #include "GeneratorTestKit.h"
 #include "Recorders.h"
 #include "generator/BootImageBuilder.h"
+#include "generator/ImageEncryption.h"
 
 using namespace tavrel;
 using namespace tavrel::generator;
@@ -98,14 +99,14 @@ TEST_F(EncryptionFixture, EncryptedBodyOpensWithOpenSslAndTheTextsByteOrder) {
 
     const std::vector<uint8_t> ciphertext = Slice(file, 570, n + 132);
     EXPECT_NE(ciphertext, Slice(plain, 570, n + 132));
-    const auto opened = CcmDecrypt(kKeyBytes, kNonceBytes, ciphertext, Slice(file, 702 + n, 16));
+    const auto opened = CcmOpen(kKeyBytes, kNonceBytes, ciphertext, Slice(file, 702 + n, 16));
     ASSERT_TRUE(opened.has_value());
     EXPECT_EQ(*opened, Slice(plain, 570, n + 132));
 
     // A changed byte fails the tag.
     std::vector<uint8_t> tampered = ciphertext;
     tampered[200] ^= 1;
-    EXPECT_FALSE(CcmDecrypt(kKeyBytes, kNonceBytes, tampered, Slice(file, 702 + n, 16)).has_value());
+    EXPECT_FALSE(CcmOpen(kKeyBytes, kNonceBytes, tampered, Slice(file, 702 + n, 16)).has_value());
 }
 
 TEST_F(EncryptionFixture, UpperAndLowerCaseDigitsGiveTheSameKey) {
@@ -131,7 +132,7 @@ TEST_F(EncryptionFixture, MadeUpNoncesAvoid255AndNeverRepeat) {
     const std::vector<uint8_t> file = Build(Pattern(20));
     const std::vector<uint8_t> nonce = Slice(file, 554, 12);
     EXPECT_TRUE(seen.count(nonce));
-    EXPECT_TRUE(CcmDecrypt(kKeyBytes, nonce, Slice(file, 570, 32 + 132), Slice(file, 702 + 32, 16)).has_value());
+    EXPECT_TRUE(CcmOpen(kKeyBytes, nonce, Slice(file, 570, 32 + 132), Slice(file, 702 + 32, 16)).has_value());
 }
 
 TEST_F(EncryptionFixture, BodiesOf16MiBOrMoreAreRefused) {

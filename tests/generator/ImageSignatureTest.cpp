@@ -6,6 +6,7 @@
 #include "GeneratorTestKit.h"
 #include "Recorders.h"
 #include "generator/BootImageBuilder.h"
+#include "generator/ImageEncryption.h"
 
 using namespace tavrel;
 using namespace tavrel::generator;
@@ -86,7 +87,7 @@ TEST_F(SignatureFixture, EncryptAndSignHashesTheCiphertext) {
     const std::vector<uint8_t> file = ReadFileBytes(dir / "out.bin");
     const std::vector<uint8_t> secured = Slice(file, 570, 4096 + 132);
     EXPECT_EQ(RawRsaPublic(keys.publicDer, Slice(file, 294, 256)), ExpectedBlock(256, Sha256(secured)));
-    const auto opened = CcmDecrypt(KeyBytes(), Slice(file, 554, 12), secured, Slice(file, 702 + 4096, 16));
+    const auto opened = CcmOpen(KeyBytes(), Slice(file, 554, 12), secured, Slice(file, 702 + 4096, 16));
     ASSERT_TRUE(opened.has_value());
     EXPECT_EQ(Slice(*opened, 128, 4096), input);
 }
