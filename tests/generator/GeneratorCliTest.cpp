@@ -17,8 +17,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kKey = "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
-
 ProcessResult Cli(std::vector<std::string> args) {
     args.insert(args.begin(), TAVREL_CLI_PATH);
     return RunProcess(args);
@@ -53,17 +51,17 @@ TEST(GeneratorCli, EncryptedAndSignedHexImageInspectsWithItsKeys) {
     const RsaKeyFiles& keys = TestKeys(2048);
     WriteTextFile(dir / "app.hex", HexImage(0x00100000, PatternBytes(300)) + HexStartLinear(0x00100101) + "\n" + HexEnd());
     const std::string out = (dir / "out.bin").string();
-    const ProcessResult result = Cli({"generate", "--hex", (dir / "app.hex").string(), "--output", out, "--key", kKey,
+    const ProcessResult result = Cli({"generate", "--hex", (dir / "app.hex").string(), "--output", out, "--key", kKeyText,
                                       "--public-key", keys.publicDer.string(), "--private-key",
                                       keys.privateDer.string()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(Cli({"inspect", out, "--public-key", keys.publicDer.string(), "--key", kKey}).exitCode, 0);
+    EXPECT_EQ(Cli({"inspect", out, "--public-key", keys.publicDer.string(), "--key", kKeyText}).exitCode, 0);
     EXPECT_EQ(Cli({"inspect", out, "--public-key", keys.publicDer.string()}).exitCode, 1);  // body unchecked
     std::vector<uint8_t> file = ReadFileBytes(out);
     file[800] ^= 4;
     WriteFileBytes(dir / "changed.bin", file);
     const ProcessResult changed =
-        Cli({"inspect", (dir / "changed.bin").string(), "--public-key", keys.publicDer.string(), "--key", kKey});
+        Cli({"inspect", (dir / "changed.bin").string(), "--public-key", keys.publicDer.string(), "--key", kKeyText});
     EXPECT_EQ(changed.exitCode, 1);
     EXPECT_NE(changed.out.find("FAILED"), std::string::npos);
 }
@@ -75,7 +73,7 @@ TEST(GeneratorCli, MadeUpNoncesDifferBetweenRuns) {
     for (int run = 0; run < 2; ++run) {
         const std::string out = (dir / ("out" + std::to_string(run) + ".bin")).string();
         const ProcessResult result = Cli({"generate", "--bin", (dir / "app.bin").string(), "--dest", "0", "--entry",
-                                          "0", "--output", out, "--key", kKey});
+                                          "0", "--output", out, "--key", kKeyText});
         ASSERT_EQ(result.exitCode, 0) << result.err;
         nonces.push_back(Slice(ReadFileBytes(out), 554, 12));
     }
@@ -97,7 +95,7 @@ TEST(GeneratorCli, FailuresGiveTheWindowsMessagesAndANonZeroStatus) {
         {{"--bin", app, "--dest", "0", "--entry", "0"}, 1, "Save file is lost."},
         {{"--output", out}, 1, "Target file is lost."},
         {{"--bin", app, "--dest", "0", "--entry", "0", "--output", out, "--key", "00"}, 1, "Invalid key"},
-        {{"--bin", app, "--dest", "0", "--entry", "0", "--output", out, "--key", kKey, "--nonce", "12"}, 1,
+        {{"--bin", app, "--dest", "0", "--entry", "0", "--output", out, "--key", kKeyText, "--nonce", "12"}, 1,
          "Invalid nonce"},
         {{"--bin", app, "--dest", "0", "--entry", "0", "--output", out, "--private-key", app}, 1,
          "Public Key file is lost."},
@@ -159,7 +157,7 @@ TEST(GeneratorPerformance, A16MiBImageEncryptedAndSignedBuildsWellUnderASecond) 
     WriteFileBytes(dir / "app.bin", Pattern(16 * 1024 * 1024 - 1024));
     RecordingPrompt prompt;
     generator::BootImageBuilder builder(prompt);
-    ASSERT_EQ(builder.PrepareEncryption(kKey, false, ""), generator::EncryptionCheck::Ok);
+    ASSERT_EQ(builder.PrepareEncryption(kKeyText, false, ""), generator::EncryptionCheck::Ok);
     ASSERT_EQ(builder.LoadPublicKey(keys.publicDer), generator::KeyFileResult::Ok);
     ASSERT_EQ(builder.LoadPrivateKey(keys.privateDer), generator::KeyFileResult::Ok);
     const auto start = std::chrono::steady_clock::now();

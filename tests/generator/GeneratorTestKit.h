@@ -9,6 +9,15 @@
 
 namespace tavrel::test {
 
+// The AES key the tests type into the generator, and the bytes it stands for: the first digit pair
+// becomes byte 31, so the key bytes are 1f 1e ... 00.
+inline const std::string kKeyText = "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
+inline const std::vector<uint8_t> kKeyBytes = [] {
+    std::vector<uint8_t> key(32);
+    for (size_t i = 0; i < key.size(); ++i) key[i] = static_cast<uint8_t>(31 - i);
+    return key;
+}();
+
 struct RsaKeyFiles {
     std::filesystem::path publicDer;   // SubjectPublicKeyInfo, DER
     std::filesystem::path privateDer;  // PKCS#1 RSAPrivateKey, DER (fits the 1192-byte store)

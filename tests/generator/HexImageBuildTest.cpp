@@ -18,8 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kKeyText = "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
-
 bool HasWorkFiles(const fs::path& folder) {
     for (const auto& entry : fs::directory_iterator(folder))
         if (entry.path().filename().string().find("_temp.bin") != std::string::npos) return true;
@@ -62,9 +60,7 @@ TEST_F(HexBuildFixture, SramOnlyImageIsLayoutAWithItsAddressesAndMayBeEncryptedA
     ASSERT_EQ(Build(hex), 0) << builder.failureDetail();
     const std::vector<uint8_t> secret = Output();
     ASSERT_EQ(secret.size(), plain.size());
-    std::vector<uint8_t> key(32);
-    for (size_t i = 0; i < 32; ++i) key[i] = static_cast<uint8_t>(31 - i);
-    const auto opened = CcmOpen(key, Slice(secret, 554, 12), Slice(secret, 570, 244), Slice(secret, 814, 16));
+    const auto opened = CcmOpen(kKeyBytes, Slice(secret, 554, 12), Slice(secret, 570, 244), Slice(secret, 814, 16));
     ASSERT_TRUE(opened.has_value());
     EXPECT_EQ(*opened, Slice(plain, 570, 244));
     EXPECT_EQ(RawRsaPublic(keys.publicDer, Slice(secret, 294, 256)).back(), Sha256(Slice(secret, 570, 244)).back());

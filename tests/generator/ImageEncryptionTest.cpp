@@ -16,8 +16,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// "000102...1f": the first pair becomes byte 31, so the key bytes are 1f 1e ... 00.
-const std::string kKeyText = "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
 const std::string kNonceText = "A0A1A2A3A4A5A6A7A8A9AAAB";
 
 std::vector<uint8_t> Reversed(std::vector<uint8_t> bytes) {
@@ -29,7 +27,6 @@ std::vector<uint8_t> Counting(uint8_t first, size_t n) {
     for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(first + i);
     return bytes;
 }
-const std::vector<uint8_t> kKeyBytes = Reversed(Counting(0x00, 32));
 const std::vector<uint8_t> kNonceBytes = Reversed(Counting(0xA0, 12));
 
 struct EncryptionFixture : ::testing::Test {

@@ -11,8 +11,6 @@ using namespace tavrel::test;
 
 namespace {
 
-const std::string kKeyText = "00112233445566778899aabbccddeeff00112233445566778899aabbccddeeff";
-
 struct InspectionFixture : ::testing::Test {
     TempDir dir;
     RecordingPrompt prompt;

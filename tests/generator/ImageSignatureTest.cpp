@@ -15,14 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kKeyText = "000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f";
-
-std::vector<uint8_t> KeyBytes() {
-    std::vector<uint8_t> key(32);
-    for (size_t i = 0; i < 32; ++i) key[i] = static_cast<uint8_t>(31 - i);
-    return key;
-}
-
 // 00 01 FF..FF 00 H, k bytes.
 std::vector<uint8_t> ExpectedBlock(size_t k, const std::vector<uint8_t>& hash) {
     std::vector<uint8_t> block(k, 0xFF);
@@ -87,7 +79,7 @@ TEST_F(SignatureFixture, EncryptAndSignHashesTheCiphertext) {
     const std::vector<uint8_t> file = ReadFileBytes(dir / "out.bin");
     const std::vector<uint8_t> secured = Slice(file, 570, 4096 + 132);
     EXPECT_EQ(RawRsaPublic(keys.publicDer, Slice(file, 294, 256)), ExpectedBlock(256, Sha256(secured)));
-    const auto opened = CcmOpen(KeyBytes(), Slice(file, 554, 12), secured, Slice(file, 702 + 4096, 16));
+    const auto opened = CcmOpen(kKeyBytes, Slice(file, 554, 12), secured, Slice(file, 702 + 4096, 16));
     ASSERT_TRUE(opened.has_value());
     EXPECT_EQ(Slice(*opened, 128, 4096), input);
 }
