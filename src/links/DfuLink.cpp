@@ -2,35 +2,13 @@
 
 #include <vector>
 
+#include "model/DfuProtocol.h"
 #include "model/LittleEndian.h"
 
 namespace tavrel {
-namespace {
 
-constexpr uint8_t kToDevice = 0x21;    // class, interface, host to device
-constexpr uint8_t kFromDevice = 0xA1;  // class, interface, device to host
-
-constexpr uint8_t kRequestDetach = 0;
-constexpr uint8_t kRequestDownload = 1;
-constexpr uint8_t kRequestUpload = 2;
-constexpr uint8_t kRequestGetStatus = 3;
-constexpr uint8_t kRequestAbort = 6;
-
-constexpr uint16_t kCommandBlock = 0;
-constexpr uint16_t kDataBlock = 1;
-
-constexpr uint8_t kCommandSetMode = 0x21;
-constexpr uint8_t kCommandSetAddress = 0x22;
-constexpr uint8_t kCommandErase = 0x23;
-constexpr uint8_t kCommandUnlock = 0x24;
-
-constexpr uint8_t kModeFlashData = 1;
-constexpr uint8_t kModeDeviceInformation = 2;
-
-constexpr uint8_t kDfuClass = 0xFE;
-constexpr uint8_t kDfuSubClass = 1;
-
-}  // namespace
+using namespace dfu_command;
+using namespace dfu_request;
 
 DfuLink::~DfuLink() {
     if (info_.open) DfuClose();
@@ -52,8 +30,8 @@ int DfuLink::DfuOpen(uint16_t vendorId, uint16_t productId) {
         for (const auto& configuration : device.configurations) {
             for (const auto& interface : configuration.interfaces) {
                 for (const auto& setting : interface) {
-                    if (setting.interfaceClass != kDfuClass || setting.interfaceSubClass != kDfuSubClass ||
-                        setting.extra.empty())
+                    if (setting.interfaceClass != kDfuInterfaceClass ||
+                        setting.interfaceSubClass != kDfuInterfaceSubClass || setting.extra.empty())
                         continue;
                     info_.device = device.id;
                     info_.vendorId = device.vendorId;
@@ -111,7 +89,7 @@ int DfuLink::DfuGetStatus(DfuStatus& status) {
     status_ = status;
     if (!info_.open) return -1;
     uint8_t reply[6] = {};
-    int moved = transport_.ControlIn(kFromDevice, kRequestGetStatus, 0, info_.interfaceNumber, reply, sizeof reply,
+    int moved = transport_.ControlIn(kFromDevice, kGetStatus, 0, info_.interfaceNumber, reply, sizeof reply,
                                      kDfuTransferTimeoutMs);
     if (moved != static_cast<int>(sizeof reply)) return -1;
     status.status = reply[0];
@@ -134,7 +112,7 @@ int DfuLink::DfuDetach(uint32_t timeoutMs) {
     // A device already in DFU mode needs no detach.
     if (status.state != kDfuAppIdle) return 0;
     if (timeoutMs > 0xFFFF) return -1;
-    if (transport_.ControlOut(kToDevice, kRequestDetach, static_cast<uint16_t>(timeoutMs), info_.interfaceNumber,
+    if (transport_.ControlOut(kToDevice, kDetach, static_cast<uint16_t>(timeoutMs), info_.interfaceNumber,
                               nullptr, 0, kDfuTransferTimeoutMs) < 0)
         return -1;
     return ExpectState(kDfuIdle);
@@ -142,7 +120,7 @@ int DfuLink::DfuDetach(uint32_t timeoutMs) {
 
 int DfuLink::DfuAbort() {
     if (!info_.open) return -1;
-    if (transport_.ControlOut(kToDevice, kRequestAbort, 0, info_.interfaceNumber, nullptr, 0,
+    if (transport_.ControlOut(kToDevice, kAbort, 0, info_.interfaceNumber, nullptr, 0,
                               kDfuTransferTimeoutMs) < 0)
         return -1;
     return ExpectState(kDfuIdle);
@@ -150,14 +128,14 @@ int DfuLink::DfuAbort() {
 
 int DfuLink::DfuDownload(uint32_t length, const uint8_t* buffer, uint16_t block) {
     if (buffer == nullptr || length > 0xFFFF || !info_.open) return -1;
-    int moved = transport_.ControlOut(kToDevice, kRequestDownload, block, info_.interfaceNumber, buffer,
+    int moved = transport_.ControlOut(kToDevice, kDownload, block, info_.interfaceNumber, buffer,
                                       static_cast<uint16_t>(length), kDfuTransferTimeoutMs);
     return moved == static_cast<int>(length) ? 0 : -2;
 }
 
 int DfuLink::DfuUpload(uint32_t length, uint8_t* buffer, uint16_t block) {
     if (buffer == nullptr || length == 0 || length > 0xFFFF || !info_.open) return -1;
-    int moved = transport_.ControlIn(kFromDevice, kRequestUpload, block, info_.interfaceNumber, buffer,
+    int moved = transport_.ControlIn(kFromDevice, kUpload, block, info_.interfaceNumber, buffer,
                                      static_cast<uint16_t>(length), kDfuTransferTimeoutMs);
     return moved == static_cast<int>(length) ? 0 : -2;
 }
@@ -169,12 +147,12 @@ int DfuLink::Command(const uint8_t* bytes, uint32_t length) {
 
 int DfuLink::DfuSelectMode(int mode) {
     if (mode != 0 && mode != 1) return -1;
-    const uint8_t command[2] = {kCommandSetMode, static_cast<uint8_t>(mode == 0 ? kModeFlashData : 0)};
+    const uint8_t command[2] = {kSetMode, static_cast<uint8_t>(mode == 0 ? kModeFlashData : 0)};
     return Command(command, sizeof command);
 }
 
 int DfuLink::DfuSetAddress(uint32_t address) {
-    std::vector<uint8_t> command = {kCommandSetAddress};
+    std::vector<uint8_t> command = {kSetAddress};
     AppendLe32(command, address);
     return Command(command.data(), static_cast<uint32_t>(command.size()));
 }
@@ -185,7 +163,7 @@ int DfuLink::DfuDownloadBlock(const uint8_t* buffer, uint32_t length, uint16_t b
 }
 
 int DfuLink::DfuEraseAll() {
-    const uint8_t command[1] = {kCommandErase};
+    const uint8_t command[1] = {kErase};
     if (DfuDownload(sizeof command, command, kCommandBlock) != 0) return -1;
     for (int poll = 1; poll <= kDfuEraseAllPolls; ++poll) {
         DfuStatus status;
@@ -204,7 +182,7 @@ int DfuLink::DfuEraseAll() {
 
 int DfuLink::DfuEraseRange(uint32_t firstSector, uint32_t count) {
     if (firstSector > 0xFFFF || count > 0xFFFF) return -1;
-    uint8_t command[5] = {kCommandErase};
+    uint8_t command[5] = {kErase};
     PutLe16(command + 1, static_cast<uint16_t>(firstSector));
     PutLe16(command + 3, static_cast<uint16_t>(count));
     return Command(command, sizeof command);
@@ -227,7 +205,7 @@ int DfuLink::DfuRead(uint8_t* buffer, uint32_t length, uint32_t address) {
 
 int DfuLink::DfuGetInfo(DfuDeviceInformation& information) {
     information = DfuDeviceInformation{};
-    const uint8_t command[2] = {kCommandSetMode, kModeDeviceInformation};
+    const uint8_t command[2] = {kSetMode, kModeDeviceInformation};
     if (Command(command, sizeof command) != 0) return -1;
     if (DfuAbort() != 0) return -1;
     DfuDeviceInformation read;
@@ -240,7 +218,7 @@ int DfuLink::DfuGetInfo(DfuDeviceInformation& information) {
 
 int DfuLink::DfuUnlock(const uint8_t* password) {
     if (password == nullptr) return -1;
-    uint8_t command[1 + kDfuPasswordBytes] = {kCommandUnlock};
+    uint8_t command[1 + kDfuPasswordBytes] = {kUnlock};
     for (size_t i = 0; i < kDfuPasswordBytes; ++i) command[1 + i] = password[i];
     if (Command(command, sizeof command) != 0) return -1;
     return DfuAbort();

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "model/DfuProtocol.h"
 #include "model/LittleEndian.h"
 #include "sim/Board.h"
 #include "sim/SimConfig.h"
@@ -10,26 +11,8 @@
 namespace tavrel::sim {
 namespace {
 
-// Class requests of the DFU interface.
-constexpr uint8_t kDetach = 0;
-constexpr uint8_t kDownload = 1;
-constexpr uint8_t kUpload = 2;
-constexpr uint8_t kGetStatus = 3;
-constexpr uint8_t kClearStatus = 4;
-constexpr uint8_t kGetState = 5;
-constexpr uint8_t kAbort = 6;
-
-constexpr uint8_t kClassOut = 0x21;  // class, interface, host to device
-constexpr uint8_t kClassIn = 0xA1;
-
-// The ROM's commands (first byte of a block-0 download).
-constexpr uint8_t kSetMode = 0x21;
-constexpr uint8_t kSetAddress = 0x22;
-constexpr uint8_t kErase = 0x23;
-constexpr uint8_t kUnlock = 0x24;
-
-constexpr uint8_t kModeFlash = 1;
-constexpr uint8_t kModeInformation = 2;
+using namespace dfu_command;
+using namespace dfu_request;
 
 constexpr uint32_t kSectorSize = 4096;
 constexpr uint32_t kBusyPollMs = 1000;
@@ -106,7 +89,7 @@ std::vector<uint8_t> DfuDevice::ConfigurationDescriptor() const {
         interface(0, 0xFF, 0, 0);
         body.insert(body.end(), {4, 0x41, 0x01, 0x00});
     }
-    interface(config_.dfuAlternate, 0xFE, 1, 2);
+    interface(config_.dfuAlternate, kDfuInterfaceClass, kDfuInterfaceSubClass, 2);
     // DFU functional descriptor: can download, can upload, will detach.
     body.insert(body.end(), {9, 0x21, 0x0B});
     AppendLe16(body, 5000);  // wDetachTimeOut
@@ -152,8 +135,8 @@ int DfuDevice::Standard(const UsbSetup& setup, uint8_t* data) {
 
 int DfuDevice::ClassRequest(const UsbSetup& setup, uint8_t* data) {
     const uint8_t expectedType = setup.request == kUpload || setup.request == kGetStatus || setup.request == kGetState
-                                     ? kClassIn
-                                     : kClassOut;
+                                     ? kFromDevice
+                                     : kToDevice;
     if (setup.request > kAbort) return Refuse("unknown class request " + std::to_string(setup.request), "a DFU request 0 to 6");
     if (setup.requestType != expectedType)
         return Refuse("request " + std::to_string(setup.request) + " with request type " + Hex(setup.requestType),
@@ -246,8 +229,8 @@ int DfuDevice::Download(const UsbSetup& setup, const uint8_t* data) {
         return Refuse("DNLOAD of " + std::to_string(setup.length) + " bytes",
                       "at most the transfer size, " + std::to_string(config_.transferSize) + " bytes");
     int result = -1;
-    if (setup.value == 0) result = RunCommand(data, setup.length);
-    else if (setup.value == 1) result = DownloadData(data, setup.length);
+    if (setup.value == kCommandBlock) result = RunCommand(data, setup.length);
+    else if (setup.value == kDataBlock) result = DownloadData(data, setup.length);
     else return Refuse("DNLOAD of block " + std::to_string(setup.value), "block 0 (a command) or 1 (data)");
     if (result < 0) return result;
     state_ = DownloadSync;
@@ -258,7 +241,7 @@ int DfuDevice::RunCommand(const uint8_t* data, uint16_t length) {
     switch (data[0]) {
     case kSetMode:
         if (length != 2) return Refuse("set mode with " + std::to_string(length) + " bytes", "2 bytes");
-        if (data[1] > kModeInformation) return Refuse("set mode " + std::to_string(data[1]), "mode 0, 1 or 2");
+        if (data[1] > kModeDeviceInformation) return Refuse("set mode " + std::to_string(data[1]), "mode 0, 1 or 2");
         mode_ = data[1];
         return 0;
     case kSetAddress:
@@ -292,7 +275,7 @@ int DfuDevice::RunCommand(const uint8_t* data, uint16_t length) {
 }
 
 int DfuDevice::DownloadData(const uint8_t* data, uint16_t length) {
-    if (mode_ != kModeFlash) return Refuse("flash data downloaded in mode " + std::to_string(mode_), "set mode 1 first");
+    if (mode_ != kModeFlashData) return Refuse("flash data downloaded in mode " + std::to_string(mode_), "set mode 1 first");
     if (!addressSet_) return Refuse("flash data downloaded before an address was set", "set address first");
     if (protected_) return Refuse("flash written while the device is protected", "unlock first", ErrVendor);
     if (!FlashRangeOk(address_, length, "write")) return -1;
@@ -305,12 +288,12 @@ int DfuDevice::DownloadData(const uint8_t* data, uint16_t length) {
 int DfuDevice::Upload(const UsbSetup& setup, uint8_t* data) {
     if (state_ != Idle && state_ != UploadIdle)
         return Refuse(std::string("UPLOAD in ") + StateName(state_), "UPLOAD in dfuIDLE or dfuUPLOAD-IDLE");
-    if (setup.value != 1) return Refuse("UPLOAD of block " + std::to_string(setup.value), "block 1");
+    if (setup.value != kDataBlock) return Refuse("UPLOAD of block " + std::to_string(setup.value), "block 1");
     if (setup.length == 0) return Refuse("UPLOAD of no bytes", "at least one byte");
     if (setup.length > config_.transferSize)
         return Refuse("UPLOAD of " + std::to_string(setup.length) + " bytes",
                       "at most the transfer size, " + std::to_string(config_.transferSize) + " bytes");
-    if (mode_ == kModeInformation) {
+    if (mode_ == kModeDeviceInformation) {
         const uint8_t information[8] = {1, 0, 0, 0, static_cast<uint8_t>(protected_ ? 1 : 0), 0, 0, 0};
         const size_t count = std::min<size_t>(sizeof information, setup.length);
         std::copy_n(information, count, data);
@@ -318,7 +301,7 @@ int DfuDevice::Upload(const UsbSetup& setup, uint8_t* data) {
         state_ = count < setup.length ? Idle : UploadIdle;
         return static_cast<int>(count);
     }
-    if (mode_ != kModeFlash) return Refuse("UPLOAD in mode " + std::to_string(mode_), "set mode 1 or 2 first");
+    if (mode_ != kModeFlashData) return Refuse("UPLOAD in mode " + std::to_string(mode_), "set mode 1 or 2 first");
     if (!addressSet_) return Refuse("flash read before an address was set", "set address first");
     if (protected_) return Refuse("flash read while the device is protected", "unlock first", ErrVendor);
     if (!FlashRangeOk(address_, setup.length, "read")) return -1;
