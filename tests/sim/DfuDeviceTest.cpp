@@ -4,8 +4,8 @@
 #include <functional>
 
 #include <memory>
-#include <stdexcept>
 
+#include "TestBoard.h"
 #include "model/LittleEndian.h"
 #include "sim/Board.h"
 #include "sim/DfuDevice.h"
@@ -13,17 +13,9 @@
 
 using namespace tavrel;
 using namespace tavrel::sim;
+using tavrel::sim::test::MakeBoard;
 
 namespace {
-
-std::unique_ptr<Board> MakeBoard(const std::string& text) {
-    std::string error;
-    auto config = ParseSimConfig(text, error);
-    if (!config) throw std::runtime_error(error);
-    auto board = Board::Create(*config, error);
-    if (!board) throw std::runtime_error(error);
-    return board;
-}
 
 // A KR2H70X board (1 MiB of flash by default) and its DFU device, driven by hand.
 struct Rig {

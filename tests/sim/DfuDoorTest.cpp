@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "Recorders.h"
+#include "TestBoard.h"
 #include "links/DfuLink.h"
 #include "links/DfuTarget.h"
 #include "sim/Board.h"
@@ -17,17 +18,9 @@
 
 using namespace tavrel;
 using namespace tavrel::sim;
+using tavrel::sim::test::MakeBoard;
 
 namespace {
-
-std::unique_ptr<Board> MakeBoard(const std::string& text) {
-    std::string error;
-    auto config = ParseSimConfig(text, error);
-    EXPECT_TRUE(config) << error;
-    auto board = Board::Create(*config, error);
-    EXPECT_TRUE(board) << error;
-    return board;
-}
 
 // A board's socket served on a thread of its own until the end of the scope; the board is only
 // touched by that thread meanwhile.
@@ -62,7 +55,7 @@ const DfuDeviceRow kRow{"KR2H70X", kSimDfuVendorId, kSimDfuProductId};
 }  // namespace
 
 TEST(DfuDoor, AProgrammerReachesTheBoardThroughItsSocket) {
-    test::TempDir dir;
+    tavrel::test::TempDir dir;
     const std::string socket = (dir / "board.sock").string();
     ServedBoard served("chip=KR2H70X dfu-protected", socket);
     std::vector<uint8_t> data(4096);
@@ -73,7 +66,7 @@ TEST(DfuDoor, AProgrammerReachesTheBoardThroughItsSocket) {
         ASSERT_TRUE(door.transport) << error;
         ManualClock clock;
         DfuLink link(*door.transport, clock);
-        test::RecordingPrompt prompt;
+        tavrel::test::RecordingPrompt prompt;
         prompt.answers = {{true, 1, std::string(64, '0')}, {true, 1, SimConfig{}.DfuPasswordText()}};
         DfuTargetState state;
         ASSERT_EQ(OpenDfuTarget(link, kRow, prompt, nullptr, 0, &state), 0);
@@ -95,7 +88,7 @@ TEST(DfuDoor, AProgrammerReachesTheBoardThroughItsSocket) {
 }
 
 TEST(DfuDoor, ABoardWithoutUsbOrWithoutASocketIsNoDevice) {
-    test::TempDir dir;
+    tavrel::test::TempDir dir;
     const std::string socket = (dir / "board.sock").string();
     {
         ServedBoard served("chip=KR2A600", socket);

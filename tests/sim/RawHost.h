@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "ByteFields.h"
+#include "TestBoard.h"
 #include "model/Checksum.h"
 #include "model/LittleEndian.h"
 #include "sim/Board.h"
@@ -125,15 +126,5 @@ private:
     Board& board_;
     MailboxSet mailbox_;
 };
-
-inline std::unique_ptr<Board> MakeBoard(const std::string& configText) {
-    std::string error;
-    auto config = ParseSimConfig(configText, error);
-    EXPECT_TRUE(config) << error;
-    if (!config) return nullptr;
-    auto board = Board::Create(*config, error);
-    EXPECT_TRUE(board) << error;
-    return board;
-}
 
 }  // namespace tavrel::sim::test
