@@ -50,12 +50,7 @@ std::optional<SimReply> SimClient::Call(uint8_t kind, std::span<const uint8_t> p
         error = "request too large for the simulated board";
         return std::nullopt;
     }
-    std::vector<uint8_t> frame;
-    frame.reserve(payload.size() + 5);
-    const uint32_t length = static_cast<uint32_t>(payload.size() + 1);
-    AppendLe32(frame, length);
-    frame.push_back(kind);
-    frame.insert(frame.end(), payload.begin(), payload.end());
+    const std::vector<uint8_t> frame = MessageFrame(kind, payload);
     uint8_t header[5];
     if (!SendAll(fd_, frame.data(), frame.size()) || !ReceiveAll(fd_, header, 4)) {
         error = "the simulated board closed the connection";

@@ -4,6 +4,15 @@
 
 namespace tavrel::sim {
 
+std::vector<uint8_t> MessageFrame(uint8_t first, std::span<const uint8_t> payload) {
+    std::vector<uint8_t> frame;
+    frame.reserve(payload.size() + 5);
+    AppendLe32(frame, static_cast<uint32_t>(payload.size() + 1));
+    frame.push_back(first);
+    frame.insert(frame.end(), payload.begin(), payload.end());
+    return frame;
+}
+
 ByteWriter& ByteWriter::U8(uint8_t value) {
     bytes_.push_back(value);
     return *this;

@@ -33,6 +33,9 @@ inline constexpr uint8_t kStatusBadRequest = 2;
 inline constexpr uint32_t kMaxMessage = 64u << 20;  // a whole 16 MiB flash fits
 }  // namespace sim_message
 
+// A whole request or reply: the length word, then first (the kind or the status), then the payload.
+std::vector<uint8_t> MessageFrame(uint8_t first, std::span<const uint8_t> payload);
+
 // Little-endian field writer and reader for payloads.
 class ByteWriter {
 public:

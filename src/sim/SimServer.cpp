@@ -213,12 +213,7 @@ bool SimServer::Dispatch(Client& client) {
         if (answer) reply = std::move(*answer);
     }
     client.input.erase(client.input.begin(), client.input.begin() + 4 + length);
-    std::vector<uint8_t> frame;
-    frame.reserve(reply.size() + 5);
-    const uint32_t replyLength = static_cast<uint32_t>(reply.size() + 1);
-    AppendLe32(frame, replyLength);
-    frame.push_back(status);
-    frame.insert(frame.end(), reply.begin(), reply.end());
+    const std::vector<uint8_t> frame = MessageFrame(status, reply);
     return SendAll(client.fd, frame.data(), frame.size());
 }
 
