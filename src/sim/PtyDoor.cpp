@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
+#include "platform/Clock.h"
 #include "sim/Board.h"
 #include "sim/SerialLineFaults.h"
 #include "sim/SimServer.h"
@@ -17,11 +17,6 @@
 namespace tavrel::sim {
 
 namespace {
-
-uint64_t NowMs() {
-    using namespace std::chrono;
-    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
 
 // Only a bounded start of a session's host bytes is kept for inspection.
 constexpr size_t kHostBytesKept = 1 << 20;
@@ -125,13 +120,13 @@ bool PtyDoor::RomLockedNow() {
 }
 
 bool PtyDoor::WaitSessionsEnded(int count, uint32_t timeoutMs) {
-    const uint64_t end = NowMs() + timeoutMs;
+    const uint64_t end = SystemClock().NowMs() + timeoutMs;
     for (;;) {
         {
             std::lock_guard lock(board_.mutex());
             if (sessionsEnded_ >= count) return true;
         }
-        if (NowMs() >= end) return false;
+        if (SystemClock().NowMs() >= end) return false;
         ::usleep(2000);
     }
 }
@@ -245,7 +240,7 @@ bool PtyDoor::LookForHost() {
     ::poll(&master, 1, 0);
     if (master.revents & POLLHUP) return false;
     connected_ = true;
-    StartSession(NowMs());
+    StartSession(SystemClock().NowMs());
     return true;
 }
 
@@ -255,7 +250,7 @@ void PtyDoor::ReadHost() {
     for (;;) {
         ssize_t got = ::read(master_, buffer, sizeof buffer);
         if (got > 0) {
-            FromHost(buffer, static_cast<size_t>(got), NowMs());
+            FromHost(buffer, static_cast<size_t>(got), SystemClock().NowMs());
             continue;
         }
         if (got < 0 && errno == EINTR) continue;
@@ -274,7 +269,7 @@ void PtyDoor::ReadHost() {
 
 void PtyDoor::Tick() {
     std::lock_guard lock(board_.mutex());
-    Timers(NowMs());
+    Timers(SystemClock().NowMs());
     Flush();
 }
 
@@ -290,7 +285,7 @@ void PtyDoor::Serve() {
         {
             std::lock_guard lock(board_.mutex());
             if (auto at = NextTimer()) {
-                const uint64_t now = NowMs();
+                const uint64_t now = SystemClock().NowMs();
                 timeout = *at > now ? static_cast<int>(std::min<uint64_t>(*at - now, 60000)) : 0;
             }
             // Bytes that did not fit the host's queue are tried again every few milliseconds.

@@ -9,20 +9,15 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 
 #include "model/LittleEndian.h"
+#include "platform/Clock.h"
 #include "sim/SimProtocol.h"
 
 namespace tavrel::sim {
 
 namespace {
-
-uint64_t NowMs() {
-    using namespace std::chrono;
-    return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
-}
 
 bool FillAddress(const std::string& path, sockaddr_un& address) {
     std::memset(&address, 0, sizeof address);
@@ -128,7 +123,7 @@ void SimServer::Unwatch(int fd) {
 }
 
 void SimServer::Every(uint32_t intervalMs, std::function<void()> tick) {
-    timers_.push_back({intervalMs, NowMs() + intervalMs, std::move(tick)});
+    timers_.push_back({intervalMs, SystemClock().NowMs() + intervalMs, std::move(tick)});
 }
 
 void SimServer::Run(const std::atomic<bool>& stop) {
@@ -136,7 +131,7 @@ void SimServer::Run(const std::atomic<bool>& stop) {
 }
 
 void SimServer::RunTimers() {
-    const uint64_t now = NowMs();
+    const uint64_t now = SystemClock().NowMs();
     for (auto& timer : timers_) {
         if (now < timer.dueMs) continue;
         timer.dueMs = now + timer.intervalMs;
@@ -145,7 +140,7 @@ void SimServer::RunTimers() {
 }
 
 void SimServer::Poll(int timeoutMs) {
-    const uint64_t now = NowMs();
+    const uint64_t now = SystemClock().NowMs();
     for (const auto& timer : timers_)
         timeoutMs = static_cast<int>(std::min<uint64_t>(static_cast<uint64_t>(timeoutMs),
                                                         timer.dueMs > now ? timer.dueMs - now : 0));
