@@ -5,6 +5,7 @@
 
 #include "ByteFields.h"
 #include "GeneratorTestKit.h"
+#include "HexFiles.h"
 #include "Recorders.h"
 #include "generator/BootImageBuilder.h"
 #include "generator/ImageEncryption.h"
@@ -22,12 +23,7 @@ std::vector<uint8_t> Reversed(std::vector<uint8_t> bytes) {
     std::reverse(bytes.begin(), bytes.end());
     return bytes;
 }
-std::vector<uint8_t> Counting(uint8_t first, size_t n) {
-    std::vector<uint8_t> bytes(n);
-    for (size_t i = 0; i < n; ++i) bytes[i] = static_cast<uint8_t>(first + i);
-    return bytes;
-}
-const std::vector<uint8_t> kNonceBytes = Reversed(Counting(0xA0, 12));
+const std::vector<uint8_t> kNonceBytes = Reversed(PatternBytes(12, 0xA0));
 
 struct EncryptionFixture : ::testing::Test {
     TempDir dir;
