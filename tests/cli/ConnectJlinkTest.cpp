@@ -1,20 +1,13 @@
 // "tavrel-cli connect --interface JLINK" as a process, against the simulated board's probe
 // library named by TAVREL_JLINK_LIBRARY and a board described by TAVREL_SIM_CONFIG.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <map>
 #include <string>
 
 #include "Recorders.h"
 #include "RunProcess.h"
+#include "SimProcess.h"
 #include "model/Catalogue.h"
 
 using namespace tavrel;
@@ -107,74 +100,21 @@ TEST_F(ConnectJlink, MissingProbeLibraryIsExplained) {
     ExpectNoTemporaryFiles();
 }
 
-namespace {
-
-// A `tavrel-cli sim` board running beside the test; stopped with SIGTERM, after which its
-// stderr lists any protocol violation it recorded.
-class SimProcess {
-public:
-    explicit SimProcess(const std::vector<std::string>& options) {
-        const std::string outPath = (folder_ / "out").string();
-        const std::string errPath = (folder_ / "err").string();
-        std::vector<std::string> argv = {TAVREL_CLI_PATH, "sim"};
-        argv.insert(argv.end(), options.begin(), options.end());
-        argv.insert(argv.end(), {"--socket", socket()});
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (out < 0 || err < 0) _exit(127);
-            dup2(out, 1);
-            dup2(err, 2);
-            std::vector<char*> args;
-            for (auto& arg : argv) args.push_back(arg.data());
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-        // Ready once it has said how to reach it.
-        for (int i = 0; i < 500 && Out().find("Press Ctrl-C") == std::string::npos; ++i) usleep(10000);
-    }
-    ~SimProcess() { Stop(); }
-
-    std::string socket() const { return (folder_ / "board.sock").string(); }
-    std::string Out() const { return Slurp(folder_ / "out"); }
-    // Stops the board; its stderr then.
-    std::string Stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-            }
-            pid_ = -1;
-        }
-        return Slurp(folder_ / "err");
-    }
-
-private:
-    static std::string Slurp(const std::filesystem::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-    test::TempDir folder_;
-    pid_t pid_ = -1;
-};
-
-}  // namespace
-
 TEST_F(ConnectJlink, BoardInAnotherProcessSeesNoViolation) {
     for (auto family : kFamilies) {
         const std::string chip(family);
         SCOPED_TRACE(chip);
-        SimProcess board({"--chip", chip});
-        ASSERT_NE(board.Out().find("Press Ctrl-C"), std::string::npos) << board.Stop();
+        test::TempDir folder;
+        const std::string socket = (folder / "board.sock").string();
+        test::SimProcess board({"--chip", chip, "--socket", socket});
+        ASSERT_TRUE(board.WaitServing()) << board.output();
         const auto result = test::RunProcess(
             {TAVREL_CLI_PATH, "connect", "--chip", chip, "--interface", "JLINK", "--loader-dir",
              std::string(TAVREL_SOURCE_DIR) + "/src/sim/config"},
-            {{"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH}, {"TAVREL_SIM_SOCKET", board.socket()},
+            {{"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH}, {"TAVREL_SIM_SOCKET", socket},
              {"TAVREL_WORK_DIR", work.path().string()}});
         EXPECT_EQ(result.exitCode, 0) << result.err;
-        const std::string boardErrors = board.Stop();
-        EXPECT_EQ(boardErrors.find("violation"), std::string::npos) << boardErrors;
+        board.Stop();
+        EXPECT_EQ(board.output().find("violation"), std::string::npos) << board.output();
     }
 }

@@ -1,23 +1,14 @@
 // tavrel-cli connect --interface USB, run as a user runs it.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <sstream>
-#include <thread>
 #include <string>
 #include <vector>
 
 #include "Recorders.h"
 #include "RunProcess.h"
+#include "SimProcess.h"
 
 namespace {
 
@@ -116,66 +107,21 @@ TEST(ConnectUsb, UnlocksAProtectedBoardWithThePasswordGiven) {
     EXPECT_TRUE(Has(run.output, "--unlock-password")) << run.output;
 }
 
-// A `tavrel-cli sim` board in a process of its own, stopped with SIGTERM at the end.
-class SimProcess {
-public:
-    SimProcess(const std::vector<std::string>& options, const std::filesystem::path& folder)
-        : socket_(folder / "board.sock"), output_(folder / "sim.out") {
-        std::vector<std::string> words = {TAVREL_CLI_PATH, "sim"};
-        words.insert(words.end(), options.begin(), options.end());
-        words.insert(words.end(), {"--socket", socket_.string()});
-        std::vector<char*> argv;
-        for (auto& word : words) argv.push_back(word.data());
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, output_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_adddup2(&actions, 1, 2);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        // The socket exists once the board serves.
-        for (int i = 0; i < 500 && pid_ > 0 && !std::filesystem::exists(socket_); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    ~SimProcess() { Stop(); }
-    // The process's exit code after SIGTERM, -1 when it did not exit by itself.
-    int Stop() {
-        if (pid_ <= 0) return status_;
-        kill(pid_, SIGTERM);
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return status_;
-    }
-    std::string Output() const {
-        std::ifstream in(output_);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
-    std::string socket() const { return socket_.string(); }
-    bool ready() const { return pid_ > 0 && std::filesystem::exists(socket_); }
-
-private:
-    std::filesystem::path socket_;
-    std::filesystem::path output_;
-    pid_t pid_ = -1;
-    int status_ = -1;
-};
-
 TEST(ConnectUsb, ReachesATavrelSimBoardThroughItsSocket) {
     tavrel::test::TempDir dir;
-    SimProcess sim({"--chip", "KR2H70X", "--dfu-protected"}, dir.path());
-    ASSERT_TRUE(sim.ready()) << sim.Output();
+    const std::string socket = (dir / "board.sock").string();
+    tavrel::test::SimProcess sim({"--chip", "KR2H70X", "--dfu-protected", "--socket", socket});
+    ASSERT_TRUE(sim.WaitServing()) << sim.output();
     CliRun run = RunCli("connect --chip KR2H70X --interface USB --unlock-password " + kDefaultPassword,
-                        {{"TAVREL_SIM_SOCKET", sim.socket()}});
+                        {{"TAVREL_SIM_SOCKET", socket}});
     EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_TRUE(Has(run.output, "the simulated board at " + sim.socket())) << run.output;
+    EXPECT_TRUE(Has(run.output, "the simulated board at " + socket)) << run.output;
     EXPECT_TRUE(Has(run.output, "Protection: unlocked with the password")) << run.output;
     EXPECT_EQ(sim.Stop(), 0);
-    const std::string printed = sim.Output();
-    EXPECT_TRUE(Has(printed, "USB DFU door: the boot ROM's DFU device, USB id 1209:0001, on socket " + sim.socket()))
+    const std::string printed = sim.output();
+    EXPECT_TRUE(Has(printed, "USB DFU door: the boot ROM's DFU device, USB id 1209:0001, on socket " + socket))
         << printed;
-    EXPECT_TRUE(Has(printed, "TAVREL_SIM_SOCKET=" + sim.socket() + " tavrel-cli connect --chip KR2H70X --interface USB"))
+    EXPECT_TRUE(Has(printed, "TAVREL_SIM_SOCKET=" + socket + " tavrel-cli connect --chip KR2H70X --interface USB"))
         << printed;
     EXPECT_FALSE(Has(printed, "violation")) << printed;
     EXPECT_TRUE(Has(printed, "Board stopped.")) << printed;
@@ -183,11 +129,12 @@ TEST(ConnectUsb, ReachesATavrelSimBoardThroughItsSocket) {
 
 TEST(ConnectUsb, ABoardWithoutUsbShowsNoDfuDoorAndNoDevice) {
     tavrel::test::TempDir dir;
-    SimProcess sim({"--chip", "KR2A600"}, dir.path());
-    ASSERT_TRUE(sim.ready()) << sim.Output();
-    CliRun run = RunCli("connect --chip KR2H70X --interface USB", {{"TAVREL_SIM_SOCKET", sim.socket()}});
+    const std::string socket = (dir / "board.sock").string();
+    tavrel::test::SimProcess sim({"--chip", "KR2A600", "--socket", socket});
+    ASSERT_TRUE(sim.WaitServing()) << sim.output();
+    CliRun run = RunCli("connect --chip KR2H70X --interface USB", {{"TAVREL_SIM_SOCKET", socket}});
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_TRUE(Has(run.output, "Can't open DFU device!")) << run.output;
     EXPECT_EQ(sim.Stop(), 0);
-    EXPECT_FALSE(Has(sim.Output(), "DFU door")) << sim.Output();
+    EXPECT_FALSE(Has(sim.output(), "DFU door")) << sim.output();
 }

@@ -1,112 +1,43 @@
 // tavrel-cli connect --interface UART against a board run by `tavrel-cli sim` in its own process,
 // reached through the board's pseudo-terminal; and tavrel-cli ports.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <sstream>
+#include <string>
+#include <vector>
 
 #include "RunProcess.h"
+#include "SimProcess.h"
 
 namespace tavrel {
 namespace {
 
-// `tavrel-cli sim` in the background, stopped with SIGTERM at the end.
-class SimProcess {
+// `tavrel-cli sim` in the background, reached through its serial door; stopped with SIGTERM at the end.
+class SerialBoard : public test::SimProcess {
 public:
-    explicit SimProcess(const std::vector<std::string>& options) {
-        int out[2];
-        if (pipe(out) != 0) throw std::runtime_error("pipe");
-        std::vector<std::string> argv = {TAVREL_CLI_PATH, "sim"};
-        argv.insert(argv.end(), options.begin(), options.end());
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(out[1], STDOUT_FILENO);
-            dup2(out[1], STDERR_FILENO);
-            close(out[0]);
-            close(out[1]);
-            std::vector<char*> args;
-            for (auto& arg : argv) args.push_back(arg.data());
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-        close(out[1]);
-        output_ = out[0];
-        // Read the printout until the board is up.
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (text_.find("Press Ctrl-C") == std::string::npos && std::chrono::steady_clock::now() < end && !ended_)
-            ReadSome(200);
-        port_ = After("Serial door: ");
-        loaderDir_ = After("  loader files: ");
+    explicit SerialBoard(const std::vector<std::string>& options) : SimProcess(options) {
+        WaitServing();
+        port_ = test::WordAfter(output(), "Serial door: ");
+        loaderDir_ = test::WordAfter(output(), "  loader files: ");
     }
-    ~SimProcess() { Stop(); }
 
-    // The board's printout; after Stop() also what it printed on the way out.
-    const std::string& text() const { return text_; }
     const std::string& port() const { return port_; }
     const std::string& loaderDir() const { return loaderDir_; }
 
-    int Stop() {
-        if (pid_ <= 0) return exitCode_;
-        kill(pid_, SIGTERM);
-        while (ReadSome(2000)) {
-        }
-        int status = 0;
-        waitpid(pid_, &status, 0);
-        pid_ = -1;
-        close(output_);
-        exitCode_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return exitCode_;
-    }
-
 private:
-    // False when nothing came within the time or the output has ended.
-    bool ReadSome(int timeoutMs) {
-        pollfd p{output_, POLLIN, 0};
-        if (poll(&p, 1, timeoutMs) <= 0) return false;
-        char buffer[4096];
-        ssize_t got = read(output_, buffer, sizeof buffer);
-        if (got <= 0) {
-            ended_ = true;
-            return false;
-        }
-        text_.append(buffer, static_cast<size_t>(got));
-        return true;
-    }
-    // The first word after the label on its line.
-    std::string After(const std::string& label) const {
-        size_t at = text_.find(label);
-        if (at == std::string::npos) return {};
-        std::istringstream line(text_.substr(at + label.size()));
-        std::string word;
-        line >> word;
-        return word;
-    }
-
-    pid_t pid_ = -1;
-    int output_ = -1;
-    int exitCode_ = -1;
-    bool ended_ = false;
-    std::string text_;
     std::string port_;
     std::string loaderDir_;
 };
 
-test::ProcessResult Connect(const SimProcess& sim, const std::string& family, std::vector<std::string> more = {}) {
+test::ProcessResult Connect(const SerialBoard& sim, const std::string& family, std::vector<std::string> more = {}) {
     std::vector<std::string> argv = {TAVREL_CLI_PATH, "connect", "--interface", "UART", "--chip", family, "--port",
                                      sim.port(), "--loader-dir", sim.loaderDir()};
     argv.insert(argv.end(), more.begin(), more.end());
     return test::RunProcess(argv);
 }
 
-void ExpectStoppedWithoutViolations(SimProcess& sim) {
+void ExpectStoppedWithoutViolations(SerialBoard& sim) {
     EXPECT_EQ(sim.Stop(), 0);
-    EXPECT_EQ(sim.text().find("violation"), std::string::npos) << sim.text();
+    EXPECT_EQ(sim.output().find("violation"), std::string::npos) << sim.output();
 }
 
 TEST(UartConnect, ReachesBothBootRomProtocolsThroughTheSimulatedBoardsPseudoTerminal) {
@@ -120,8 +51,8 @@ TEST(UartConnect, ReachesBothBootRomProtocolsThroughTheSimulatedBoardsPseudoTerm
                           Case{"KR2E500", {"--baud", "56000"}, "Connected to KR2E500 over UART"},
                           Case{"KR2E550", {}, "flash type"}}) {
         SCOPED_TRACE(c.family);
-        SimProcess sim({"--chip", c.family});
-        ASSERT_FALSE(sim.port().empty()) << sim.text();
+        SerialBoard sim({"--chip", c.family});
+        ASSERT_FALSE(sim.port().empty()) << sim.output();
         auto result = Connect(sim, c.family, c.options);
         EXPECT_EQ(result.exitCode, 0) << result.err;
         EXPECT_NE(result.out.find(c.confirmation), std::string::npos) << result.out;
@@ -132,8 +63,8 @@ TEST(UartConnect, ReachesBothBootRomProtocolsThroughTheSimulatedBoardsPseudoTerm
 }
 
 TEST(UartConnect, LockedRomWantsItsPassword) {
-    SimProcess sim({"--chip", "KR2A600", "--rom-locked", "--rom-password", "11223344"});
-    ASSERT_FALSE(sim.port().empty()) << sim.text();
+    SerialBoard sim({"--chip", "KR2A600", "--rom-locked", "--rom-password", "11223344"});
+    ASSERT_FALSE(sim.port().empty()) << sim.output();
 
     // In a script nobody can answer: the run fails cleanly and says how to answer.
     auto unanswered = Connect(sim, "KR2A600");
@@ -154,7 +85,7 @@ TEST(UartConnect, LockedRomWantsItsPassword) {
 }
 
 TEST(UartConnect, LockedFramedRomTakesThePasswordWord) {
-    SimProcess sim({"--chip", "KR2G700", "--rom-locked", "--rom-password", "CAFE0123"});
+    SerialBoard sim({"--chip", "KR2G700", "--rom-locked", "--rom-password", "CAFE0123"});
     auto right = Connect(sim, "KR2G700", {"--unlock-password", "0xCAFE0123"});
     EXPECT_EQ(right.exitCode, 0) << right.err;
     auto tooLong = Connect(sim, "KR2G700", {"--unlock-password", "CAFE01234"});

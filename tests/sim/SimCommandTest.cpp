@@ -1,81 +1,17 @@
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
 
 #include "Recorders.h"
+#include "SimProcess.h"
 #include "sim/SimClient.h"
 #include "sim/SimProtocol.h"
 
-extern char** environ;
-
 using namespace tavrel::sim;
+using tavrel::test::SimProcess;
 
 namespace {
-
-// tavrel-cli sim as a child process with its output on a pipe.
-class SimProcess {
-public:
-    explicit SimProcess(std::vector<std::string> args) {
-        args.insert(args.begin(), {TAVREL_CLI_PATH, "sim"});
-        std::vector<char*> argv;
-        for (auto& arg : args) argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        int out[2];
-        EXPECT_EQ(::pipe(out), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 2);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        EXPECT_EQ(posix_spawn(&pid_, TAVREL_CLI_PATH, &actions, nullptr, argv.data(), environ), 0);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        fd_ = out[0];
-    }
-    ~SimProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        ::close(fd_);
-    }
-
-    // Reads output until it holds text (or the stream ends, or 10 s pass).
-    bool ReadUntil(const std::string& text) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (output.find(text) == std::string::npos) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-            pollfd wait{fd_, POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&wait, 1, static_cast<int>(left.count())) <= 0) return false;
-            char chunk[4096];
-            const ssize_t got = ::read(fd_, chunk, sizeof chunk);
-            if (got <= 0) return false;
-            output.append(chunk, static_cast<size_t>(got));
-        }
-        return true;
-    }
-    // Waits for the exit and returns its code (-1 when killed by a signal).
-    int Wait() {
-        ReadUntil("\x01never");  // drain to the end of the output
-        int status = 0;
-        ::waitpid(pid_, &status, 0);
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    void Signal(int number) { ::kill(pid_, number); }
-
-    std::string output;
-
-private:
-    pid_t pid_ = -1;
-    int fd_ = -1;
-};
 
 std::string LineAfter(const std::string& text, const std::string& prefix) {
     const size_t at = text.find(prefix);
@@ -88,14 +24,14 @@ std::string LineAfter(const std::string& text, const std::string& prefix) {
 
 TEST(SimCommand, RunsPrintsItsDoorsAndStopsCleanlyOnSigterm) {
     SimProcess sim({"--chip", "KR2A600", "--busy", "2"});
-    ASSERT_TRUE(sim.ReadUntil("Press Ctrl-C")) << sim.output;
-    const std::string socket = LineAfter(sim.output, "J-Link door: socket ");
-    ASSERT_FALSE(socket.empty()) << sim.output;
-    EXPECT_NE(sim.output.find("TAVREL_JLINK_LIBRARY="), std::string::npos);
-    EXPECT_NE(sim.output.find("TAVREL_SIM_SOCKET=" + socket), std::string::npos);
-    EXPECT_NE(sim.output.find("Serial door:"), std::string::npos);
-    EXPECT_NE(sim.output.find("board settings: chip=KR2A600 busy=2"), std::string::npos);
-    const std::string loaders = LineAfter(sim.output, "loader files: ");
+    ASSERT_TRUE(sim.WaitServing()) << sim.output();
+    const std::string socket = LineAfter(sim.output(), "J-Link door: socket ");
+    ASSERT_FALSE(socket.empty()) << sim.output();
+    EXPECT_NE(sim.output().find("TAVREL_JLINK_LIBRARY="), std::string::npos);
+    EXPECT_NE(sim.output().find("TAVREL_SIM_SOCKET=" + socket), std::string::npos);
+    EXPECT_NE(sim.output().find("Serial door:"), std::string::npos);
+    EXPECT_NE(sim.output().find("board settings: chip=KR2A600 busy=2"), std::string::npos);
+    const std::string loaders = LineAfter(sim.output(), "loader files: ");
     EXPECT_TRUE(std::filesystem::exists(loaders + "/KR2A600_Load1"));
 
     std::string error;
@@ -106,8 +42,8 @@ TEST(SimCommand, RunsPrintsItsDoorsAndStopsCleanlyOnSigterm) {
     EXPECT_EQ(ByteReader(reply->payload).Text(), "chip=KR2A600 busy=2");
 
     sim.Signal(SIGTERM);
-    EXPECT_EQ(sim.Wait(), 0) << sim.output;
-    EXPECT_NE(sim.output.find("Board stopped."), std::string::npos);
+    EXPECT_EQ(sim.Wait(), 0) << sim.output();
+    EXPECT_NE(sim.output().find("Board stopped."), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(socket));
     EXPECT_FALSE(std::filesystem::exists(loaders));
 }
@@ -117,11 +53,11 @@ TEST(SimCommand, CtrlCStopsTooAndTheFlashFileStays) {
     const auto flash = dir / "flash.bin";
     SimProcess sim({"--chip", "KR2H70X", "--flash-type", "W25Q40CL", "--flash-file", flash.string(), "--socket",
                     (dir / "my.sock").string()});
-    ASSERT_TRUE(sim.ReadUntil("Press Ctrl-C")) << sim.output;
-    EXPECT_NE(sim.output.find("J-Link door: socket " + (dir / "my.sock").string()), std::string::npos);
-    EXPECT_NE(sim.output.find("USB DFU door:"), std::string::npos);
+    ASSERT_TRUE(sim.WaitServing()) << sim.output();
+    EXPECT_NE(sim.output().find("J-Link door: socket " + (dir / "my.sock").string()), std::string::npos);
+    EXPECT_NE(sim.output().find("USB DFU door:"), std::string::npos);
     sim.Signal(SIGINT);
-    EXPECT_EQ(sim.Wait(), 0) << sim.output;
+    EXPECT_EQ(sim.Wait(), 0) << sim.output();
     EXPECT_EQ(std::filesystem::file_size(flash), 0x80000u);
     EXPECT_FALSE(std::filesystem::exists(dir / "my.sock"));
 }
@@ -142,15 +78,15 @@ TEST(SimCommand, RefusesBadSettingsWithAReason) {
     };
     for (const auto& c : cases) {
         SimProcess sim(c.args);
-        EXPECT_EQ(sim.Wait(), c.code) << sim.output;
-        EXPECT_NE(sim.output.find(c.mentions), std::string::npos) << sim.output;
+        EXPECT_EQ(sim.Wait(), c.code) << sim.output();
+        EXPECT_NE(sim.output().find(c.mentions), std::string::npos) << sim.output();
     }
 }
 
 TEST(SimCommand, WritesTheLoaderFiles) {
     tavrel::test::TempDir dir;
     SimProcess sim({"--write-loaders", dir.path().string()});
-    EXPECT_EQ(sim.Wait(), 0) << sim.output;
+    EXPECT_EQ(sim.Wait(), 0) << sim.output();
     size_t count = 0;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
         (void)entry;
