@@ -14,7 +14,8 @@ void PrintHelp() {
                 "Commands:\n");
     std::vector<tavrel::cli::CliCommand> commands = tavrel::cli::Commands();
     std::sort(commands.begin(), commands.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
-    for (const auto& command : commands) std::printf("  %-44s %s\n", command.usage.c_str(), command.summary.c_str());
+    for (const auto& command : commands)
+        std::printf("  %s\n      %s\n", command.usage.c_str(), command.summary.c_str());
     std::printf("\n  --help     this text\n  --version  the kit's version\n\n"
                 "Run 'tavrel-cli COMMAND --help' for the options of one command.\n");
 }
