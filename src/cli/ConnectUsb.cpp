@@ -44,6 +44,7 @@ int RunConnectUsb(const std::vector<std::string>& args) {
         return 2;
     }
     TerminalPrompt prompt;
+    prompt.offerErase = false;  // the DFU device unlocks by password only
     if (auto password = options.Value("unlock-password")) {
         if (!IsPassword(*password)) {
             std::fprintf(stderr, "tavrel-cli connect: --unlock-password takes 64 hexadecimal digits (32 bytes)\n");
@@ -82,6 +83,7 @@ int RunConnectUsb(const std::vector<std::string>& args) {
     const int result = OpenDfuTarget(link, *device, prompt, nullptr, 0, &state);
     if (result == 0) {
         const DfuDeviceInfo& info = link.deviceInfo();
+        std::printf("chip: %s\ninterface: USB\n", chip.c_str());
         std::printf("DFU device %s, release %X.%02X: configuration %u, interface %u, alternate setting %u, "
                     "transfer size %u bytes\n",
                     FormatUsbId(info.vendorId, info.productId).c_str(), info.release >> 8, info.release & 0xFF,

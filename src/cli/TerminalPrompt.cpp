@@ -57,10 +57,10 @@ SecurityAnswer TerminalPrompt::AskSecurity(const std::string& family) {
     }
     if (!isatty(STDIN_FILENO)) {
         std::fprintf(stderr, "The %s is locked; give --unlock-password HEX%s.\n", family.c_str(),
-                     UartSecDlg(family).eraseRadio.visible ? " or --unlock-erase" : "");
+                     offerErase && UartSecDlg(family).eraseRadio.visible ? " or --unlock-erase" : "");
         return {};
     }
-    const bool canErase = UartSecDlg(family).eraseRadio.visible;
+    const bool canErase = offerErase && UartSecDlg(family).eraseRadio.visible;
     for (;;) {
         std::fprintf(stderr, "The %s is locked. Type the password (%zu hexadecimal digits)%s, or nothing to cancel: ",
                      family.c_str(), UartSecDlg::PasswordDigits(family), canErase ? ", 'erase' to erase all flash" : "");

@@ -15,6 +15,8 @@ public:
 
     // Preset answers from options such as --unlock-password HEX or --unlock-erase.
     std::optional<SecurityAnswer> preset;
+    // Whether "erase all flash" may answer the question (the serial boot ROMs of some families).
+    bool offerErase = true;
     // How many messages were shown (a command can tell whether a failure was already explained).
     int shown = 0;
 };

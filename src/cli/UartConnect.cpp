@@ -148,8 +148,14 @@ int RunUartConnect(const std::vector<std::string>& args) {
     if (!link.UartLoaderFinish()) return fail("loader finish");
     progress.ReportProgress(loaderSize + 2000, "Uart loader ready");
     progress.ReportDone(kOperationErase, 0);
-    std::printf("Connected to %s over UART on %s at %u baud: boot ROM answered, loader running%s.\n", family.c_str(),
-                port.c_str(), baud, flashType ? (", flash type " + std::string(flashType->name) + " confirmed").c_str() : "");
+    // The same lines as the other interfaces print, so scripts read one format.
+    std::printf("chip: %s\n", family.c_str());
+    std::printf("interface: UART (%s, %u baud)\n", port.c_str(), baud);
+    if (flashType)
+        std::printf("flash type: %s (code %d, %u bytes)\n", std::string(flashType->name).c_str(), flashType->code,
+                    flashType->capacity);
+    else
+        std::printf("flash type: none (%s has no external flash type)\n", family.c_str());
     return 0;
 }
 

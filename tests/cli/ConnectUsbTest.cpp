@@ -44,7 +44,7 @@ TEST(ConnectUsb, WithoutADeviceLibusbCannotOpenIt) {
 TEST(ConnectUsb, FindsTheSimulatedBoard) {
     CliRun run = RunCli("connect --chip KR2H70X --interface USB --usb-sim");
     EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_TRUE(Has(run.output, "DFU device 1209:0001")) << run.output;
+    EXPECT_TRUE(Has(run.output, "chip: KR2H70X\ninterface: USB\nDFU device 1209:0001")) << run.output;
     EXPECT_TRUE(Has(run.output, "transfer size 2048 bytes")) << run.output;
     EXPECT_TRUE(Has(run.output, "Protection: none")) << run.output;
     // Other ids find nothing, from the option or from the environment.
@@ -105,6 +105,7 @@ TEST(ConnectUsb, UnlocksAProtectedBoardWithThePasswordGiven) {
     run = RunCli("connect --chip KR2H70X --interface USB --usb-sim", board);
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_TRUE(Has(run.output, "--unlock-password")) << run.output;
+    EXPECT_FALSE(Has(run.output, "--unlock-erase")) << run.output;  // the DFU device has no erase unlock
 }
 
 TEST(ConnectUsb, ReachesATavrelSimBoardThroughItsSocket) {

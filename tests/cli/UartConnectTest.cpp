@@ -46,10 +46,10 @@ TEST(UartConnect, ReachesBothBootRomProtocolsThroughTheSimulatedBoardsPseudoTerm
         std::vector<std::string> options;
         const char* confirmation;
     };
-    for (const Case& c : {Case{"KR2A600", {}, "Connected to KR2A600 over UART"},
-                          Case{"KR2H70X", {"--baud", "300000"}, "at 300000 baud"},
-                          Case{"KR2E500", {"--baud", "56000"}, "Connected to KR2E500 over UART"},
-                          Case{"KR2E550", {}, "flash type"}}) {
+    for (const Case& c : {Case{"KR2A600", {}, "chip: KR2A600\ninterface: UART ("},
+                          Case{"KR2H70X", {"--baud", "300000"}, ", 300000 baud)"},
+                          Case{"KR2E500", {"--baud", "56000"}, "chip: KR2E500\ninterface: UART ("},
+                          Case{"KR2E550", {}, "flash type: W25Q80BV (code 0"}}) {
         SCOPED_TRACE(c.family);
         SerialBoard sim({"--chip", c.family});
         ASSERT_FALSE(sim.port().empty()) << sim.output();
