@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 
+#include "Pty.h"
 #include "Recorders.h"
 #include "links/UartLink.h"
 
@@ -32,14 +33,11 @@ TEST(UartPort, OpenFailuresShowTheSystemsWordsThenTheirOwn) {
 }
 
 TEST(UartPort, AReadOnASilentLineWaitsWithoutUsingTheProcessor) {
-    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
+    test::Pty pty;
     test::RecordingPrompt prompt;
     test::RecordingHost host;
     UartLink link("KR2A600", prompt, host);
-    ASSERT_TRUE(link.OpenComPort(ptsname(master), 115200));
+    ASSERT_TRUE(link.OpenComPort(pty.path(), 115200));
 
     SteadyClock clock;
     const uint64_t start = clock.NowMs();
@@ -53,14 +51,10 @@ TEST(UartPort, AReadOnASilentLineWaitsWithoutUsingTheProcessor) {
     // A loop polling the queue would burn the whole second.
     EXPECT_LT(cpu, 0.02) << "CPU time over a one-second wait: " << cpu << " s";
     CloseComPort();
-    close(master);
 }
 
 TEST(UartPort, AnEraseTheRomNeverConfirmsEndsAtTheUnlockLimit) {
-    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
+    test::Pty pty;
     test::RecordingPrompt prompt;
     prompt.answers.push_back({true, 0, {}});
     test::RecordingHost host;
@@ -69,7 +63,7 @@ TEST(UartPort, AnEraseTheRomNeverConfirmsEndsAtTheUnlockLimit) {
     timings.unlockLimitMs = 1000;
     timings.handshakeSettleMs = 5;
     UartLink link("KR2A600", prompt, host, SystemClock(), timings);
-    ASSERT_TRUE(link.OpenComPort(ptsname(master), 115200));
+    ASSERT_TRUE(link.OpenComPort(pty.path(), 115200));
     RomLocked() = true;
     SteadyClock clock;
     const uint64_t start = clock.NowMs();
@@ -79,13 +73,12 @@ TEST(UartPort, AnEraseTheRomNeverConfirmsEndsAtTheUnlockLimit) {
                                                          "Uart hand shake failed!\n Please reset and try again!"}));
     // The erase request went out first, then the remaining nineteen hellos.
     uint8_t sent[64] = {};
-    ssize_t got = read(master, sent, sizeof sent);
+    ssize_t got = read(pty.master(), sent, sizeof sent);
     ASSERT_EQ(got, 20);
     EXPECT_EQ(sent[0], 0x51);
     EXPECT_EQ(sent[19], 0x55);
     RomLocked() = false;
     CloseComPort();
-    close(master);
 }
 
 }  // namespace
