@@ -6,23 +6,16 @@ namespace tavrel {
 
 namespace {
 
-template <size_t N>
-bool OneOf(std::string_view family, const std::array<std::string_view, N>& names) {
-    return std::find(names.begin(), names.end(), family) != names.end();
-}
-
 std::vector<std::string> ToStrings(std::initializer_list<std::string_view> items) {
     return {items.begin(), items.end()};
 }
 
 }  // namespace
 
-bool IsKnownFamily(std::string_view family) { return OneOf(family, kFamilies); }
+bool IsKnownFamily(std::string_view family) { return FindFamilyProfile(family) != nullptr; }
 
 std::optional<ProgramPage> ProgramPageFor(std::string_view family) {
-    if (family == "KR2A600") return ProgramPage::FlashDlg;
-    if (family == "KR2H70X") return ProgramPage::HX700FlashDlg;
-    if (IsEX500Group(family)) return ProgramPage::EX500FlashDlg;
+    if (const auto* profile = FindFamilyProfile(family)) return profile->page;
     return std::nullopt;
 }
 
@@ -37,24 +30,20 @@ std::optional<ProgramPageKind> ProgramPageKindFor(std::string_view family) {
     return std::nullopt;
 }
 
-bool IsEX500Group(std::string_view family) {
-    static constexpr std::array<std::string_view, 5> group = {"KR2E500", "KR2A500", "KR2E550", "KR2G700", "KR2E700"};
-    return OneOf(family, group);
+namespace {
+template <typename Fact>
+bool Has(std::string_view family, Fact fact) {
+    const auto* profile = FindFamilyProfile(family);
+    return profile != nullptr && fact(*profile);
 }
+}  // namespace
 
-bool HasFlashChoice(std::string_view family) { return family == "KR2E550" || family == "KR2H70X"; }
-
-bool IsExternalOnly(std::string_view family) { return family == "KR2G700"; }
-
-bool HasAdvancedBin(std::string_view family) {
-    return family == "KR2E500" || family == "KR2A500" || family == "KR2G700";
-}
-
-bool OffersUsb(std::string_view family) { return family == "KR2H70X"; }
-
-bool UsesFlashType(std::string_view family) {
-    return family == "KR2E550" || family == "KR2G700" || family == "KR2H70X";
-}
+bool IsEX500Group(std::string_view family) { return Has(family, [](const auto& p) { return p.IsEX500Group(); }); }
+bool HasFlashChoice(std::string_view family) { return Has(family, [](const auto& p) { return p.flashChoice; }); }
+bool IsExternalOnly(std::string_view family) { return Has(family, [](const auto& p) { return p.externalOnly; }); }
+bool HasAdvancedBin(std::string_view family) { return Has(family, [](const auto& p) { return p.advancedBin; }); }
+bool OffersUsb(std::string_view family) { return Has(family, [](const auto& p) { return p.usb; }); }
+bool UsesFlashType(std::string_view family) { return Has(family, [](const auto& p) { return p.checksFlashType; }); }
 
 std::vector<std::string> InterfacesFor(std::string_view family) {
     std::vector<std::string> names = {std::string(InterfaceNames[0]), std::string(InterfaceNames[1])};
@@ -139,21 +128,14 @@ std::optional<ChipIdRow> LookupChipId(std::string_view family) {
 }
 
 std::optional<MailboxSet> MailboxFor(std::string_view family) {
-    if (family == "KR2E500" || family == "KR2A500") return MailboxSet{0x20110000, 0x20110004, 0x20114000, 0x20114004};
-    if (family == "KR2A600") return MailboxSet{0x20010000, 0x20010004, 0x20014000, 0x20014004};
-    if (family == "KR2E550") return MailboxSet{0x20000000, 0x20000004, 0x20002018, 0x2000202C};
-    if (family == "KR2G700") return MailboxSet{0x20120000, 0x20120004, 0x20124000, 0x20124004};
-    if (family == "KR2H70X") return MailboxSet{0x00117000, 0x00118000, 0x00115000, 0x0011D000};
-    if (family == "KR2E700") return MailboxSet{0x20000000, 0x20000004, 0x20004000, 0x20004004};
+    if (const auto* profile = FindFamilyProfile(family)) return profile->mailbox;
     return std::nullopt;
 }
 
 std::optional<uint32_t> FramedParameterAddress(std::string_view family) {
-    if (family == "KR2E500" || family == "KR2A500") return 0x20124408u;
-    if (family == "KR2E550") return 0x20000408u;
-    if (family == "KR2G700") return 0x20120008u;
-    if (family == "KR2E700") return 0x20000008u;
-    return std::nullopt;
+    const auto* profile = FindFamilyProfile(family);
+    if (profile == nullptr || profile->bootRom != BootRomKind::Framed) return std::nullopt;
+    return profile->framedParameterAddress;
 }
 
 void TargetSelection::ApplyFlashType(const std::string& name) {

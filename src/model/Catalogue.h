@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "model/FamilyProfile.h"
+
 namespace tavrel {
 
 // In the order in which families are tested.
@@ -18,8 +20,6 @@ inline constexpr std::array<std::string_view, 7> kFamilies = {
 inline constexpr std::array<std::string_view, 4> kMainWindowChips = {"KR2A600", "KR2E500", "KR2G700", "KR2H70X"};
 
 inline constexpr std::array<std::string_view, 3> InterfaceNames = {"JLINK", "UART", "USB"};
-
-enum class ProgramPage { FlashDlg, EX500FlashDlg, HX700FlashDlg };
 
 // OperationKind and ProgramPageKind travel in the operation-finished report.
 enum OperationKind : int { kOperationErase = 0, kOperationProgram = 1, kOperationRead = 2 };
@@ -70,14 +70,6 @@ struct ChipIdRow {
 
 extern const std::array<ChipIdRow, 7> ChipIdTable;
 std::optional<ChipIdRow> LookupChipId(std::string_view family);
-
-// The loader's mailbox in target SRAM.
-struct MailboxSet {
-    uint32_t commandFlag;
-    uint32_t commandData;
-    uint32_t replyFlag;
-    uint32_t replyData;
-};
 
 std::optional<MailboxSet> MailboxFor(std::string_view family);
 
