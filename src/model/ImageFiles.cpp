@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 
+#include "model/BootRomProtocol.h"
 #include "model/Checksum.h"
 #include "model/HexParser.h"
 #include "model/HexText.h"
@@ -18,17 +19,6 @@ namespace fs = std::filesystem;
 
 namespace tavrel {
 namespace {
-
-constexpr size_t kUartBlockBytes = 128;
-
-// Block header: type, address (or entry), length field, CRC over the first twelve bytes.
-void PutBlockHeader(std::vector<uint8_t>& out, uint32_t type, uint32_t address, uint32_t lengthField) {
-    const size_t start = out.size();
-    AppendLe32(out, type);
-    AppendLe32(out, address);
-    AppendLe32(out, lengthField);
-    AppendLe32(out, ComputeCrc(0, std::span<const uint8_t>(out.data() + start, 12)));
-}
 
 std::string_view Trim(std::string_view text) {
     const size_t first = text.find_first_not_of(" \t\r\n");
@@ -149,8 +139,9 @@ int BuildUartBootImage(UserPrompt& prompt, const std::string& hexPath, const std
             return -1;
         }
         do {
-            const size_t chunk = std::min(remaining, kUartBlockBytes);
-            PutBlockHeader(image, 1, address, static_cast<uint32_t>(chunk + 4));
+            const size_t chunk = std::min<size_t>(remaining, boot_image::kMaxData);
+            boot_image::AppendBlockHeader(image, boot_image::kDataBlock, address,
+                                          static_cast<uint32_t>(chunk + boot_image::kCrcBytes));
             const std::span<const uint8_t> data(packed.data() + offset, chunk);
             image.insert(image.end(), data.begin(), data.end());
             AppendLe32(image, ComputeCrc(0, data));
@@ -159,7 +150,7 @@ int BuildUartBootImage(UserPrompt& prompt, const std::string& hexPath, const std
             remaining -= chunk;
         } while (remaining > 0);
     }
-    PutBlockHeader(image, 4, runs.entryAddress, 0);
+    boot_image::AppendBlockHeader(image, boot_image::kJumpBlock, runs.entryAddress, 0);
 
     const bool written = std::fwrite(image.data(), 1, image.size(), output) == image.size();
     const bool closed = std::fclose(output) == 0;

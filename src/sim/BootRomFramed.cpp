@@ -8,8 +8,7 @@
 // address). The flags carry a sequence bit (bit 6) that alternates from frame to frame; a frame
 // with the same bit as the last one executed is a repetition, answered again and not executed
 // again. A locked ROM ignores every frame whose password word is not its password.
-#include <cstdlib>
-
+#include "model/BootRomProtocol.h"
 #include "model/Catalogue.h"
 #include "model/LittleEndian.h"
 #include "sim/Board.h"
@@ -19,11 +18,7 @@ namespace tavrel::sim {
 
 namespace {
 
-constexpr uint8_t kWrite = 3;
-constexpr uint8_t kRead = 2;
-constexpr uint8_t kRun = 5;
-constexpr uint8_t kSequenceBit = 0x40;
-constexpr size_t kHeaderSize = 12;
+using namespace framed_rom;
 // The longest frame the ROM's buffer takes: 255 + 1 bytes (its length is one byte).
 constexpr uint32_t kMaxWords = 61;
 
@@ -31,7 +26,7 @@ class FramedRom final : public SerialRom {
 public:
     FramedRom(Board& board, const SerialDoorOptions& options, RomState& state, std::vector<std::string>& events)
         : board_(board), options_(options), state_(state), events_(events),
-          password_(static_cast<uint32_t>(std::strtoul(board.config().RomPasswordText().c_str(), nullptr, 16))),
+          password_(FramedPasswordWord(board.config().RomPasswordText()).value_or(kNoPassword)),
           parameterAddress_(FramedParameterAddress(board.family()).value_or(0)) {}
 
     std::vector<uint8_t> PowerOn(uint64_t now) override {
@@ -82,8 +77,9 @@ private:
 
     void Sync(uint8_t byte, std::vector<uint8_t>& out) {
         syncIn_.push_back(byte);
-        const std::vector<uint8_t> expected =
-            options_.syncCharacter == ':' ? std::vector<uint8_t>{0x01, 0x00} : std::vector<uint8_t>{'#'};
+        const std::vector<uint8_t> expected = options_.syncCharacter == kAnnounceColon
+                                                  ? std::vector<uint8_t>(std::begin(kColonAnswer), std::end(kColonAnswer))
+                                                  : std::vector<uint8_t>{kAnnounce};
         if (syncIn_.size() < expected.size()) return;
         if (syncIn_ != expected) {
             board_.violations().Record("serial: sync answer " + Bytes(syncIn_), "the answer to the ROM's '" +
@@ -92,7 +88,7 @@ private:
             return;
         }
         events_.push_back("sync");
-        out.insert(out.end(), {'O', 'K', options_.syncAnswerDigit});
+        out.insert(out.end(), {kOk[0], kOk[1], options_.syncAnswerDigit});
         phase_ = Phase::Frames;
     }
 
@@ -104,7 +100,7 @@ private:
 
     void FrameByte(uint8_t byte, std::vector<uint8_t>& out) {
         frame_.push_back(byte);
-        if (frame_.size() < kHeaderSize || frame_.size() < frame_[0] + 1u) return;
+        if (frame_.size() < kHeaderBytes || frame_.size() < frame_[0] + 1u) return;
         std::vector<uint8_t> frame;
         frame.swap(frame_);
         Execute(frame, out);
@@ -114,9 +110,9 @@ private:
         const uint8_t command = frame[1];
         const uint8_t flags = frame[2];
         const uint32_t words = frame[3];
-        const size_t data = frame.size() - kHeaderSize;
+        const size_t data = frame.size() - kHeaderBytes;
         std::string problem;
-        if (frame[0] < kHeaderSize - 1)
+        if (frame[0] < kHeaderBytes - 1)
             problem = "frame length byte " + std::to_string(frame[0]);
         else if ((flags & ~kSequenceBit) != 0)
             problem = "flags " + Hex8(flags);
@@ -161,7 +157,7 @@ private:
         lastSequence_ = sequence;
         executed_ = true;
         lastAnswer_.clear();
-        const size_t data = frame.size() - kHeaderSize;
+        const size_t data = frame.size() - kHeaderBytes;
         if (command == kWrite) {
             if (!board_.sram().Contains(address, data)) {
                 board_.violations().Record("serial: write frame of " + std::to_string(data) + " bytes at " +
@@ -174,14 +170,14 @@ private:
                     board_.violations().Record("serial: parameter word written with " + std::to_string(data) + " bytes",
                                                "the 4-byte baud rate");
                 parameterSet_ = true;
-                events_.push_back("baud " + std::to_string(data == 4 ? GetLe32(&frame[kHeaderSize]) : 0));
+                events_.push_back("baud " + std::to_string(data == 4 ? GetLe32(&frame[kHeaderBytes]) : 0));
             } else if (!parameterSet_) {
                 board_.violations().Record("serial: write frame at " + Hex32(address) + " before the baud rate",
                                            "the baud rate at " + Hex32(parameterAddress_) + " first");
             }
-            board_.sram().Write(address, std::span<const uint8_t>(frame.data() + kHeaderSize, data));
+            board_.sram().Write(address, std::span<const uint8_t>(frame.data() + kHeaderBytes, data));
             events_.push_back("write " + Hex32(address) + " " + std::to_string(data) + " " + Hex8(frame[2]));
-            lastAnswer_ = {3, kWrite, frame[2], 0};
+            lastAnswer_ = {kAcknowledged, kWrite, frame[2], 0};
         } else if (command == kRead) {
             const uint32_t count = words * 4;
             if (!board_.sram().Contains(address, count)) {
@@ -190,7 +186,7 @@ private:
                                            "an address inside SRAM");
                 return;
             }
-            lastAnswer_ = {static_cast<uint8_t>(3 + count), kRead, frame[2], 0};
+            lastAnswer_ = {static_cast<uint8_t>(kAcknowledged + count), kRead, frame[2], 0};
             std::vector<uint8_t> held(count);
             board_.sram().Read(address, held);
             lastAnswer_.insert(lastAnswer_.end(), held.begin(), held.end());

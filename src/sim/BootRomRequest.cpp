@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <deque>
 
+#include "model/BootRomProtocol.h"
 #include "model/Checksum.h"
 #include "model/LittleEndian.h"
 #include "sim/Board.h"
@@ -21,16 +22,9 @@ namespace tavrel::sim {
 
 namespace {
 
-constexpr uint8_t kHello = 0x55;
-constexpr uint8_t kReady = 0xA3;
-constexpr uint8_t kLocked = 0xAC;
-constexpr uint8_t kEraseAll = 0x51;
-constexpr uint8_t kPassword = 0x5E;
-constexpr uint8_t kRequest = 0xA5;
-constexpr uint8_t kAccepted = 0x53;
-constexpr uint8_t kRefused = 0x5C;
-constexpr uint32_t kHeaderSize = 16;
-constexpr uint32_t kMaxBlockData = 128;
+using namespace request_rom;
+constexpr uint32_t kHeaderSize = boot_image::kHeaderBytes;
+constexpr uint32_t kMaxBlockData = boot_image::kMaxData;
 constexpr int kMaxRepeats = 3;
 
 class RequestRom final : public SerialRom {
@@ -124,11 +118,12 @@ private:
         if (byte == kHello) {
             const size_t index = static_cast<size_t>(hellos_++);
             events_.push_back("hello");
-            const int length = index < options_.handshakeLengths.size() ? options_.handshakeLengths[index] : 4;
+            const int length = index < options_.handshakeLengths.size() ? options_.handshakeLengths[index]
+                                                                   : static_cast<int>(kHelloAnswerBytes);
             // Four bytes now (the chip's mark), the state once the ROM has looked at itself.
             static const uint8_t kMark[] = {'K', 'R', '2', 0x00, 0x5A, 0xA5, 0x0F, 0xF0};
             for (int i = 0; i < length; ++i) out.push_back(kMark[static_cast<size_t>(i) % sizeof kMark]);
-            if (length != 4) {
+            if (length != static_cast<int>(kHelloAnswerBytes)) {
                 pendingAt_.reset();
                 return;
             }
@@ -291,14 +286,15 @@ private:
             const uint32_t length = GetLe32(h + 8);
             repeats_ = 0;
             imageOffset_ += kHeaderSize;
-            if (type == 4) {
+            if (type == boot_image::kJumpBlock) {
                 if (length != 0)
                     board_.violations().Record("serial: jump block with length " + std::to_string(length), "0");
                 entry_ = address;
                 BeginUnit(Unit::End, 0, now, out);
                 return;
             }
-            if (type != 1 || length < 5 || length > kMaxBlockData + 4) {
+            if (type != boot_image::kDataBlock || length < 1 + boot_image::kCrcBytes ||
+                length > kMaxBlockData + boot_image::kCrcBytes) {
                 board_.violations().Record("serial: block header type " + std::to_string(type) + ", length " +
                                                std::to_string(length),
                                            "type 1 with length 5 to 132, or type 4");

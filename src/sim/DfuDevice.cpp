@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "model/BootRomProtocol.h"
 #include "model/DfuProtocol.h"
 #include "model/LittleEndian.h"
 #include "sim/Board.h"

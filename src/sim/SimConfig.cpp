@@ -247,15 +247,4 @@ std::string FormatSimConfig(const SimConfig& config) {
     return text;
 }
 
-std::vector<uint8_t> PasswordBytes(std::string_view hexText) {
-    std::vector<uint8_t> bytes(hexText.size() / 2);
-    auto nibble = [](char c) -> uint8_t {
-        if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
-        return static_cast<uint8_t>((std::tolower(static_cast<unsigned char>(c)) - 'a' + 10) & 0xF);
-    };
-    for (size_t i = 0; i < bytes.size(); ++i)
-        bytes[bytes.size() - 1 - i] = static_cast<uint8_t>(nibble(hexText[2 * i]) << 4 | nibble(hexText[2 * i + 1]));
-    return bytes;
-}
-
 }  // namespace tavrel::sim

@@ -89,8 +89,4 @@ struct SimConfigWord {
 };
 const std::vector<SimConfigWord>& SimConfigWords();
 
-// Hexadecimal password text to bytes the way the host sends them: the text is one big-endian
-// number stored least significant byte first (the first digit pair becomes the last byte).
-std::vector<uint8_t> PasswordBytes(std::string_view hexText);
-
 }  // namespace tavrel::sim

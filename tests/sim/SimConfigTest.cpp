@@ -39,8 +39,6 @@ TEST(SimConfig, DefaultsAndPasswords) {
     EXPECT_EQ(config->RomPasswordText(), "12345678");
     EXPECT_EQ(config->DfuPasswordText().size(), 64u);
     EXPECT_EQ(FormatSimConfig(*config), "chip=KR2E500");
-    // The first digit pair becomes the last byte.
-    EXPECT_EQ(PasswordBytes("11223344"), (std::vector<uint8_t>{0x44, 0x33, 0x22, 0x11}));
 }
 
 TEST(SimConfig, BadTextsSayWhy) {
