@@ -2,7 +2,6 @@
 // UART loader, wait for the loader, check the flash type where the family has one, and finish.
 #include <algorithm>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -10,7 +9,9 @@
 #include "cli/Options.h"
 #include "cli/ProgressBar.h"
 #include "cli/TerminalPrompt.h"
-#include "links/UartLink.h"
+#include "links/UartFramedRom.h"
+#include "links/UartLoaderChannel.h"
+#include "links/UartRequestRom.h"
 #include "links/panels/UartConfigDlg.h"
 #include "model/Catalogue.h"
 #include "model/HexParser.h"
@@ -83,7 +84,10 @@ int RunUartConnect(const std::vector<std::string>& args) {
     if (auto password = options.Value("unlock-password")) prompt.preset = SecurityAnswer{true, 1, *password};
     if (options.Has("unlock-erase")) prompt.preset = SecurityAnswer{true, 0, {}};
     ProgressBar progress;
-    UartLink link(family, prompt, progress);
+    const FamilyProfile& profile = *FindFamilyProfile(family);
+    // One operation per run: the lock the ROM reports lives as long as the run.
+    RomLockState romLock;
+    UartLine line(prompt);
     RunFiles files;
 
     // step: what was being done; message: the failure's own text, when the step shows none.
@@ -101,32 +105,36 @@ int RunUartConnect(const std::vector<std::string>& args) {
     files.tempPath = TempFilePath(workFolder, family + "_Load2_temp.bin");
 
     progress.ReportProgress(0, "Uart connect");
-    if (!link.OpenComPort(port, baud)) return fail(("opening " + port).c_str());
+    if (!line.OpenComPort(port, baud)) return fail(("opening " + port).c_str());
 
     uint32_t loaderSize = 0;
     if (!IsEX500Group(family)) {
-        if (!link.RomHandshake()) {
-            if (link.HandshakeResult() == UartLink::kUnlockErased) {
+        UartRequestRom rom(line, progress, romLock, profile);
+        if (!rom.RomHandshake()) {
+            if (rom.HandshakeResult() == UartRequestRom::kUnlockErased) {
                 progress.ReportDone(kOperationErase, 0);
                 std::fprintf(stderr, "The flash has been erased and the boot ROM's lock with it; reset the chip and "
                                      "connect again.\n");
                 return 1;
             }
-            return fail(link.HandshakeResult() == UartLink::kUnlockCancelled ? "the boot ROM stays locked"
-                                                                              : "boot ROM handshake");
+            return fail(rom.HandshakeResult() == UartRequestRom::kUnlockCancelled ? "the boot ROM stays locked"
+                                                                                    : "boot ROM handshake");
         }
-        if (!link.PrepareUartLoaderImage(baud, loader, files.tempPath, family)) return fail("loader image");
-        progress.ReportTotal(link.LoaderImageSize() + 2000);
+        if (!rom.PrepareUartLoaderImage(loader, files.tempPath)) return fail("loader image");
+        progress.ReportTotal(rom.LoaderImageSize() + 2000);
         progress.ReportProgress(0, "Uart downLoad MCU loader");
-        if (!link.DownloadLoaderByRequest(files.tempPath)) return fail("loader download");
-        loaderSize = link.LoaderImageSize();
+        if (!rom.DownloadLoaderByRequest(files.tempPath)) return fail("loader download");
+        loaderSize = rom.LoaderImageSize();
     } else {
+        UartFramedRom rom(line, progress, profile);
         // A password given up front goes out with the first frame (checked by the security
         // dialog's rules first), instead of after a wait for a locked ROM's silence.
         if (options.Has("unlock-password")) {
             const SecurityAnswer answer = prompt.AskSecurity(family);
             if (!answer.ok) return fail("the boot ROM stays locked");
-            link.SetFramedPassword(static_cast<uint32_t>(std::strtoul(answer.password.c_str(), nullptr, 16)));
+            const auto word = FramedPasswordWord(answer.password);
+            if (!word) return fail("the boot ROM stays locked");
+            rom.SetPasswordWord(*word);
         }
         SegmentList segments;
         CHexParser parser(prompt);
@@ -134,12 +142,13 @@ int RunUartConnect(const std::vector<std::string>& args) {
         uint32_t size = 0;
         for (const auto& run : segments.runs) size += static_cast<uint32_t>(run.length);
         progress.ReportTotal(size + 2000);
-        if (link.SyncBootRom(family) != UartLink::kSyncReady) return fail("boot ROM sync", "Uart hand shake failed!");
+        if (rom.SyncBootRom() != UartFramedRom::kSyncReady) return fail("boot ROM sync", "Uart hand shake failed!");
         progress.ReportProgress(0, "Uart downLoad MCU loader");
-        if (!link.DownloadLoaderFramed(family, baud, files.tempPath, segments)) return fail("loader download");
+        if (!rom.DownloadLoaderFramed(baud, files.tempPath, segments)) return fail("loader download");
         loaderSize = size;
     }
-    if (!link.WaitUartLoaderReady(family))
+    UartLoaderChannel link(line, profile);
+    if (!link.WaitUartLoaderReady())
         return fail("loader start", "Host hand shake with MCU failed!\n Please reset and try again!");
     if (flashType && (family == "KR2H70X" || family == "KR2E550" || family == "KR2G700")) {
         if (LoaderCheckFlashType(link, static_cast<uint16_t>(flashType->code)) != 0)

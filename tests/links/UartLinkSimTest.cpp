@@ -7,7 +7,11 @@
 #include "Recorders.h"
 #include "links/LoaderCommands.h"
 #include "links/LoaderPacket.h"
-#include "links/UartLink.h"
+#include "links/UartFramedRom.h"
+#include "links/UartLine.h"
+#include "links/UartLoaderChannel.h"
+#include "links/UartRequestRom.h"
+#include "model/FamilyProfile.h"
 #include "model/HexParser.h"
 #include "sim/Board.h"
 #include "sim/LoaderImage.h"
@@ -37,6 +41,20 @@ sim::SerialDoorOptions OneSyncAnnouncement() {
     return options;
 }
 
+// The host's side of the serial route for one family: the line, both boot ROMs and the loader.
+struct SerialHost {
+    SerialHost(const std::string& family, UserPrompt& prompt, OperationHost& host, Clock& clock, UartTimings timings,
+               RomLockState& lock)
+        : line(prompt, clock, timings),
+          request(line, host, lock, *FindFamilyProfile(family)),
+          framed(line, host, *FindFamilyProfile(family)),
+          loader(line, *FindFamilyProfile(family)) {}
+    UartLine line;
+    UartRequestRom request;
+    UartFramedRom framed;
+    UartLoaderChannel loader;
+};
+
 // One simulated board with its serial door.
 struct SimBoard {
     explicit SimBoard(const std::string& config, sim::SerialDoorOptions options = {}) {
@@ -65,11 +83,7 @@ struct SimBoard {
 
 class UartSim : public ::testing::Test {
 protected:
-    void SetUp() override { RomLocked() = false; }
-    void TearDown() override {
-        CloseComPort();
-        RomLocked() = false;
-    }
+    void TearDown() override { CloseComPort(); }
 
     std::string LoaderHex(const std::string& family) {
         const std::string path = (dir / (family + "_Load2")).string();
@@ -77,33 +91,33 @@ protected:
         return path;
     }
 
-    std::unique_ptr<UartLink> Link(const std::string& family, UartTimings timings = TestTimings()) {
-        return std::make_unique<UartLink>(family, prompt, host, clock, timings);
+    std::unique_ptr<SerialHost> Link(const std::string& family, UartTimings timings = TestTimings()) {
+        return std::make_unique<SerialHost>(family, prompt, host, clock, timings, romLock);
     }
 
     // Handshake, image, download by request; the ready packet.
-    bool RequestBringUp(UartLink& link, SimBoard& sim, const std::string& family) {
-        if (!link.OpenComPort(sim.door->path(), 115200)) return false;
-        if (!link.RomHandshake()) return false;
+    bool RequestBringUp(SerialHost& link, SimBoard& sim, const std::string& family) {
+        if (!link.line.OpenComPort(sim.door->path(), 115200)) return false;
+        if (!link.request.RomHandshake()) return false;
         const std::string image = (dir / (family + "_Load2_temp.bin")).string();
-        if (!link.PrepareUartLoaderImage(115200, LoaderHex(family), image, family)) return false;
-        if (!link.DownloadLoaderByRequest(image)) return false;
-        return link.WaitUartLoaderReady(family);
+        if (!link.request.PrepareUartLoaderImage(LoaderHex(family), image)) return false;
+        if (!link.request.DownloadLoaderByRequest(image)) return false;
+        return link.loader.WaitUartLoaderReady();
     }
 
     // Sync, framed download; the ready packet.
-    bool FramedBringUp(UartLink& link, SimBoard& sim, const std::string& family, uint32_t baud = 115200) {
-        if (!link.OpenComPort(sim.door->path(), baud)) return false;
-        if (link.SyncBootRom(family) != UartLink::kSyncReady) return false;
-        return FramedDownload(link, family, baud) && link.WaitUartLoaderReady(family);
+    bool FramedBringUp(SerialHost& link, SimBoard& sim, const std::string& family, uint32_t baud = 115200) {
+        if (!link.line.OpenComPort(sim.door->path(), baud)) return false;
+        if (link.framed.SyncBootRom() != UartFramedRom::kSyncReady) return false;
+        return FramedDownload(link, family, baud) && link.loader.WaitUartLoaderReady();
     }
 
-    bool FramedDownload(UartLink& link, const std::string& family, uint32_t baud = 115200) {
+    bool FramedDownload(SerialHost& link, const std::string& family, uint32_t baud = 115200) {
         segments = SegmentList{};
         const std::string converted = (dir / (family + "_Load2_temp.bin")).string();
         CHexParser parser(prompt);
         if (!parser.ConvertHexToBinary(LoaderHex(family), converted, "", segments, nullptr, family)) return false;
-        return link.DownloadLoaderFramed(family, baud, converted, segments);
+        return link.framed.DownloadLoaderFramed(baud, converted, segments);
     }
 
     test::TempDir dir;
@@ -111,6 +125,8 @@ protected:
     test::RecordingHost host;
     SteadyClock clock;
     SegmentList segments;
+    // The process's memory of a locked ROM, kept across operations.
+    RomLockState romLock;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -122,24 +138,24 @@ TEST_F(UartSim, RequestProtocolDownloadsTheLoaderAndTheLoaderServes) {
         SimBoard sim(std::string("chip=") + family);
         auto link = Link(family);
         ASSERT_TRUE(RequestBringUp(*link, sim, family)) << ::testing::PrintToString(prompt.messages);
-        EXPECT_EQ(link->HandshakeResult(), 0xA3);
+        EXPECT_EQ(link->request.HandshakeResult(), 0xA3);
         EXPECT_EQ(sim.CountEvents("hello"), 1u);
         // The image the ROM pulled is exactly the framed loader: loader blocks and the jump.
         const auto image = *sim::SimLoaderImage(family, sim::LoaderRoute::kUart);
         EXPECT_EQ(sim.CountEvents("block "), (image.bytes.size() + 127) / 128);
         EXPECT_EQ(sim.CountEvents("start " + sim::Hex32(image.entry)), 1u);
         ASSERT_FALSE(host.progress.empty());
-        EXPECT_EQ(host.progress.back().count, link->LoaderImageSize());
+        EXPECT_EQ(host.progress.back().count, link->request.LoaderImageSize());
         EXPECT_EQ(host.progress.back().status, "Uart downLoad MCU loader");
 
         // The loader takes the same commands as on the mailbox.
-        EXPECT_TRUE(LoaderEraseSectors(*link, 0, 1));
+        EXPECT_TRUE(LoaderEraseSectors(link->loader, 0, 1));
         std::vector<uint8_t> body = {0x00, 0x10, 0x00, 0x00, 0xDE, 0xAD, 0xBE, 0xEF};
-        EXPECT_TRUE(LoaderWriteData(*link, static_cast<uint16_t>(body.size() + 4), body));
-        EXPECT_TRUE(LoaderReadData(*link, 4, 0x1000));
-        EXPECT_EQ(std::vector<uint8_t>(link->ReplyData().begin(), link->ReplyData().end()),
+        EXPECT_TRUE(LoaderWriteData(link->loader, static_cast<uint16_t>(body.size() + 4), body));
+        EXPECT_TRUE(LoaderReadData(link->loader, 4, 0x1000));
+        EXPECT_EQ(std::vector<uint8_t>(link->loader.ReplyData().begin(), link->loader.ReplyData().end()),
                   (std::vector<uint8_t>{0xDE, 0xAD, 0xBE, 0xEF}));
-        EXPECT_TRUE(link->UartLoaderFinish());
+        EXPECT_TRUE(link->loader.UartLoaderFinish());
         CloseComPort();
         EXPECT_TRUE(sim.door->WaitSessionsEnded(1, 2000));
         EXPECT_EQ(sim.Violations(), "");
@@ -159,8 +175,8 @@ TEST_F(UartSim, HandshakeTakesExactlyFourBytesBeforeTheState) {
         options.handshakeLengths = c.lengths;
         SimBoard sim("chip=KR2A600", options);
         auto link = Link("KR2A600");
-        ASSERT_TRUE(link->OpenComPort(sim.door->path(), 115200));
-        EXPECT_TRUE(link->RomHandshake());
+        ASSERT_TRUE(link->line.OpenComPort(sim.door->path(), 115200));
+        EXPECT_TRUE(link->request.RomHandshake());
         EXPECT_EQ(sim.CountEvents("hello"), c.hellos);
         CloseComPort();
     }
@@ -171,8 +187,8 @@ TEST_F(UartSim, HandshakeTakesExactlyFourBytesBeforeTheState) {
     UartTimings quick = TestTimings();
     quick.handshakeSettleMs = 40;
     auto link = Link("KR2A600", quick);
-    ASSERT_TRUE(link->OpenComPort(sim.door->path(), 115200));
-    EXPECT_FALSE(link->RomHandshake());
+    ASSERT_TRUE(link->line.OpenComPort(sim.door->path(), 115200));
+    EXPECT_FALSE(link->request.RomHandshake());
     EXPECT_EQ(sim.CountEvents("hello"), 20u);
     EXPECT_EQ(prompt.messages, std::vector<std::string>{"Uart hand shake failed!\n Please reset and try again!"});
 }
@@ -235,8 +251,8 @@ TEST_F(UartSim, LockedRomUnlockedByPasswordSentLastDigitPairFirst) {
     prompt.answers.push_back({true, 1, "11223344"});
     auto link = Link("KR2A600");
     ASSERT_TRUE(RequestBringUp(*link, sim, "KR2A600")) << ::testing::PrintToString(prompt.messages);
-    EXPECT_EQ(link->HandshakeResult(), 0xAC);
-    EXPECT_FALSE(RomLocked());
+    EXPECT_EQ(link->request.HandshakeResult(), 0xAC);
+    EXPECT_FALSE(romLock.locked);
     EXPECT_EQ(prompt.securityFamilies, std::vector<std::string>{"KR2A600"});
     const auto sent = sim.door->HostBytes();
     ASSERT_GE(sent.size(), 6u);
@@ -249,12 +265,12 @@ TEST_F(UartSim, WrongPasswordIsToldAndTheNextHandshakeAsksFirst) {
     SimBoard sim("chip=KR2A600 rom-locked rom-password=11223344");
     prompt.answers.push_back({true, 1, "11223345"});  // then the prompt cancels
     auto link = Link("KR2A600");
-    ASSERT_TRUE(link->OpenComPort(sim.door->path(), 115200));
-    EXPECT_FALSE(link->RomHandshake());
-    EXPECT_EQ(link->HandshakeResult(), UartLink::kUnlockCancelled);
+    ASSERT_TRUE(link->line.OpenComPort(sim.door->path(), 115200));
+    EXPECT_FALSE(link->request.RomHandshake());
+    EXPECT_EQ(link->request.HandshakeResult(), UartRequestRom::kUnlockCancelled);
     EXPECT_EQ(prompt.messages, std::vector<std::string>{"Password is Error!"});
     EXPECT_EQ(prompt.securityFamilies.size(), 2u);
-    EXPECT_TRUE(RomLocked());
+    EXPECT_TRUE(romLock.locked);
     CloseComPort();
     ASSERT_TRUE(sim.door->WaitSessionsEnded(1, 2000));
 
@@ -266,7 +282,7 @@ TEST_F(UartSim, WrongPasswordIsToldAndTheNextHandshakeAsksFirst) {
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent[0], 0x5E);
     EXPECT_EQ(sim.CountEvents("hello"), 0u);
-    EXPECT_FALSE(RomLocked());
+    EXPECT_FALSE(romLock.locked);
     EXPECT_EQ(sim.Violations(), "");
 }
 
@@ -279,11 +295,11 @@ TEST_F(UartSim, LockedRomUnlockedByEraseThenStartsNormally) {
     }
     prompt.answers.push_back({true, 0, {}});
     auto link = Link("KR2A600");
-    ASSERT_TRUE(link->OpenComPort(sim.door->path(), 115200));
-    EXPECT_FALSE(link->RomHandshake());  // erased: the chip needs a reset before it boots
-    EXPECT_EQ(link->HandshakeResult(), UartLink::kUnlockErased);
+    ASSERT_TRUE(link->line.OpenComPort(sim.door->path(), 115200));
+    EXPECT_FALSE(link->request.RomHandshake());  // erased: the chip needs a reset before it boots
+    EXPECT_EQ(link->request.HandshakeResult(), UartRequestRom::kUnlockErased);
     EXPECT_EQ(prompt.messages, std::vector<std::string>{"UART Erase Flash Okay!"});
-    EXPECT_FALSE(RomLocked());
+    EXPECT_FALSE(romLock.locked);
     EXPECT_FALSE(sim.door->RomLockedNow());
     {
         std::lock_guard lock(sim.board->mutex());
@@ -294,7 +310,7 @@ TEST_F(UartSim, LockedRomUnlockedByEraseThenStartsNormally) {
 
     auto again = Link("KR2A600");
     ASSERT_TRUE(RequestBringUp(*again, sim, "KR2A600"));
-    EXPECT_EQ(again->HandshakeResult(), 0xA3);
+    EXPECT_EQ(again->request.HandshakeResult(), 0xA3);
     EXPECT_EQ(prompt.securityFamilies.size(), 1u);
     EXPECT_EQ(sim.Violations(), "");
 }
@@ -314,11 +330,11 @@ TEST_F(UartSim, TheUnlockTimeLimitDoesNotCountTheTimeTheUserTakes) {
     SlowUser slow(manual);
     slow.answers.push_back({true, 1, "11223344"});
     SimBoard sim("chip=KR2A600 rom-locked rom-password=11223344");
-    RomLocked() = true;  // known locked from an earlier run: no hello, the password first
-    UartLink link("KR2A600", slow, host, manual, TestTimings());
-    ASSERT_TRUE(link.OpenComPort(sim.door->path(), 115200));
-    EXPECT_TRUE(link.RomHandshake()) << ::testing::PrintToString(slow.messages);
-    EXPECT_EQ(link.HandshakeResult(), 0xAC);
+    romLock.locked = true;  // known locked from an earlier run: no hello, the password first
+    SerialHost link("KR2A600", slow, host, manual, TestTimings(), romLock);
+    ASSERT_TRUE(link.line.OpenComPort(sim.door->path(), 115200));
+    EXPECT_TRUE(link.request.RomHandshake()) << ::testing::PrintToString(slow.messages);
+    EXPECT_EQ(link.request.HandshakeResult(), 0xAC);
 }
 
 TEST_F(UartSim, KR2H70XPasswordIsThirtyTwoBytes) {
@@ -354,8 +370,8 @@ TEST_F(UartSim, FramedProtocolDownloadsTheLoaderForEveryGroupFamily) {
             EXPECT_EQ(event.substr(event.size() - 4), sim::Hex8(expected)) << event;
             expected ^= 0x40;
         }
-        EXPECT_TRUE(LoaderEraseAll(*link));
-        EXPECT_TRUE(link->UartLoaderFinish());
+        EXPECT_TRUE(LoaderEraseAll(link->loader));
+        EXPECT_TRUE(link->loader.UartLoaderFinish());
         CloseComPort();
         EXPECT_TRUE(sim.door->WaitSessionsEnded(1, 2000));
         EXPECT_EQ(sim.Violations(), "");
@@ -369,16 +385,16 @@ TEST_F(UartSim, SyncAnswers) {
         uint8_t digit;
         int result;
     };
-    for (const Case& c : {Case{'#', '0', UartLink::kSyncReady}, Case{':', '0', UartLink::kSyncReady},
-                          Case{'#', '1', UartLink::kSyncAnsweredOne}}) {
+    for (const Case& c : {Case{'#', '0', UartFramedRom::kSyncReady}, Case{':', '0', UartFramedRom::kSyncReady},
+                          Case{'#', '1', UartFramedRom::kSyncAnsweredOne}}) {
         SCOPED_TRACE(std::string(1, static_cast<char>(c.character)) + static_cast<char>(c.digit));
         sim::SerialDoorOptions options;
         options.syncCharacter = c.character;
         options.syncAnswerDigit = c.digit;
         SimBoard sim("chip=KR2E500", options);
         auto link = Link("KR2E500");
-        ASSERT_TRUE(link->OpenComPort(sim.door->path(), 115200));
-        EXPECT_EQ(link->SyncBootRom("KR2E500"), c.result);
+        ASSERT_TRUE(link->line.OpenComPort(sim.door->path(), 115200));
+        EXPECT_EQ(link->framed.SyncBootRom(), c.result);
         EXPECT_TRUE(prompt.messages.empty());
         EXPECT_EQ(sim.Violations(), "");
         CloseComPort();
@@ -386,8 +402,8 @@ TEST_F(UartSim, SyncAnswers) {
     // A board that never announces itself: one request to reset it, then no answer.
     SimBoard silent("chip=KR2A600");
     auto link = Link("KR2E500");
-    ASSERT_TRUE(link->OpenComPort(silent.door->path(), 115200));
-    EXPECT_EQ(link->SyncBootRom("KR2E500"), UartLink::kSyncNoAnswer);
+    ASSERT_TRUE(link->line.OpenComPort(silent.door->path(), 115200));
+    EXPECT_EQ(link->framed.SyncBootRom(), UartFramedRom::kSyncNoAnswer);
     EXPECT_EQ(prompt.messages, std::vector<std::string>{"Please reset chip !"});
 }
 
@@ -402,11 +418,11 @@ TEST_F(UartSim, FramedRetriesToleratesTwoFailedAttemptsNotThree) {
         SCOPED_TRACE(c.garble);
         SimBoard sim("chip=KR2E500 serial-garble=" + c.garble, OneSyncAnnouncement());
         auto link = Link("KR2E500");
-        ASSERT_TRUE(link->OpenComPort(sim.door->path(), 115200));
-        ASSERT_EQ(link->SyncBootRom("KR2E500"), UartLink::kSyncReady);
+        ASSERT_TRUE(link->line.OpenComPort(sim.door->path(), 115200));
+        ASSERT_EQ(link->framed.SyncBootRom(), UartFramedRom::kSyncReady);
         EXPECT_EQ(FramedDownload(*link, "KR2E500"), c.succeeds);
         if (c.succeeds) {
-            EXPECT_TRUE(link->WaitUartLoaderReady("KR2E500"));
+            EXPECT_TRUE(link->loader.WaitUartLoaderReady());
             EXPECT_EQ(sim.Violations(), "");
         }
         CloseComPort();
@@ -448,8 +464,8 @@ TEST_F(UartSim, FramedRunsNotAMultipleOfFourBytes) {
     // words, and the host takes the whole answer.
     SimBoard sim("chip=KR2E700");
     auto link = Link("KR2E700");
-    ASSERT_TRUE(link->OpenComPort(sim.door->path(), 115200));
-    ASSERT_EQ(link->SyncBootRom("KR2E700"), UartLink::kSyncReady);
+    ASSERT_TRUE(link->line.OpenComPort(sim.door->path(), 115200));
+    ASSERT_EQ(link->framed.SyncBootRom(), UartFramedRom::kSyncReady);
     const std::string converted = (dir / "KR2E700_Load2_temp.bin").string();
     CHexParser parser(prompt);
     ASSERT_TRUE(parser.ConvertHexToBinary(LoaderHex("KR2E700"), converted, "", segments, nullptr, "KR2E700"));
@@ -459,8 +475,8 @@ TEST_F(UartSim, FramedRunsNotAMultipleOfFourBytes) {
     split.runs[0].length = 501;
     split.runs[1].startAddress += 501;
     split.runs[1].length -= 501;
-    ASSERT_TRUE(link->DownloadLoaderFramed("KR2E700", 115200, converted, split));
-    EXPECT_TRUE(link->WaitUartLoaderReady("KR2E700"));
+    ASSERT_TRUE(link->framed.DownloadLoaderFramed(115200, converted, split));
+    EXPECT_TRUE(link->loader.WaitUartLoaderReady());
     // Every chunk written once: no attempt failed on bytes left over from the answer before.
     EXPECT_EQ(sim.CountEvents("write "), 1u + 5 + 5);
     EXPECT_EQ(sim.CountEvents("repeated"), 0u);
@@ -473,7 +489,7 @@ TEST_F(UartSim, LockedFramedRomTakesThePasswordWord) {
         prompt.answers.push_back({true, 1, "CAFE0123"});
         auto link = Link("KR2G700");
         ASSERT_TRUE(FramedBringUp(*link, sim, "KR2G700")) << ::testing::PrintToString(prompt.messages);
-        EXPECT_EQ(link->FramedPasswordWord(), 0xCAFE0123u);
+        EXPECT_EQ(link->framed.PasswordWord(), 0xCAFE0123u);
         EXPECT_EQ(sim.CountEvents("password refused 0xFFFFFFFF"), 1u);
         EXPECT_EQ(sim.CountEvents("password accepted"), 1u);
         EXPECT_EQ(sim.Violations(), "");
@@ -515,7 +531,7 @@ TEST_F(UartSim, LoaderTransactionsRetryBusyCorruptedAndShortReplies) {
         SimBoard sim("chip=KR2A600 " + c.faults);
         auto link = Link("KR2A600");
         ASSERT_TRUE(RequestBringUp(*link, sim, "KR2A600"));
-        EXPECT_EQ(LoaderEraseAll(*link), c.succeeds);
+        EXPECT_EQ(LoaderEraseAll(link->loader), c.succeeds);
         const auto sent = sim.door->HostBytes();
         const auto erase = EraseAllPacket();
         size_t count = 0;
@@ -535,12 +551,12 @@ TEST_F(UartSim, LoaderThatNeverGetsReady) {
         UartTimings quick = TestTimings();
         quick.readyByteMs = 40;
         auto link = Link("KR2A600", quick);
-        ASSERT_TRUE(link->OpenComPort(sim.door->path(), 115200));
-        ASSERT_TRUE(link->RomHandshake());
+        ASSERT_TRUE(link->line.OpenComPort(sim.door->path(), 115200));
+        ASSERT_TRUE(link->request.RomHandshake());
         const std::string image = (dir / "KR2A600_Load2_temp.bin").string();
-        ASSERT_TRUE(link->PrepareUartLoaderImage(115200, LoaderHex("KR2A600"), image, "KR2A600"));
-        ASSERT_TRUE(link->DownloadLoaderByRequest(image));
-        EXPECT_FALSE(link->WaitUartLoaderReady("KR2A600"));
+        ASSERT_TRUE(link->request.PrepareUartLoaderImage(LoaderHex("KR2A600"), image));
+        ASSERT_TRUE(link->request.DownloadLoaderByRequest(image));
+        EXPECT_FALSE(link->loader.WaitUartLoaderReady());
         CloseComPort();
     }
 }

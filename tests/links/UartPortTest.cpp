@@ -8,7 +8,9 @@
 
 #include "Pty.h"
 #include "Recorders.h"
-#include "links/UartLink.h"
+#include "links/UartLine.h"
+#include "links/UartRequestRom.h"
+#include "model/FamilyProfile.h"
 
 namespace tavrel {
 namespace {
@@ -22,8 +24,7 @@ double ThreadCpuSeconds() {
 
 TEST(UartPort, OpenFailuresShowTheSystemsWordsThenTheirOwn) {
     test::RecordingPrompt prompt;
-    test::RecordingHost host;
-    UartLink link("KR2A600", prompt, host);
+    UartLine link(prompt);
     EXPECT_FALSE(link.OpenComPort("None", 115200));
     EXPECT_EQ(prompt.messages, (std::vector<std::string>{"No such file or directory", "Open ComPort Failed"}));
     prompt.messages.clear();
@@ -35,8 +36,7 @@ TEST(UartPort, OpenFailuresShowTheSystemsWordsThenTheirOwn) {
 TEST(UartPort, AReadOnASilentLineWaitsWithoutUsingTheProcessor) {
     test::Pty pty;
     test::RecordingPrompt prompt;
-    test::RecordingHost host;
-    UartLink link("KR2A600", prompt, host);
+    UartLine link(prompt);
     ASSERT_TRUE(link.OpenComPort(pty.path(), 115200));
 
     SteadyClock clock;
@@ -62,12 +62,13 @@ TEST(UartPort, AnEraseTheRomNeverConfirmsEndsAtTheUnlockLimit) {
     timings.readMs = 300;
     timings.unlockLimitMs = 1000;
     timings.handshakeSettleMs = 5;
-    UartLink link("KR2A600", prompt, host, SystemClock(), timings);
-    ASSERT_TRUE(link.OpenComPort(pty.path(), 115200));
-    RomLocked() = true;
+    UartLine line(prompt, SystemClock(), timings);
+    RomLockState lock{true};
+    UartRequestRom rom(line, host, lock, *FindFamilyProfile("KR2A600"));
+    ASSERT_TRUE(line.OpenComPort(pty.path(), 115200));
     SteadyClock clock;
     const uint64_t start = clock.NowMs();
-    EXPECT_FALSE(link.RomHandshake());
+    EXPECT_FALSE(rom.RomHandshake());
     EXPECT_GE(clock.NowMs() - start, 1000u);
     EXPECT_EQ(prompt.messages, (std::vector<std::string>{"UART Erase Flash failed!",
                                                          "Uart hand shake failed!\n Please reset and try again!"}));
@@ -77,7 +78,6 @@ TEST(UartPort, AnEraseTheRomNeverConfirmsEndsAtTheUnlockLimit) {
     ASSERT_EQ(got, 20);
     EXPECT_EQ(sent[0], 0x51);
     EXPECT_EQ(sent[19], 0x55);
-    RomLocked() = false;
     CloseComPort();
 }
 

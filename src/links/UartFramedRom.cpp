@@ -1,0 +1,193 @@
+#include "links/UartFramedRom.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include "model/LittleEndian.h"
+
+namespace tavrel {
+
+namespace {
+
+using namespace framed_rom;
+
+const char* const kLoaderStatus = "Uart downLoad MCU loader";
+
+}  // namespace
+
+UartFramedRom::UartFramedRom(UartLine& line, OperationHost& host, const FamilyProfile& family)
+    : line_(line), host_(host), family_(family) {}
+
+int UartFramedRom::SyncBootRom() {
+    auto judge = [&]() {
+        uint8_t answer[3];
+        if (line_.ReadComBytes(answer, 3, line_.timings().readMs) != 3) return kSyncNoAnswer;
+        if (answer[0] != kOk[0] || answer[1] != kOk[1]) return kSyncNoAnswer;
+        return answer[2] == kAnsweredOne ? kSyncAnsweredOne : kSyncReady;
+    };
+    Clock& clock = line_.clock();
+    const uint64_t start = clock.NowMs();
+    bool toldToReset = false;
+    while (clock.NowMs() - start < line_.timings().syncWindowMs) {
+        uint8_t byte = 0;
+        int result = 1;  // no result in this pass
+        if (line_.ReadComBytes(&byte, 1, line_.timings().syncByteMs) == 1) {
+            if (byte == kAnnounce) {
+                if (line_.WriteComBytes(&kAnnounce, 1)) result = judge();
+            } else if (byte == kAnnounceColon) {
+                if (line_.WriteComBytes(kColonAnswer, sizeof kColonAnswer)) result = judge();
+            }
+        }
+        if (result == kSyncReady || result == kSyncAnsweredOne) return result;
+        if (!toldToReset) {
+            toldToReset = true;
+            line_.prompt().ShowMessage("Please reset chip !", MessageIcon::Information);
+        }
+    }
+    return kSyncNoAnswer;
+}
+
+std::vector<uint8_t> UartFramedRom::Frame(uint8_t command, uint32_t address, std::span<const uint8_t> data,
+                                          uint32_t words) const {
+    std::vector<uint8_t> frame;
+    frame.reserve(kHeaderBytes + data.size());
+    frame.push_back(static_cast<uint8_t>(kHeaderBytes - 1 + data.size()));
+    frame.push_back(command);
+    frame.push_back(flags_);
+    frame.push_back(static_cast<uint8_t>(words));
+    AppendLe32(frame, passwordWord_);
+    AppendLe32(frame, address);
+    frame.insert(frame.end(), data.begin(), data.end());
+    return frame;
+}
+
+bool UartFramedRom::SendFrame(const std::vector<uint8_t>& frame) {
+    if (!line_.WriteComBytes(frame.data(), frame.size())) return false;
+    // Every frame that left carries the other value of bit 6 than the one before it.
+    flags_ ^= kSequenceBit;
+    return true;
+}
+
+bool UartFramedRom::WriteParameterWord(uint32_t baudRate) {
+    std::vector<uint8_t> rate;
+    AppendLe32(rate, baudRate);
+    for (;;) {
+        const uint8_t attemptFlags = flags_;
+        if (!SendFrame(Frame(kWrite, family_.framedParameterAddress, rate, 1))) {
+            line_.Fail("Uart communication failed!");
+            return false;
+        }
+        uint8_t ack[kAnswerHeaderBytes];
+        if (line_.ReadComBytes(ack, sizeof ack, line_.timings().readMs) == sizeof ack) {
+            if (ack[0] != kAcknowledged) return false;
+            break;
+        }
+        // Silence: the ROM does not take the password word.
+        if (passwordTried_) {
+            line_.Fail(" Password is error");
+            return false;
+        }
+        const SecurityAnswer answer = line_.prompt().AskSecurity(std::string(family_.name));
+        if (!answer.ok || answer.mode != 1) return false;
+        const auto word = FramedPasswordWord(answer.password);
+        passwordTried_ = true;
+        if (!word) {
+            line_.Fail(" Password is error");
+            return false;
+        }
+        passwordWord_ = *word;
+        line_.DiscardQueued();
+        // The same frame again, bit 6 as before: the ROM never took the refused one.
+        flags_ = attemptFlags;
+    }
+    if (!SendFrame(Frame(kRead, family_.framedParameterAddress, {}, 1))) {
+        line_.Fail("Uart communication failed!");
+        return false;
+    }
+    uint8_t readBack[kAnswerHeaderBytes + 4];
+    if (line_.ReadComBytes(readBack, sizeof readBack, line_.timings().readMs) != sizeof readBack) return false;
+    return int{readBack[0]} - kAcknowledged >= 4 && GetLe32(readBack + kAnswerHeaderBytes) == baudRate;
+}
+
+bool UartFramedRom::DownloadLoaderFramed(uint32_t baudRate, const std::string& convertedLoaderFile,
+                                         const SegmentList& loaderSegments) {
+    if (family_.bootRom != BootRomKind::Framed) {
+        line_.Fail("The family " + std::string(family_.name) + " has no framed boot ROM.");
+        return false;
+    }
+    flags_ = kFirstFlags;
+    sentTotal_ = 0;
+
+    // 1. The baud rate into the ROM's parameter word, read back.
+    if (!WriteParameterWord(baudRate)) return false;
+
+    // 2. The loader, run by run, in chunks of at most 112 bytes, each written and read back.
+    std::FILE* loader = std::fopen(convertedLoaderFile.c_str(), "rb");
+    if (loader == nullptr) {
+        line_.Fail("The loader file " + convertedLoaderFile + " cannot be opened.");
+        return false;
+    }
+    const uint32_t readMs = line_.timings().readMs;
+    int failedAttempts = 0;
+    bool ok = true;
+    for (const ImageSegment& run : loaderSegments.runs) {
+        uint32_t address = run.startAddress;
+        uint32_t remaining = static_cast<uint32_t>(std::max(run.length, 0));
+        while (ok && remaining > 0) {
+            const size_t size = std::min<size_t>(remaining, kMaxChunk);
+            std::vector<uint8_t> chunk(size);
+            if (std::fread(chunk.data(), 1, size, loader) != size) {
+                line_.Fail("The loader file " + convertedLoaderFile + " is shorter than its segments.");
+                ok = false;
+                break;
+            }
+            const uint32_t words = static_cast<uint32_t>((size + 3) / 4);
+            for (;;) {
+                const uint8_t attemptFlags = flags_;
+                line_.clock().SleepMs(line_.timings().framePauseMs);
+                bool good = SendFrame(Frame(kWrite, address, chunk, words));
+                uint8_t ack[kAnswerHeaderBytes];
+                good = good && line_.ReadComBytes(ack, sizeof ack, readMs) == sizeof ack && ack[0] == kAcknowledged;
+                good = good && SendFrame(Frame(kRead, address, {}, words));
+                std::vector<uint8_t> reply(size + kAnswerHeaderBytes);
+                good = good && line_.ReadComBytes(reply.data(), reply.size(), readMs) == reply.size();
+                good = good && int{reply[0]} - kAcknowledged >= static_cast<int>(size) &&
+                       std::equal(chunk.begin(), chunk.end(), reply.begin() + kAnswerHeaderBytes);
+                // The ROM reads whole words: for a chunk that is not a multiple of four it
+                // answers up to three bytes more than the chunk. They belong to this answer
+                // and must not be taken for the next one.
+                if (good && int{reply[0]} - kAcknowledged > static_cast<int>(size)) {
+                    std::vector<uint8_t> surplus(static_cast<size_t>(reply[0] - kAcknowledged) - size);
+                    good = line_.ReadComBytes(surplus.data(), surplus.size(), readMs) == surplus.size();
+                }
+                if (good) break;
+                if (++failedAttempts >= 3) {
+                    ok = false;
+                    break;
+                }
+                // The retry repeats the failed attempt's frames byte for byte, bit 6 included,
+                // so that a ROM which did take the write sees a repetition and not a new frame.
+                // Left-over bytes of the failed exchange must not be read as the next answer.
+                line_.DiscardQueued();
+                flags_ = attemptFlags;
+            }
+            if (!ok) break;
+            host_.ReportProgress(sentTotal_, kLoaderStatus);
+            sentTotal_ += static_cast<uint32_t>(size);
+            address += static_cast<uint32_t>(size);
+            remaining -= static_cast<uint32_t>(size);
+        }
+        if (!ok) break;
+    }
+    std::fclose(loader);
+    if (!ok) return false;
+
+    // 3. Run from the loader's entry address; the ROM does not answer.
+    const std::vector<uint8_t> run = Frame(kRun, loaderSegments.entryAddress, {}, 1);
+    for (int send = 0; send < 3; ++send)
+        if (SendFrame(run)) return true;
+    line_.Fail("Uart communication failed!");
+    return false;
+}
+
+}  // namespace tavrel

@@ -1,0 +1,56 @@
+#pragma once
+// The framed-protocol boot ROM of the KR2E500 group: the sync, and the download of the loader
+// with write frames that are read back, then the run frame. A locked ROM takes only frames that
+// carry its password word.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "links/UartLine.h"
+#include "model/BootRomProtocol.h"
+#include "model/FamilyProfile.h"
+#include "model/ImageSegment.h"
+#include "platform/OperationHost.h"
+
+namespace tavrel {
+
+class UartFramedRom {
+public:
+    // Results of SyncBootRom.
+    static constexpr int kSyncReady = 0;
+    static constexpr int kSyncNoAnswer = -1;
+    static constexpr int kSyncAnsweredOne = -2;
+
+    UartFramedRom(UartLine& line, OperationHost& host, const FamilyProfile& family);
+
+    int SyncBootRom();
+    // baudRate: the rate the line runs at, written to the ROM's parameter word.
+    bool DownloadLoaderFramed(uint32_t baudRate, const std::string& convertedLoaderFile,
+                              const SegmentList& loaderSegments);
+
+    // The password word the frames carry (0xFFFFFFFF until the user enters one).
+    uint32_t PasswordWord() const { return passwordWord_; }
+    // A password the user gave before the download (e.g. on the command line): sent from the
+    // first frame on, so a locked ROM is not first tried without it. It counts as the user's
+    // attempt: if the ROM refuses it, the download ends with " Password is error".
+    void SetPasswordWord(uint32_t word) {
+        passwordWord_ = word;
+        passwordTried_ = true;
+    }
+
+private:
+    bool WriteParameterWord(uint32_t baudRate);
+    std::vector<uint8_t> Frame(uint8_t command, uint32_t address, std::span<const uint8_t> data, uint32_t words) const;
+    bool SendFrame(const std::vector<uint8_t>& frame);
+
+    UartLine& line_;
+    OperationHost& host_;
+    const FamilyProfile& family_;
+    uint32_t sentTotal_ = 0;
+    uint8_t flags_ = framed_rom::kFirstFlags;
+    uint32_t passwordWord_ = framed_rom::kNoPassword;
+    bool passwordTried_ = false;
+};
+
+}  // namespace tavrel

@@ -1,0 +1,260 @@
+#include "links/UartRequestRom.h"
+
+#include "model/ImageFiles.h"
+#include "model/LittleEndian.h"
+
+namespace tavrel {
+
+namespace {
+
+using namespace request_rom;
+
+// A ROM that keeps asking for blocks that cannot be given (or for the same block again and
+// again) would otherwise hold the download for ever.
+constexpr int kFruitlessRequestLimit = 16;
+
+const char* const kLoaderStatus = "Uart downLoad MCU loader";
+
+bool EndsHandshake(int unlocked) {
+    return unlocked == UartRequestRom::kUnlockedByPassword || unlocked == UartRequestRom::kUnlockErased ||
+           unlocked == UartRequestRom::kUnlockCancelled;
+}
+
+}  // namespace
+
+UartRequestRom::UartRequestRom(UartLine& line, OperationHost& host, RomLockState& lock, const FamilyProfile& family)
+    : line_(line), host_(host), lock_(lock), family_(family) {}
+
+UartRequestRom::~UartRequestRom() {
+    if (image_ != nullptr) std::fclose(image_);
+}
+
+bool UartRequestRom::RomHandshake() {
+    line_.Flush();
+    int result = 0;
+    int attempt = 0;
+    if (lock_.locked) {
+        const int unlocked = UnlockBootRom();
+        if (EndsHandshake(unlocked))
+            result = unlocked;
+        else
+            attempt = 1;
+    }
+    for (; result == 0 && attempt < 20; ++attempt) {
+        if (!line_.WriteComBytes(&kHello, 1)) continue;
+        line_.clock().SleepMs(line_.timings().handshakeSettleMs);
+        // The ROM answers with exactly four bytes before its state; their values do not matter.
+        uint8_t echo[64];
+        size_t echoed = 0;
+        for (size_t got; (got = line_.ReadComAvailable(echo, sizeof echo)) > 0;) echoed += got;
+        if (echoed != kHelloAnswerBytes) continue;
+        uint8_t state = 0;
+        if (line_.ReadComBytes(&state, 1, line_.timings().readMs) != 1) continue;
+        if (state == kReady) {
+            result = kReady;
+        } else if (state == kLocked) {
+            lock_.locked = true;
+            const int unlocked = UnlockBootRom();
+            if (EndsHandshake(unlocked)) result = unlocked;
+        }
+    }
+    handshakeResult_ = result;
+    switch (result) {
+    case 0:
+        line_.Fail("Uart hand shake failed!\n Please reset and try again!");
+        return false;
+    case kUnlockCancelled:
+        return false;
+    case kUnlockErased:
+        // The flash, and with it the lock, is gone; the chip must be reset before it boots again.
+        lock_.locked = false;
+        return false;
+    default:
+        lock_.locked = false;
+        return true;
+    }
+}
+
+int UartRequestRom::UnlockBootRom() {
+    Clock& clock = line_.clock();
+    const UartTimings& timings = line_.timings();
+    for (;;) {
+        const SecurityAnswer answer = line_.prompt().AskSecurity(std::string(family_.name));
+        if (!answer.ok) return kUnlockCancelled;
+        if (answer.mode == 0) {
+            if (!line_.WriteComBytes(&kEraseAll, 1)) {
+                line_.Fail("Uart communication failed!");
+                return kUnlockFailed;
+            }
+            // The limit runs from the request on the monotonic clock: the time the user spent
+            // answering does not count, and a clock change cannot end or stretch the wait.
+            const uint64_t start = clock.NowMs();
+            clock.SleepMs(timings.eraseSettleMs);
+            for (;;) {
+                uint8_t answerByte = 0;
+                if (line_.ReadComBytes(&answerByte, 1, timings.readMs) == 1 && answerByte == kLocked) {
+                    line_.prompt().ShowMessage("UART Erase Flash Okay!", MessageIcon::Information);
+                    return kUnlockErased;
+                }
+                if (clock.NowMs() - start >= timings.unlockLimitMs) {
+                    line_.Fail("UART Erase Flash failed!");
+                    return kUnlockFailed;
+                }
+            }
+        }
+        if (answer.mode != 1) return kUnlockFailed;
+
+        std::vector<uint8_t> command = PasswordBytes(answer.password);
+        if (command.empty()) {
+            line_.Fail("Password is Error!");
+            continue;
+        }
+        command.insert(command.begin(), kPassword);
+        if (!line_.WriteComBytes(command.data(), command.size())) {
+            line_.Fail("Uart communication failed!");
+            return kUnlockFailed;
+        }
+        const uint64_t start = clock.NowMs();
+        clock.SleepMs(timings.passwordPollMs);
+        bool refused = false;
+        while (!refused) {
+            if (clock.NowMs() - start >= timings.unlockLimitMs) return kUnlockFailed;
+            uint8_t answerByte = 0;
+            if (line_.ReadComBytes(&answerByte, 1, timings.readMs) == 1) {
+                if (answerByte == kLocked) return kUnlockedByPassword;
+                if (answerByte == kReady) {
+                    line_.Fail("Password is Error!");
+                    refused = true;
+                    continue;
+                }
+            }
+            clock.SleepMs(timings.passwordPollMs);
+        }
+    }
+}
+
+bool UartRequestRom::PrepareUartLoaderImage(const std::string& loaderFile, const std::string& imagePath) {
+    // The image holds the loader's blocks and its jump block only. The ROM keeps the rate it
+    // found in the handshake, so no block carrying the baud rate goes in front.
+    if (BuildUartBootImage(line_.prompt(), loaderFile, imagePath) != 0) return false;
+    std::FILE* image = std::fopen(imagePath.c_str(), "rb");
+    if (image == nullptr) return false;
+    std::fseek(image, 0, SEEK_END);
+    const long size = std::ftell(image);
+    std::fclose(image);
+    if (size <= 0) return false;
+    loaderImageSize_ = static_cast<uint32_t>(size);
+    return true;
+}
+
+bool UartRequestRom::DownloadLoaderByRequest(const std::string& imagePath) {
+    if (image_ != nullptr) std::fclose(image_);
+    image_ = std::fopen(imagePath.c_str(), "rb");
+    if (image_ == nullptr) {
+        line_.Fail("The loader image " + imagePath + " cannot be opened.");
+        return false;
+    }
+    requestState_ = 0;
+    headerCount_ = 0;
+    lastCount_ = 0;
+    lastBlockSize_ = 0;
+    fruitlessRequests_ = 0;
+    sentTotal_ = 0;
+    RequestStep step = RequestStep::Continue;
+    while (step == RequestStep::Continue) {
+        uint8_t byte = 0;
+        if (line_.ReadComBytes(&byte, 1, line_.timings().readMs) != 1) {
+            line_.Fail("Uart communication failed!");
+            step = RequestStep::Fail;
+            break;
+        }
+        step = FeedRequestByte(byte);
+    }
+    std::fclose(image_);
+    image_ = nullptr;
+    return step == RequestStep::Done;
+}
+
+UartRequestRom::RequestStep UartRequestRom::FeedRequestByte(uint8_t byte) {
+    if (requestState_ == 0) {
+        if (byte == kRequest) {
+            request_[0] = byte;
+            headerCount_ = 1;
+            requestState_ = 1;
+        }
+        return RequestStep::Continue;
+    }
+    request_[headerCount_++] = byte;
+    if (headerCount_ < kRequestBytes) return RequestStep::Continue;
+
+    requestState_ = 0;
+    headerCount_ = 0;
+    const uint32_t count = GetLe16(&request_[1]);
+    const uint32_t complement = GetLe16(&request_[3]);
+    if ((count ^ 0xFFFF) != complement) return Refuse();
+    return AnswerRequest(count);
+}
+
+UartRequestRom::RequestStep UartRequestRom::Refuse() {
+    if (!line_.WriteComBytes(&kRefused, 1)) {
+        line_.Fail("Uart communication failed!");
+        return RequestStep::Fail;
+    }
+    if (++fruitlessRequests_ >= kFruitlessRequestLimit) {
+        line_.Fail("Uart communication failed!");
+        return RequestStep::Fail;
+    }
+    return RequestStep::Continue;
+}
+
+UartRequestRom::RequestStep UartRequestRom::AnswerRequest(uint32_t count) {
+    if (count == 0) {
+        if (!line_.WriteComBytes(&kAccepted, 1)) {
+            line_.Fail("Uart communication failed!");
+            return RequestStep::Fail;
+        }
+        requestState_ = 2;
+        return RequestStep::Done;
+    }
+    const bool repeat = lastBlockSize_ > 0 && count == lastCount_ + 1;
+    if (!repeat) {
+        // A block that does not fit the block buffer, or that runs past the end of the image,
+        // cannot be given: the request is answered as a broken one.
+        if (count > kMaxBlock) return Refuse();
+        const long here = std::ftell(image_);
+        if (here < 0 || std::fseek(image_, 0, SEEK_END) != 0) return Refuse();
+        const long end = std::ftell(image_);
+        std::fseek(image_, here, SEEK_SET);
+        if (end - here < static_cast<long>(count)) return Refuse();
+    } else if (++fruitlessRequests_ >= kFruitlessRequestLimit) {
+        line_.Fail("Uart communication failed!");
+        return RequestStep::Fail;
+    }
+    if (!line_.WriteComBytes(&kAccepted, 1)) {
+        line_.Fail("Uart communication failed!");
+        return RequestStep::Fail;
+    }
+    if (!repeat) {
+        if (std::fread(request_.data() + kRequestBytes, 1, count, image_) != count) {
+            line_.Fail("Uart communication failed!");
+            return RequestStep::Fail;
+        }
+        lastCount_ = count;
+        lastBlockSize_ = count;
+        fruitlessRequests_ = 0;
+    }
+    if (!SendRequestBlock(lastBlockSize_)) return RequestStep::Fail;
+    return RequestStep::Continue;
+}
+
+bool UartRequestRom::SendRequestBlock(size_t size) {
+    if (!line_.WriteComBytes(request_.data() + kRequestBytes, size)) {
+        line_.Fail("Uart communication failed!");
+        return false;
+    }
+    sentTotal_ += static_cast<uint32_t>(size);
+    host_.ReportProgress(sentTotal_, kLoaderStatus);
+    return true;
+}
+
+}  // namespace tavrel
