@@ -72,7 +72,6 @@ bool UartFramedRom::WriteParameterWord(uint32_t baudRate) {
     std::vector<uint8_t> rate;
     AppendLe32(rate, baudRate);
     for (;;) {
-        const uint8_t attemptFlags = flags_;
         if (!SendFrame(Frame(kWrite, family_.framedParameterAddress, rate, 1))) {
             line_.Fail("Uart communication failed!");
             return false;
@@ -82,7 +81,8 @@ bool UartFramedRom::WriteParameterWord(uint32_t baudRate) {
             if (ack[0] != kAcknowledged) return false;
             break;
         }
-        // Silence: the ROM does not take the password word.
+        // Silence: the ROM does not take the password word. The frame did leave, so the one sent
+        // with the user's password carries bit 6 inverted like any next frame.
         if (passwordTried_) {
             line_.Fail(" Password is error");
             return false;
@@ -97,8 +97,6 @@ bool UartFramedRom::WriteParameterWord(uint32_t baudRate) {
         }
         passwordWord_ = *word;
         line_.DiscardQueued();
-        // The same frame again, bit 6 as before: the ROM never took the refused one.
-        flags_ = attemptFlags;
     }
     if (!SendFrame(Frame(kRead, family_.framedParameterAddress, {}, 1))) {
         line_.Fail("Uart communication failed!");

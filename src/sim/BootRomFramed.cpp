@@ -5,9 +5,11 @@
 // minus 1, command, flags, word count, password word, address; words little-endian) and, for a
 // write, the data. Commands: 3 write (answered with a 4-byte acknowledgement), 2 read (answered
 // with a 4-byte header and the words asked for), 5 run (not answered; the loader starts at the
-// address). The flags carry a sequence bit (bit 6) that alternates from frame to frame; a frame
-// with the same bit as the last one executed is a repetition, answered again and not executed
-// again. A locked ROM ignores every frame whose password word is not its password.
+// address). The flags carry a sequence bit (bit 6) that starts set and alternates from frame to
+// frame; a frame with the same bit as the last one is a repetition, answered again and not
+// executed again. A locked ROM leaves every frame whose password word is not its password
+// unanswered; such a frame still counts in the sequence, so the host's next frame (the one with
+// the password the user gave) carries the other bit.
 #include "model/BootRomProtocol.h"
 #include "model/Catalogue.h"
 #include "model/LittleEndian.h"
@@ -136,26 +138,39 @@ private:
         const uint32_t words = frame[3];
         const uint32_t password = GetLe32(&frame[4]);
         const uint32_t address = GetLe32(&frame[8]);
+        if (!seen_ && sequence != kFirstFlags) {
+            board_.violations().Record("serial: first frame with flags " + Hex8(frame[2]), "bit 6 set (0x40)");
+            return;
+        }
         if (state_.locked && !unlocked_) {
             if (password != password_) {
                 events_.push_back("password refused " + Hex32(password));
+                seen_ = true;
+                lastSequence_ = sequence;
+                lastRefused_ = true;
+                lastAnswer_.clear();
                 return;
             }
             events_.push_back("password accepted");
             unlocked_ = true;
         }
-        if (sequence == lastSequence_ && !executed_) {
-            board_.violations().Record("serial: first frame with flags " + Hex8(frame[2]), "bit 6 set (0x40)");
-            return;
-        }
-        if (sequence == lastSequence_) {
+        if (seen_ && sequence == lastSequence_) {
+            if (lastRefused_) {
+                // Nothing was answered that could be asked for again: the host has not inverted
+                // bit 6 after the frame the ROM refused.
+                board_.violations().Record("serial: frame with flags " + Hex8(frame[2]) +
+                                               " after a refused frame with the same flags",
+                                           "bit 6 inverted after every frame sent, a refused one too");
+                return;
+            }
             // The host did not get the answer to this frame and sent it again.
             events_.push_back("repeated " + std::to_string(command) + " " + Hex32(address));
             out.insert(out.end(), lastAnswer_.begin(), lastAnswer_.end());
             return;
         }
+        seen_ = true;
         lastSequence_ = sequence;
-        executed_ = true;
+        lastRefused_ = false;
         lastAnswer_.clear();
         const size_t data = frame.size() - kHeaderBytes;
         if (command == kWrite) {
@@ -213,9 +228,9 @@ private:
     std::vector<uint8_t> frame_;
     bool unlocked_ = false;
     bool parameterSet_ = false;
-    bool executed_ = false;
-    // The first frame of a session carries bit 6 set; "none executed yet" reads as clear.
-    uint8_t lastSequence_ = 0;
+    bool seen_ = false;         // a frame of this session has counted in the sequence
+    uint8_t lastSequence_ = 0;  // bit 6 of that frame
+    bool lastRefused_ = false;  // that frame carried a wrong password
     std::vector<uint8_t> lastAnswer_;
 };
 

@@ -488,10 +488,15 @@ TEST_F(UartSim, LockedFramedRomTakesThePasswordWord) {
         SimBoard sim("chip=KR2G700 rom-locked rom-password=CAFE0123");
         prompt.answers.push_back({true, 1, "CAFE0123"});
         auto link = Link("KR2G700");
-        ASSERT_TRUE(FramedBringUp(*link, sim, "KR2G700")) << ::testing::PrintToString(prompt.messages);
+        ASSERT_TRUE(FramedBringUp(*link, sim, "KR2G700")) << sim.Violations();
         EXPECT_EQ(link->framed.PasswordWord(), 0xCAFE0123u);
         EXPECT_EQ(sim.CountEvents("password refused 0xFFFFFFFF"), 1u);
         EXPECT_EQ(sim.CountEvents("password accepted"), 1u);
+        // The refused parameter frame left with bit 6 set; the one with the password is the next
+        // frame, bit 6 clear, and the frames after it go on alternating from there.
+        const std::string parameter = sim::Hex32(FindFamilyProfile("KR2G700")->framedParameterAddress);
+        EXPECT_EQ(sim.CountEvents("write " + parameter + " 4 0x00"), 1u);
+        EXPECT_EQ(sim.CountEvents("read " + parameter + " 1 0x40"), 1u);
         EXPECT_EQ(sim.Violations(), "");
         CloseComPort();
     }

@@ -163,3 +163,29 @@ TEST(FramedRom, AnnouncesSyncsAndRecordsMalformedFrames) {
     EXPECT_NE(text.find("write frame of 4 data bytes with word count 2"), std::string::npos) << text;
     EXPECT_NE(text.find("read frame of 1 words at 0x08000000"), std::string::npos) << text;
 }
+
+TEST(FramedRom, ARefusedFrameCountsInTheSequence) {
+    RomBench bench("chip=KR2E500 rom-locked rom-password=CAFE0123");
+    bench.Send({'#'});
+    auto frame = [](uint8_t flags, uint32_t password) {
+        std::vector<uint8_t> f{15, 3, flags, 1};
+        AppendLe32(f, password);
+        AppendLe32(f, *FramedParameterAddress("KR2E500"));
+        AppendLe32(f, 115200);
+        return f;
+    };
+    const std::vector<uint8_t> acknowledged{3, 3, 0x00, 0};
+    {
+        // The host inverts bit 6 after the refused frame: the frame with the password is new.
+        EXPECT_TRUE(bench.Send(frame(0x40, 0xFFFFFFFF)).empty());
+        EXPECT_EQ(bench.Send(frame(0x00, 0xCAFE0123)), acknowledged);
+        EXPECT_EQ(bench.Violations(), "");
+    }
+    RomBench same("chip=KR2E500 rom-locked rom-password=CAFE0123");
+    same.Send({'#'});
+    EXPECT_TRUE(same.Send(frame(0x40, 0xFFFFFFFF)).empty());
+    EXPECT_TRUE(same.Send(frame(0x40, 0xCAFE0123)).empty());
+    EXPECT_NE(same.Violations().find("frame with flags 0x40 after a refused frame with the same flags"),
+              std::string::npos)
+        << same.Violations();
+}
