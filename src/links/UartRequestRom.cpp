@@ -158,6 +158,8 @@ bool UartRequestRom::DownloadLoaderByRequest(const std::string& imagePath) {
     headerCount_ = 0;
     lastCount_ = 0;
     lastBlockSize_ = 0;
+    nextUnit_ = NextUnit::Header;
+    nextCount_ = boot_image::kHeaderBytes;
     fruitlessRequests_ = 0;
     sentTotal_ = 0;
     RequestStep step = RequestStep::Continue;
@@ -216,7 +218,11 @@ UartRequestRom::RequestStep UartRequestRom::AnswerRequest(uint32_t count) {
         requestState_ = 2;
         return RequestStep::Done;
     }
-    const bool repeat = lastBlockSize_ > 0 && count == lastCount_ + 1;
+    // The last count + 1 asks for the last block again, unless it is the size the image's next
+    // block must be asked with: a 13-byte data block is asked as 17 right after its 16-byte
+    // header, and a header as 16 right after an 11-byte block (asked as 15).
+    const bool expected = nextUnit_ != NextUnit::Unknown && count == nextCount_;
+    const bool repeat = !expected && lastBlockSize_ > 0 && count == lastCount_ + 1;
     if (!repeat) {
         // A block that does not fit the block buffer, or that runs past the end of the image,
         // cannot be given: the request is answered as a broken one.
@@ -242,9 +248,31 @@ UartRequestRom::RequestStep UartRequestRom::AnswerRequest(uint32_t count) {
         lastCount_ = count;
         lastBlockSize_ = count;
         fruitlessRequests_ = 0;
+        FollowImage(count);
     }
     if (!SendRequestBlock(lastBlockSize_)) return RequestStep::Fail;
     return RequestStep::Continue;
+}
+
+void UartRequestRom::FollowImage(uint32_t count) {
+    // A ROM that asks in other sizes than the image's blocks leaves only the count + 1 rule.
+    if (nextUnit_ == NextUnit::Unknown || count != nextCount_) {
+        nextUnit_ = NextUnit::Unknown;
+        return;
+    }
+    if (nextUnit_ == NextUnit::Data) {
+        nextUnit_ = NextUnit::Header;
+        nextCount_ = boot_image::kHeaderBytes;
+        return;
+    }
+    const uint8_t* header = request_.data() + kRequestBytes;
+    if (GetLe32(header) == boot_image::kDataBlock) {
+        nextUnit_ = NextUnit::Data;
+        nextCount_ = GetLe32(header + 8);
+    } else {
+        // After the jump block the ROM asks for nothing more (count 0).
+        nextUnit_ = NextUnit::Unknown;
+    }
 }
 
 bool UartRequestRom::SendRequestBlock(size_t size) {

@@ -49,11 +49,14 @@ public:
 
 private:
     enum class RequestStep { Fail, Continue, Done };
+    // What the image holds next, and so which size a new request must ask for.
+    enum class NextUnit { Header, Data, Unknown };
 
     RequestStep FeedRequestByte(uint8_t byte);
     RequestStep AnswerRequest(uint32_t count);
     RequestStep Refuse();
     bool SendRequestBlock(size_t size);
+    void FollowImage(uint32_t count);
 
     UartLine& line_;
     OperationHost& host_;
@@ -65,6 +68,8 @@ private:
     size_t headerCount_ = 0;
     uint32_t lastCount_ = 0;
     size_t lastBlockSize_ = 0;
+    NextUnit nextUnit_ = NextUnit::Header;
+    uint32_t nextCount_ = boot_image::kHeaderBytes;
     int fruitlessRequests_ = 0;  // rejected or repeated requests in a row
     std::array<uint8_t, request_rom::kRequestBytes + request_rom::kMaxBlock> request_{};
     std::FILE* image_ = nullptr;

@@ -10,7 +10,6 @@
 // is asked for again with N + 1; the jump block ends the image, the ROM asks for 0 bytes and
 // starts the loader at the jump's entry once the host has answered 0x53.
 #include <algorithm>
-#include <deque>
 
 #include "model/BootRomProtocol.h"
 #include "model/Checksum.h"
@@ -183,25 +182,13 @@ private:
         BeginUnit(Unit::Header, kHeaderSize, now, out);
     }
 
-    // Parts a unit is asked in. A request for exactly one byte more than the last one served
-    // would read as "send that block again", so such a size is asked in two parts.
-    std::deque<uint32_t> Split(uint32_t size) const {
-        if (size != lastServed_ + 1) return {size};
-        for (uint32_t first = 1; first < size; ++first)
-            if (first != lastServed_ + 1 && size - first != first + 1) return {first, size - first};
-        return {size};
-    }
-
+    // A unit is asked in one request: 16 bytes for a header, then the header's length field for
+    // the block's data and checksum. That count can be the last one + 1 (a 13-byte block after
+    // its header, a header after an 11-byte block); the host knows which it must be.
     void BeginUnit(Unit unit, uint32_t size, uint64_t now, std::vector<uint8_t>& out) {
         unit_ = unit;
         unitBytes_.clear();
-        if (unit == Unit::End) {
-            parts_.clear();
-            Ask(0, 0, now, out);
-            return;
-        }
-        parts_ = Split(size);
-        Ask(parts_.front(), parts_.front(), now, out);
+        Ask(size, size, now, out);
     }
 
     // count: the count in the request; expect: the bytes the answer carries after its 0x53.
@@ -259,25 +246,13 @@ private:
             }
         }
         if (reply_[0] != kAccepted || reply_.size() < 1 + expect_) return;
-        std::vector<uint8_t> part(reply_.begin() + 1, reply_.end());
+        unitBytes_.assign(reply_.begin() + 1, reply_.end());
         reply_.clear();
-        unitBytes_.insert(unitBytes_.end(), part.begin(), part.end());
-        lastPartSize_ = part.size();
-        parts_.pop_front();
-        if (!parts_.empty()) {
-            Ask(parts_.front(), parts_.front(), now, out);
-            return;
-        }
         UnitDone(now, out);
     }
 
     void UnitDone(uint64_t now, std::vector<uint8_t>& out) {
-        auto damaged = [&]() {
-            // Ask for the last part again; the earlier parts of the unit are kept.
-            unitBytes_.resize(unitBytes_.size() - lastPartSize_);
-            parts_.push_front(static_cast<uint32_t>(lastPartSize_));
-            AskRepeat(now, out);
-        };
+        auto damaged = [&]() { AskRepeat(now, out); };
         if (unit_ == Unit::Header) {
             const uint8_t* h = unitBytes_.data();
             if (RomCrc(std::span<const uint8_t>(h, 12)) != GetLe32(h + 12)) return damaged();
@@ -344,9 +319,7 @@ private:
     std::vector<uint8_t> passwordIn_;
 
     Unit unit_ = Unit::Header;
-    std::deque<uint32_t> parts_;
     std::vector<uint8_t> unitBytes_;
-    size_t lastPartSize_ = 0;
     std::vector<uint8_t> reply_;
     uint32_t asked_ = 0;
     uint32_t expect_ = 0;

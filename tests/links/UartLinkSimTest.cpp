@@ -11,6 +11,8 @@
 #include "links/UartLine.h"
 #include "links/UartLoaderChannel.h"
 #include "links/UartRequestRom.h"
+#include "model/BootRomProtocol.h"
+#include "model/Checksum.h"
 #include "model/FamilyProfile.h"
 #include "model/HexParser.h"
 #include "sim/Board.h"
@@ -191,6 +193,40 @@ TEST_F(UartSim, HandshakeTakesExactlyFourBytesBeforeTheState) {
     EXPECT_FALSE(link->request.RomHandshake());
     EXPECT_EQ(sim.CountEvents("hello"), 20u);
     EXPECT_EQ(prompt.messages, std::vector<std::string>{"Uart hand shake failed!\n Please reset and try again!"});
+}
+
+TEST_F(UartSim, RequestForTheLastCountPlusOneThatIsTheNextBlock) {
+    // The loader in blocks of 13 and 11 data bytes: the ROM asks for a 13-byte block's data and
+    // checksum as 17 right after its 16-byte header, and for the header after an 11-byte block
+    // (asked as 15) as 16. Both are new blocks, not the last one again.
+    const auto loader = *sim::SimLoaderImage("KR2A600", sim::LoaderRoute::kUart);
+    std::vector<uint8_t> image;
+    size_t blocks = 0;
+    for (size_t offset = 0; offset < loader.bytes.size(); ++blocks) {
+        const size_t size = std::min<size_t>(blocks % 2 == 0 ? 13 : 11, loader.bytes.size() - offset);
+        const std::span<const uint8_t> data(loader.bytes.data() + offset, size);
+        boot_image::AppendBlockHeader(image, boot_image::kDataBlock, loader.address + static_cast<uint32_t>(offset),
+                                      static_cast<uint32_t>(size + 4));
+        image.insert(image.end(), data.begin(), data.end());
+        AppendLe32(image, ComputeCrc(0, data));
+        offset += size;
+    }
+    boot_image::AppendBlockHeader(image, boot_image::kJumpBlock, loader.entry, 0);
+    const auto path = dir / "blocks_13_11.bin";
+    test::WriteFileBytes(path, image);
+
+    SimBoard sim("chip=KR2A600");
+    auto link = Link("KR2A600");
+    ASSERT_TRUE(link->line.OpenComPort(sim.door->path(), 115200));
+    ASSERT_TRUE(link->request.RomHandshake());
+    ASSERT_TRUE(link->request.DownloadLoaderByRequest(path.string())) << sim.Violations();
+    EXPECT_TRUE(link->loader.WaitUartLoaderReady());
+    EXPECT_GE(sim.CountEvents("request 17"), 2u);
+    EXPECT_GE(sim.CountEvents("request 15"), 2u);
+    EXPECT_EQ(sim.CountEvents("block "), blocks);
+    EXPECT_EQ(sim.CountEvents("repeat"), 0u);
+    EXPECT_EQ(host.progress.back().count, image.size());
+    EXPECT_EQ(sim.Violations(), "");
 }
 
 TEST_F(UartSim, RequestEdgeCases) {

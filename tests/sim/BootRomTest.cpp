@@ -65,7 +65,7 @@ std::vector<uint8_t> Accepted(const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
-TEST(RequestRom, HandshakeThenPullsEachBlockAndAsksAroundTheRepeatCount) {
+TEST(RequestRom, HandshakeThenAsksForEachHeaderAndEachBlockInOneRequest) {
     RomBench bench("chip=KR2A600");
     EXPECT_TRUE(bench.out.empty());
     EXPECT_EQ(bench.Send({0x55}).size(), 4u);
@@ -75,15 +75,16 @@ TEST(RequestRom, HandshakeThenPullsEachBlockAndAsksAroundTheRepeatCount) {
     expected.insert(expected.end(), first.begin(), first.end());
     EXPECT_EQ(bench.Wait(), expected);
 
-    // A block of 13 data bytes would be asked as 17, which reads as "the 16 bytes again": the
-    // ROM asks for it in two parts instead.
+    // A block of 13 data bytes is asked for as 17 right after its 16-byte header, as the header
+    // says; one of 11 as 15, and the next header then as 16.
     const uint32_t address = bench.board->sram().base() + 0x100;
-    EXPECT_EQ(bench.Send(Accepted(BlockHeader(1, address, 17))), Request(1));
-    std::vector<uint8_t> data(13, 0x5A);
-    std::vector<uint8_t> tail(data);
-    AppendLe32(tail, ComputeCrc(0, data));
-    EXPECT_EQ(bench.Send(Accepted({tail[0]})), Request(16));
-    EXPECT_EQ(bench.Send(Accepted(std::vector<uint8_t>(tail.begin() + 1, tail.end()))), Request(16));
+    for (size_t size : {13u, 11u}) {
+        EXPECT_EQ(bench.Send(Accepted(BlockHeader(1, address, static_cast<uint32_t>(size + 4)))),
+                  Request(static_cast<uint16_t>(size + 4)));
+        std::vector<uint8_t> data(size, 0x5A);
+        AppendLe32(data, ComputeCrc(0, std::vector<uint8_t>(size, 0x5A)));
+        EXPECT_EQ(bench.Send(Accepted(data)), Request(16));
+    }
     EXPECT_EQ(bench.board->sram().Word(address), 0x5A5A5A5Au);
     EXPECT_EQ(bench.Violations(), "");
 }
