@@ -236,10 +236,11 @@ bool SerialPort::WriteAll(const uint8_t* data, size_t count, uint32_t timeoutMs)
     return true;
 }
 
-uint32_t SerialPort::CurrentBaudRate() const {
-    if (fd_ < 0) return 0;
+uint32_t SerialPort::CurrentBaudRate() const { return fd_ < 0 ? 0 : TerminalBaudRate(fd_); }
+
+uint32_t TerminalBaudRate(int fd) {
     struct termios2 settings {};
-    if (::ioctl(fd_, TCGETS2, &settings) != 0) return 0;
+    if (::ioctl(fd, TCGETS2, &settings) != 0) return 0;
     return settings.c_ospeed;
 }
 

@@ -64,6 +64,10 @@ private:
     size_t receivedStart_ = 0;
 };
 
+// The rate a terminal's line is set to (of a pseudo-terminal's master: the rate its slave side
+// was set to), or 0 when it cannot be read.
+uint32_t TerminalBaudRate(int fd);
+
 // The rates the link settings offer: the standard ones and 14400, 56000 and 300000, which the
 // line sets through the arbitrary-rate interface.
 bool IsSupportedBaudRate(uint32_t baudRate);

@@ -53,9 +53,15 @@ public:
     virtual ~SerialRom() = default;
     // The chip comes out of reset (the host has opened the port): what the ROM sends first.
     virtual std::vector<uint8_t> PowerOn(uint64_t now) = 0;
-    // Bytes from the host. The ROM takes bytes until it has started the loader; `taken` tells
-    // how many (the rest belong to the loader).
-    virtual std::vector<uint8_t> Receive(std::span<const uint8_t> bytes, uint64_t now, size_t& taken) = 0;
+    // Bytes from the host, sent at lineBaud (the rate the host set on the line; 0 when it cannot
+    // be read). The ROM takes bytes until it has started the loader; `taken` tells how many (the
+    // rest belong to the loader).
+    virtual std::vector<uint8_t> Receive(std::span<const uint8_t> bytes, uint64_t now, uint32_t lineBaud,
+                                         size_t& taken) = 0;
+    // The rate the ROM has taken for the rest of the session (the loader keeps it), once it has:
+    // the request ROM measures it on the handshake byte, the framed ROM is told it in the
+    // parameter word.
+    virtual std::optional<uint32_t> sessionBaud() const = 0;
     // When the ROM next wants Timer() called, if at all.
     virtual std::optional<uint64_t> NextTimer() const = 0;
     virtual std::vector<uint8_t> Timer(uint64_t now) = 0;

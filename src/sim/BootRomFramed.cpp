@@ -36,9 +36,11 @@ public:
         return {options_.syncCharacter};
     }
 
-    std::vector<uint8_t> Receive(std::span<const uint8_t> bytes, uint64_t now, size_t& taken) override {
+    std::vector<uint8_t> Receive(std::span<const uint8_t> bytes, uint64_t now, uint32_t lineBaud,
+                                 size_t& taken) override {
         std::vector<uint8_t> out;
         taken = 0;
+        lineBaud_ = lineBaud;
         for (uint8_t byte : bytes) {
             if (phase_ == Phase::Started) break;
             ++taken;
@@ -73,6 +75,7 @@ public:
     }
 
     bool loaderStarted() const override { return phase_ == Phase::Started; }
+    std::optional<uint32_t> sessionBaud() const override { return sessionBaud_; }
 
 private:
     enum class Phase { Sync, Frames, Started };
@@ -184,8 +187,17 @@ private:
                 if (data != 4)
                     board_.violations().Record("serial: parameter word written with " + std::to_string(data) + " bytes",
                                                "the 4-byte baud rate");
+                const uint32_t baud = data == 4 ? GetLe32(&frame[kHeaderBytes]) : 0;
+                // The ROM and the loader go on at the rate the word names; a host whose line runs
+                // at another rate would not be understood from here on.
+                if (lineBaud_ != 0 && baud != lineBaud_)
+                    board_.violations().Record("serial: baud word " + std::to_string(baud) +
+                                                   " in the parameter frame on a line at " + std::to_string(lineBaud_) +
+                                                   " baud",
+                                               "the rate the line runs at");
+                sessionBaud_ = lineBaud_ != 0 ? lineBaud_ : baud;
                 parameterSet_ = true;
-                events_.push_back("baud " + std::to_string(data == 4 ? GetLe32(&frame[kHeaderBytes]) : 0));
+                events_.push_back("baud " + std::to_string(baud));
             } else if (!parameterSet_) {
                 board_.violations().Record("serial: write frame at " + Hex32(address) + " before the baud rate",
                                            "the baud rate at " + Hex32(parameterAddress_) + " first");
@@ -228,6 +240,8 @@ private:
     std::vector<uint8_t> frame_;
     bool unlocked_ = false;
     bool parameterSet_ = false;
+    uint32_t lineBaud_ = 0;
+    std::optional<uint32_t> sessionBaud_;
     bool seen_ = false;         // a frame of this session has counted in the sequence
     uint8_t lastSequence_ = 0;  // bit 6 of that frame
     bool lastRefused_ = false;  // that frame carried a wrong password

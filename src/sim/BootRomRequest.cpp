@@ -13,6 +13,7 @@
 
 #include "model/BootRomProtocol.h"
 #include "model/Checksum.h"
+#include "model/FamilyProfile.h"
 #include "model/LittleEndian.h"
 #include "sim/Board.h"
 #include "sim/BootRom.h"
@@ -30,13 +31,16 @@ class RequestRom final : public SerialRom {
 public:
     RequestRom(Board& board, const SerialDoorOptions& options, RomState& state, std::vector<std::string>& events)
         : board_(board), options_(options), state_(state), events_(events),
+          profile_(*FindFamilyProfile(board.family())),
           password_(PasswordBytes(board.config().RomPasswordText())) {}
 
     std::vector<uint8_t> PowerOn(uint64_t) override { return {}; }
 
-    std::vector<uint8_t> Receive(std::span<const uint8_t> bytes, uint64_t now, size_t& taken) override {
+    std::vector<uint8_t> Receive(std::span<const uint8_t> bytes, uint64_t now, uint32_t lineBaud,
+                                 size_t& taken) override {
         std::vector<uint8_t> out;
         taken = 0;
+        lineBaud_ = lineBaud;
         for (uint8_t byte : bytes) {
             if (phase_ == Phase::Started) break;
             ++taken;
@@ -108,6 +112,7 @@ public:
     }
 
     bool loaderStarted() const override { return phase_ == Phase::Started; }
+    std::optional<uint32_t> sessionBaud() const override { return sessionBaud_; }
 
 private:
     enum class Phase { Idle, Password, Downloading, Started, Stopped };
@@ -117,6 +122,7 @@ private:
         if (byte == kHello) {
             const size_t index = static_cast<size_t>(hellos_++);
             events_.push_back("hello");
+            MeasureRate();
             const int length = index < options_.handshakeLengths.size() ? options_.handshakeLengths[index]
                                                                    : static_cast<int>(kHelloAnswerBytes);
             // Four bytes now (the chip's mark), the state once the ROM has looked at itself.
@@ -148,6 +154,19 @@ private:
         }
         board_.violations().Record("serial: byte " + Hex8(byte) + " to the boot ROM",
                                    state_.locked ? "0x55, 0x51 or 0x5E" : "0x55");
+    }
+
+    // The ROM takes the rate of the handshake byte for the session. It can only find the rates
+    // its family offers.
+    void MeasureRate() {
+        if (lineBaud_ == 0 || sessionBaud_) return;
+        sessionBaud_ = lineBaud_;
+        const auto rates = profile_.baudRates;
+        if (std::find(rates.begin(), rates.end(), lineBaud_) != rates.end()) return;
+        std::string offered;
+        for (uint32_t rate : rates) offered += (offered.empty() ? "" : ", ") + std::to_string(rate);
+        board_.violations().Record("serial: handshake at " + std::to_string(lineBaud_) + " baud",
+                                   "one of the " + std::string(profile_.name) + " rates (" + offered + ")");
     }
 
     void Schedule(uint64_t at, uint8_t byte, Phase then) {
@@ -307,10 +326,13 @@ private:
     const SerialDoorOptions& options_;
     RomState& state_;
     std::vector<std::string>& events_;
+    const FamilyProfile& profile_;
     const std::vector<uint8_t> password_;
 
     Phase phase_ = Phase::Idle;
     bool reportedStopped_ = false;
+    uint32_t lineBaud_ = 0;
+    std::optional<uint32_t> sessionBaud_;
     int hellos_ = 0;
     uint64_t lastByteAt_ = 0;
     std::optional<uint64_t> pendingAt_;

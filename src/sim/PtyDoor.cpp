@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "platform/Clock.h"
+#include "platform/SerialPort.h"
 #include "sim/Board.h"
 #include "sim/SerialLineFaults.h"
 #include "sim/SimServer.h"
@@ -140,6 +141,7 @@ void PtyDoor::StartSession(uint64_t now) {
     outQueue_.clear();
     announceAt_.reset();
     faults_ = std::make_unique<SerialLineFaults>(board_.config());
+    rateChangeRecorded_ = false;
     rom_ = MakeBootRom(board_, options_, romState_, events_);
     Send(rom_->PowerOn(now));
 }
@@ -191,12 +193,14 @@ void PtyDoor::FromHost(const uint8_t* bytes, size_t count, uint64_t now) {
         hostBytes_.insert(hostBytes_.end(), line.begin(),
                           line.begin() + static_cast<std::ptrdiff_t>(std::min(line.size(), kHostBytesKept - hostBytes_.size())));
     std::span<const uint8_t> rest(line);
+    const uint32_t lineBaud = TerminalBaudRate(master_);
     if (rom_ && !rom_->loaderStarted()) {
         size_t taken = 0;
-        Send(rom_->Receive(rest, now, taken));
+        Send(rom_->Receive(rest, now, lineBaud, taken));
         rest = rest.subspan(taken);
         if (rom_->loaderStarted()) announceAt_ = now + kAnnounceDelayMs;
     }
+    CheckLineRate(lineBaud);
     if (rest.empty()) return;
     if (SerialLoader* loader = board_.serialLoader()) {
         lastLoaderByte_ = now;
@@ -205,6 +209,16 @@ void PtyDoor::FromHost(const uint8_t* bytes, size_t count, uint64_t now) {
         board_.violations().Record("serial: " + std::to_string(rest.size()) + " bytes after the loader stopped",
                                    "a reset of the chip");
     }
+}
+
+void PtyDoor::CheckLineRate(uint32_t lineBaud) {
+    // Once the ROM has taken a rate, the ROM and then the loader read the line at that rate only.
+    const auto sessionBaud = rom_ ? rom_->sessionBaud() : std::nullopt;
+    if (!sessionBaud || lineBaud == 0 || lineBaud == *sessionBaud || rateChangeRecorded_) return;
+    rateChangeRecorded_ = true;
+    board_.violations().Record("serial: bytes at " + std::to_string(lineBaud) + " baud after the boot ROM took " +
+                                   std::to_string(*sessionBaud) + " baud",
+                               "one rate for the whole session");
 }
 
 std::optional<uint64_t> PtyDoor::NextTimer() {

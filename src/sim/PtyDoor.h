@@ -64,6 +64,8 @@ private:
     void StartSession(uint64_t now);
     void EndSession();
     void FromHost(const uint8_t* bytes, size_t count, uint64_t now);
+    // Records bytes the host sends at another rate than the one the ROM took (once a session).
+    void CheckLineRate(uint32_t lineBaud);
     void Send(const std::vector<uint8_t>& bytes);
     void Flush();
     std::optional<uint64_t> NextTimer();
@@ -89,6 +91,7 @@ private:
     std::vector<uint8_t> outQueue_;
     std::optional<uint64_t> announceAt_;
     uint64_t lastLoaderByte_ = 0;
+    bool rateChangeRecorded_ = false;
     int sessionsEnded_ = 0;
 };
 

@@ -1,6 +1,9 @@
 // The serial link against the simulated board, over a real pseudo-terminal: both boot-ROM
 // protocols, the ROM's lock, the request and framed edge cases, and the loader's replies.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <termios.h>
+#include <unistd.h>
 
 #include <algorithm>
 
@@ -544,6 +547,40 @@ TEST_F(UartSim, LockedFramedRomTakesThePasswordWord) {
         EXPECT_FALSE(FramedBringUp(*link, sim, "KR2G700"));
         EXPECT_EQ(prompt.messages, std::vector<std::string>{" Password is error"});
         EXPECT_EQ(prompt.securityFamilies.size(), 2u);  // asked once per board
+    }
+}
+
+TEST_F(UartSim, TheBoardChecksTheRateTheHostSetOnTheLine) {
+    {
+        SCOPED_TRACE("framed: a parameter word other than the line's rate");
+        SimBoard sim("chip=KR2E500");
+        auto link = Link("KR2E500");
+        ASSERT_TRUE(link->line.OpenComPort(sim.door->path(), 57600));
+        ASSERT_EQ(link->framed.SyncBootRom(), UartFramedRom::kSyncReady);
+        FramedDownload(*link, "KR2E500", 115200);
+        EXPECT_NE(sim.Violations().find("baud word 115200 in the parameter frame on a line at 57600 baud"),
+                  std::string::npos)
+            << sim.Violations();
+        CloseComPort();
+    }
+    {
+        SCOPED_TRACE("request: the line's rate changed after the handshake");
+        SimBoard sim("chip=KR2H70X");
+        auto link = Link("KR2H70X");
+        ASSERT_TRUE(link->line.OpenComPort(sim.door->path(), 300000));
+        ASSERT_TRUE(link->request.RomHandshake());
+        const int other = ::open(sim.door->path().c_str(), O_RDWR | O_NOCTTY);
+        ASSERT_GE(other, 0);
+        termios settings{};
+        ASSERT_EQ(::tcgetattr(other, &settings), 0);
+        ::cfsetspeed(&settings, B57600);
+        ASSERT_EQ(::tcsetattr(other, TCSANOW, &settings), 0);
+        ::close(other);
+        const std::string image = (dir / "KR2H70X_Load2_temp.bin").string();
+        ASSERT_TRUE(link->request.PrepareUartLoaderImage(LoaderHex("KR2H70X"), image));
+        link->request.DownloadLoaderByRequest(image);
+        EXPECT_NE(sim.Violations().find("bytes at 57600 baud after the boot ROM took 300000 baud"), std::string::npos)
+            << sim.Violations();
     }
 }
 

@@ -20,7 +20,7 @@ struct RomBench {
     // Sends bytes; returns what the ROM answered at once.
     std::vector<uint8_t> Send(const std::vector<uint8_t>& bytes) {
         size_t taken = 0;
-        return rom->Receive(bytes, now, taken);
+        return rom->Receive(bytes, now, lineBaud, taken);
     }
     // Lets time pass until the ROM's next timer; returns what it sent.
     std::vector<uint8_t> Wait() {
@@ -38,6 +38,7 @@ struct RomBench {
     std::unique_ptr<SerialRom> rom;
     std::vector<uint8_t> out;
     uint64_t now = 1000;
+    uint32_t lineBaud = 115200;  // the rate the host has set on the line
 };
 
 std::vector<uint8_t> Request(uint16_t count) {
@@ -55,6 +56,23 @@ std::vector<uint8_t> BlockHeader(uint32_t type, uint32_t address, uint32_t lengt
     AppendLe32(header, length);
     AppendLe32(header, ComputeCrc(0, header) ^ (goodCrc ? 0u : 1u));
     return header;
+}
+
+// A framed-ROM frame: length minus 1, command, flags, word count, password word, address, data.
+std::vector<uint8_t> Frame(uint8_t command, uint8_t flags, uint8_t words, uint32_t address, std::vector<uint8_t> data,
+                           uint32_t password = 0xFFFFFFFF) {
+    std::vector<uint8_t> frame{static_cast<uint8_t>(11 + data.size()), command, flags, words};
+    AppendLe32(frame, password);
+    AppendLe32(frame, address);
+    frame.insert(frame.end(), data.begin(), data.end());
+    return frame;
+}
+
+// The parameter frame of the KR2E500 with a baud word.
+std::vector<uint8_t> ParameterFrame(uint8_t flags, uint32_t baud, uint32_t password = 0xFFFFFFFF) {
+    std::vector<uint8_t> word;
+    AppendLe32(word, baud);
+    return Frame(3, flags, 1, *FramedParameterAddress("KR2E500"), word, password);
 }
 
 std::vector<uint8_t> Accepted(const std::vector<uint8_t>& bytes) {
@@ -143,21 +161,14 @@ TEST(FramedRom, AnnouncesSyncsAndRecordsMalformedFrames) {
     EXPECT_EQ(bench.Wait(), std::vector<uint8_t>{'#'});  // again, until answered
     EXPECT_EQ(bench.Send({'#'}), (std::vector<uint8_t>{'O', 'K', '0'}));
 
-    auto frame = [](uint8_t command, uint8_t flags, uint8_t words, uint32_t address, std::vector<uint8_t> data) {
-        std::vector<uint8_t> f{static_cast<uint8_t>(11 + data.size()), command, flags, words};
-        AppendLe32(f, 0xFFFFFFFF);
-        AppendLe32(f, address);
-        f.insert(f.end(), data.begin(), data.end());
-        return f;
-    };
     const uint32_t parameter = *FramedParameterAddress("KR2E500");
     // First frame with bit 6 clear.
-    EXPECT_TRUE(bench.Send(frame(3, 0x00, 1, parameter, {0, 0xC2, 1, 0})).empty());
+    EXPECT_TRUE(bench.Send(Frame(3, 0x00, 1, parameter, {0, 0xC2, 1, 0})).empty());
     // A loader write before the baud rate, and with a word count that does not fit its data.
-    EXPECT_EQ(bench.Send(frame(3, 0x40, 1, parameter + 0x100, {1, 2, 3, 4})), (std::vector<uint8_t>{3, 3, 0x40, 0}));
-    EXPECT_TRUE(bench.Send(frame(3, 0x00, 2, parameter + 0x100, {1, 2, 3, 4})).empty());
+    EXPECT_EQ(bench.Send(Frame(3, 0x40, 1, parameter + 0x100, {1, 2, 3, 4})), (std::vector<uint8_t>{3, 3, 0x40, 0}));
+    EXPECT_TRUE(bench.Send(Frame(3, 0x00, 2, parameter + 0x100, {1, 2, 3, 4})).empty());
     // A read outside SRAM.
-    EXPECT_TRUE(bench.Send(frame(2, 0x00, 1, 0x08000000, {})).empty());
+    EXPECT_TRUE(bench.Send(Frame(2, 0x00, 1, 0x08000000, {})).empty());
     const std::string text = bench.Violations();
     EXPECT_NE(text.find("first frame with flags 0x00"), std::string::npos) << text;
     EXPECT_NE(text.find("before the baud rate"), std::string::npos) << text;
@@ -166,27 +177,58 @@ TEST(FramedRom, AnnouncesSyncsAndRecordsMalformedFrames) {
 }
 
 TEST(FramedRom, ARefusedFrameCountsInTheSequence) {
-    RomBench bench("chip=KR2E500 rom-locked rom-password=CAFE0123");
-    bench.Send({'#'});
-    auto frame = [](uint8_t flags, uint32_t password) {
-        std::vector<uint8_t> f{15, 3, flags, 1};
-        AppendLe32(f, password);
-        AppendLe32(f, *FramedParameterAddress("KR2E500"));
-        AppendLe32(f, 115200);
-        return f;
-    };
     const std::vector<uint8_t> acknowledged{3, 3, 0x00, 0};
     {
         // The host inverts bit 6 after the refused frame: the frame with the password is new.
-        EXPECT_TRUE(bench.Send(frame(0x40, 0xFFFFFFFF)).empty());
-        EXPECT_EQ(bench.Send(frame(0x00, 0xCAFE0123)), acknowledged);
+        RomBench bench("chip=KR2E500 rom-locked rom-password=CAFE0123");
+        bench.Send({'#'});
+        EXPECT_TRUE(bench.Send(ParameterFrame(0x40, 115200)).empty());
+        EXPECT_EQ(bench.Send(ParameterFrame(0x00, 115200, 0xCAFE0123)), acknowledged);
         EXPECT_EQ(bench.Violations(), "");
     }
     RomBench same("chip=KR2E500 rom-locked rom-password=CAFE0123");
     same.Send({'#'});
-    EXPECT_TRUE(same.Send(frame(0x40, 0xFFFFFFFF)).empty());
-    EXPECT_TRUE(same.Send(frame(0x40, 0xCAFE0123)).empty());
+    EXPECT_TRUE(same.Send(ParameterFrame(0x40, 115200)).empty());
+    EXPECT_TRUE(same.Send(ParameterFrame(0x40, 115200, 0xCAFE0123)).empty());
     EXPECT_NE(same.Violations().find("frame with flags 0x40 after a refused frame with the same flags"),
               std::string::npos)
         << same.Violations();
+}
+
+TEST(BootRoms, CheckTheRateTheHostSetOnTheLine) {
+    {
+        // The framed ROM's parameter word must name the rate the line runs at.
+        RomBench bench("chip=KR2E500");
+        bench.Send({'#'});
+        bench.lineBaud = 57600;
+        EXPECT_EQ(bench.Send(ParameterFrame(0x40, 57600)), (std::vector<uint8_t>{3, 3, 0x40, 0}));
+        EXPECT_EQ(bench.Violations(), "");
+        EXPECT_EQ(bench.rom->sessionBaud(), 57600u);
+    }
+    {
+        RomBench bench("chip=KR2E500");
+        bench.Send({'#'});
+        bench.lineBaud = 57600;
+        bench.Send(ParameterFrame(0x40, 115200));
+        EXPECT_NE(bench.Violations().find("baud word 115200 in the parameter frame on a line at 57600 baud"),
+                  std::string::npos)
+            << bench.Violations();
+    }
+    // The request ROM takes the rate of the handshake byte; it finds only its family's rates.
+    struct Case {
+        const char* config;
+        uint32_t baud;
+        bool offered;
+    };
+    for (const Case& c : {Case{"chip=KR2A600", 300000, true}, Case{"chip=KR2H70X", 9600, true},
+                          Case{"chip=KR2A600", 4800, false}, Case{"chip=KR2H70X", 460800, false}}) {
+        SCOPED_TRACE(std::string(c.config) + " " + std::to_string(c.baud));
+        RomBench bench(c.config);
+        bench.lineBaud = c.baud;
+        bench.Send({0x55});
+        EXPECT_EQ(bench.rom->sessionBaud(), c.baud);
+        EXPECT_EQ(bench.Violations().find("handshake at " + std::to_string(c.baud) + " baud") != std::string::npos,
+                  !c.offered)
+            << bench.Violations();
+    }
 }
