@@ -150,7 +150,7 @@ int RunUartConnect(const std::vector<std::string>& args) {
     UartLoaderChannel link(line, profile);
     if (!link.WaitUartLoaderReady())
         return fail("loader start", "Host hand shake with MCU failed!\n Please reset and try again!");
-    if (flashType && (family == "KR2H70X" || family == "KR2E550" || family == "KR2G700")) {
+    if (flashType && profile.checksFlashType) {
         if (LoaderCheckFlashType(link, static_cast<uint16_t>(flashType->code)) != 0)
             return fail("flash type check", "Selected flash type is not matched with flash type in the chip!");
     }

@@ -11,7 +11,7 @@
 // unanswered; such a frame still counts in the sequence, so the host's next frame (the one with
 // the password the user gave) carries the other bit.
 #include "model/BootRomProtocol.h"
-#include "model/Catalogue.h"
+#include "model/FamilyProfile.h"
 #include "model/LittleEndian.h"
 #include "sim/Board.h"
 #include "sim/BootRom.h"
@@ -29,7 +29,7 @@ public:
     FramedRom(Board& board, const SerialDoorOptions& options, RomState& state, std::vector<std::string>& events)
         : board_(board), options_(options), state_(state), events_(events),
           password_(FramedPasswordWord(board.config().RomPasswordText()).value_or(kNoPassword)),
-          parameterAddress_(FramedParameterAddress(board.family()).value_or(0)) {}
+          parameterAddress_(FindFamilyProfile(board.family())->framedParameterAddress) {}
 
     std::vector<uint8_t> PowerOn(uint64_t now) override {
         nextBeacon_ = now + options_.syncBeaconMs;
@@ -257,7 +257,8 @@ std::unique_ptr<SerialRom> MakeFramedRom(Board& board, const SerialDoorOptions& 
 
 std::unique_ptr<SerialRom> MakeBootRom(Board& board, const SerialDoorOptions& options, RomState& state,
                                        std::vector<std::string>& events) {
-    if (IsEX500Group(board.family())) return MakeFramedRom(board, options, state, events);
+    if (FindFamilyProfile(board.family())->bootRom == BootRomKind::Framed)
+        return MakeFramedRom(board, options, state, events);
     return MakeRequestRom(board, options, state, events);
 }
 

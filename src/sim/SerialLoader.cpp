@@ -1,6 +1,6 @@
 #include "sim/SerialLoader.h"
 
-#include "model/Catalogue.h"
+#include "model/FamilyProfile.h"
 #include "model/LittleEndian.h"
 #include "model/LoaderProtocol.h"
 #include "sim/LoaderCore.h"
@@ -11,7 +11,8 @@ namespace tavrel::sim {
 namespace lc = loader_code;
 
 SerialLoader::SerialLoader(std::string_view family, LoaderCore& core, Violations& violations, bool silent)
-    : core_(core), violations_(violations), silent_(silent), announces_(IsEX500Group(family)) {}
+    : core_(core), violations_(violations), silent_(silent),
+      announces_(!FindFamilyProfile(family)->SendsHandshakeByte()) {}
 
 bool SerialLoader::finished() const { return core_.finished(); }
 

@@ -1,15 +1,14 @@
 #include "links/panels/UartConfigDlg.h"
 
-#include "model/Catalogue.h"
+#include "model/FamilyProfile.h"
 #include "platform/SerialPort.h"
 
 namespace tavrel {
 
 std::vector<uint32_t> BaudChoices(const std::string& family) {
-    if (family == "KR2A600" || family == "KR2H70X")
-        return {9600, 14400, 19200, 38400, 56000, 57600, 115200, 230400, 300000};
-    if (IsEX500Group(family)) return {9600, 14400, 19200, 38400, 56000, 57600, 115200};
-    return {};
+    const FamilyProfile* profile = FindFamilyProfile(family);
+    if (profile == nullptr) return {};
+    return {profile->baudRates.begin(), profile->baudRates.end()};
 }
 
 UartConfigDlg::UartConfigDlg() : UartConfigDlg(ListSerialPorts()) {}
@@ -28,7 +27,9 @@ void UartConfigDlg::FillBaudList(const std::string& family) {
     baudRates_ = BaudChoices(family);
     baudList.items.clear();
     for (uint32_t rate : baudRates_) baudList.items.push_back(std::to_string(rate));
-    baudList.selected = baudRates_.size() > static_cast<size_t>(kDefaultBaudIndex) ? kDefaultBaudIndex : -1;
+    const FamilyProfile* profile = FindFamilyProfile(family);
+    const int selected = profile != nullptr ? profile->baudSelected : -1;
+    baudList.selected = selected >= 0 && baudRates_.size() > static_cast<size_t>(selected) ? selected : -1;
 }
 
 void UartConfigDlg::SetFamily(const std::string& family) {

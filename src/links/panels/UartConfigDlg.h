@@ -11,8 +11,6 @@ namespace tavrel {
 
 // The baud rates a family's boot ROM offers, in list order; empty for a family outside the table.
 std::vector<uint32_t> BaudChoices(const std::string& family);
-// The entry selected whenever a baud list is filled (the seventh, 115200).
-inline constexpr int kDefaultBaudIndex = 6;
 
 class UartConfigDlg {
 public:
@@ -22,7 +20,8 @@ public:
     // (the list stays empty, without the "None" entry).
     explicit UartConfigDlg(std::optional<std::vector<std::string>> ports);
 
-    // Refills the baud list with the family's choices and selects the seventh entry.
+    // Refills the baud list with the family's choices and selects the family's entry (the
+    // seventh, 115200).
     void SetFamily(const std::string& family);
     // The user picks an entry; an index outside the list changes nothing.
     void ChoosePort(int index);

@@ -2,13 +2,19 @@
 
 #include <cctype>
 
+#include "model/FamilyProfile.h"
+
 namespace tavrel {
 
-size_t UartSecDlg::PasswordDigits(const std::string& family) { return family == "KR2H70X" ? 64 : 8; }
+size_t UartSecDlg::PasswordDigits(const std::string& family) {
+    const FamilyProfile* profile = FindFamilyProfile(family);
+    return profile != nullptr ? profile->passwordDigits : 8;
+}
 
 UartSecDlg::UartSecDlg(const std::string& family) : family_(family) {
     passwordField.maxLength = PasswordDigits(family);
-    if (family == "KR2A600" || family == "KR2H70X") {
+    const FamilyProfile* profile = FindFamilyProfile(family);
+    if (profile != nullptr && profile->bootRom == BootRomKind::Request) {
         // These ROMs can also be unlocked by erasing all flash; that is offered first.
         eraseRadio.visible = true;
         eraseRadio.checked = true;

@@ -13,7 +13,8 @@ class UartSecDlg {
 public:
     enum class Outcome { Open, Ok, Cancel };
 
-    // Password digits the family's field takes: 64 for KR2H70X (its USB unlock), else 8.
+    // Password digits the family's field takes: 64 for KR2H70X (its USB unlock), else 8 (also
+    // for a family outside the table).
     static size_t PasswordDigits(const std::string& family);
 
     // Set up for the family chosen in the main window.
