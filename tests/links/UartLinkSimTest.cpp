@@ -313,7 +313,8 @@ TEST_F(UartSim, WrongPasswordIsToldAndTheNextHandshakeAsksFirst) {
     CloseComPort();
     ASSERT_TRUE(sim.door->WaitSessionsEnded(1, 2000));
 
-    // The process remembers the lock: the next handshake sends the password before any hello.
+    // The lock's owner (here the fixture) keeps it to the next operation: the next handshake
+    // sends the password before any hello.
     prompt.answers.push_back({true, 1, "11223344"});
     auto again = Link("KR2A600");
     ASSERT_TRUE(RequestBringUp(*again, sim, "KR2A600"));

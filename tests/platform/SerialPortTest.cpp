@@ -24,9 +24,12 @@ TEST(SerialPort, OpensAtEveryOfferedRateIncludingTheNonStandardOnes) {
         SCOPED_TRACE(rate);
         ASSERT_TRUE(port.Open(pty.path(), rate).ok());
         EXPECT_EQ(port.CurrentBaudRate(), rate);
+        // The other end of a pseudo-terminal sees the rate its slave was set to.
+        EXPECT_EQ(TerminalBaudRate(pty.master()), rate);
         EXPECT_TRUE(IsSupportedBaudRate(rate));
     }
     EXPECT_FALSE(IsSupportedBaudRate(12345));
+    EXPECT_EQ(TerminalBaudRate(-1), 0u);
 }
 
 TEST(SerialPort, ReportsWhyItCannotOpen) {
