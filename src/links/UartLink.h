@@ -12,7 +12,7 @@
 #include "links/LoaderCommands.h"
 #include "model/ImageSegment.h"
 #include "platform/Clock.h"
-#include "platform/OperationHost.h"
+#include "model/OperationHost.h"
 #include "platform/SerialPort.h"
 #include "platform/UserPrompt.h"
 

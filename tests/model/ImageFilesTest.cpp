@@ -179,16 +179,15 @@ TEST(ImageFiles, FileExtensionAndSizes) {
 class PrepareHX700 : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("TAVREL_WORK_DIR", (dir / "work").c_str(), 1);
         fs::create_directories(dir / "loaders");
         WriteTextFile(dir / "loaders" / "KR2H70X_Load1", HexImage(0x20000000, PatternBytes(64)) +
                                                               HexStartLinear(0x20000001) + "\n" + HexEnd() + "\n");
         WriteTextFile(dir / "loaders" / "KR2H70X_Load2", HexImage(0x20000000, PatternBytes(32)) + HexEnd() + "\n");
         WriteFileBytes(dir / "app.bin", PatternBytes(1000));
         job.loaderFolder = (dir / "loaders").string();
+        job.workFolder = (dir / "work").string();
         job.interfaceName = "JLINK";
     }
-    void TearDown() override { unsetenv("TAVREL_WORK_DIR"); }
 
     TempDir dir;
     RecordingPrompt prompt;
@@ -221,6 +220,7 @@ TEST_F(PrepareHX700, UartOnlyNamesTheLoaderImageAndUsbNeedsNoLoader) {
     usb.imagePath = (dir / "app.bin").string();
     usb.interfaceName = "USB";
     usb.loaderFolder = (dir / "nowhere").string();
+    usb.workFolder = job.workFolder;
     EXPECT_EQ(PrepareHX700Images(prompt, "KR2H70X", usb), 1);
     EXPECT_TRUE(usb.loaderTempPath.empty());
 }
@@ -263,6 +263,7 @@ TEST_F(PrepareHX700, RefusalsShowTheirMessage) {
         one.imagePath = c.image;
         one.interfaceName = "JLINK";
         one.loaderFolder = c.loaderFolder.empty() ? job.loaderFolder : c.loaderFolder;
+        one.workFolder = job.workFolder;
         EXPECT_EQ(PrepareHX700Images(prompt, "KR2H70X", one), 0);
         EXPECT_EQ(prompt.messages, std::vector<std::string>{c.message});
     }
