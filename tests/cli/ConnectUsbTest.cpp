@@ -54,6 +54,9 @@ TEST(ConnectUsb, FindsTheSimulatedBoard) {
     run = RunCli("connect --chip KR2H70X --interface USB --usb-sim", {{"TAVREL_DFU_ID", "0483:df11"}});
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_TRUE(Has(run.output, "0483:df11")) << run.output;
+    // The option wins over the variable.
+    run = RunCli("connect --chip KR2H70X --interface USB --usb-sim --usb-id 1209:0001", {{"TAVREL_DFU_ID", "nonsense"}});
+    EXPECT_EQ(run.status, 0) << run.output;
 }
 
 TEST(ConnectUsb, RefusesBadOptionsBeforeTouchingUsb) {
