@@ -21,8 +21,13 @@ std::map<std::string, ConnectInterface>& Interfaces() {
 }
 
 // The options that belong to one interface or another, as opposed to --chip and --interface.
-const std::vector<std::string> kInterfaceOptions = {"speed",    "flash-type",      "loader-dir",   "port",   "baud",
-                                                    "unlock-password", "unlock-erase", "usb-id", "usb-sim"};
+std::vector<std::string> InterfaceOptions() {
+    std::vector<std::string> all;
+    for (const auto& [name, entry] : Interfaces())
+        for (const auto& option : entry.options)
+            if (std::find(all.begin(), all.end(), option) == all.end()) all.push_back(option);
+    return all;
+}
 
 std::string Joined(const std::vector<std::string>& items) {
     std::string text;
@@ -42,7 +47,7 @@ int RunConnect(const Options& options) {
     if (found == Interfaces().end())
         return ConnectUsage("--interface: '" + interfaceName + "' is not an interface (JLINK, UART or USB)");
     const ConnectInterface& chosen = found->second;
-    for (const auto& name : options.Given(kInterfaceOptions)) {
+    for (const auto& name : options.Given(InterfaceOptions())) {
         if (std::find(chosen.options.begin(), chosen.options.end(), name) == chosen.options.end())
             return ConnectUsage("--" + name + " does not go with --interface " + interfaceName);
     }
