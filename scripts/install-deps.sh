@@ -6,7 +6,7 @@ packages=(
   g++ clang libclang-rt-14-dev cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
-  libusb-1.0-0-dev libtommath-dev libssl-dev openssl
+  libusb-1.0-0-dev libtommath-dev libssl-dev openssl libcli11-dev
   xvfb xauth
 )
 

@@ -5,13 +5,18 @@
 #include <string>
 #include <vector>
 
+#include "cli/Options.h"
+
 namespace tavrel::cli {
+
+// What runs a command once its options are parsed; returns the exit status.
+using CommandRun = std::function<int()>;
 
 struct CliCommand {
     std::string name;
-    std::string usage;    // e.g. "hex2bin IN.hex OUT.bin [FLASH.bin]"
-    std::string summary;  // one line for --help
-    std::function<int(const std::vector<std::string>& args)> run;  // args after the command name
+    std::string summary;  // one line for the list of commands
+    // Declares the command's options and returns what runs it with their values.
+    std::function<CommandRun(Options& options)> define;
 };
 
 const std::vector<CliCommand>& Commands();
@@ -20,20 +25,9 @@ struct RegisterCommand {
     explicit RegisterCommand(CliCommand command);
 };
 
-// Handlers of "connect" per interface ("JLINK", "UART", "USB"), registered by each link's unit.
-using ConnectHandler = std::function<int(const std::vector<std::string>& args)>;
-const ConnectHandler* FindConnectHandler(const std::string& interfaceName);
-
-struct RegisterConnect {
-    RegisterConnect(const std::string& interfaceName, ConnectHandler handler);
-};
-
-// Further lines of a command's --help, added by the units that extend it (e.g. one block per
-// connect interface), printed in registration order.
-std::string HelpDetails(const std::string& commandName);
-
-struct RegisterHelp {
-    RegisterHelp(const std::string& commandName, std::string text);
-};
+// A usage error found after the options were read (a value out of range, two options that
+// exclude each other): printed with the way to the command's help. Returns 2, the exit status
+// of every usage error.
+int UsageError(const std::string& commandName, const std::string& text);
 
 }  // namespace tavrel::cli

@@ -1,13 +1,10 @@
 // "connect --interface JLINK": open the probe, identify and reset the chip, start the flash
 // loader, check the external flash type where the family has one, and close everything again.
-#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
-#include <vector>
 
-#include "cli/Command.h"
-#include "cli/Options.h"
+#include "cli/ConnectCommand.h"
 #include "cli/TerminalPrompt.h"
 #include "links/LoaderCommands.h"
 #include "links/Mailbox.h"
@@ -20,26 +17,6 @@
 namespace tavrel::cli {
 namespace {
 
-constexpr const char* kUsage =
-    "tavrel-cli connect --chip FAMILY --interface JLINK [--speed KHZ] [--flash-type NAME] [--loader-dir DIR]";
-
-int UsageError(const std::string& text) {
-    std::fprintf(stderr, "tavrel-cli connect: %s\nUsage: %s\n", text.c_str(), kUsage);
-    return 2;
-}
-
-std::string JoinedFamilies() {
-    std::string text;
-    for (auto family : kFamilies) text += (text.empty() ? "" : ", ") + std::string(family);
-    return text;
-}
-
-std::string Joined(const std::vector<std::string>& items) {
-    std::string text;
-    for (const auto& item : items) text += (text.empty() ? "" : ", ") + item;
-    return text;
-}
-
 void Step(const char* status) { std::fprintf(stderr, "%s\n", status); }
 
 // The converted loader in the work folder, removed again whatever happens.
@@ -50,66 +27,50 @@ struct LoaderTempFile {
     }
 };
 
-int RunConnectJlink(const std::vector<std::string>& args) {
-    const Options options(args, {"chip", "interface", "speed", "flash-type", "loader-dir"});
-    if (!options.ok()) return UsageError(options.error());
-    if (!options.positional().empty()) return UsageError("unexpected argument '" + options.positional().front() + "'");
-
-    const auto chip = options.Value("chip");
-    if (!chip) return UsageError("--chip FAMILY is required (" + JoinedFamilies() + ")");
-    if (!IsKnownFamily(*chip)) return UsageError("unknown chip family '" + *chip + "' (" + JoinedFamilies() + ")");
-
-    const auto speed = ParseNumber(options.ValueOr("speed", "8000"));
-    if (!speed || *speed == 0) return UsageError("--speed needs a whole number of kHz above 0");
-
-    std::optional<FlashTypeRow> flashType;
-    if (UsesFlashType(*chip)) {
-        const std::vector<std::string> choices = FlashTypeChoices(*chip).value_or(std::vector<std::string>{});
-        const std::string name = options.ValueOr("flash-type", choices.empty() ? "" : choices.front());
-        if (std::find(choices.begin(), choices.end(), name) == choices.end())
-            return UsageError("flash type '" + name + "' is not offered for " + *chip + " (" + Joined(choices) + ")");
-        flashType = LookupFlashType(name);
-    } else if (options.Has("flash-type")) {
-        std::fprintf(stderr, "warning: %s has no external flash type to check; --flash-type is ignored\n", chip->c_str());
-    }
+int RunConnectJlink(ConnectRequest& request) {
+    const std::string& chip = request.chip;
+    const std::optional<FlashTypeRow>& flashType = request.flashType;
+    Seams& seams = request.seams;
+    const auto speed = ParseNumber(request.options.ValueOr("speed", "8000"));
+    if (!speed || *speed == 0) return ConnectUsage("--speed: '" + request.options.ValueOr("speed", "") + "' is not a whole number of kHz above 0");
 
     TerminalPrompt prompt;
 
     // The family's J-Link loader, converted into a packed binary in the work folder.
-    const std::string loaderDir = options.ValueOr("loader-dir", "");
-    const std::string loaderPath = FindLoader(loaderDir, *chip, "JLINK");
+    const std::string& loaderDir = seams.loaderFolder();
+    const std::string loaderPath = FindLoader(loaderDir, chip, "JLINK");
     if (loaderPath.empty()) {
         prompt.ShowMessage("MCU Jlink Load file lost", MessageIcon::Error);
-        std::fprintf(stderr, "(looked for %s_Load1 in %s)\n", chip->c_str(),
+        std::fprintf(stderr, "(looked for %s_Load1 in %s)\n", chip.c_str(),
                      loaderDir.empty() ? "the config folder beside the program" : loaderDir.c_str());
         return 1;
     }
     std::string workFolder;
-    if (EnsureWorkFolder(workFolder) != 1) {
+    if (EnsureWorkFolder(seams.workFolder(), workFolder) != 1) {
         std::fprintf(stderr, "error: cannot create the work folder (set TAVREL_WORK_DIR to a writable folder)\n");
         return 1;
     }
-    LoaderTempFile loaderTemp{TempFilePath(workFolder, *chip + "_Load1_temp.bin")};
+    LoaderTempFile loaderTemp{TempFilePath(workFolder, chip + "_Load1_temp.bin")};
     SegmentList loaderList;
     CHexParser parser(prompt);
-    if (!parser.ConvertHexToBinary(loaderPath, loaderTemp.path, "", loaderList, nullptr, *chip) || loaderList.empty()) {
+    if (!parser.ConvertHexToBinary(loaderPath, loaderTemp.path, "", loaderList, nullptr, chip) || loaderList.empty()) {
         std::fprintf(stderr, "error: the loader %s could not be converted\n", loaderPath.c_str());
         return 1;
     }
 
-    Clock& clock = SystemClock();
-    TargetLink link(prompt);
-    MailboxChannel loader(link, *chip, clock);
+    Clock& clock = seams.clock();
+    TargetLink link(prompt, seams.jlink());
+    MailboxChannel loader(link, chip, clock);
     bool ok = true;
     Step("Connect...");
-    ok = link.OpenTarget(*speed, *chip);
+    ok = link.OpenTarget(*speed, chip);
     if (ok) {
         Step("Download pre-program");
         ok = link.DownloadLoader(loaderTemp.path, loaderList.Head()) == 0;
         if (!ok) std::fprintf(stderr, "error: the loader could not be downloaded and started\n");
     }
     if (ok) {
-        ok = WaitLoaderReady(link, *chip, clock);
+        ok = WaitLoaderReady(link, chip, clock);
         if (!ok) std::fprintf(stderr, "error: the loader did not report ready\n");
     }
     if (ok && flashType) {
@@ -117,13 +78,13 @@ int RunConnectJlink(const std::vector<std::string>& args) {
         if (!ok) prompt.ShowMessage("Selected flash type is not matched with flash type in the chip!", MessageIcon::Error);
     }
     if (ok) {
-        std::printf("chip: %s\n", chip->c_str());
+        std::printf("chip: %s\n", chip.c_str());
         std::printf("interface: JLINK (%u kHz)\n", *speed);
         if (flashType)
             std::printf("flash type: %s (code %d, %u bytes)\n", std::string(flashType->name).c_str(), flashType->code,
                         flashType->capacity);
         else
-            std::printf("flash type: none (%s has no external flash type)\n", chip->c_str());
+            std::printf("flash type: none (%s has no external flash type)\n", chip.c_str());
         std::fflush(stdout);
         ok = LoaderFinish(loader);
         if (!ok) std::fprintf(stderr, "error: the loader did not take the finish command\n");
@@ -136,7 +97,7 @@ int RunConnectJlink(const std::vector<std::string>& args) {
     return 0;
 }
 
-const RegisterConnect kJlink{"JLINK", RunConnectJlink};
+const RegisterConnect kJlink{"JLINK", {"speed", "flash-type", "loader-dir"}, RunConnectJlink};
 
 }  // namespace
 }  // namespace tavrel::cli

@@ -4,7 +4,6 @@
 #include <cstdio>
 
 #include "cli/Command.h"
-#include "cli/Options.h"
 #include "cli/TerminalPrompt.h"
 #include "generator/Pellion_Generate_BinDlg.h"
 
@@ -43,16 +42,9 @@ std::string WithoutPrefix(const std::string& text) {
     return text;
 }
 
-int Usage(const std::string& problem) {
-    std::fprintf(stderr, "tavrel-cli generate: %s (see tavrel-cli generate --help)\n", problem.c_str());
-    return 2;
-}
+int Usage(const std::string& problem) { return UsageError("generate", problem); }
 
-int RunGenerate(const std::vector<std::string>& args) {
-    const Options options(args, {"hex", "bin", "dest", "entry", "output", "clock", "location-mode", "led-enable",
-                                 "sram-mode", "flashc-off", "key", "nonce", "public-key", "private-key"});
-    if (!options.ok()) return Usage(options.error());
-    if (!options.positional().empty()) return Usage("unexpected argument '" + options.positional().front() + "'");
+int RunGenerate(const Options& options) {
     if (options.Has("hex") && options.Has("bin")) return Usage("give --hex or --bin, not both");
     if (!options.Has("bin") && (options.Has("dest") || options.Has("entry")))
         return Usage("--dest and --entry go with --bin (a hex file carries its own addresses)");
@@ -124,14 +116,31 @@ int RunGenerate(const std::vector<std::string>& args) {
     return outcome == generator::GenerateOutcome::Generated ? 0 : 1;
 }
 
+CommandRun DefineGenerate(Options& options) {
+    options.StartGroup("Image");
+    options.AddValue("hex", "FILE", "the application as an Intel HEX file (it carries its own addresses)");
+    options.AddValue("bin", "FILE", "the application as a raw binary, with --dest and --entry");
+    options.AddValue("dest", "HEX", "destination start address of a --bin image (up to 8 hexadecimal digits)");
+    options.AddValue("entry", "HEX", "entry address of a --bin image (up to 8 hexadecimal digits)");
+    options.AddValue("output", "FILE", "the boot image to write (whole or not at all)");
+    options.StartGroup("Boot options (each also takes 0 or 1, its list index, and checks \"Further Features\")");
+    options.AddValue("clock", "0-3|TEXT", "the Clock list's entry, by index or text");
+    options.AddValue("location-mode", "flash|sram", "boot location");
+    options.AddValue("led-enable", "pulse|no-pulse", "LED pulse");
+    options.AddValue("sram-mode", "cache|sram", "SRAM mode");
+    options.AddValue("flashc-off", "enable|disable", "flash controller");
+    options.StartGroup("Encryption and signature");
+    options.AddValue("key", "HEX64", "encrypt with this AES-256 key (64 hexadecimal digits)");
+    options.AddValue("nonce", "HEX24", "the CCM nonce (24 hexadecimal digits) instead of a random one; with --key");
+    options.AddValue("public-key", "FILE", "sign: the 294-byte public key, with --private-key");
+    options.AddValue("private-key", "FILE", "sign: the PKCS#1 DER private key, with --public-key");
+    return [&options] { return RunGenerate(options); };
+}
+
 const RegisterCommand registered({
     "generate",
-    "generate (--hex FILE | --bin FILE --dest HEX --entry HEX) --output FILE [--clock 0-3|TEXT] "
-    "[--location-mode flash|sram] [--led-enable pulse|no-pulse] [--sram-mode cache|sram] "
-    "[--flashc-off enable|disable] [--key HEX64 [--nonce HEX24]] [--public-key FILE --private-key FILE]",
-    "build a KR2H70X boot image as the generator window's Generate button does; the four boot options "
-    "also take 0 or 1 (their list index) and check \"Further Features\"",
-    RunGenerate,
+    "build a KR2H70X boot image as the generator window's Generate button does",
+    DefineGenerate,
 });
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <string>
 
 #include "cli/Command.h"
-#include "cli/Options.h"
 #include "cli/TerminalPrompt.h"
 #include "model/HexParser.h"
 #include "model/WorkFiles.h"
@@ -27,24 +26,12 @@ void PrintRuns(const char* label, const SegmentList& list) {
     }
 }
 
-int RunHex2Bin(const std::vector<std::string>& args) {
-    Options options(args, {});
-    if (!options.ok()) {
-        std::fprintf(stderr, "tavrel-cli hex2bin: %s\n", options.error().c_str());
-        return 2;
-    }
-    const auto& words = options.positional();
-    if (words.size() < 2 || words.size() > 3) {
-        std::fprintf(stderr, "Usage: tavrel-cli hex2bin IN.hex OUT.bin [FLASH.bin]\n");
-        return 2;
-    }
-    const std::string& hexPath = words[0];
-    const std::string& firstOutput = words[1];
-    const std::string secondOutput = words.size() == 3 ? words[2] : std::string();
-    if (!secondOutput.empty() && std::filesystem::path(secondOutput) == std::filesystem::path(firstOutput)) {
-        std::fprintf(stderr, "tavrel-cli hex2bin: OUT.bin and FLASH.bin must be different files\n");
-        return 2;
-    }
+int RunHex2Bin(const Options& options) {
+    const std::string hexPath = options.ValueOr("IN.hex", "");
+    const std::string firstOutput = options.ValueOr("OUT.bin", "");
+    const std::string secondOutput = options.ValueOr("FLASH.bin", "");
+    if (!secondOutput.empty() && std::filesystem::path(secondOutput) == std::filesystem::path(firstOutput))
+        return UsageError("hex2bin", "OUT.bin and FLASH.bin must be different files");
 
     for (const std::string& output : {firstOutput, secondOutput}) {
         if (output.empty()) continue;
@@ -86,10 +73,19 @@ int RunHex2Bin(const std::vector<std::string>& args) {
     return 0;
 }
 
-const RegisterCommand kHex2Bin{{"hex2bin", "hex2bin IN.hex OUT.bin [FLASH.bin]",
+CommandRun DefineHex2Bin(Options& options) {
+    options.AddPositional("IN.hex", "the Intel HEX image");
+    options.AddPositional("OUT.bin", "the packed binary of the runs outside the external flash");
+    options.AddPositional("FLASH.bin", "the packed binary of the runs at 0x1F000000-0x1FFFFFFF (without it, such "
+                                       "runs are refused)",
+                          Need::Optional);
+    return [&options] { return RunHex2Bin(options); };
+}
+
+const RegisterCommand kHex2Bin{{"hex2bin",
                                 "convert an Intel HEX image into packed binaries (FLASH.bin: the runs at "
                                 "0x1F000000-0x1FFFFFFF) and list its runs",
-                                RunHex2Bin}};
+                                DefineHex2Bin}};
 
 }  // namespace
 }  // namespace tavrel::cli

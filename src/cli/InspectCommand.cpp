@@ -5,21 +5,14 @@
 #include <vector>
 
 #include "cli/Command.h"
-#include "cli/Options.h"
 #include "generator/ImageInspection.h"
 
 namespace tavrel::cli {
 
 namespace {
 
-int RunInspect(const std::vector<std::string>& args) {
-    const Options options(args, {"public-key", "key"});
-    if (!options.ok() || options.positional().size() != 1) {
-        std::fprintf(stderr, "tavrel-cli inspect: %s\n",
-                     options.ok() ? "give one IMAGE file" : options.error().c_str());
-        return 2;
-    }
-    const std::string& path = options.positional().front();
+int RunInspect(const Options& options) {
+    const std::string path = options.ValueOr("IMAGE", "");
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         std::fprintf(stderr, "tavrel-cli inspect: cannot open %s\n", path.c_str());
@@ -36,11 +29,17 @@ int RunInspect(const std::vector<std::string>& args) {
     return report.holds ? 0 : 1;
 }
 
+CommandRun DefineInspect(Options& options) {
+    options.AddPositional("IMAGE", "the boot image file");
+    options.AddValue("public-key", "FILE", "the public key to check the signature with");
+    options.AddValue("key", "HEX64", "the AES-256 key (64 hexadecimal digits) to check the encrypted body with");
+    return [&options] { return RunInspect(options); };
+}
+
 const RegisterCommand registered({
     "inspect",
-    "inspect IMAGE [--public-key FILE] [--key HEX64]",
     "check a KR2H70X boot image: layout, CRCs, signature, encrypted body",
-    RunInspect,
+    DefineInspect,
 });
 
 }  // namespace

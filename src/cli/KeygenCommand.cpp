@@ -2,21 +2,13 @@
 #include <cstdio>
 
 #include "cli/Command.h"
-#include "cli/Options.h"
 #include "generator/KeyGeneration.h"
 
 namespace tavrel::cli {
 
 namespace {
 
-int RunKeygen(const std::vector<std::string>& args) {
-    const Options options(args, {"public-key", "private-key"}, {"force"});
-    if (!options.ok() || !options.positional().empty() || !options.Value("public-key") ||
-        !options.Value("private-key")) {
-        std::fprintf(stderr, "tavrel-cli keygen: %s\n",
-                     options.ok() ? "give --public-key FILE and --private-key FILE" : options.error().c_str());
-        return 2;
-    }
+int RunKeygen(const Options& options) {
     std::string error;
     if (!generator::GenerateKeyPair(*options.Value("public-key"), *options.Value("private-key"),
                                     options.Has("force"), error)) {
@@ -28,11 +20,17 @@ int RunKeygen(const std::vector<std::string>& args) {
     return 0;
 }
 
+CommandRun DefineKeygen(Options& options) {
+    options.AddValue("public-key", "FILE", "where the 294-byte public key goes", Need::Required);
+    options.AddValue("private-key", "FILE", "where the PKCS#1 DER private key goes", Need::Required);
+    options.AddFlag("force", "replace key files that exist already");
+    return [&options] { return RunKeygen(options); };
+}
+
 const RegisterCommand registered({
     "keygen",
-    "keygen --public-key FILE --private-key FILE [--force]",
     "make a 2048-bit RSA key pair for signed KR2H70X boot images (DER files)",
-    RunKeygen,
+    DefineKeygen,
 });
 
 }  // namespace

@@ -1,34 +1,55 @@
 #pragma once
-// A small option reader: "--name value", "--name=value", "--flag", and positional words.
+// A command's options as declared to the command-line parser (CLI11) and read back after it has
+// parsed them: by name, present or not, as the text the user gave. The parser knows every
+// option of every command, lists them in the command's --help and refuses anything else.
 #include <cstdint>
 #include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
+
 namespace tavrel::cli {
+
+enum class Need { Optional, Required };
 
 class Options {
 public:
-    // valued: options that take a value; flags: options that stand alone. Anything else that
-    // starts with "--" is an error, reported by ok() / error().
-    Options(const std::vector<std::string>& args, const std::set<std::string>& valued,
-            const std::set<std::string>& flags = {});
+    explicit Options(CLI::App& command) : command_(command) {}
+    Options(const Options&) = delete;
+    Options& operator=(const Options&) = delete;
 
-    bool ok() const { return error_.empty(); }
-    const std::string& error() const { return error_; }
+    // Declaring, before parsing. Names are given without the leading "--".
+    // Options declared after this are listed under `title` in --help.
+    void StartGroup(const std::string& title);
+    // --name VALUE (also --name=VALUE); valueName shows in --help, e.g. "FILE".
+    void AddValue(const std::string& name, const std::string& valueName, const std::string& help,
+                  Need need = Need::Optional);
+    // --name, standing alone.
+    void AddFlag(const std::string& name, const std::string& help);
+    // A word without a name, in declaration order.
+    void AddPositional(const std::string& name, const std::string& help, Need need = Need::Required);
+    // Lines printed at the end of the command's --help.
+    void AddFooter(const std::string& text);
 
+    // Reading, after parsing.
     bool Has(const std::string& name) const;
     std::optional<std::string> Value(const std::string& name) const;
     std::string ValueOr(const std::string& name, const std::string& fallback) const;
-    const std::vector<std::string>& positional() const { return positional_; }
+    // The options of `names` that were given, for "does not apply" checks.
+    std::vector<std::string> Given(const std::vector<std::string>& names) const;
 
 private:
-    std::map<std::string, std::string> values_;
-    std::set<std::string> present_;
-    std::vector<std::string> positional_;
-    std::string error_;
+    void Declare(const std::string& name, CLI::Option* option);
+
+    CLI::App& command_;
+    std::string group_;
+    std::map<std::string, CLI::Option*> declared_;  // owned by the parser
+    std::map<std::string, std::string> values_;     // nodes stay put: the parser writes into them
 };
 
 // Whole-number parsing for option values: decimal, or hexadecimal with 0x. Rejects trailing text.

@@ -2,18 +2,12 @@
 #include <cstdio>
 
 #include "cli/Command.h"
-#include "cli/Options.h"
 #include "links/panels/UartConfigDlg.h"
 
 namespace tavrel::cli {
 namespace {
 
-int RunPorts(const std::vector<std::string>& args) {
-    Options options(args, {});
-    if (!options.ok() || !options.positional().empty()) {
-        std::fprintf(stderr, "tavrel-cli ports: %s\n", options.ok() ? "takes no arguments" : options.error().c_str());
-        return 2;
-    }
+int RunPorts() {
     UartConfigDlg panel;
     if (panel.portList.items.empty()) {
         std::fprintf(stderr, "tavrel-cli ports: the serial devices of this machine cannot be listed\n");
@@ -23,7 +17,8 @@ int RunPorts(const std::vector<std::string>& args) {
     return 0;
 }
 
-const RegisterCommand kPorts{{"ports", "ports", "list the serial ports (\"None\" when there is none)", RunPorts}};
+const RegisterCommand kPorts{{"ports", "list the serial ports (\"None\" when there is none)",
+                              [](Options&) -> CommandRun { return RunPorts; }}};
 
 }  // namespace
 }  // namespace tavrel::cli

@@ -36,7 +36,7 @@ void ProgressBar::ReportProgress(uint32_t count, const std::string& status) {
     lastPercent_ = percent;
 }
 
-void ProgressBar::ReportDone(int, int) { EndLine(); }
+void ProgressBar::ReportDone(OperationKind, std::optional<ProgramPageKind>) { EndLine(); }
 
 void ProgressBar::EndLine() {
     if (lineOpen_) std::fputc('\n', stderr);

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/OperationHost.h"
+#include "model/OperationHost.h"
 
 namespace tavrel::cli {
 
@@ -14,7 +14,7 @@ public:
     ~ProgressBar() override;
     void ReportProgress(uint32_t count, const std::string& status) override;
     void ReportTotal(uint32_t total) override;
-    void ReportDone(int kind, int page) override;
+    void ReportDone(OperationKind kind, std::optional<ProgramPageKind> page) override;
 
 private:
     void EndLine();

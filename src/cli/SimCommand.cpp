@@ -11,7 +11,6 @@
 #include <map>
 
 #include "cli/Command.h"
-#include "cli/Options.h"
 #include "model/Catalogue.h"
 #include "sim/JLinkDoor.h"
 #include "sim/LoaderImage.h"
@@ -54,39 +53,7 @@ std::string Quoted(const std::string& value) {
     return value.find_first_of(" \t") == std::string::npos ? value : "\"" + value + "\"";
 }
 
-const char* kUsage =
-    "sim --chip FAMILY [--flash-type NAME] [--flash-file FILE] [--socket PATH] [fault options]";
-
-void PrintSimHelp() {
-    std::printf("Usage: tavrel-cli %s\n  runs one simulated board until Ctrl-C / SIGTERM and prints its doors\n\n", kUsage);
-    std::printf("  %-28s %s\n", "--socket PATH", "the board's socket (default: in a fresh folder under /tmp)");
-    std::printf("  %-28s %s\n", "--write-loaders DIR", "write the simulated board's loader files into DIR and exit");
-    for (const auto& word : sim::SimConfigWords()) {
-        const std::string option = "--" + std::string(word.key) + (word.takesValue ? " VALUE" : "");
-        std::printf("  %-28s %s\n", option.c_str(), std::string(word.help).c_str());
-    }
-}
-
-int RunSim(const std::vector<std::string>& args) {
-    for (const auto& arg : args) {
-        if (arg == "--help" || arg == "-h") {
-            PrintSimHelp();
-            return 0;
-        }
-    }
-    std::set<std::string> valued = {"socket", "write-loaders"};
-    std::set<std::string> flags;
-    for (const auto& word : sim::SimConfigWords())
-        (word.takesValue ? valued : flags).insert(std::string(word.key));
-    Options options(args, valued, flags);
-    if (!options.ok()) {
-        std::fprintf(stderr, "tavrel-cli sim: %s\n", options.error().c_str());
-        return 2;
-    }
-    if (!options.positional().empty()) {
-        std::fprintf(stderr, "tavrel-cli sim: unexpected argument '%s'\n", options.positional()[0].c_str());
-        return 2;
-    }
+int RunSim(const Options& options) {
     if (auto folder = options.Value("write-loaders")) {
         std::string error;
         if (!sim::WriteLoaderFiles(*folder, error)) {
@@ -106,10 +73,7 @@ int RunSim(const std::vector<std::string>& args) {
     }
     std::string error;
     auto config = sim::ParseSimConfig(text, error);
-    if (!config) {
-        std::fprintf(stderr, "tavrel-cli sim: %s\n", error.c_str());
-        return 2;
-    }
+    if (!config) return UsageError("sim", error);
     if (!config->flashFile.empty()) config->flashFile = fs::absolute(config->flashFile).string();
     auto board = sim::Board::Create(*config, error);
     if (!board) {
@@ -211,7 +175,20 @@ int RunSim(const std::vector<std::string>& args) {
     return 0;
 }
 
-const RegisterCommand kSim{{"sim", kUsage, "run a simulated board until interrupted and print its doors (sim -h: fault options)", RunSim}};
+CommandRun DefineSim(Options& options) {
+    options.AddValue("socket", "PATH", "the board's socket (default: in a fresh folder under /tmp)");
+    options.AddValue("write-loaders", "DIR", "write the simulated board's loader files into DIR and exit");
+    options.StartGroup("Board");
+    for (const auto& word : sim::SimConfigWords()) {
+        if (word.takesValue)
+            options.AddValue(std::string(word.key), "VALUE", std::string(word.help));
+        else
+            options.AddFlag(std::string(word.key), std::string(word.help));
+    }
+    return [&options] { return RunSim(options); };
+}
+
+const RegisterCommand kSim{{"sim", "run a simulated board until interrupted and print its doors", DefineSim}};
 
 }  // namespace
 

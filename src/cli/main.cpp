@@ -1,48 +1,65 @@
 // tavrel-cli: the kit from a terminal or a script.
+#include <CLI/CLI.hpp>
+
 #include <algorithm>
 #include <cstdio>
+#include <map>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "cli/Command.h"
 
 namespace {
 
-void PrintHelp() {
-    std::printf("Usage: tavrel-cli COMMAND [OPTIONS]\n\n"
-                "Programs the flash of KR2 microcontrollers and builds KR2H70X boot images.\n\n"
-                "Commands:\n");
-    std::vector<tavrel::cli::CliCommand> commands = tavrel::cli::Commands();
-    std::sort(commands.begin(), commands.end(), [](const auto& a, const auto& b) { return a.name < b.name; });
-    for (const auto& command : commands)
-        std::printf("  %s\n      %s\n", command.usage.c_str(), command.summary.c_str());
-    std::printf("\n  --help     this text\n  --version  the kit's version\n\n"
-                "Run 'tavrel-cli COMMAND --help' for the options of one command.\n");
+constexpr int kUsageStatus = 2;
+
+// The name of the command being parsed when the error came, for the way to its help.
+std::string CommandPath(const CLI::App& app) {
+    for (const CLI::App* sub : app.get_subcommands()) return " " + sub->get_name();
+    return {};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-        PrintHelp();
-        return args.empty() ? 2 : 0;
-    }
-    if (args[0] == "--version") {
-        std::printf("tavrel-cli %s\n", TAVREL_VERSION);
-        return 0;
-    }
+    CLI::App app("Programs the flash of KR2 microcontrollers and builds KR2H70X boot images.", "tavrel-cli");
+    app.set_version_flag("--version", std::string("tavrel-cli ") + TAVREL_VERSION, "the kit's version");
+    app.require_subcommand(1);
+    app.footer("Run 'tavrel-cli COMMAND --help' for the options of one command.");
+
+    std::map<const CLI::App*, tavrel::cli::CommandRun> runs;
+    std::vector<std::unique_ptr<tavrel::cli::Options>> options;
     for (const auto& command : tavrel::cli::Commands()) {
-        if (command.name != args[0]) continue;
-        std::vector<std::string> rest(args.begin() + 1, args.end());
-        if (std::find(rest.begin(), rest.end(), "--help") != rest.end()) {
-            std::printf("Usage: tavrel-cli %s\n  %s\n", command.usage.c_str(), command.summary.c_str());
-            const std::string details = tavrel::cli::HelpDetails(command.name);
-            if (!details.empty()) std::printf("\n%s", details.c_str());
-            return 0;
-        }
-        return command.run(rest);
+        CLI::App* sub = app.add_subcommand(command.name, command.summary);
+        options.push_back(std::make_unique<tavrel::cli::Options>(*sub));
+        runs[sub] = command.define(*options.back());
     }
-    std::fprintf(stderr, "tavrel-cli: unknown command '%s' (see tavrel-cli --help)\n", args[0].c_str());
-    return 2;
+
+    if (argc < 2) {
+        std::fputs(app.help().c_str(), stderr);
+        return kUsageStatus;
+    }
+    const bool known = std::any_of(tavrel::cli::Commands().begin(), tavrel::cli::Commands().end(),
+                                   [&](const auto& command) { return command.name == argv[1]; });
+    if (argv[1][0] != '-' && !known) {
+        std::fprintf(stderr, "tavrel-cli: unknown command '%s' (see tavrel-cli --help)\n", argv[1]);
+        return kUsageStatus;
+    }
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        const auto chosen = app.get_subcommands();
+        std::fputs((chosen.empty() ? app.help() : chosen.front()->help("tavrel-cli")).c_str(), stdout);
+        return 0;
+    } catch (const CLI::CallForVersion& version) {
+        std::printf("%s\n", version.what());
+        return 0;
+    } catch (const CLI::ParseError& error) {
+        const std::string command = CommandPath(app);
+        std::fprintf(stderr, "tavrel-cli%s: %s\nRun 'tavrel-cli%s --help' for %s.\n", command.c_str(), error.what(),
+                     command.c_str(), command.empty() ? "the commands" : "its options");
+        return kUsageStatus;
+    }
+    for (const CLI::App* sub : app.get_subcommands()) return runs.at(sub)();
+    return kUsageStatus;
 }

@@ -1,14 +1,10 @@
 #include "links/DfuDeviceTable.h"
 
 #include <cstdio>
-#include <cstdlib>
+
+#include "model/FamilyProfile.h"
 
 namespace tavrel {
-
-// pid.codes' shared vendor id with its test product id: no real board answers to it unless
-// it was set up so, which makes a wrong guess harmless. Boards override it (TAVREL_DFU_ID).
-const std::array<DfuDeviceRow, 1> DfuDeviceTable = {{{"KR2H70X", 0x1209, 0x0001}}};
-
 namespace {
 
 std::optional<uint16_t> ParseHex16(std::string_view text) {
@@ -43,33 +39,13 @@ std::string FormatUsbId(uint16_t vendorId, uint16_t productId) {
     return text;
 }
 
-std::optional<DfuDeviceRow> ResolveDfuDevice(std::string_view family, const std::optional<std::string>& overrideId,
-                                             std::string& error) {
-    error.clear();
-    const DfuDeviceRow* found = nullptr;
-    for (const auto& row : DfuDeviceTable)
-        if (row.family == family) found = &row;
-    if (found == nullptr) {
-        error = std::string(family) + " is not reached over USB";
-        return std::nullopt;
-    }
-    DfuDeviceRow row = *found;
-    std::optional<std::string> text = overrideId;
-    std::string source = "--usb-id";
-    if (!text) {
-        if (const char* variable = std::getenv(kDfuIdVariable); variable != nullptr && *variable != '\0') {
-            text = variable;
-            source = kDfuIdVariable;
-        }
-    }
-    if (text) {
-        auto id = ParseUsbId(*text);
-        if (!id) {
-            error = source + ": '" + *text + "' is not a USB id of the form VID:PID (hexadecimal, e.g. 1209:0001)";
-            return std::nullopt;
-        }
-        row.vendorId = id->vendorId;
-        row.productId = id->productId;
+std::optional<DfuDeviceRow> FindDfuDevice(std::string_view family, const std::optional<UsbId>& configured) {
+    const FamilyProfile* profile = FindFamilyProfile(family);
+    if (profile == nullptr || !profile->usb) return std::nullopt;
+    DfuDeviceRow row{profile->name, profile->usbVendorId, profile->usbProductId};
+    if (configured) {
+        row.vendorId = configured->vendorId;
+        row.productId = configured->productId;
     }
     return row;
 }

@@ -1,6 +1,5 @@
 #pragma once
 // The families reached over USB DFU, with the vendor and product ids of their boot ROM.
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -14,12 +13,6 @@ struct DfuDeviceRow {
     uint16_t productId;
 };
 
-// The built-in ids. They are configuration: TAVREL_DFU_ID=VID:PID (or the command line's
-// --usb-id) names the ids a board really shows.
-extern const std::array<DfuDeviceRow, 1> DfuDeviceTable;
-
-inline constexpr const char* kDfuIdVariable = "TAVREL_DFU_ID";
-
 struct UsbId {
     uint16_t vendorId;
     uint16_t productId;
@@ -29,10 +22,8 @@ struct UsbId {
 std::optional<UsbId> ParseUsbId(std::string_view text);
 std::string FormatUsbId(uint16_t vendorId, uint16_t productId);  // "1209:0001"
 
-// The row of a family with the ids in force: an explicit override (the command line's) first,
-// then TAVREL_DFU_ID, then the table. None for a family not reached over USB, or when an
-// override is malformed; `error` then says why.
-std::optional<DfuDeviceRow> ResolveDfuDevice(std::string_view family, const std::optional<std::string>& overrideId,
-                                             std::string& error);
+// The row of a family reached over USB: its profile's ids, or the ids the settings name instead
+// (they are configuration: a board may show others). None for a family not reached over USB.
+std::optional<DfuDeviceRow> FindDfuDevice(std::string_view family, const std::optional<UsbId>& configured = {});
 
 }  // namespace tavrel

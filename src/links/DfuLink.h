@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "links/DfuTransport.h"
+#include "platform/DfuTransport.h"
 #include "platform/Clock.h"
 
 namespace tavrel {

@@ -5,7 +5,7 @@
 
 #include "links/DfuDeviceTable.h"
 #include "links/DfuLink.h"
-#include "platform/OperationHost.h"
+#include "model/OperationHost.h"
 #include "platform/UserPrompt.h"
 
 namespace tavrel {

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <vector>
 
-#include "links/JLinkApi.h"
+#include "platform/JLinkApi.h"
 #include "model/Catalogue.h"
 #include "model/LittleEndian.h"
 #include "platform/UserPrompt.h"

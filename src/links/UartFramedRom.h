@@ -11,7 +11,7 @@
 #include "model/BootRomProtocol.h"
 #include "model/FamilyProfile.h"
 #include "model/ImageSegment.h"
-#include "platform/OperationHost.h"
+#include "model/OperationHost.h"
 
 namespace tavrel {
 

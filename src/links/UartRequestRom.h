@@ -9,7 +9,7 @@
 #include "links/UartLine.h"
 #include "model/BootRomProtocol.h"
 #include "model/FamilyProfile.h"
-#include "platform/OperationHost.h"
+#include "model/OperationHost.h"
 
 namespace tavrel {
 

@@ -194,7 +194,7 @@ int ReadAdvancedBinMap(const std::string& mapPath, std::vector<AdvancedBinEntry>
 
 int PrepareHX700Images(UserPrompt& prompt, const std::string& family, HX700ImageJob& job) {
     std::string work;
-    if (!EnsureWorkFolder(work)) return 0;
+    if (!EnsureWorkFolder(job.workFolder, work)) return 0;
 
     // The resolved path is used from here on: the current directory is never changed.
     const std::string image = FindBesideProgram(job.imagePath);

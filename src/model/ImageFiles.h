@@ -56,6 +56,7 @@ struct HX700ImageJob {
     std::string imagePath;
     std::string interfaceName;     // "JLINK", "UART" or "USB" (USB needs no loader)
     std::string loaderFolder;      // empty: "config" beside the program
+    std::string workFolder;        // the work folder the settings chose (EnsureWorkFolder)
     // Out.
     std::string firstImagePath;    // the bin image itself, or the SRAM temporary file of a HEX image
     std::string secondImagePath;   // the flash temporary file of a HEX image

@@ -1,6 +1,5 @@
 #include "model/WorkFiles.h"
 
-#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -48,15 +47,8 @@ std::string Locate(const std::string& name, bool wildcards) {
 
 }  // namespace
 
-int EnsureWorkFolder(std::string& path) {
-    fs::path folder;
-    if (const char* overridden = std::getenv("TAVREL_WORK_DIR"); overridden && *overridden) {
-        folder = overridden;
-    } else {
-        const fs::path documents = platform::DocumentsFolder();
-        if (documents.empty()) return 0;
-        folder = documents / "Tavrel";
-    }
+int EnsureWorkFolder(const std::string& folder, std::string& path) {
+    if (folder.empty()) return 0;
     std::error_code error;
     fs::create_directories(folder, error);
     if (!fs::is_directory(folder, error)) return 0;

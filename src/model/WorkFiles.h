@@ -11,10 +11,11 @@ inline constexpr std::string_view kTempSuffix = "_temp.bin";
 // In the work folder: the programmer that holds the lock on it uses the plain temporary names.
 inline constexpr std::string_view kWorkFolderLockName = ".tavrel-work.lock";
 
-// The work folder: $TAVREL_WORK_DIR when set, else the user's documents folder + "Tavrel".
-// Created when missing. 1 when the folder exists afterwards (path set, no trailing separator),
-// otherwise 0.
-int EnsureWorkFolder(std::string& path);
+// The work folder as the settings chose it (TAVREL_WORK_DIR, else the user's documents folder
+// + "Tavrel"), created when missing. 1 when the folder exists afterwards (path set to its full
+// path, no trailing separator), otherwise 0 (also for an empty choice: there is no documents
+// folder).
+int EnsureWorkFolder(const std::string& folder, std::string& path);
 
 // The full path of a file or folder: name as given (relative to the current directory), else
 // beside the program. Wildcards are allowed; the first match is taken. Empty when nothing is

@@ -6,7 +6,6 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -39,18 +38,17 @@ std::optional<std::filesystem::path> DocumentsFromUserDirs(const std::filesystem
 
 }  // namespace
 
-std::filesystem::path HomeFolder() {
-    if (const char* home = std::getenv("HOME"); home && *home) return home;
+std::filesystem::path HomeFolder(const std::string& homeVariable) {
+    if (!homeVariable.empty()) return homeVariable;
     if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir) return entry->pw_dir;
     return {};
 }
 
-std::filesystem::path DocumentsFolder() {
-    const std::filesystem::path home = HomeFolder();
+std::filesystem::path DocumentsFolder(const std::filesystem::path& home, const std::string& configHomeVariable) {
     if (home.empty()) return {};
     std::filesystem::path config;
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
-        config = xdg;
+    if (!configHomeVariable.empty() && configHomeVariable.front() == '/') {
+        config = configHomeVariable;
     } else {
         config = home / ".config";
     }

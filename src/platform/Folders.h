@@ -8,13 +8,14 @@
 
 namespace tavrel::platform {
 
-// The user's home folder ($HOME, else the password database), or empty when there is none.
-std::filesystem::path HomeFolder();
+// The user's home folder: homeVariable (the value of $HOME, read by the caller) unless it is
+// empty, else the password database's; empty when there is none.
+std::filesystem::path HomeFolder(const std::string& homeVariable);
 
-// The user's documents folder: XDG_DOCUMENTS_DIR from the XDG user-dirs file
-// ($XDG_CONFIG_HOME/user-dirs.dirs, else ~/.config/user-dirs.dirs), else ~/Documents.
-// Empty when there is no home folder either.
-std::filesystem::path DocumentsFolder();
+// The user's documents folder under `home`: XDG_DOCUMENTS_DIR from the XDG user-dirs file
+// (configHomeVariable + "/user-dirs.dirs" when that value of $XDG_CONFIG_HOME is an absolute
+// path, else home + "/.config/user-dirs.dirs"), else home + "/Documents". Empty when home is.
+std::filesystem::path DocumentsFolder(const std::filesystem::path& home, const std::string& configHomeVariable);
 
 // The folder that holds the running executable (from /proc/self/exe), or empty.
 std::filesystem::path ProgramFolder();

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/SimUsb.h"
+#include "sim/UsbDevicePort.h"
 
 namespace tavrel::sim {
 

@@ -11,7 +11,7 @@
 #include <span>
 #include <vector>
 
-#include "sim/SimUsb.h"
+#include "sim/UsbDevicePort.h"
 
 namespace tavrel::sim {
 

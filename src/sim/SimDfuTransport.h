@@ -1,12 +1,15 @@
 #pragma once
 // The host's DFU transport on a simulated USB bus: what libusb does for a real device
 // (enumeration through descriptor requests, claiming, alternate settings, control transfers),
-// done for devices of the simulated board.
+// done for devices of the simulated board; and the ways to such a bus: a board in this process,
+// or the DFU door of a board in a `tavrel-cli sim` process.
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
-#include "links/DfuTransport.h"
-#include "sim/SimUsb.h"
+#include "platform/DfuTransport.h"
+#include "sim/UsbDevicePort.h"
 
 namespace tavrel::sim {
 
@@ -50,5 +53,16 @@ private:
     std::vector<UsbConfiguration> openConfigurations_;
     int claimed_ = -1;
 };
+
+// Each transport owns the board (or the board's socket) behind its bus.
+// A board in this process from a config text. A family without USB gets a bus with no device.
+// A null transport with `error` set when the text is wrong.
+OpenedDfuTransport OpenInProcessSimDfuTransport(const std::string& configText, std::string& error);
+// The board of a `tavrel-cli sim` process, through its socket; `error` set when unreachable.
+OpenedDfuTransport OpenRemoteSimDfuTransport(const std::string& socketPath, std::string& error);
+// The remote board when a socket is named, else a board in this process (configText empty: a
+// KR2H70X board with default settings).
+OpenedDfuTransport OpenSimDfuTransport(const std::string& socketPath, const std::string& configText,
+                                       std::string& error);
 
 }  // namespace tavrel::sim

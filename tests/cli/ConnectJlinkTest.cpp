@@ -80,13 +80,29 @@ TEST_F(ConnectJlink, FailuresPrintTheirMessage) {
     }
 }
 
-TEST_F(ConnectJlink, BadOptionsAreRefusedBeforeAnyProbeAccess) {
-    for (const auto& options : std::vector<std::vector<std::string>>{
-             {}, {"--chip", "KR2X999"}, {"--chip", "KR2A600", "--speed", "fast"},
-             {"--chip", "KR2E550", "--flash-type", "W25Q32FV"}, {"--chip", "KR2A600", "--bogus"}}) {
-        const auto result = Connect("chip=KR2A600", options);
-        EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(options) << result.err;
-        EXPECT_NE(result.err.find("Usage:"), std::string::npos) << result.err;
+TEST_F(ConnectJlink, BadOptionsAreRefusedNamingTheOptionBeforeAnyProbeAccess) {
+    struct Case {
+        std::vector<std::string> options;
+        const char* names;
+    };
+    const Case cases[] = {
+        {{}, "--chip is required"},
+        {{"--chip"}, "--chip"},
+        {{"--chip", "KR2X999"}, "--chip: unknown chip family 'KR2X999'"},
+        {{"--chip", "KR2A600", "--speed", "fast"}, "--speed: 'fast'"},
+        {{"--chip", "KR2A600", "--speed", "0"}, "--speed: '0'"},
+        {{"--chip", "KR2E550", "--flash-type", "W25Q32FV"}, "--flash-type: 'W25Q32FV' is not offered for KR2E550"},
+        {{"--chip", "KR2A600", "--flash-type", "W25Q32FV"}, "--flash-type: KR2A600 has no flash type to choose"},
+        {{"--chip", "KR2A600", "--bogus"}, "--bogus"},
+        {{"--chip", "KR2A600", "--port", "/dev/ttyS0"}, "--port does not go with --interface JLINK"},
+        {{"--chip", "KR2A600", "--interface", "SPI"}, "--interface"},
+    };
+    for (const Case& c : cases) {
+        const auto result = Connect("chip=KR2A600", c.options);
+        EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(c.options) << result.err;
+        EXPECT_NE(result.err.find(c.names), std::string::npos) << result.err;
+        EXPECT_NE(result.err.find("tavrel-cli connect --help"), std::string::npos) << result.err;
+        EXPECT_EQ(result.err.find("Connect..."), std::string::npos) << result.err;
     }
 }
 

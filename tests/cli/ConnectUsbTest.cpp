@@ -54,15 +54,20 @@ TEST(ConnectUsb, FindsTheSimulatedBoard) {
     run = RunCli("connect --chip KR2H70X --interface USB --usb-sim", {{"TAVREL_DFU_ID", "0483:df11"}});
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_TRUE(Has(run.output, "0483:df11")) << run.output;
+    // The option wins over the variable.
+    run = RunCli("connect --chip KR2H70X --interface USB --usb-sim --usb-id 1209:0001", {{"TAVREL_DFU_ID", "nonsense"}});
+    EXPECT_EQ(run.status, 0) << run.output;
 }
 
 TEST(ConnectUsb, RefusesBadOptionsBeforeTouchingUsb) {
     const char* cases[][2] = {
-        {"connect --chip KR2A600 --interface USB", "only the KR2H70X"},
+        {"connect --chip KR2A600 --interface USB", "KR2A600 is not reached over USB"},
         {"connect --interface USB", "--chip is required"},
         {"connect --chip KR2H70X --interface USB --usb-id 1209", "VID:PID"},
         {"connect --chip KR2H70X --interface USB --unlock-password 1234", "64 hexadecimal digits"},
-        {"connect --chip KR2H70X --interface USB --bogus", "unknown option --bogus"},
+        {"connect --chip KR2H70X --interface USB --bogus", "--bogus"},
+        {"connect --chip KR2H70X --interface USB --baud 115200", "--baud does not go with --interface USB"},
+        {"connect --chip KR2H70X --interface SPI", "--interface: 'SPI' is not an interface"},
     };
     for (const auto& c : cases) {
         CliRun run = RunCli(c[0]);
@@ -75,10 +80,13 @@ TEST(ConnectUsb, RefusesBadOptionsBeforeTouchingUsb) {
     EXPECT_TRUE(Has(bad.output, "TAVREL_DFU_ID")) << bad.output;
 }
 
-TEST(ConnectUsb, HelpSaysHowTheDeviceIsReached) {
+TEST(ConnectUsb, HelpListsTheOptionsOfEveryInterfaceAndHowTheDeviceIsReached) {
     CliRun run = RunCli("connect --help");
     EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(Has(run.output, "--usb-id VID:PID")) << run.output;
+    for (const char* option : {"--chip FAMILY", "--interface JLINK|UART|USB", "--speed KHZ", "--flash-type NAME",
+                               "--loader-dir DIR", "--port DEVICE", "--baud N", "--unlock-password HEX",
+                               "--unlock-erase", "--usb-id VID:PID", "--usb-sim"})
+        EXPECT_TRUE(Has(run.output, option)) << option << "\n" << run.output;
     EXPECT_TRUE(Has(run.output, "libusb")) << run.output;
     EXPECT_TRUE(Has(run.output, "TAVREL_SIM_SOCKET")) << run.output;
 }

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "links/DfuLink.h"
-#include "links/DfuTransport.h"
+#include "platform/DfuTransport.h"
 #include "platform/Clock.h"
 #include "sim/Board.h"
 #include "sim/DfuDevice.h"

@@ -4,7 +4,7 @@
 #include <numeric>
 
 #include "DfuBench.h"
-#include "links/LibusbDfuTransport.h"
+#include "platform/LibusbDfuTransport.h"
 
 using namespace tavrel;
 using tavrel::test::DfuBench;

@@ -107,26 +107,3 @@ TEST(OpenDfuTarget, EachFailingStepShowsItsMessage) {
         EXPECT_EQ(prompt.messages, std::vector<std::string>{"Can't get device information!"});
     }
 }
-
-TEST(DfuDeviceTable, IdsComeFromTheOverrideThenTheEnvironmentThenTheTable) {
-    std::string error;
-    unsetenv(kDfuIdVariable);
-    auto row = ResolveDfuDevice("KR2H70X", std::nullopt, error);
-    ASSERT_TRUE(row);
-    EXPECT_EQ(row->vendorId, DfuDeviceTable[0].vendorId);
-    setenv(kDfuIdVariable, "0x0483:df11", 1);
-    row = ResolveDfuDevice("KR2H70X", std::nullopt, error);
-    ASSERT_TRUE(row);
-    EXPECT_EQ(row->vendorId, 0x0483);
-    EXPECT_EQ(row->productId, 0xDF11);
-    row = ResolveDfuDevice("KR2H70X", std::string("1d50:6017"), error);
-    ASSERT_TRUE(row);
-    EXPECT_EQ(FormatUsbId(row->vendorId, row->productId), "1d50:6017");
-    setenv(kDfuIdVariable, "12345:1", 1);
-    EXPECT_FALSE(ResolveDfuDevice("KR2H70X", std::nullopt, error));
-    EXPECT_NE(error.find(kDfuIdVariable), std::string::npos);
-    unsetenv(kDfuIdVariable);
-    EXPECT_FALSE(ResolveDfuDevice("KR2A600", std::nullopt, error));
-    for (const char* bad : {"", "1209", "1209:", ":0001", "12g9:0001", "1209:0001:2", "0x:1"})
-        EXPECT_FALSE(ParseUsbId(bad)) << bad;
-}

@@ -52,7 +52,7 @@ JLinkApi& SimProbeTest::Api() {
 }
 
 void SimProbeTest::SetUp() {
-    setenv("TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH, 1);
+    Api().UseLibraryFile(TAVREL_SIM_JLINK_PATH, "the test");
     ASSERT_TRUE(Api().Load()) << Api().error();
     configure_ = reinterpret_cast<int (*)(const char*)>(Api().Symbol("TavrelSim_Configure"));
     violations_ = reinterpret_cast<const char* (*)()>(Api().Symbol("TavrelSim_Violations"));

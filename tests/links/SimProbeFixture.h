@@ -1,6 +1,6 @@
 #pragma once
 // Tests of the J-Link route against the simulated board. The board's probe library is loaded the
-// way the programmer loads the vendor's: by JLinkApi, from the file TAVREL_JLINK_LIBRARY names.
+// way the programmer loads the vendor's: by JLinkApi, from the file it is told to use.
 // Each test configures a fresh board and ends by checking that the board saw no protocol breach.
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "Recorders.h"
-#include "links/JLinkApi.h"
+#include "platform/JLinkApi.h"
 #include "links/TargetLink.h"
 #include "model/Catalogue.h"
 #include "platform/Clock.h"

@@ -179,16 +179,15 @@ TEST(ImageFiles, FileExtensionAndSizes) {
 class PrepareHX700 : public ::testing::Test {
 protected:
     void SetUp() override {
-        setenv("TAVREL_WORK_DIR", (dir / "work").c_str(), 1);
         fs::create_directories(dir / "loaders");
         WriteTextFile(dir / "loaders" / "KR2H70X_Load1", HexImage(0x20000000, PatternBytes(64)) +
                                                               HexStartLinear(0x20000001) + "\n" + HexEnd() + "\n");
         WriteTextFile(dir / "loaders" / "KR2H70X_Load2", HexImage(0x20000000, PatternBytes(32)) + HexEnd() + "\n");
         WriteFileBytes(dir / "app.bin", PatternBytes(1000));
         job.loaderFolder = (dir / "loaders").string();
+        job.workFolder = (dir / "work").string();
         job.interfaceName = "JLINK";
     }
-    void TearDown() override { unsetenv("TAVREL_WORK_DIR"); }
 
     TempDir dir;
     RecordingPrompt prompt;
@@ -221,6 +220,7 @@ TEST_F(PrepareHX700, UartOnlyNamesTheLoaderImageAndUsbNeedsNoLoader) {
     usb.imagePath = (dir / "app.bin").string();
     usb.interfaceName = "USB";
     usb.loaderFolder = (dir / "nowhere").string();
+    usb.workFolder = job.workFolder;
     EXPECT_EQ(PrepareHX700Images(prompt, "KR2H70X", usb), 1);
     EXPECT_TRUE(usb.loaderTempPath.empty());
 }
@@ -250,10 +250,12 @@ TEST_F(PrepareHX700, RefusalsShowTheirMessage) {
         const char* message;
     };
     const Case cases[] = {
-        {"image missing", "BIN", (dir / "gone.bin").string(), "", kTargetFileLost},
-        {"capital HEX extension", "HEX", (dir / "APP.HEX").string(), "", kNotAHexFile},
-        {"hex chosen as bin", "BIN", (dir / "app.hex").string(), "", kNotABinFile},
-        {"loader missing", "BIN", (dir / "app.bin").string(), (dir / "nowhere").string(), kLoadFileLost},
+        {"image missing", "BIN", (dir / "gone.bin").string(), "", "Target file lost"},
+        {"capital HEX extension", "HEX", (dir / "APP.HEX").string(), "",
+         " It is not a hex file, please re-select destination file ! "},
+        {"hex chosen as bin", "BIN", (dir / "app.hex").string(), "",
+         " It is a bin file, please re-select destination file ! "},
+        {"loader missing", "BIN", (dir / "app.bin").string(), (dir / "nowhere").string(), "MCU  Load file lost"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -263,6 +265,7 @@ TEST_F(PrepareHX700, RefusalsShowTheirMessage) {
         one.imagePath = c.image;
         one.interfaceName = "JLINK";
         one.loaderFolder = c.loaderFolder.empty() ? job.loaderFolder : c.loaderFolder;
+        one.workFolder = job.workFolder;
         EXPECT_EQ(PrepareHX700Images(prompt, "KR2H70X", one), 0);
         EXPECT_EQ(prompt.messages, std::vector<std::string>{c.message});
     }
@@ -272,5 +275,5 @@ TEST_F(PrepareHX700, RefusalsShowTheirMessage) {
     WriteTextFile(dir / "loaders" / "KR2H70X_Load1", ":0400000001\n");
     job.imagePath = (dir / "app.bin").string();
     EXPECT_EQ(PrepareHX700Images(prompt, "KR2H70X", job), 0);
-    EXPECT_EQ(prompt.messages, std::vector<std::string>{kHexFormatError});
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{" Error in .hex file format "});
 }

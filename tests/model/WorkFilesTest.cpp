@@ -4,9 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <optional>
 
 #include "Recorders.h"
 #include "model/HexText.h"
@@ -16,34 +14,6 @@
 using namespace tavrel;
 using namespace tavrel::test;
 namespace fs = std::filesystem;
-
-namespace {
-
-// Sets (or unsets) an environment variable for one test and puts it back afterwards.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) {
-            setenv(name, value->c_str(), 1);
-        } else {
-            unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            setenv(name_, old_->c_str(), 1);
-        } else {
-            unsetenv(name_);
-        }
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-}  // namespace
 
 TEST(HexText, PairsAreStoredLeastSignificantFirst) {
     uint8_t bytes[4] = {};
@@ -120,42 +90,19 @@ TEST(WorkFiles, TempNamesArePlainForTheLockHolderAndPerProcessOtherwise) {
     EXPECT_EQ(TempFilePath(shared.path().string(), "sram_temp.bin"), unique);
 }
 
-TEST(WorkFiles, WorkFolderFromTheEnvironmentOrTheDocumentsFolder) {
+TEST(WorkFiles, WorkFolderIsMadeWhereTheSettingsChose) {
     TempDir dir;
-    {
-        ScopedEnv work("TAVREL_WORK_DIR", (dir / "work" / "nested").string() + "/");
-        std::string path;
-        EXPECT_EQ(EnsureWorkFolder(path), 1);
-        EXPECT_EQ(path, (dir / "work" / "nested").string());
-        EXPECT_TRUE(fs::is_directory(path));
-    }
-    {
-        // XDG user-dirs names the documents folder.
-        ScopedEnv work("TAVREL_WORK_DIR", std::nullopt);
-        ScopedEnv home("HOME", dir.path().string());
-        ScopedEnv config("XDG_CONFIG_HOME", (dir / "cfg").string());
-        fs::create_directories(dir / "cfg");
-        WriteTextFile(dir / "cfg" / "user-dirs.dirs", "# written by xdg-user-dirs-update\n"
-                                                       "XDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
-                                                       "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
-        std::string path;
-        EXPECT_EQ(EnsureWorkFolder(path), 1);
-        EXPECT_EQ(path, (dir / "Dokumente" / "Tavrel").string());
-        EXPECT_TRUE(fs::is_directory(path));
+    std::string path;
+    EXPECT_EQ(EnsureWorkFolder((dir / "work" / "nested").string() + "/", path), 1);
+    EXPECT_EQ(path, (dir / "work" / "nested").string());
+    EXPECT_TRUE(fs::is_directory(path));
 
-        // Without the file: ~/Documents.
-        fs::remove(dir / "cfg" / "user-dirs.dirs");
-        EXPECT_EQ(EnsureWorkFolder(path), 1);
-        EXPECT_EQ(path, (dir / "Documents" / "Tavrel").string());
-    }
-    {
-        // A folder that cannot be made.
-        WriteTextFile(dir / "plainfile", "x");
-        ScopedEnv work("TAVREL_WORK_DIR", (dir / "plainfile" / "sub").string());
-        std::string path = "unchanged";
-        EXPECT_EQ(EnsureWorkFolder(path), 0);
-        EXPECT_EQ(path, "unchanged");
-    }
+    // A folder that cannot be made, and no folder at all (no documents folder): 0, path untouched.
+    WriteTextFile(dir / "plainfile", "x");
+    path = "unchanged";
+    EXPECT_EQ(EnsureWorkFolder((dir / "plainfile" / "sub").string(), path), 0);
+    EXPECT_EQ(EnsureWorkFolder("", path), 0);
+    EXPECT_EQ(path, "unchanged");
 }
 
 TEST(WorkFiles, FindBesideProgramLeavesTheCurrentDirectoryAlone) {

@@ -13,7 +13,7 @@
 #include "sim/DfuDevice.h"
 #include "sim/DfuDoor.h"
 #include "sim/SimConfig.h"
-#include "sim/SimDfuDoor.h"
+#include "sim/SimDfuTransport.h"
 #include "sim/SimServer.h"
 
 using namespace tavrel;
@@ -62,7 +62,7 @@ TEST(DfuDoor, AProgrammerReachesTheBoardThroughItsSocket) {
     for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i ^ 0x5A);
     {
         std::string error;
-        SimDfuDoor door = OpenRemoteDfuDoor(socket, error);
+        OpenedDfuTransport door = OpenRemoteSimDfuTransport(socket, error);
         ASSERT_TRUE(door.transport) << error;
         ManualClock clock;
         DfuLink link(*door.transport, clock);
@@ -93,22 +93,22 @@ TEST(DfuDoor, ABoardWithoutUsbOrWithoutASocketIsNoDevice) {
     {
         ServedBoard served("chip=KR2A600", socket);
         std::string error;
-        SimDfuDoor door = OpenRemoteDfuDoor(socket, error);
+        OpenedDfuTransport door = OpenRemoteSimDfuTransport(socket, error);
         ASSERT_TRUE(door.transport) << error;
         ManualClock clock;
         DfuLink link(*door.transport, clock);
         EXPECT_EQ(link.DfuOpen(kSimDfuVendorId, kSimDfuProductId), -2);
     }
     std::string error;
-    EXPECT_FALSE(OpenRemoteDfuDoor((dir / "nothing.sock").string(), error).transport);
+    EXPECT_FALSE(OpenRemoteSimDfuTransport((dir / "nothing.sock").string(), error).transport);
     EXPECT_NE(error.find("nothing.sock"), std::string::npos) << error;
     // The same in one process: a KR2A600 board has no DFU device on its bus.
-    SimDfuDoor door = OpenInProcessDfuDoor("chip=KR2A600", error);
+    OpenedDfuTransport door = OpenInProcessSimDfuTransport("chip=KR2A600", error);
     ASSERT_TRUE(door.transport) << error;
     ManualClock clock;
     DfuLink link(*door.transport, clock);
     EXPECT_EQ(link.DfuOpen(kSimDfuVendorId, kSimDfuProductId), -2);
-    EXPECT_FALSE(OpenInProcessDfuDoor("chip=KR2H70X bogus-word", error).transport);
+    EXPECT_FALSE(OpenInProcessSimDfuTransport("chip=KR2H70X bogus-word", error).transport);
     EXPECT_FALSE(error.empty());
 }
 

@@ -26,7 +26,9 @@ void RecordingHost::ReportProgress(uint32_t count, const std::string& status) {
 
 void RecordingHost::ReportTotal(uint32_t total) { totals.push_back(total); }
 
-void RecordingHost::ReportDone(int kind, int page) { done.emplace_back(kind, page); }
+void RecordingHost::ReportDone(OperationKind kind, std::optional<ProgramPageKind> page) {
+    done.emplace_back(kind, page);
+}
 
 TempDir::TempDir() {
     std::string pattern = (std::filesystem::temp_directory_path() / "tavrel-test-XXXXXX").string();

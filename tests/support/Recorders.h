@@ -2,10 +2,11 @@
 #include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/OperationHost.h"
+#include "model/OperationHost.h"
 #include "platform/UserPrompt.h"
 
 namespace tavrel::test {
@@ -31,11 +32,11 @@ class RecordingHost : public OperationHost {
 public:
     void ReportProgress(uint32_t count, const std::string& status) override;
     void ReportTotal(uint32_t total) override;
-    void ReportDone(int kind, int page) override;
+    void ReportDone(OperationKind kind, std::optional<ProgramPageKind> page) override;
 
     std::vector<ProgressReport> progress;
     std::vector<uint32_t> totals;
-    std::vector<std::pair<int, int>> done;
+    std::vector<std::pair<OperationKind, std::optional<ProgramPageKind>>> done;
 };
 
 // A fresh folder under the system's temporary folder, removed with everything in it.

@@ -1,5 +1,5 @@
-// The DFU door of `tavrel-cli sim`: the KR2H70X boot ROM's DFU device, served on the board's
-// socket so `connect --interface USB` (and every USB operation) in another process reaches it.
+// The DFU door of `tavrel-cli sim` (sim/DfuDoor): the KR2H70X boot ROM's DFU device, served on the
+// board's socket so `connect --interface USB` (and every USB operation) in another process reaches it.
 #include <memory>
 
 #include "cli/SimCommand.h"

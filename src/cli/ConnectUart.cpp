@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/Command.h"
-#include "cli/Options.h"
+#include "cli/ConnectCommand.h"
 #include "cli/ProgressBar.h"
 #include "cli/TerminalPrompt.h"
 #include "links/UartFramedRom.h"
@@ -19,15 +18,6 @@
 
 namespace tavrel::cli {
 namespace {
-
-constexpr const char* kUsage =
-    "connect --interface UART --chip FAMILY [--port DEVICE] [--baud N] [--flash-type NAME]\n"
-    "          [--unlock-password HEX | --unlock-erase] [--loader-dir DIR]";
-
-int Usage(const std::string& problem) {
-    std::fprintf(stderr, "tavrel-cli connect: %s\nUsage: tavrel-cli %s\n", problem.c_str(), kUsage);
-    return 2;
-}
 
 std::string JoinRates(const std::vector<uint32_t>& rates) {
     std::string text;
@@ -44,18 +34,15 @@ struct RunFiles {
     }
 };
 
-int RunUartConnect(const std::vector<std::string>& args) {
-    Options options(args, {"interface", "chip", "port", "baud", "flash-type", "unlock-password", "loader-dir"},
-                    {"unlock-erase"});
-    if (!options.ok()) return Usage(options.error());
-    if (!options.positional().empty()) return Usage("unexpected argument '" + options.positional().front() + "'");
-    const std::string family = options.ValueOr("chip", "");
-    if (family.empty()) return Usage("--chip FAMILY is needed (KR2A600, KR2E500, KR2A500, KR2E550, KR2G700, KR2E700, KR2H70X)");
-    if (!IsKnownFamily(family)) return Usage("unknown chip family '" + family + "'");
+int RunConnectUart(ConnectRequest& request) {
+    const Options& options = request.options;
+    const std::string& family = request.chip;
+    const std::optional<FlashTypeRow>& flashType = request.flashType;
     if (options.Has("unlock-password") && options.Has("unlock-erase"))
-        return Usage("give either --unlock-password or --unlock-erase, not both");
+        return ConnectUsage("give either --unlock-password or --unlock-erase, not both");
     if (options.Has("unlock-erase") && IsEX500Group(family))
-        return Usage("the boot ROM of " + family + " cannot be unlocked by erasing; give --unlock-password HEX");
+        return ConnectUsage("--unlock-erase: the boot ROM of " + family +
+                            " cannot be unlocked by erasing; give --unlock-password HEX");
 
     // The settings panel as the main window would hold it, then the options on top.
     UartConfigDlg panel;
@@ -66,18 +53,9 @@ int RunUartConnect(const std::vector<std::string>& args) {
         auto value = ParseNumber(*text);
         const std::vector<uint32_t> rates = BaudChoices(family);
         if (!value || std::find(rates.begin(), rates.end(), *value) == rates.end())
-            return Usage("baud rate '" + *text + "' is not offered for " + family + " (" + JoinRates(rates) + ")");
+            return ConnectUsage("--baud: baud rate '" + *text + "' is not offered for " + family + " (" +
+                                JoinRates(rates) + ")");
         baud = *value;
-    }
-    std::optional<FlashTypeRow> flashType;
-    if (UsesFlashType(family)) {
-        const std::string name = options.ValueOr("flash-type", FlashTypeChoices(family)->front());
-        const auto choices = *FlashTypeChoices(family);
-        flashType = LookupFlashType(name);
-        if (!flashType || std::find(choices.begin(), choices.end(), name) == choices.end())
-            return Usage("flash type '" + name + "' is not offered for " + family);
-    } else if (options.Has("flash-type")) {
-        return Usage(family + " has no flash type to choose");
     }
 
     TerminalPrompt prompt;
@@ -87,32 +65,32 @@ int RunUartConnect(const std::vector<std::string>& args) {
     const FamilyProfile& profile = *FindFamilyProfile(family);
     // One operation per run: the lock the ROM reports lives as long as the run.
     RomLockState romLock;
-    UartLine line(prompt);
+    UartLine line(prompt, request.seams.clock());
     RunFiles files;
 
     // step: what was being done; message: the failure's own text, when the step shows none.
     auto fail = [&](const char* step, const char* message = nullptr) {
-        progress.ReportDone(kOperationErase, 0);
+        progress.ReportDone(kOperationErase, std::nullopt);
         if (message != nullptr) prompt.ShowMessage(message, MessageIcon::Error);
         std::fprintf(stderr, "Connect failed: %s\n", step);
         return 1;
     };
 
-    const std::string loader = FindLoader(options.ValueOr("loader-dir", ""), family, "UART");
+    const std::string loader = FindLoader(request.seams.loaderFolder(), family, "UART");
     if (loader.empty()) return fail("no UART loader", "MCU Uart Loader file lost");
     std::string workFolder;
-    if (EnsureWorkFolder(workFolder) != 1) return fail("no work folder", "The work folder cannot be created.");
+    if (EnsureWorkFolder(request.seams.workFolder(), workFolder) != 1) return fail("no work folder", "The work folder cannot be created.");
     files.tempPath = TempFilePath(workFolder, family + "_Load2_temp.bin");
 
     progress.ReportProgress(0, "Uart connect");
     if (!line.OpenComPort(port, baud)) return fail(("opening " + port).c_str());
 
     uint32_t loaderSize = 0;
-    if (!IsEX500Group(family)) {
+    if (profile.bootRom == BootRomKind::Request) {
         UartRequestRom rom(line, progress, romLock, profile);
         if (!rom.RomHandshake()) {
             if (rom.HandshakeResult() == UartRequestRom::kUnlockErased) {
-                progress.ReportDone(kOperationErase, 0);
+                progress.ReportDone(kOperationErase, std::nullopt);
                 std::fprintf(stderr, "The flash has been erased and the boot ROM's lock with it; reset the chip and "
                                      "connect again.\n");
                 return 1;
@@ -156,7 +134,7 @@ int RunUartConnect(const std::vector<std::string>& args) {
     }
     if (!link.UartLoaderFinish()) return fail("loader finish");
     progress.ReportProgress(loaderSize + 2000, "Uart loader ready");
-    progress.ReportDone(kOperationErase, 0);
+    progress.ReportDone(kOperationErase, std::nullopt);
     // The same lines as the other interfaces print, so scripts read one format.
     std::printf("chip: %s\n", family.c_str());
     std::printf("interface: UART (%s, %u baud)\n", port.c_str(), baud);
@@ -168,7 +146,9 @@ int RunUartConnect(const std::vector<std::string>& args) {
     return 0;
 }
 
-const RegisterConnect kUartConnect{"UART", RunUartConnect};
+const RegisterConnect kUart{"UART",
+                            {"port", "baud", "flash-type", "loader-dir", "unlock-password", "unlock-erase"},
+                            RunConnectUart};
 
 }  // namespace
 }  // namespace tavrel::cli

@@ -40,7 +40,7 @@ void ExpectStoppedWithoutViolations(SerialBoard& sim) {
     EXPECT_EQ(sim.output().find("violation"), std::string::npos) << sim.output();
 }
 
-TEST(UartConnect, ReachesBothBootRomProtocolsThroughTheSimulatedBoardsPseudoTerminal) {
+TEST(ConnectUart, ReachesBothBootRomProtocolsThroughTheSimulatedBoardsPseudoTerminal) {
     struct Case {
         const char* family;
         std::vector<std::string> options;
@@ -62,7 +62,7 @@ TEST(UartConnect, ReachesBothBootRomProtocolsThroughTheSimulatedBoardsPseudoTerm
     }
 }
 
-TEST(UartConnect, LockedRomWantsItsPassword) {
+TEST(ConnectUart, LockedRomWantsItsPassword) {
     SerialBoard sim({"--chip", "KR2A600", "--rom-locked", "--rom-password", "11223344"});
     ASSERT_FALSE(sim.port().empty()) << sim.output();
 
@@ -84,7 +84,7 @@ TEST(UartConnect, LockedRomWantsItsPassword) {
     ExpectStoppedWithoutViolations(sim);
 }
 
-TEST(UartConnect, LockedFramedRomTakesThePasswordWord) {
+TEST(ConnectUart, LockedFramedRomTakesThePasswordWord) {
     SerialBoard sim({"--chip", "KR2G700", "--rom-locked", "--rom-password", "CAFE0123"});
     auto right = Connect(sim, "KR2G700", {"--unlock-password", "0xCAFE0123"});
     EXPECT_EQ(right.exitCode, 0) << right.err;
@@ -94,16 +94,18 @@ TEST(UartConnect, LockedFramedRomTakesThePasswordWord) {
     ExpectStoppedWithoutViolations(sim);
 }
 
-TEST(UartConnect, RefusesBadOptionsBeforeTouchingThePort) {
+TEST(ConnectUart, RefusesBadOptionsBeforeTouchingThePort) {
     struct Case {
         std::vector<std::string> args;
         const char* message;
     };
     for (const Case& c : {Case{{"--chip", "KR2E500", "--baud", "300000"}, "not offered for KR2E500"},
                           Case{{"--chip", "KR2A600", "--baud", "fast"}, "baud rate 'fast'"},
-                          Case{{}, "--chip FAMILY is needed"},
+                          Case{{}, "--chip is required"},
                           Case{{"--chip", "KR2A600", "--unlock-erase", "--unlock-password", "1"}, "not both"},
-                          Case{{"--chip", "KR2A600", "--flash-type", "W25Q80BV"}, "has no flash type"},
+                          Case{{"--chip", "KR2A600", "--flash-type", "W25Q80BV"}, "has no flash type to choose"},
+                          Case{{"--chip", "KR2A600", "--speed", "4000"}, "--speed does not go with --interface UART"},
+                          Case{{"--chip", "KR2A600", "--usb-sim"}, "--usb-sim does not go with --interface UART"},
                           Case{{"--chip", "KR2E700", "--unlock-erase"}, "cannot be unlocked by erasing"}}) {
         std::vector<std::string> argv = {TAVREL_CLI_PATH, "connect", "--interface", "UART", "--port", "/dev/null"};
         argv.insert(argv.end(), c.args.begin(), c.args.end());

@@ -1,10 +1,10 @@
-#include "links/JLinkApi.h"
+#include "platform/JLinkApi.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <utility>
 
 namespace tavrel {
 
@@ -129,10 +129,9 @@ bool JLinkApi::Load() {
     if (loaded_) return true;
     error_.clear();
 
-    const char* named = std::getenv("TAVREL_JLINK_LIBRARY");
-    if (named != nullptr && *named != '\0') {
-        if (!library_.Open(named)) {
-            error_ = std::string("Cannot load the J-Link library named by TAVREL_JLINK_LIBRARY (") + named +
+    if (!libraryFile_.empty()) {
+        if (!library_.Open(libraryFile_)) {
+            error_ = "Cannot load the J-Link library named by " + libraryOrigin_ + " (" + libraryFile_ +
                      "): " + library_.error();
             return false;
         }
@@ -169,6 +168,16 @@ bool JLinkApi::Load() {
     if (!unloadable.empty()) error_ += " Found but could not load: " + Joined(unloadable) + ".";
     error_ += " Install the SEGGER J-Link software, or set TAVREL_JLINK_LIBRARY to the library file.";
     return false;
+}
+
+void JLinkApi::UseLibraryFile(std::string file, std::string origin) {
+    if (file == libraryFile_ && origin == libraryOrigin_) return;
+    libraryFile_ = std::move(file);
+    libraryOrigin_ = origin.empty() ? "the settings" : std::move(origin);
+    if (loaded_) {
+        library_.Close();
+        loaded_ = false;
+    }
 }
 
 JLinkApi& JLinkApi::Process() {

@@ -1,8 +1,10 @@
 #pragma once
 // The USB side of the DFU link: what the link needs from a USB stack, and nothing more.
 // Production code talks to libusb (LibusbDfuTransport); tests and the demo talk to the
-// simulated board's DFU device through the same interface.
+// simulated board's DFU device through the same interface; the Seams choose.
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <vector>
 
 namespace tavrel {
@@ -52,6 +54,12 @@ public:
     virtual int ReleaseInterface(uint8_t interfaceNumber) = 0;
     // Closes the open device, if any, and stops the USB library. Safe to call at any time.
     virtual void Close() = 0;
+};
+
+// A transport as chosen for a run, with a word on where it reaches, for the user.
+struct OpenedDfuTransport {
+    std::unique_ptr<DfuTransport> transport;  // null when it could not be had
+    std::string description;                  // "libusb", "the simulated board at ...", ...
 };
 
 }  // namespace tavrel

@@ -1,4 +1,5 @@
-// The serial door of `tavrel-cli sim`: the board's boot ROM and UART loader on a pseudo-terminal.
+// The serial door of `tavrel-cli sim` (sim/PtyDoor): the board's boot ROM and UART loader on a
+// pseudo-terminal.
 #include "cli/Command.h"
 #include "cli/SimCommand.h"
 #include "sim/PtyDoor.h"
@@ -6,9 +7,9 @@
 namespace tavrel::cli {
 namespace {
 
-class SerialSimDoor : public OpenSimDoor {
+class PtySimDoor : public OpenSimDoor {
 public:
-    SerialSimDoor(std::unique_ptr<sim::PtyDoor> door, std::string family, std::string loaderFolder)
+    PtySimDoor(std::unique_ptr<sim::PtyDoor> door, std::string family, std::string loaderFolder)
         : door_(std::move(door)), family_(std::move(family)), loaderFolder_(std::move(loaderFolder)) {}
 
     std::vector<std::string> Lines() const override {
@@ -26,7 +27,7 @@ private:
 const RegisterSimDoor kSerialDoor{"serial", [](SimDoorContext& context, std::string& error) -> std::unique_ptr<OpenSimDoor> {
     auto door = sim::PtyDoor::Attach(context.board, context.server, error);
     if (!door) return nullptr;
-    return std::make_unique<SerialSimDoor>(std::move(door), context.board.family(), context.runFolder + "/config");
+    return std::make_unique<PtySimDoor>(std::move(door), context.board.family(), context.runFolder + "/config");
 }};
 
 }  // namespace

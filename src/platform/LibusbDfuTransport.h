@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "links/DfuTransport.h"
+#include "platform/DfuTransport.h"
 
 struct libusb_context;
 struct libusb_device_handle;

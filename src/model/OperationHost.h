@@ -1,6 +1,9 @@
 #pragma once
 #include <cstdint>
+#include <optional>
 #include <string>
+
+#include "model/Catalogue.h"
 
 namespace tavrel {
 
@@ -11,8 +14,8 @@ public:
     virtual ~OperationHost() = default;
     virtual void ReportProgress(uint32_t count, const std::string& status) = 0;
     virtual void ReportTotal(uint32_t total) = 0;
-    // kind: OperationKind; page: ProgramPageKind (program operations only).
-    virtual void ReportDone(int kind, int page) = 0;
+    // page: which program page ran (program operations only; none for erase and read).
+    virtual void ReportDone(OperationKind kind, std::optional<ProgramPageKind> page) = 0;
 };
 
 }  // namespace tavrel

@@ -60,9 +60,13 @@ public:
     JLinkApi(const JLinkApi&) = delete;
     JLinkApi& operator=(const JLinkApi&) = delete;
 
-    // Finds and loads the library; once loaded it stays loaded, after a failure the next call
-    // looks again. The file named by TAVREL_JLINK_LIBRARY is used when that variable is set,
-    // else the usual names and folders.
+    // The library file to load instead of searching (empty: search the usual names and folders);
+    // origin names where the choice came from, for the message when it cannot be loaded (e.g.
+    // "TAVREL_JLINK_LIBRARY"). A different choice unloads a library loaded before.
+    void UseLibraryFile(std::string file, std::string origin);
+
+    // Loads the library chosen by UseLibraryFile, else finds it; once loaded it stays loaded,
+    // after a failure the next call looks again.
     bool Load();
     bool loaded() const { return loaded_; }
     // Why loading failed, naming what was looked for and where.
@@ -76,7 +80,7 @@ public:
     // so every TargetLink of the process talks through the same loaded library.
     static JLinkApi& Process();
 
-    // Where the library is looked for when TAVREL_JLINK_LIBRARY is not set, in order:
+    // Where the library is looked for when no file is chosen, in order:
     // plain names for the library search path, then files in the vendor's usual folders.
     static std::vector<std::string> SearchNames();
     static std::vector<std::string> SearchFolders();
@@ -86,6 +90,8 @@ private:
     bool Resolve();
 
     DynamicLibrary library_;
+    std::string libraryFile_;
+    std::string libraryOrigin_;
     bool loaded_ = false;
     std::string error_;
 };

@@ -1,4 +1,4 @@
-#include "links/LibusbDfuTransport.h"
+#include "platform/LibusbDfuTransport.h"
 
 #include <libusb.h>
 

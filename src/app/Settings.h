@@ -1,0 +1,48 @@
+#pragma once
+// What the programs are told about their surroundings: where the probe library, the work folder
+// and the loaders are, which USB ids the DFU boot ROM shows, and whether a simulated board stands
+// in for the hardware. Read once from the environment (TAVREL_*); the command line's options
+// and, later, the settings file change it before the Seams are built from it.
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace tavrel {
+
+// A value with the name of the place it came from ("TAVREL_DFU_ID", "--usb-id"), so that a
+// complaint about it names what the user has to change.
+struct SettingValue {
+    std::string value;
+    std::string origin;
+};
+
+inline constexpr const char* kJLinkLibraryVariable = "TAVREL_JLINK_LIBRARY";
+inline constexpr const char* kWorkFolderVariable = "TAVREL_WORK_DIR";
+inline constexpr const char* kDfuIdVariable = "TAVREL_DFU_ID";
+inline constexpr const char* kSimSocketVariable = "TAVREL_SIM_SOCKET";
+inline constexpr const char* kSimConfigVariable = "TAVREL_SIM_CONFIG";
+
+struct Settings {
+    std::optional<SettingValue> jlinkLibrary;  // the probe library file; none: the usual names and folders
+    std::string workFolder;    // TAVREL_WORK_DIR, else the documents folder + "Tavrel"; empty: none found
+    std::string loaderFolder;  // empty: "config" beside the program
+    std::optional<SettingValue> dfuId;  // "VID:PID" of the DFU boot ROM; none: the family's own ids
+    std::string simSocket;     // the socket of a `tavrel-cli sim` board that stands in for the hardware
+    std::string simConfig;     // the settings of a simulated board inside the program itself
+    bool simulatedUsb = false; // a simulated board stands in for USB (a board in the program unless simSocket)
+
+    // Whether USB DFU goes to a simulated board instead of libusb.
+    bool UsesSimulatedUsb() const { return simulatedUsb || !simSocket.empty(); }
+};
+
+// A variable's value; none when it is unset or empty (an empty value counts as unset).
+using EnvironmentLookup = std::function<std::optional<std::string>(const char* name)>;
+
+// The process's own environment.
+std::optional<std::string> ProcessEnvironment(const char* name);
+
+// The settings the environment gives: the TAVREL_* variables, and HOME and XDG_CONFIG_HOME for
+// the documents folder when TAVREL_WORK_DIR is not set.
+Settings SettingsFromEnvironment(const EnvironmentLookup& lookup = ProcessEnvironment);
+
+}  // namespace tavrel

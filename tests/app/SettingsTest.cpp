@@ -1,0 +1,64 @@
+// The settings the environment gives, read through a lookup so no test touches the process's own.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "Recorders.h"
+#include "app/Settings.h"
+
+using namespace tavrel;
+namespace fs = std::filesystem;
+
+namespace {
+
+EnvironmentLookup From(std::map<std::string, std::string> variables) {
+    return [variables](const char* name) -> std::optional<std::string> {
+        auto it = variables.find(name);
+        if (it == variables.end() || it->second.empty()) return std::nullopt;
+        return it->second;
+    };
+}
+
+}  // namespace
+
+TEST(Settings, TheVariablesAndWhereEachCameFrom) {
+    const Settings settings = SettingsFromEnvironment(From({{"TAVREL_JLINK_LIBRARY", "/opt/lib/libjlinkarm.so"},
+                                                            {"TAVREL_WORK_DIR", "/srv/work"},
+                                                            {"TAVREL_DFU_ID", "0483:df11"},
+                                                            {"TAVREL_SIM_SOCKET", "/tmp/board.sock"},
+                                                            {"TAVREL_SIM_CONFIG", "chip=KR2H70X dfu-protected"}}));
+    ASSERT_TRUE(settings.jlinkLibrary);
+    EXPECT_EQ(settings.jlinkLibrary->value, "/opt/lib/libjlinkarm.so");
+    EXPECT_EQ(settings.jlinkLibrary->origin, "TAVREL_JLINK_LIBRARY");
+    EXPECT_EQ(settings.workFolder, "/srv/work");
+    ASSERT_TRUE(settings.dfuId);
+    EXPECT_EQ(settings.dfuId->value, "0483:df11");
+    EXPECT_EQ(settings.dfuId->origin, "TAVREL_DFU_ID");
+    EXPECT_EQ(settings.simSocket, "/tmp/board.sock");
+    EXPECT_EQ(settings.simConfig, "chip=KR2H70X dfu-protected");
+    EXPECT_TRUE(settings.UsesSimulatedUsb());
+    EXPECT_TRUE(settings.loaderFolder.empty());
+}
+
+TEST(Settings, EmptyVariablesCountAsUnset) {
+    test::TempDir home;
+    const Settings settings = SettingsFromEnvironment(From({{"TAVREL_JLINK_LIBRARY", ""},
+                                                            {"TAVREL_WORK_DIR", ""},
+                                                            {"TAVREL_DFU_ID", ""},
+                                                            {"TAVREL_SIM_SOCKET", ""},
+                                                            {"HOME", home.path().string()}}));
+    EXPECT_FALSE(settings.jlinkLibrary);
+    EXPECT_FALSE(settings.dfuId);
+    EXPECT_FALSE(settings.UsesSimulatedUsb());
+    EXPECT_EQ(settings.workFolder, (home / "Documents" / "Tavrel").string());
+}
+
+TEST(Settings, WithoutTavrelWorkDirTheWorkFolderIsInTheDocumentsFolder) {
+    test::TempDir home;
+    fs::create_directories(home / "cfg");
+    test::WriteTextFile(home / "cfg" / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n");
+    const Settings settings =
+        SettingsFromEnvironment(From({{"HOME", home.path().string()}, {"XDG_CONFIG_HOME", (home / "cfg").string()}}));
+    EXPECT_EQ(settings.workFolder, (home / "Dokumente" / "Tavrel").string());
+}
