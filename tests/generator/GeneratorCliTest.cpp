@@ -66,6 +66,25 @@ TEST(GeneratorCli, EncryptedAndSignedHexImageInspectsWithItsKeys) {
     EXPECT_NE(changed.out.find("FAILED"), std::string::npos);
 }
 
+TEST(GeneratorCli, HexImageWithExtendedAddressRecordsInARowGetsItsOwnDestination) {
+    // Two extended linear address records before the first data record are legal Intel HEX; the
+    // destination is still the address of the first byte.
+    TempDir dir;
+    const std::vector<uint8_t> code = PatternBytes(48, 5);
+    WriteTextFile(dir / "app.hex", HexExtendedLinear(0x0000) + "\n" + HexExtendedLinear(0x0010) + "\n" +
+                                       HexLine(0, 0x0200, Slice(code, 0, 16)) + "\n" +
+                                       HexLine(0, 0x0210, Slice(code, 16, 32)) + "\n" + HexStartLinear(0x00100201) +
+                                       "\n" + HexEnd() + "\n");
+    const std::string out = (dir / "out.bin").string();
+    const ProcessResult result = Cli({"generate", "--hex", (dir / "app.hex").string(), "--output", out});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    const std::vector<uint8_t> file = ReadFileBytes(out);
+    ASSERT_EQ(file.size(), 718u + 48u);
+    EXPECT_EQ(Le32At(file, 650 + 12), 0x00100200u);  // destination
+    EXPECT_EQ(Le32At(file, 570 + 16), 0x00100201u);  // entry
+    EXPECT_EQ(Slice(file, 698, 48), code);
+}
+
 TEST(GeneratorCli, MadeUpNoncesDifferBetweenRuns) {
     TempDir dir;
     WriteFileBytes(dir / "app.bin", Pattern(64));

@@ -92,7 +92,7 @@ TEST(UartBootImage, FailuresLeaveAnEmptyOutputAndNoIntermediate) {
     prompt.messages.clear();
     WriteTextFile(dir / "ext.hex", HexImage(0x1F000000, PatternBytes(16)) + HexEnd() + "\n");
     EXPECT_EQ(BuildUartBootImage(prompt, (dir / "ext.hex").string(), output), -1);
-    EXPECT_EQ(prompt.messages, std::vector<std::string>{kHexExternalWithoutOutput});
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"The .hex file has data for the external flash (0x1F000000-0x1FFFFFFF), which this image cannot hold"});
 
     prompt.messages.clear();
     EXPECT_EQ(BuildUartBootImage(prompt, (dir / "missing.hex").string(), output), -1);
@@ -272,5 +272,5 @@ TEST_F(PrepareHX700, RefusalsShowTheirMessage) {
     WriteTextFile(dir / "loaders" / "KR2H70X_Load1", ":0400000001\n");
     job.imagePath = (dir / "app.bin").string();
     EXPECT_EQ(PrepareHX700Images(prompt, "KR2H70X", job), 0);
-    EXPECT_EQ(prompt.messages, std::vector<std::string>{kHexFormatError});
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{" Error in .hex file format "});
 }
