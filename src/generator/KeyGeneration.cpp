@@ -11,7 +11,7 @@
 
 #include "generator/BootImageLayout.h"
 #include "generator/ImageSignature.h"
-#include "generator/SaveFile.h"
+#include "model/SaveFile.h"
 
 namespace tavrel::generator {
 
@@ -72,8 +72,7 @@ bool GenerateKeyPair(const fs::path& publicPath, const fs::path& privatePath, bo
     std::string detail;
     SaveFileWriter privateFile;
     SaveFileWriter publicFile;
-    const bool ok = privateFile.Open(privatePath, ChooseWorkFileNames(privatePath, {}).save, detail, 0600) &&
-                    publicFile.Open(publicPath, ChooseWorkFileNames(publicPath, {}).save, detail, 0644) &&
+    const bool ok = privateFile.Open(privatePath, detail, 0600) && publicFile.Open(publicPath, detail, 0644) &&
                     privateFile.Write(privateDer.data(), privateDer.size()) &&
                     publicFile.Write(publicDer.data(), publicDer.size()) && privateFile.Commit(detail) &&
                     publicFile.Commit(detail);

@@ -160,7 +160,7 @@ TEST_F(HexBuildFixture, AMalformedRecordFailsTheBuildAfterTheParsersMessage) {
     WriteFileBytes(dir / "out.bin", {5});
     EXPECT_EQ(Build(hex), -1);
     ASSERT_EQ(prompt.messages.size(), 1u);
-    EXPECT_EQ(prompt.messages[0], kHexRecordWrong);
+    EXPECT_EQ(prompt.messages[0], "Record wrong message");
     EXPECT_EQ(Output(), std::vector<uint8_t>{5});
 }
 
@@ -176,6 +176,17 @@ TEST_F(HexBuildFixture, SramPartsWithAGapArePackedWithAWarning) {
     const std::vector<uint8_t> file = Output();
     EXPECT_EQ(Slice(file, 698, 16), a);
     EXPECT_EQ(Slice(file, 714, 16), b);
+}
+
+TEST_F(HexBuildFixture, WorkFilesThatCannotBeWrittenAreNotBlamedOnTheHexFile) {
+    WriteTextFile(dir / "app.hex", HexImage(0x00100000, PatternBytes(64)) + HexEnd() + "\n");
+    // /sys refuses new files even to root.
+    EXPECT_EQ(builder.BuildHexImage(dir / "app.hex", "/sys/tavrel-generator-test.bin"), -1);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_TRUE(prompt.messages[0].starts_with("Cannot create the file /sys/tavrel-generator-test.bin."));
+    EXPECT_TRUE(prompt.messages[0].ends_with("_sram_temp.bin: Permission denied")) << prompt.messages[0];
+    EXPECT_EQ(prompt.icons[0], MessageIcon::Error);
+    EXPECT_EQ(builder.failureDetail(), "The work files beside /sys/tavrel-generator-test.bin could not be written.");
 }
 
 TEST_F(HexBuildFixture, MissingSourceFailsWithoutAMessage) {
