@@ -282,6 +282,27 @@ TEST_F(DialogFixture, ASourceNamedWithoutAFolderIsFoundBesideTheProgram) {
     EXPECT_EQ(ReadFileBytes(dir / "out.bin").size(), 718u + 32u);
 }
 
+TEST_F(DialogFixture, SourceAndKeyPathsThatNameFilesAreUsedAsTheyAre) {
+    // Each bracketed name is also a pattern whose match is another file.
+    const RsaKeyFiles& keys = TestKeys(2048);
+    fs::copy_file(keys.publicDer, dir / "pub[1].der");
+    fs::copy_file(keys.privateDer, dir / "priv[1].der");
+    WriteFileBytes(dir / "pub1.der", Pattern(294, 9));
+    WriteFileBytes(dir / "priv1.der", Pattern(1000, 9));
+    FillBin();
+    WriteFileBytes(dir / "app[1].bin", Pattern(48, 3));
+    WriteFileBytes(dir / "app1.bin", Pattern(64, 4));
+    dialog.SetText(Dlg::IDC_SOURCE_FILE, (dir / "app[1].bin").string());
+    dialog.Click(Dlg::IDC_SIGNATURE);
+    dialog.SetText(Dlg::IDC_PUBLIC_KEY, (dir / "pub[1].der").string());
+    dialog.SetText(Dlg::IDC_PRIVATE_KEY, (dir / "priv[1].der").string());
+    ASSERT_EQ(dialog.Generate(), GenerateOutcome::Generated) << dialog.failureDetail();
+    const std::vector<uint8_t> file = ReadFileBytes(dir / "out.bin");
+    ASSERT_EQ(file.size(), 718u + 48u);
+    EXPECT_EQ(Slice(file, 698, 48), Pattern(48, 3));
+    EXPECT_EQ(Slice(file, 0, 294), ReadFileBytes(keys.publicDer));
+}
+
 TEST_F(DialogFixture, AnUnreadableKeyFileStopsWithoutAMessage) {
     FillBin();
     dialog.Click(Dlg::IDC_SIGNATURE);
