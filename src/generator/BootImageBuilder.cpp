@@ -107,7 +107,7 @@ int BootImageBuilder::BuildBinImage(const fs::path& sourcePath, const fs::path& 
         return -1;
     }
     if (signing_) {
-        const int signResult = signature_.SignImageBody(body, preamble_.signature);
+        const int signResult = signature_.SignImageBody(body, preamble_.publicKey, preamble_.signature);
         if (signResult != 0) {
             detail_ = signature_.failureDetail();
             return signResult;

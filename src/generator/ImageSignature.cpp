@@ -1,10 +1,14 @@
 #include "generator/ImageSignature.h"
 
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <openssl/x509.h>
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -66,6 +70,36 @@ ReadResult ReadWholeFile(const fs::path& path, uint8_t* out, size_t limit, uint6
 bool Sha256(std::span<const uint8_t> data, uint8_t* hash) {
     unsigned int length = 0;
     return EVP_Digest(data.data(), data.size(), hash, &length, EVP_sha256(), nullptr) == 1 && length == kHashSize;
+}
+
+struct PkeyFree {
+    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
+};
+struct BnFree {
+    void operator()(BIGNUM* number) const { BN_free(number); }
+};
+
+// Whether one parameter of an RSA key equals value.
+bool SameNumber(const EVP_PKEY* key, const char* name, const mp_int& value) {
+    BIGNUM* raw = nullptr;
+    if (EVP_PKEY_get_bn_param(key, name, &raw) != 1) return false;
+    const std::unique_ptr<BIGNUM, BnFree> number(raw);
+    std::vector<uint8_t> bytes(static_cast<size_t>(BN_num_bytes(number.get())));
+    BN_bn2bin(number.get(), bytes.data());
+    mp_int other;
+    if (mp_init(&other) != MP_OKAY) return false;
+    const bool same = mp_from_ubin(&other, bytes.data(), bytes.size()) == MP_OKAY && mp_cmp(&other, &value) == MP_EQ;
+    mp_clear(&other);
+    return same;
+}
+
+// Whether der is, whole, the SubjectPublicKeyInfo of the RSA key with modulus n and exponent e.
+bool IsPublicKeyOf(std::span<const uint8_t> der, const RsaPrivateKey& key) {
+    const unsigned char* p = der.data();
+    const std::unique_ptr<EVP_PKEY, PkeyFree> publicKey(d2i_PUBKEY(nullptr, &p, static_cast<long>(der.size())));
+    return publicKey && p == der.data() + der.size() && EVP_PKEY_get_base_id(publicKey.get()) == EVP_PKEY_RSA &&
+           SameNumber(publicKey.get(), OSSL_PKEY_PARAM_RSA_N, key.n) &&
+           SameNumber(publicKey.get(), OSSL_PKEY_PARAM_RSA_E, key.e);
 }
 
 // RAII for the working numbers of one signature.
@@ -141,7 +175,8 @@ void ImageSignature::ClearPrivateKey() {
     storeLength_ = 0;
 }
 
-int ImageSignature::SignImageBody(std::span<const uint8_t> body, std::array<uint8_t, kSignatureSize>& signature) {
+int ImageSignature::SignImageBody(std::span<const uint8_t> body, std::span<const uint8_t, kPublicKeySize> publicKey,
+                                  std::array<uint8_t, kSignatureSize>& signature) {
     detail_.clear();
     uint8_t hash[kHashSize];
     if (!Sha256(body, hash)) {
@@ -192,6 +227,11 @@ int ImageSignature::SignImageBody(std::span<const uint8_t> body, std::array<uint
         mp_cmp(&x.check, &x.m) != MP_EQ) {
         detail_ = "The private key is inconsistent: the signature it makes does not verify.";
         return -7;
+    }
+    // The image carries the public key the chip verifies with: it must be this key's own.
+    if (!IsPublicKeyOf(publicKey, key)) {
+        prompt_.ShowMessage(kKeysDoNotMatch, MessageIcon::Error);
+        return -9;
     }
     const size_t size = mp_ubin_size(&x.s);
     if (size > k || mp_to_ubin(&x.s, out.data() + (k - size), size, &written) != MP_OKAY || written != size) {

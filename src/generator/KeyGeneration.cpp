@@ -52,8 +52,8 @@ bool GenerateKeyPair(const fs::path& publicPath, const fs::path& privatePath, bo
     }
     std::vector<uint8_t> publicDer;
     std::vector<uint8_t> privateDer;
-    // The PKCS#1 form of a 2048-bit key is 1190 to 1194 bytes (leading zero bytes of its numbers
-    // vary); the generator's store holds 1192, so draw again until it fits.
+    // The PKCS#1 form of a 2048-bit key is 1188 to 1194 bytes (leading zero bytes of its numbers
+    // vary), which the generator's store holds; a key that did not fit would be drawn again.
     for (int attempt = 0; attempt < 64; ++attempt) {
         std::unique_ptr<EVP_PKEY, PkeyFree> key(EVP_RSA_gen(2048));
         if (!key || !Encode(EncodePublic, key.get(), publicDer) || !Encode(EncodePrivate, key.get(), privateDer)) {
