@@ -140,6 +140,28 @@ TEST(GeneratorCli, FailuresGiveTheWindowsMessagesAndANonZeroStatus) {
     }
 }
 
+TEST(GeneratorCli, InspectSaysWhyAFileCannotBeReadAndFails) {
+    TempDir dir;
+    WriteFileBytes(dir / "app.bin", Pattern(8));
+    struct Case {
+        std::string path;
+        std::string message;
+    };
+    const Case cases[] = {
+        {dir.path().string(), "tavrel-cli inspect: " + dir.path().string() + " is a folder, not a boot image\n"},
+        {(dir / "none.bin").string(),
+         "tavrel-cli inspect: cannot open " + (dir / "none.bin").string() + ": No such file or directory\n"},
+        {(dir / "app.bin" / "x").string(),
+         "tavrel-cli inspect: cannot open " + (dir / "app.bin" / "x").string() + ": Not a directory\n"},
+    };
+    for (const Case& c : cases) {
+        const ProcessResult result = Cli({"inspect", c.path});
+        EXPECT_EQ(result.exitCode, 1) << c.path;
+        EXPECT_EQ(result.err, c.message);
+        EXPECT_TRUE(result.out.empty());
+    }
+}
+
 TEST(GeneratorCli, KeygenWritesAPairTheGeneratorSignsWith) {
     TempDir dir;
     const std::string pub = (dir / "pub.der").string();
