@@ -71,7 +71,7 @@ int BootImageBuilder::BuildBinImage(const fs::path& sourcePath, const fs::path& 
     const uint64_t bodyLength = payloadLength + kSecuredOverhead;
     // The image length and the secured length are 32-bit words.
     if (bodyLength > 0xFFFFFFFFu) {
-        prompt_.ShowMessage(kSourceTooLarge);
+        prompt_.ShowMessage(kSourceTooLarge, MessageIcon::Error);
         return -1;
     }
     if (encrypting_ && !encryption_.CheckBodyLength(bodyLength)) return -1;

@@ -101,15 +101,15 @@ int BootImageBuilder::BuildHexImage(const fs::path& sourcePath, const fs::path& 
         return BuildBinImage(names.sram, savePath) == 0 ? 0 : -1;
     }
     if (flashSize > 0 && segmentHeader_.FlashControllerDisabled()) {
-        prompt_.ShowMessage(kFlashControllerDisabled);
+        prompt_.ShowMessage(kFlashControllerDisabled, MessageIcon::Error);
         return -1;
     }
     if (encrypting_ || signing_) {
-        prompt_.ShowMessage(kNoEncryptOrSignature);
+        prompt_.ShowMessage(kNoEncryptOrSignature, MessageIcon::Error);
         return -1;
     }
     if (sramSize > 0xFFFFFFFFu - kLayoutAOverhead) {
-        prompt_.ShowMessage(kSourceTooLarge);
+        prompt_.ShowMessage(kSourceTooLarge, MessageIcon::Error);
         return -1;
     }
 
@@ -121,7 +121,8 @@ int BootImageBuilder::BuildHexImage(const fs::path& sourcePath, const fs::path& 
         const ImageSegment& first = flashList.runs.front();
         if (static_cast<uint64_t>(first.startAddress) < kFlashBase + bootEnd) {
             prompt_.ShowMessage("This hex file can't be laid out: its flash content at " + Hex32(first.startAddress) +
-                                " starts before the end of the boot part at " + Hex32(kFlashBase + bootEnd) + ".");
+                                " starts before the end of the boot part at " + Hex32(kFlashBase + bootEnd) + ".",
+                                MessageIcon::Error);
             return -1;
         }
         for (size_t i = 1; i < flashList.runs.size(); ++i) {
@@ -130,7 +131,8 @@ int BootImageBuilder::BuildHexImage(const fs::path& sourcePath, const fs::path& 
             if (flashList.runs[i].startAddress < end) {
                 prompt_.ShowMessage("This hex file can't be laid out: its flash content at " +
                                     Hex32(flashList.runs[i].startAddress) + " overlaps or comes before the content up to " +
-                                    Hex32(end) + ".");
+                                    Hex32(end) + ".",
+                                MessageIcon::Error);
                 return -1;
             }
         }

@@ -145,7 +145,7 @@ KeyFileResult ImageSignature::LoadPublicKey(const fs::path& path, SecurityPreamb
         return KeyFileResult::CannotOpen;
     }
     if (read == ReadResult::TooLong || size != kPublicKeySize) {
-        prompt_.ShowMessage(kInvalidPublicKey);
+        prompt_.ShowMessage(kInvalidPublicKey, MessageIcon::Warning);
         return KeyFileResult::WrongSize;
     }
     preamble.publicKey = bytes;
@@ -163,7 +163,7 @@ KeyFileResult ImageSignature::LoadPrivateKey(const fs::path& path) {
         return KeyFileResult::CannotOpen;
     }
     if (read == ReadResult::TooLong) {
-        prompt_.ShowMessage(kPrivateKeyTooLong);
+        prompt_.ShowMessage(kPrivateKeyTooLong, MessageIcon::Warning);
         return KeyFileResult::TooLong;
     }
     storeLength_ = static_cast<size_t>(size);

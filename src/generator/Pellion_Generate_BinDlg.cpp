@@ -266,7 +266,7 @@ GenerateOutcome CPellion_Generate_BinDlg::RunGenerate() {
         const std::string& dest = Find(IDC_DEST_START_ADDR).text;
         const std::string& entry = Find(IDC_ENTRY_ADDR).text;
         if (dest.empty() || entry.empty()) {
-            prompt_.ShowMessage(kAddressEmpty);
+            prompt_.ShowMessage(kAddressEmpty, MessageIcon::Warning);
             return GenerateOutcome::Stopped;
         }
         builder_.SetDestinationAddress(ReadHexAddress(dest));
@@ -285,7 +285,7 @@ GenerateOutcome CPellion_Generate_BinDlg::RunGenerate() {
     if (Find(IDC_SIGNATURE).checked) {
         const std::string publicKey = FindBesideProgram(Find(IDC_PUBLIC_KEY).text);
         if (publicKey.empty()) {
-            prompt_.ShowMessage(kPublicKeyLost);
+            prompt_.ShowMessage(kPublicKeyLost, MessageIcon::Warning);
             return GenerateOutcome::Stopped;
         }
         if (builder_.LoadPublicKey(publicKey) != KeyFileResult::Ok) {
@@ -294,7 +294,7 @@ GenerateOutcome CPellion_Generate_BinDlg::RunGenerate() {
         }
         const std::string privateKey = FindBesideProgram(Find(IDC_PRIVATE_KEY).text);
         if (privateKey.empty()) {
-            prompt_.ShowMessage(kPrivateKeyLost);
+            prompt_.ShowMessage(kPrivateKeyLost, MessageIcon::Warning);
             return GenerateOutcome::Stopped;
         }
         if (builder_.LoadPrivateKey(privateKey) != KeyFileResult::Ok) {
@@ -305,17 +305,17 @@ GenerateOutcome CPellion_Generate_BinDlg::RunGenerate() {
 
     const std::string source = FindBesideProgram(Find(IDC_SOURCE_FILE).text);
     if (source.empty()) {
-        prompt_.ShowMessage(kTargetLost);
+        prompt_.ShowMessage(kTargetLost, MessageIcon::Warning);
         return GenerateOutcome::Stopped;
     }
     if (Extension(source) != (hex ? "hex" : "bin")) {
-        prompt_.ShowMessage(hex ? kNotHexFile : kNotBinFile);
+        prompt_.ShowMessage(hex ? kNotHexFile : kNotBinFile, MessageIcon::Warning);
         return GenerateOutcome::Stopped;
     }
 
     const std::string& save = Find(IDC_SAVE_FILE).text;
     if (save.empty()) {
-        prompt_.ShowMessage(kSaveLost);
+        prompt_.ShowMessage(kSaveLost, MessageIcon::Warning);
         return GenerateOutcome::Stopped;
     }
 
@@ -325,7 +325,7 @@ GenerateOutcome CPellion_Generate_BinDlg::RunGenerate() {
         return GenerateOutcome::Generated;
     }
     detail_ = builder_.failureDetail();
-    prompt_.ShowMessage(kFailed);  // the plain style
+    prompt_.ShowMessage(kFailed, MessageIcon::Error);
     return GenerateOutcome::BuildFailed;
 }
 

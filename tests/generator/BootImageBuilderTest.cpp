@@ -216,6 +216,8 @@ TEST_F(BuilderFixture, SourcesBeyondThe32BitLengthFieldsAreRefusedBeforeTheyAreR
     WriteFileBytes(dir / "huge.bin", {});
     fs::resize_file(dir / "huge.bin", 0xFFFFFFFFull - 100);  // sparse: nothing is really written
     EXPECT_EQ(builder.BuildBinImage(dir / "huge.bin", dir / "out.bin"), -1);
-    EXPECT_EQ(prompt.messages, std::vector<std::string>{kSourceTooLarge});
+    EXPECT_EQ(prompt.messages,
+              std::vector<std::string>{"The source file is too large for a boot image: its lengths are 32-bit words."});
+    EXPECT_EQ(prompt.icons, std::vector<MessageIcon>{MessageIcon::Error});
     EXPECT_FALSE(fs::exists(dir / "out.bin"));
 }

@@ -161,11 +161,11 @@ TEST_F(DialogFixture, GenerateChecksInOrderWithTheWindowsMessages) {
              d.Click(Dlg::IDC_BIN);
              d.SetText(Dlg::IDC_DEST_START_ADDR, "0");
          },
-         {Dlg::kAddressEmpty}},
-        {"hex does not read the address fields", [](Dlg&) {}, {Dlg::kTargetLost}},
+         {"Dest start address or entry address can't be empty!"}},
+        {"hex does not read the address fields", [](Dlg&) {}, {"Target file is lost."}},
         {"capital extension", [&](Dlg& d) { d.SetText(Dlg::IDC_SOURCE_FILE, (dir / "APP.HEX").string()); },
-         {Dlg::kNotHexFile}},
-        {"hex chosen, bin given", [&](Dlg& d) { d.SetText(Dlg::IDC_SOURCE_FILE, app); }, {Dlg::kNotHexFile}},
+         {" It is not a hex file, please re-select destination file ! "}},
+        {"hex chosen, bin given", [&](Dlg& d) { d.SetText(Dlg::IDC_SOURCE_FILE, app); }, {" It is not a hex file, please re-select destination file ! "}},
         {"no dot in the path",
          [&](Dlg& d) {
              d.Click(Dlg::IDC_BIN);
@@ -173,7 +173,7 @@ TEST_F(DialogFixture, GenerateChecksInOrderWithTheWindowsMessages) {
              d.SetText(Dlg::IDC_ENTRY_ADDR, "0");
              d.SetText(Dlg::IDC_SOURCE_FILE, (dir / "nodot").string());
          },
-         {Dlg::kNotBinFile}},
+         {" It is not a bin file, please re-select destination file ! "}},
         {"no save path",
          [&](Dlg& d) {
              d.Click(Dlg::IDC_BIN);
@@ -181,7 +181,7 @@ TEST_F(DialogFixture, GenerateChecksInOrderWithTheWindowsMessages) {
              d.SetText(Dlg::IDC_ENTRY_ADDR, "0");
              d.SetText(Dlg::IDC_SOURCE_FILE, app);
          },
-         {Dlg::kSaveLost}},
+         {"Save file is lost."}},
         {"bad key", [](Dlg& d) {
              d.Click(Dlg::IDC_ENCRYPTED);
              d.SetText(Dlg::IDC_ENCRYPT_KEY, std::string(63, 'a'));
@@ -192,7 +192,7 @@ TEST_F(DialogFixture, GenerateChecksInOrderWithTheWindowsMessages) {
              d.Click(Dlg::IDC_SIGNATURE);
              d.SetText(Dlg::IDC_PRIVATE_KEY, keys.privateDer.string());
          },
-         {Dlg::kPublicKeyLost}},
+         {"Public Key file is lost."}},
         {"short public key",
          [&](Dlg& d) {
              d.Click(Dlg::IDC_SIGNATURE);
@@ -204,7 +204,7 @@ TEST_F(DialogFixture, GenerateChecksInOrderWithTheWindowsMessages) {
              d.Click(Dlg::IDC_SIGNATURE);
              d.SetText(Dlg::IDC_PUBLIC_KEY, keys.publicDer.string());
          },
-         {Dlg::kPrivateKeyLost}},
+         {"Private Key file is lost."}},
         {"keys are read before the source is looked for",
          [&](Dlg& d) {
              d.Click(Dlg::IDC_SIGNATURE);
@@ -212,7 +212,7 @@ TEST_F(DialogFixture, GenerateChecksInOrderWithTheWindowsMessages) {
              d.SetText(Dlg::IDC_PRIVATE_KEY, keys.privateDer.string());
              d.SetText(Dlg::IDC_SOURCE_FILE, (dir / "missing.hex").string());
          },
-         {Dlg::kTargetLost}},
+         {"Target file is lost."}},
         {"a build that fails",
          [&](Dlg& d) {
              d.Click(Dlg::IDC_BIN);
@@ -221,7 +221,7 @@ TEST_F(DialogFixture, GenerateChecksInOrderWithTheWindowsMessages) {
              d.SetText(Dlg::IDC_SOURCE_FILE, app);
              d.SetText(Dlg::IDC_SAVE_FILE, (dir / "no" / "such" / "out.bin").string());
          },
-         {Dlg::kFailed}},
+         {"Generating file is failed"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -230,6 +230,10 @@ TEST_F(DialogFixture, GenerateChecksInOrderWithTheWindowsMessages) {
         c.fill(fresh);
         EXPECT_NE(fresh.Generate(), GenerateOutcome::Generated);
         EXPECT_EQ(recorded.messages, c.messages);
+        // A failure is never shown as information: a check asks for a correction, a build failed.
+        const MessageIcon expected =
+            c.messages.front() == "Generating file is failed" ? MessageIcon::Error : MessageIcon::Warning;
+        EXPECT_EQ(recorded.icons, std::vector<MessageIcon>(c.messages.size(), expected));
     }
 }
 
@@ -242,7 +246,7 @@ TEST_F(DialogFixture, GenerateBuildsTheImageFromTheControls) {
     dialog.SetText(Dlg::IDC_ENCRYPT_KEY, std::string(64, 'A'));
     EXPECT_FALSE(dialog.control(Dlg::IDC_NONCE).enabled);
     EXPECT_EQ(dialog.Generate(), GenerateOutcome::Generated);
-    EXPECT_EQ(prompt.messages, std::vector<std::string>{Dlg::kSuccessful});
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"Generating file is successful"});
     EXPECT_EQ(prompt.icons, std::vector<MessageIcon>{MessageIcon::Information});
 
     const std::vector<uint8_t> file = ReadFileBytes(dir / "out.bin");

@@ -127,6 +127,7 @@ TEST_F(SignatureFixture, PublicKeyFilesMustBeExactly294Bytes) {
         WriteFileBytes(dir / "pub.der", Pattern(size));
         EXPECT_EQ(builder.LoadPublicKey(dir / "pub.der"), KeyFileResult::WrongSize) << size;
         EXPECT_EQ(prompt.messages, std::vector<std::string>{"Invalid public key"});
+        EXPECT_EQ(prompt.icons.back(), MessageIcon::Warning);
     }
     // Any 294 bytes load without a message (whether they are the private key's public key is
     // checked when signing).
