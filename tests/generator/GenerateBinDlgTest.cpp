@@ -36,7 +36,7 @@ struct DialogFixture : ::testing::Test {
 
     std::set<int> EnabledControls() const {
         std::set<int> ids;
-        for (const DialogControl& c : dialog.controls())
+        for (const ControlState& c : dialog.controls())
             if (c.enabled && c.kind != ControlKind::Group) ids.insert(c.id);
         return ids;
     }
@@ -57,7 +57,7 @@ TEST_F(DialogFixture, StartsWithHexClockRC32MAndOnlyTheBasicControlsEnabled) {
     EXPECT_STREQ(Dlg::kTitle, "KR2H70X_Generate_Bin_v0.1");
     EXPECT_TRUE(dialog.control(Dlg::IDC_HEX).checked);
     EXPECT_FALSE(dialog.control(Dlg::IDC_BIN).checked);
-    const DialogControl& clock = dialog.control(Dlg::IDC_CLOCK);
+    const ControlState& clock = dialog.control(Dlg::IDC_CLOCK);
     EXPECT_EQ(clock.items.at(static_cast<size_t>(clock.selection)), "System:RC32M");
     EXPECT_EQ(dialog.control(Dlg::IDC_LOCATION_MODE).selection, 0);
     EXPECT_EQ(dialog.control(Dlg::IDC_LED_ENABLE).selection, 1);
