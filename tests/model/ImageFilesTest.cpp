@@ -99,6 +99,12 @@ TEST(UartBootImage, FailuresLeaveAnEmptyOutputAndNoIntermediate) {
     EXPECT_EQ(prompt.messages.size(), 1u);
 
     EXPECT_EQ(BuildUartBootImage(prompt, (dir / "bad.hex").string(), (dir / "no" / "such" / "out.bin").string()), -1);
+
+    // An output that cannot be made says why (/sys refuses new files even to root).
+    prompt.messages.clear();
+    EXPECT_EQ(BuildUartBootImage(prompt, (dir / "ext.hex").string(), "/sys/tavrel-uart_temp.bin"), -1);
+    EXPECT_EQ(prompt.messages,
+              std::vector<std::string>{"Cannot create the file /sys/tavrel-uart_temp.bin: Permission denied"});
 }
 
 TEST(UartBootImage, IntermediateNamesEndInTempBin) {
