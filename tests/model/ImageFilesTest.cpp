@@ -256,10 +256,10 @@ TEST_F(PrepareHX700, RefusalsShowTheirMessage) {
         const char* message;
     };
     const Case cases[] = {
-        {"image missing", "BIN", (dir / "gone.bin").string(), "", kTargetFileLost},
-        {"capital HEX extension", "HEX", (dir / "APP.HEX").string(), "", kNotAHexFile},
-        {"hex chosen as bin", "BIN", (dir / "app.hex").string(), "", kNotABinFile},
-        {"loader missing", "BIN", (dir / "app.bin").string(), (dir / "nowhere").string(), kLoadFileLost},
+        {"image missing", "BIN", (dir / "gone.bin").string(), "", "Target file lost"},
+        {"capital HEX extension", "HEX", (dir / "APP.HEX").string(), "", " It is not a hex file, please re-select destination file ! "},
+        {"hex chosen as bin", "BIN", (dir / "app.hex").string(), "", " It is a bin file, please re-select destination file ! "},
+        {"loader missing", "BIN", (dir / "app.bin").string(), (dir / "nowhere").string(), "MCU  Load file lost"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
