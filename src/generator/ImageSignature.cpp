@@ -4,13 +4,14 @@
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
-#include <openssl/x509.h>
 
 #include <algorithm>
 #include <fstream>
 #include <memory>
 #include <system_error>
 #include <vector>
+
+#include "generator/OpenSslKeys.h"
 
 namespace tavrel::generator {
 
@@ -72,9 +73,6 @@ bool Sha256(std::span<const uint8_t> data, uint8_t* hash) {
     return EVP_Digest(data.data(), data.size(), hash, &length, EVP_sha256(), nullptr) == 1 && length == kHashSize;
 }
 
-struct PkeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
 struct BnFree {
     void operator()(BIGNUM* number) const { BN_free(number); }
 };
@@ -93,12 +91,10 @@ bool SameNumber(const EVP_PKEY* key, const char* name, const mp_int& value) {
     return same;
 }
 
-// Whether der is, whole, the SubjectPublicKeyInfo of the RSA key with modulus n and exponent e.
+// Whether der is, whole, the SubjectPublicKeyInfo of the RSA key with key's modulus and exponent.
 bool IsPublicKeyOf(std::span<const uint8_t> der, const RsaPrivateKey& key) {
-    const unsigned char* p = der.data();
-    const std::unique_ptr<EVP_PKEY, PkeyFree> publicKey(d2i_PUBKEY(nullptr, &p, static_cast<long>(der.size())));
-    return publicKey && p == der.data() + der.size() && EVP_PKEY_get_base_id(publicKey.get()) == EVP_PKEY_RSA &&
-           SameNumber(publicKey.get(), OSSL_PKEY_PARAM_RSA_N, key.n) &&
+    const PkeyPtr publicKey = ParseRsaPublicKey(der);
+    return publicKey && SameNumber(publicKey.get(), OSSL_PKEY_PARAM_RSA_N, key.n) &&
            SameNumber(publicKey.get(), OSSL_PKEY_PARAM_RSA_E, key.e);
 }
 
