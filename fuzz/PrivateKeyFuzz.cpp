@@ -15,8 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ImageSignature signature(prompt);
     if (signature.LoadPrivateKey(fuzz::WriteInput("private.der", data, size)) == KeyFileResult::Ok) {
         const std::array<uint8_t, 144> body{};
+        const std::array<uint8_t, kPublicKeySize> publicKey{};
         std::array<uint8_t, kSignatureSize> out{};
-        signature.SignImageBody(body, out);
+        signature.SignImageBody(body, publicKey, out);
     }
     return 0;
 }

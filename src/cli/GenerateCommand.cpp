@@ -14,7 +14,7 @@ namespace {
 using Dlg = generator::CPellion_Generate_BinDlg;
 
 // A list entry by index, by its exact text, or by one of its short names.
-std::optional<int> ListChoice(const generator::DialogControl& list, const std::string& value,
+std::optional<int> ListChoice(const ControlState& list, const std::string& value,
                               const std::vector<std::vector<std::string>>& shortNames) {
     if (value.size() == 1 && std::isdigit(static_cast<unsigned char>(value[0]))) {
         const int index = value[0] - '0';

@@ -8,17 +8,10 @@
 #include "cli/Command.h"
 #include "cli/TerminalPrompt.h"
 #include "model/HexParser.h"
-#include "model/WorkFiles.h"
-#include "platform/Folders.h"
+#include "model/SaveFile.h"
 
 namespace tavrel::cli {
 namespace {
-
-// Converted into a partial file beside each output and renamed over it only when the whole
-// file converted, so an output is written whole or not at all.
-std::string PartialPath(const std::string& output) {
-    return output + "." + std::to_string(platform::CurrentProcessId()) + std::string(kTempSuffix);
-}
 
 void PrintRuns(const char* label, const SegmentList& list) {
     for (const ImageSegment& run : list.runs) {
@@ -30,46 +23,43 @@ int RunHex2Bin(const Options& options) {
     const std::string hexPath = options.ValueOr("IN.hex", "");
     const std::string firstOutput = options.ValueOr("OUT.bin", "");
     const std::string secondOutput = options.ValueOr("FLASH.bin", "");
-    if (!secondOutput.empty() && std::filesystem::path(secondOutput) == std::filesystem::path(firstOutput))
+    std::error_code error;
+    if (!secondOutput.empty() && std::filesystem::weakly_canonical(secondOutput, error) ==
+                                     std::filesystem::weakly_canonical(firstOutput, error))
         return UsageError("hex2bin", "OUT.bin and FLASH.bin must be different files");
 
-    for (const std::string& output : {firstOutput, secondOutput}) {
-        if (output.empty()) continue;
-        const std::filesystem::path folder = std::filesystem::absolute(output).parent_path();
-        if (!std::filesystem::is_directory(folder)) {
-            std::fprintf(stderr, "tavrel-cli hex2bin: the folder %s does not exist\n", folder.c_str());
-            return 1;
-        }
+    // Converted into work files beside the outputs, which replace the outputs only when the
+    // whole file converted: an output is written whole or not at all, by the rules every saved
+    // file follows.
+    std::string detail;
+    SaveFileWriter first;
+    SaveFileWriter second;
+    if (!first.Open(firstOutput, detail) || (!secondOutput.empty() && !second.Open(secondOutput, detail))) {
+        std::fprintf(stderr, "tavrel-cli hex2bin: %s\n", detail.c_str());
+        return 1;
     }
 
     TerminalPrompt prompt;
     CHexParser parser(prompt);
-    SegmentList first;
-    SegmentList second;
-    const std::string firstPartial = PartialPath(firstOutput);
-    const std::string secondPartial = secondOutput.empty() ? std::string() : PartialPath(secondOutput);
-    bool ok = parser.ConvertHexToBinary(hexPath, firstPartial, secondPartial, first, &second, "");
-    if (!ok && parser.FailedLine() > 0) {
-        std::fprintf(stderr, "tavrel-cli hex2bin: %s: conversion stopped at line %d\n", hexPath.c_str(),
-                     parser.FailedLine());
+    SegmentList firstList;
+    SegmentList secondList;
+    if (!parser.ConvertHexToBinary(hexPath, first.workPath().string(),
+                                   secondOutput.empty() ? std::string() : second.workPath().string(), firstList,
+                                   &secondList, "")) {
+        if (parser.FailedLine() > 0)
+            std::fprintf(stderr, "tavrel-cli hex2bin: %s: conversion stopped at line %d\n", hexPath.c_str(),
+                         parser.FailedLine());
+        return 1;
     }
-    if (ok) {
-        std::error_code error;
-        std::filesystem::rename(firstPartial, firstOutput, error);
-        if (!error && !secondOutput.empty()) std::filesystem::rename(secondPartial, secondOutput, error);
-        if (error) {
-            std::fprintf(stderr, "tavrel-cli hex2bin: cannot write the output: %s\n", error.message().c_str());
-            ok = false;
-        }
+    if (!first.Commit(detail) || (!secondOutput.empty() && !second.Commit(detail))) {
+        std::fprintf(stderr, "tavrel-cli hex2bin: %s\n", detail.c_str());
+        return 1;
     }
-    DeleteTempFile(firstPartial);
-    if (!secondPartial.empty()) DeleteTempFile(secondPartial);
-    if (!ok) return 1;
 
     std::printf("%-8s%-12s%s\n", "region", "start", "length");
-    PrintRuns("0", first);
-    PrintRuns("1", second);
-    std::printf("%-8s0x%08" PRIX32 "\n", "entry", first.entryAddress);
+    PrintRuns("0", firstList);
+    PrintRuns("1", secondList);
+    std::printf("%-8s0x%08" PRIX32 "\n", "entry", firstList.entryAddress);
     return 0;
 }
 

@@ -5,7 +5,7 @@
 #include <system_error>
 #include <vector>
 
-#include "generator/SaveFile.h"
+#include "model/SaveFile.h"
 
 namespace tavrel::generator {
 
@@ -52,11 +52,6 @@ void BootImageBuilder::EndGeneration() {
 }
 
 int BootImageBuilder::BuildBinImage(const fs::path& sourcePath, const fs::path& savePath) {
-    const WorkFileNames names = ChooseWorkFileNames(savePath, sourcePath);
-    return BuildLayoutA(sourcePath, savePath, names.save);
-}
-
-int BootImageBuilder::BuildLayoutA(const fs::path& sourcePath, const fs::path& savePath, const fs::path& workPath) {
     detail_.clear();
     std::error_code ec;
     std::ifstream source;
@@ -76,7 +71,7 @@ int BootImageBuilder::BuildLayoutA(const fs::path& sourcePath, const fs::path& s
     const uint64_t bodyLength = payloadLength + kSecuredOverhead;
     // The image length and the secured length are 32-bit words.
     if (bodyLength > 0xFFFFFFFFu) {
-        prompt_.ShowMessage(kSourceTooLarge);
+        prompt_.ShowMessage(kSourceTooLarge, MessageIcon::Error);
         return -1;
     }
     if (encrypting_ && !encryption_.CheckBodyLength(bodyLength)) return -1;
@@ -112,7 +107,7 @@ int BootImageBuilder::BuildLayoutA(const fs::path& sourcePath, const fs::path& s
         return -1;
     }
     if (signing_) {
-        const int signResult = signature_.SignImageBody(body, preamble_.signature);
+        const int signResult = signature_.SignImageBody(body, preamble_.publicKey, preamble_.signature);
         if (signResult != 0) {
             detail_ = signature_.failureDetail();
             return signResult;
@@ -120,7 +115,7 @@ int BootImageBuilder::BuildLayoutA(const fs::path& sourcePath, const fs::path& s
     }
 
     SaveFileWriter writer;
-    if (!writer.Open(savePath, workPath, detail_)) return -1;
+    if (!writer.Open(savePath, detail_)) return -1;
     const auto preamble = preamble_.Bytes();
     if (!writer.Write(preamble.data(), preamble.size()) || !writer.Write(body.data(), body.size()) ||
         !writer.Write(tag_.bytes.data(), tag_.bytes.size()) || !writer.Commit(detail_)) {

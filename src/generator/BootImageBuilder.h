@@ -61,9 +61,6 @@ public:
     const std::string& failureDetail() const { return detail_; }
 
 private:
-    int BuildLayoutA(const std::filesystem::path& sourcePath, const std::filesystem::path& savePath,
-                     const std::filesystem::path& workPath);
-
     UserPrompt& prompt_;
     HX700BootHeader bootHeader_;
     SegmentHeader segmentHeader_;

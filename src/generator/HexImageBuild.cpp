@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "generator/BootImageBuilder.h"
-#include "generator/SaveFile.h"
+#include "model/SaveFile.h"
 #include "model/HexParser.h"
 
 namespace tavrel::generator {
@@ -15,12 +15,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The work files go on every path out of the build.
-struct WorkFileGuard {
-    const WorkFileNames& names;
-    ~WorkFileGuard() {
-        RemoveWorkFile(names.sram);
-        RemoveWorkFile(names.flash);
+// The converter's two work files, beside the save file; they go on every path out of the build.
+struct WorkFiles {
+    fs::path sram;
+    fs::path flash;
+    ~WorkFiles() {
+        RemoveWorkFile(sram);
+        RemoveWorkFile(flash);
     }
 };
 
@@ -45,8 +46,7 @@ bool CopyBytes(std::ifstream& from, SaveFileWriter& to, uint64_t count) {
 
 int BootImageBuilder::BuildHexImage(const fs::path& sourcePath, const fs::path& savePath) {
     detail_.clear();
-    const WorkFileNames names = ChooseWorkFileNames(savePath, sourcePath);
-    const WorkFileGuard guard{names};
+    const WorkFiles names{UnusedWorkPath(savePath, "sram", sourcePath), UnusedWorkPath(savePath, "flash", sourcePath)};
 
     std::error_code ec;
     if (!fs::is_regular_file(sourcePath, ec)) {
@@ -61,8 +61,10 @@ int BootImageBuilder::BuildHexImage(const fs::path& sourcePath, const fs::path& 
     // The generator always asks for the split into SRAM and flash content.
     if (!parser.ConvertHexToBinary(sourcePath.string(), names.sram.string(), names.flash.string(), sramList,
                                    &flashList, "KR2A600")) {
-        // The parser has said what is wrong with the file; an image of part of it is no image.
-        detail_ = "The hex file " + sourcePath.string() + " could not be converted whole.";
+        // The parser has said what went wrong; an image of part of the file is no image.
+        detail_ = parser.LastFailure() == HexFailure::Output
+                      ? "The work files beside " + savePath.string() + " could not be written."
+                      : "The hex file " + sourcePath.string() + " could not be converted whole.";
         return -1;
     }
 
@@ -96,18 +98,18 @@ int BootImageBuilder::BuildHexImage(const fs::path& sourcePath, const fs::path& 
     if (flashSize == 0 && sramSize > 0) {
         segmentHeader_.SetDestination(sramStart);
         bootHeader_.SetEntryAddress(sramList.entryAddress);
-        return BuildLayoutA(names.sram, savePath, names.save) == 0 ? 0 : -1;
+        return BuildBinImage(names.sram, savePath) == 0 ? 0 : -1;
     }
     if (flashSize > 0 && segmentHeader_.FlashControllerDisabled()) {
-        prompt_.ShowMessage(kFlashControllerDisabled);
+        prompt_.ShowMessage(kFlashControllerDisabled, MessageIcon::Error);
         return -1;
     }
     if (encrypting_ || signing_) {
-        prompt_.ShowMessage(kNoEncryptOrSignature);
+        prompt_.ShowMessage(kNoEncryptOrSignature, MessageIcon::Error);
         return -1;
     }
     if (sramSize > 0xFFFFFFFFu - kLayoutAOverhead) {
-        prompt_.ShowMessage(kSourceTooLarge);
+        prompt_.ShowMessage(kSourceTooLarge, MessageIcon::Error);
         return -1;
     }
 
@@ -119,7 +121,8 @@ int BootImageBuilder::BuildHexImage(const fs::path& sourcePath, const fs::path& 
         const ImageSegment& first = flashList.runs.front();
         if (static_cast<uint64_t>(first.startAddress) < kFlashBase + bootEnd) {
             prompt_.ShowMessage("This hex file can't be laid out: its flash content at " + Hex32(first.startAddress) +
-                                " starts before the end of the boot part at " + Hex32(kFlashBase + bootEnd) + ".");
+                                " starts before the end of the boot part at " + Hex32(kFlashBase + bootEnd) + ".",
+                                MessageIcon::Error);
             return -1;
         }
         for (size_t i = 1; i < flashList.runs.size(); ++i) {
@@ -128,14 +131,15 @@ int BootImageBuilder::BuildHexImage(const fs::path& sourcePath, const fs::path& 
             if (flashList.runs[i].startAddress < end) {
                 prompt_.ShowMessage("This hex file can't be laid out: its flash content at " +
                                     Hex32(flashList.runs[i].startAddress) + " overlaps or comes before the content up to " +
-                                    Hex32(end) + ".");
+                                    Hex32(end) + ".",
+                                MessageIcon::Error);
                 return -1;
             }
         }
     }
 
     SaveFileWriter writer;
-    if (!writer.Open(savePath, names.save, detail_)) return -1;
+    if (!writer.Open(savePath, detail_)) return -1;
     const std::array<uint8_t, kPreambleSize> zeroPreamble{};
     // The entry address of the parser's list head, when it has one.
     if (sramList.entryAddress != 0) bootHeader_.SetEntryAddress(sramList.entryAddress);

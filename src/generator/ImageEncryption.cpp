@@ -58,19 +58,19 @@ EncryptionCheck ImageEncryption::PrepareEncryption(const std::string& keyText, b
                                                    const std::string& nonceText, SecurityPreamble& preamble) {
     if (keyText.size() != 2 * kKeySize || HexTextToBytes(keyText, key_.data(), kKeySize) != 0) {
         ClearKey();
-        prompt_.ShowMessage(kInvalidKey);
+        prompt_.ShowMessage(kInvalidKey, MessageIcon::Warning);
         return EncryptionCheck::InvalidKey;
     }
     if (nonceWanted) {
         if (nonceText.size() != 2 * kNonceSize || HexTextToBytes(nonceText, nonce_.data(), kNonceSize) != 0) {
             ClearKey();
-            prompt_.ShowMessage(kInvalidNonce);
+            prompt_.ShowMessage(kInvalidNonce, MessageIcon::Warning);
             return EncryptionCheck::InvalidNonce;
         }
     } else if (!MakeNonce(nonce_)) {
         // The system's random source failing is not something the user typed; say so plainly.
         ClearKey();
-        prompt_.ShowMessage("Cannot make up a nonce: the system's random source failed.");
+        prompt_.ShowMessage("Cannot make up a nonce: the system's random source failed.", MessageIcon::Error);
         return EncryptionCheck::InvalidNonce;
     }
     preamble.nonce = nonce_;
@@ -80,7 +80,7 @@ EncryptionCheck ImageEncryption::PrepareEncryption(const std::string& keyText, b
 
 bool ImageEncryption::CheckBodyLength(uint64_t length) {
     if (length <= kMaxBodyLength) return true;
-    prompt_.ShowMessage(kBodyTooLargeToEncrypt);
+    prompt_.ShowMessage(kBodyTooLargeToEncrypt, MessageIcon::Error);
     return false;
 }
 

@@ -3,7 +3,6 @@
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
-#include <openssl/x509.h>
 
 #include <algorithm>
 #include <cstdarg>
@@ -14,18 +13,13 @@
 
 #include "generator/BootImageLayout.h"
 #include "generator/ImageEncryption.h"
+#include "generator/OpenSslKeys.h"
 #include "model/HexText.h"
 
 namespace tavrel::generator {
 
 namespace {
 
-struct PkeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
-struct PkeyCtxFree {
-    void operator()(EVP_PKEY_CTX* ctx) const { EVP_PKEY_CTX_free(ctx); }
-};
 
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 std::string Format(const char* format, ...) {
@@ -64,15 +58,8 @@ private:
     InspectionReport report_;
 };
 
-std::unique_ptr<EVP_PKEY, PkeyFree> ParsePublicKey(std::span<const uint8_t> der) {
-    const unsigned char* p = der.data();
-    std::unique_ptr<EVP_PKEY, PkeyFree> key(d2i_PUBKEY(nullptr, &p, static_cast<long>(der.size())));
-    if (key && EVP_PKEY_get_base_id(key.get()) != EVP_PKEY_RSA) key.reset();
-    return key;
-}
-
 std::optional<std::vector<uint8_t>> RawPublicOperation(EVP_PKEY* key, std::span<const uint8_t> signature) {
-    std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree> ctx(EVP_PKEY_CTX_new(key, nullptr));
+    const PkeyContextPtr ctx(EVP_PKEY_CTX_new(key, nullptr));
     std::vector<uint8_t> out(static_cast<size_t>(EVP_PKEY_get_size(key)));
     size_t length = out.size();
     if (!ctx || EVP_PKEY_verify_recover_init(ctx.get()) != 1 ||
@@ -147,7 +134,7 @@ void CheckSignature(Report& report, std::span<const uint8_t> image, const Securi
     } else {
         keyBytes.assign(preamble.publicKey.begin(), preamble.publicKey.end());
     }
-    auto key = ParsePublicKey(keyBytes);
+    const PkeyPtr key = ParseRsaPublicKey(keyBytes);
     if (!key) {
         report.Check(false, "signature", keyName + " is not an RSA public key (SubjectPublicKeyInfo DER)");
         return;

@@ -1,12 +1,17 @@
 #include "generator/ImageSignature.h"
 
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <algorithm>
 #include <fstream>
+#include <memory>
 #include <system_error>
 #include <vector>
+
+#include "generator/OpenSslKeys.h"
 
 namespace tavrel::generator {
 
@@ -68,6 +73,31 @@ bool Sha256(std::span<const uint8_t> data, uint8_t* hash) {
     return EVP_Digest(data.data(), data.size(), hash, &length, EVP_sha256(), nullptr) == 1 && length == kHashSize;
 }
 
+struct BnFree {
+    void operator()(BIGNUM* number) const { BN_free(number); }
+};
+
+// Whether one parameter of an RSA key equals value.
+bool SameNumber(const EVP_PKEY* key, const char* name, const mp_int& value) {
+    BIGNUM* raw = nullptr;
+    if (EVP_PKEY_get_bn_param(key, name, &raw) != 1) return false;
+    const std::unique_ptr<BIGNUM, BnFree> number(raw);
+    std::vector<uint8_t> bytes(static_cast<size_t>(BN_num_bytes(number.get())));
+    BN_bn2bin(number.get(), bytes.data());
+    mp_int other;
+    if (mp_init(&other) != MP_OKAY) return false;
+    const bool same = mp_from_ubin(&other, bytes.data(), bytes.size()) == MP_OKAY && mp_cmp(&other, &value) == MP_EQ;
+    mp_clear(&other);
+    return same;
+}
+
+// Whether der is, whole, the SubjectPublicKeyInfo of the RSA key with key's modulus and exponent.
+bool IsPublicKeyOf(std::span<const uint8_t> der, const RsaPrivateKey& key) {
+    const PkeyPtr publicKey = ParseRsaPublicKey(der);
+    return publicKey && SameNumber(publicKey.get(), OSSL_PKEY_PARAM_RSA_N, key.n) &&
+           SameNumber(publicKey.get(), OSSL_PKEY_PARAM_RSA_E, key.e);
+}
+
 // RAII for the working numbers of one signature.
 struct Numbers {
     mp_int m, m1, m2, h, s, check;
@@ -111,7 +141,7 @@ KeyFileResult ImageSignature::LoadPublicKey(const fs::path& path, SecurityPreamb
         return KeyFileResult::CannotOpen;
     }
     if (read == ReadResult::TooLong || size != kPublicKeySize) {
-        prompt_.ShowMessage(kInvalidPublicKey);
+        prompt_.ShowMessage(kInvalidPublicKey, MessageIcon::Warning);
         return KeyFileResult::WrongSize;
     }
     preamble.publicKey = bytes;
@@ -129,7 +159,7 @@ KeyFileResult ImageSignature::LoadPrivateKey(const fs::path& path) {
         return KeyFileResult::CannotOpen;
     }
     if (read == ReadResult::TooLong) {
-        prompt_.ShowMessage(kPrivateKeyTooLong);
+        prompt_.ShowMessage(kPrivateKeyTooLong, MessageIcon::Warning);
         return KeyFileResult::TooLong;
     }
     storeLength_ = static_cast<size_t>(size);
@@ -141,7 +171,8 @@ void ImageSignature::ClearPrivateKey() {
     storeLength_ = 0;
 }
 
-int ImageSignature::SignImageBody(std::span<const uint8_t> body, std::array<uint8_t, kSignatureSize>& signature) {
+int ImageSignature::SignImageBody(std::span<const uint8_t> body, std::span<const uint8_t, kPublicKeySize> publicKey,
+                                  std::array<uint8_t, kSignatureSize>& signature) {
     detail_.clear();
     uint8_t hash[kHashSize];
     if (!Sha256(body, hash)) {
@@ -192,6 +223,11 @@ int ImageSignature::SignImageBody(std::span<const uint8_t> body, std::array<uint
         mp_cmp(&x.check, &x.m) != MP_EQ) {
         detail_ = "The private key is inconsistent: the signature it makes does not verify.";
         return -7;
+    }
+    // The image carries the public key the chip verifies with: it must be this key's own.
+    if (!IsPublicKeyOf(publicKey, key)) {
+        prompt_.ShowMessage(kKeysDoNotMatch, MessageIcon::Error);
+        return -9;
     }
     const size_t size = mp_ubin_size(&x.s);
     if (size > k || mp_to_ubin(&x.s, out.data() + (k - size), size, &written) != MP_OKAY || written != size) {

@@ -16,7 +16,9 @@ namespace tavrel::generator {
 
 inline constexpr const char* kInvalidPublicKey = "Invalid public key";
 inline constexpr const char* kPrivateKeyTooLong =
-    "The private key file is too long: a private key file holds at most 1192 bytes.";
+    "The private key file is too long: a private key of at most 2048 bits takes at most 1194 bytes.";
+inline constexpr const char* kKeysDoNotMatch =
+    "The public key does not belong to the private key: an image signed with them could never be verified.";
 
 enum class KeyFileResult {
     Ok,
@@ -41,7 +43,9 @@ bool ParsePrivateKeyStore(std::span<const uint8_t> data, RsaPrivateKey& key);
 
 class ImageSignature {
 public:
-    static constexpr size_t kPrivateKeyStoreSize = 1192;
+    // The longest PKCS#1 DER of a 2048-bit key (exponent 65537, two 1024-bit primes): every
+    // number with its leading zero byte. Such keys take 1188 to 1194 bytes.
+    static constexpr size_t kPrivateKeyStoreSize = 1194;
 
     explicit ImageSignature(UserPrompt& prompt) : prompt_(prompt) {}
     ~ImageSignature() { ClearPrivateKey(); }
@@ -54,8 +58,11 @@ public:
     KeyFileResult LoadPrivateKey(const std::filesystem::path& path);
 
     // SHA-256 of body, padded as 00 01 FF.. 00 H and raised to the private key with the CRT; the
-    // k bytes of a k-byte modulus go to the front of signature, the rest is zero. 0 or negative.
-    int SignImageBody(std::span<const uint8_t> body, std::array<uint8_t, kSignatureSize>& signature);
+    // k bytes of a k-byte modulus go to the front of signature, the rest is zero. publicKey is
+    // the preamble's public key field: it must be the private key's own public key (modulus and
+    // exponent), else the signing fails with kKeysDoNotMatch shown. 0 or negative.
+    int SignImageBody(std::span<const uint8_t> body, std::span<const uint8_t, kPublicKeySize> publicKey,
+                      std::array<uint8_t, kSignatureSize>& signature);
 
     void ClearPrivateKey();
 

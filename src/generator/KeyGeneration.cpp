@@ -11,17 +11,14 @@
 
 #include "generator/BootImageLayout.h"
 #include "generator/ImageSignature.h"
-#include "generator/SaveFile.h"
+#include "generator/OpenSslKeys.h"
+#include "model/SaveFile.h"
 
 namespace tavrel::generator {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-struct PkeyFree {
-    void operator()(EVP_PKEY* key) const { EVP_PKEY_free(key); }
-};
 
 bool Encode(int (*encode)(const EVP_PKEY*, unsigned char**), const EVP_PKEY* key, std::vector<uint8_t>& out) {
     const int size = encode(key, nullptr);
@@ -52,10 +49,10 @@ bool GenerateKeyPair(const fs::path& publicPath, const fs::path& privatePath, bo
     }
     std::vector<uint8_t> publicDer;
     std::vector<uint8_t> privateDer;
-    // The PKCS#1 form of a 2048-bit key is 1190 to 1194 bytes (leading zero bytes of its numbers
-    // vary); the generator's store holds 1192, so draw again until it fits.
+    // The PKCS#1 form of a 2048-bit key is 1188 to 1194 bytes (leading zero bytes of its numbers
+    // vary), which the generator's store holds; a key that did not fit would be drawn again.
     for (int attempt = 0; attempt < 64; ++attempt) {
-        std::unique_ptr<EVP_PKEY, PkeyFree> key(EVP_RSA_gen(2048));
+        const PkeyPtr key(EVP_RSA_gen(2048));
         if (!key || !Encode(EncodePublic, key.get(), publicDer) || !Encode(EncodePrivate, key.get(), privateDer)) {
             error = "OpenSSL could not make an RSA key.";
             return false;
@@ -72,8 +69,7 @@ bool GenerateKeyPair(const fs::path& publicPath, const fs::path& privatePath, bo
     std::string detail;
     SaveFileWriter privateFile;
     SaveFileWriter publicFile;
-    const bool ok = privateFile.Open(privatePath, ChooseWorkFileNames(privatePath, {}).save, detail, 0600) &&
-                    publicFile.Open(publicPath, ChooseWorkFileNames(publicPath, {}).save, detail, 0644) &&
+    const bool ok = privateFile.Open(privatePath, detail, 0600) && publicFile.Open(publicPath, detail, 0644) &&
                     privateFile.Write(privateDer.data(), privateDer.size()) &&
                     publicFile.Write(publicDer.data(), publicDer.size()) && privateFile.Commit(detail) &&
                     publicFile.Commit(detail);

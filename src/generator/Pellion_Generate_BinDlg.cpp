@@ -12,28 +12,23 @@ namespace {
 
 using Dlg = CPellion_Generate_BinDlg;
 
-DialogControl Group(int id, const char* text) {
-    DialogControl c;
+ControlState Group(int id, const char* text) {
+    ControlState c(ControlKind::Group, text);
     c.id = id;
-    c.kind = ControlKind::Group;
-    c.text = text;
     return c;
 }
 
-DialogControl Button(int id, ControlKind kind, const char* text, bool enabled = true, bool checked = false) {
-    DialogControl c;
+ControlState Button(int id, ControlKind kind, const char* text, bool enabled = true, bool checked = false) {
+    ControlState c(kind, text);
     c.id = id;
-    c.kind = kind;
-    c.text = text;
     c.enabled = enabled;
     c.checked = checked;
     return c;
 }
 
-DialogControl List(int id, const char* label, std::vector<std::string> items, int selection, bool enabled) {
-    DialogControl c;
+ControlState List(int id, const char* label, std::vector<std::string> items, int selection, bool enabled) {
+    ControlState c(ControlKind::DropDownList);
     c.id = id;
-    c.kind = ControlKind::DropDownList;
     c.label = label;
     c.items = std::move(items);
     c.selection = selection;
@@ -41,10 +36,9 @@ DialogControl List(int id, const char* label, std::vector<std::string> items, in
     return c;
 }
 
-DialogControl Field(int id, ControlKind kind, const char* label, size_t maxLength, bool enabled) {
-    DialogControl c;
+ControlState Field(int id, ControlKind kind, const char* label, size_t maxLength, bool enabled) {
+    ControlState c(kind);
     c.id = id;
-    c.kind = kind;
     c.label = label;
     c.maxLength = maxLength;
     c.enabled = enabled;
@@ -116,13 +110,13 @@ CPellion_Generate_BinDlg::CPellion_Generate_BinDlg(UserPrompt& prompt, FileChoos
     };
 }
 
-DialogControl& CPellion_Generate_BinDlg::Find(int id) {
-    for (DialogControl& c : controls_)
+ControlState& CPellion_Generate_BinDlg::Find(int id) {
+    for (ControlState& c : controls_)
         if (c.id == id) return c;
     throw std::out_of_range("no control " + std::to_string(id));
 }
 
-const DialogControl& CPellion_Generate_BinDlg::control(int id) const {
+const ControlState& CPellion_Generate_BinDlg::control(int id) const {
     return const_cast<CPellion_Generate_BinDlg*>(this)->Find(id);
 }
 
@@ -136,8 +130,8 @@ void CPellion_Generate_BinDlg::OnEncryptedClicked() {
 }
 
 bool CPellion_Generate_BinDlg::Click(int id) {
-    DialogControl* c = nullptr;
-    for (DialogControl& each : controls_)
+    ControlState* c = nullptr;
+    for (ControlState& each : controls_)
         if (each.id == id) c = &each;
     if (!c || !c->enabled || !c->visible) return false;
     switch (c->kind) {
@@ -207,7 +201,7 @@ void CPellion_Generate_BinDlg::Browse(int fieldId, const FileDialogRequest& requ
     if (!chooser_) return;
     const std::optional<std::string> path = chooser_->ChooseFile(request);
     if (!path) return;
-    DialogControl& field = Find(fieldId);
+    ControlState& field = Find(fieldId);
     field.text = *path;
     field.caret = field.text.size();
     // A browsed path can afterwards only be replaced by browsing again.
@@ -215,7 +209,7 @@ void CPellion_Generate_BinDlg::Browse(int fieldId, const FileDialogRequest& requ
 }
 
 bool CPellion_Generate_BinDlg::Select(int id, int index) {
-    DialogControl& c = Find(id);
+    ControlState& c = Find(id);
     if (c.kind != ControlKind::DropDownList || !c.enabled || index < 0 ||
         index >= static_cast<int>(c.items.size()))
         return false;
@@ -224,7 +218,7 @@ bool CPellion_Generate_BinDlg::Select(int id, int index) {
 }
 
 bool CPellion_Generate_BinDlg::Type(int id, const std::string& characters) {
-    DialogControl& c = Find(id);
+    ControlState& c = Find(id);
     if ((c.kind != ControlKind::Edit && c.kind != ControlKind::HexEdit) || !c.enabled || c.readOnly) return false;
     HexEntryFilter filter;
     for (char ch : characters) {
@@ -242,7 +236,7 @@ bool CPellion_Generate_BinDlg::Type(int id, const std::string& characters) {
 }
 
 bool CPellion_Generate_BinDlg::SetText(int id, const std::string& text) {
-    DialogControl& c = Find(id);
+    ControlState& c = Find(id);
     if (c.kind != ControlKind::Edit && c.kind != ControlKind::HexEdit) return false;
     c.text = text;
     c.caret = c.text.size();
@@ -266,7 +260,7 @@ GenerateOutcome CPellion_Generate_BinDlg::RunGenerate() {
         const std::string& dest = Find(IDC_DEST_START_ADDR).text;
         const std::string& entry = Find(IDC_ENTRY_ADDR).text;
         if (dest.empty() || entry.empty()) {
-            prompt_.ShowMessage(kAddressEmpty);
+            prompt_.ShowMessage(kAddressEmpty, MessageIcon::Warning);
             return GenerateOutcome::Stopped;
         }
         builder_.SetDestinationAddress(ReadHexAddress(dest));
@@ -285,7 +279,7 @@ GenerateOutcome CPellion_Generate_BinDlg::RunGenerate() {
     if (Find(IDC_SIGNATURE).checked) {
         const std::string publicKey = FindBesideProgram(Find(IDC_PUBLIC_KEY).text);
         if (publicKey.empty()) {
-            prompt_.ShowMessage(kPublicKeyLost);
+            prompt_.ShowMessage(kPublicKeyLost, MessageIcon::Warning);
             return GenerateOutcome::Stopped;
         }
         if (builder_.LoadPublicKey(publicKey) != KeyFileResult::Ok) {
@@ -294,7 +288,7 @@ GenerateOutcome CPellion_Generate_BinDlg::RunGenerate() {
         }
         const std::string privateKey = FindBesideProgram(Find(IDC_PRIVATE_KEY).text);
         if (privateKey.empty()) {
-            prompt_.ShowMessage(kPrivateKeyLost);
+            prompt_.ShowMessage(kPrivateKeyLost, MessageIcon::Warning);
             return GenerateOutcome::Stopped;
         }
         if (builder_.LoadPrivateKey(privateKey) != KeyFileResult::Ok) {
@@ -305,17 +299,17 @@ GenerateOutcome CPellion_Generate_BinDlg::RunGenerate() {
 
     const std::string source = FindBesideProgram(Find(IDC_SOURCE_FILE).text);
     if (source.empty()) {
-        prompt_.ShowMessage(kTargetLost);
+        prompt_.ShowMessage(kTargetLost, MessageIcon::Warning);
         return GenerateOutcome::Stopped;
     }
     if (Extension(source) != (hex ? "hex" : "bin")) {
-        prompt_.ShowMessage(hex ? kNotHexFile : kNotBinFile);
+        prompt_.ShowMessage(hex ? kNotHexFile : kNotBinFile, MessageIcon::Warning);
         return GenerateOutcome::Stopped;
     }
 
     const std::string& save = Find(IDC_SAVE_FILE).text;
     if (save.empty()) {
-        prompt_.ShowMessage(kSaveLost);
+        prompt_.ShowMessage(kSaveLost, MessageIcon::Warning);
         return GenerateOutcome::Stopped;
     }
 
@@ -325,7 +319,7 @@ GenerateOutcome CPellion_Generate_BinDlg::RunGenerate() {
         return GenerateOutcome::Generated;
     }
     detail_ = builder_.failureDetail();
-    prompt_.ShowMessage(kFailed);  // the plain style
+    prompt_.ShowMessage(kFailed, MessageIcon::Error);
     return GenerateOutcome::BuildFailed;
 }
 

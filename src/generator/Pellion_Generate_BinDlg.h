@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "generator/BootImageBuilder.h"
-#include "generator/DialogControl.h"
 #include "platform/UserPrompt.h"
+#include "widgets/ControlState.h"
+#include "widgets/FileChooser.h"
 
 namespace tavrel::generator {
 
@@ -70,8 +71,8 @@ public:
     CPellion_Generate_BinDlg(UserPrompt& prompt, FileChooser* chooser = nullptr);
 
     // Controls top to bottom.
-    const std::vector<DialogControl>& controls() const { return controls_; }
-    const DialogControl& control(int id) const;
+    const std::vector<ControlState>& controls() const { return controls_; }
+    const ControlState& control(int id) const;
 
     // What the user does. Each returns false when the control does not take that action (unknown,
     // disabled, read-only, or the wrong kind).
@@ -95,7 +96,7 @@ public:
     const BootImageBuilder& builder() const { return builder_; }
 
 private:
-    DialogControl& Find(int id);
+    ControlState& Find(int id);
     void Enable(int id, bool enabled);
     void OnEncryptedClicked();
     void Browse(int fieldId, const FileDialogRequest& request, bool markReadOnly);
@@ -103,7 +104,7 @@ private:
 
     UserPrompt& prompt_;
     FileChooser* chooser_;
-    std::vector<DialogControl> controls_;
+    std::vector<ControlState> controls_;
     BootImageBuilder builder_;
     std::string detail_;
 };

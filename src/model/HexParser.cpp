@@ -1,5 +1,6 @@
 #include "model/HexParser.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -26,37 +27,44 @@ struct FileCloser {
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Output with its own large buffer: a 10 MiB image is a few dozen write calls, not millions.
+// The first error is kept with its reason (no space, no permission, ...).
 class BufferedOutput {
 public:
     bool Open(const std::string& path) {
         file_.reset(std::fopen(path.c_str(), "wb"));
+        if (!file_) error_ = errno;
         buffer_.reserve(kChunk);
         return file_ != nullptr;
     }
-    bool IsOpen() const { return file_ != nullptr; }
     void Write(const uint8_t* data, size_t size) {
         buffer_.insert(buffer_.end(), data, data + size);
         if (buffer_.size() >= kChunk) Flush();
     }
-    bool Flush() {
-        if (file_ && !buffer_.empty()) {
-            if (std::fwrite(buffer_.data(), 1, buffer_.size(), file_.get()) != buffer_.size()) ok_ = false;
-        }
+    void Flush() {
+        if (file_ && !buffer_.empty() && error_ == 0 &&
+            std::fwrite(buffer_.data(), 1, buffer_.size(), file_.get()) != buffer_.size())
+            error_ = errno;
         buffer_.clear();
-        return ok_;
     }
-    bool Close() {
+    // 0 when everything reached the file, else the errno of the first failure.
+    int Close() {
         Flush();
-        if (file_ && std::fclose(file_.release()) != 0) ok_ = false;
-        return ok_;
+        if (file_) {
+            const bool flushed = std::fflush(file_.get()) == 0;
+            if (!flushed && error_ == 0) error_ = errno;
+            if (std::fclose(file_.release()) != 0 && error_ == 0) error_ = errno;
+        }
+        return error_;
     }
 
 private:
     static constexpr size_t kChunk = 1 << 18;
     FilePtr file_;
     std::vector<uint8_t> buffer_;
-    bool ok_ = true;
+    int error_ = 0;
 };
+
+std::string Reason(int error) { return error != 0 ? std::strerror(error) : "unknown error"; }
 
 // Reads a text file line by line through one large buffer; line ends (LF, CR LF) are stripped.
 class LineReader {
@@ -193,17 +201,24 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
                                     const std::string& secondOutput, SegmentList& firstList,
                                     SegmentList* secondList, const std::string& family) {
     failedLine_ = 0;
+    failure_ = HexFailure::None;
     FilePtr hex(std::fopen(hexPath.c_str(), "rb"));
+    const int hexError = hex ? 0 : errno;
     BufferedOutput outputs[2];
-    const bool firstOpened = outputs[0].Open(firstOutput);
     const bool hasSecond = !secondOutput.empty();
-    const bool secondOpened = hasSecond && outputs[1].Open(secondOutput);
+    const bool firstOpened = outputs[0].Open(firstOutput);
+    const bool secondOpened = !hasSecond || outputs[1].Open(secondOutput);
     if (!hex) {
-        prompt_.ShowMessage("Cannot open the file " + hexPath, MessageIcon::Error);
+        failure_ = HexFailure::SourceUnreadable;
+        prompt_.ShowMessage("Cannot open the file " + hexPath + ": " + Reason(hexError), MessageIcon::Error);
         return false;
     }
-    if (!firstOpened || (hasSecond && !secondOpened)) {
-        prompt_.ShowMessage("Cannot create the file " + (firstOpened ? secondOutput : firstOutput),
+    if (!firstOpened || !secondOpened) {
+        // The outputs' fault, not the HEX file's.
+        failure_ = HexFailure::Output;
+        const int index = firstOpened ? 1 : 0;
+        prompt_.ShowMessage("Cannot create the file " + (index == 0 ? firstOutput : secondOutput) + ": " +
+                                Reason(outputs[index].Close()),
                             MessageIcon::Error);
         return false;
     }
@@ -213,9 +228,9 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
     lists[0].list = &firstList;
     lists[1].list = secondList;
 
+    // The run being read. It is pending (opened by an extended address record, a gap or the
+    // start of the file, no byte yet) while its length is 0; its first byte gives its start.
     ImageSegment current;
-    int runsOpened = 0;
-    int runsStarted = 0;
     bool ok = true;
     int lineNumber = 0;
 
@@ -223,9 +238,11 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
         if (current.length > 0) lists[current.region].Put(current, false);
         lists[current.region].lastIsCurrent = false;
     };
+    // A record the converter cannot take: its message has been shown.
     auto fail = [&] {
         ok = false;
         failedLine_ = lineNumber;
+        failure_ = HexFailure::Malformed;
     };
 
     LineReader reader(hex.get());
@@ -245,23 +262,19 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
                 fail();
                 break;
             }
-            if (runsOpened == runsStarted + 1) current.runBase = address;
-            if (current.runBase + static_cast<uint32_t>(current.length) != address) {
+            if (current.length > 0 && current.runBase + static_cast<uint32_t>(current.length) != address) {
+                // A gap: the run ends here and the next one starts at this record.
                 appendCurrent();
                 ImageSegment next;
                 next.upperAddress = current.upperAddress;
                 next.addressMode = current.addressMode;
                 next.region = current.region;
                 current = next;
-                current.runBase = address;
-                ++runsOpened;
             }
-            if (runsOpened == runsStarted + 1) {
-                ++runsStarted;
-                current.startAddress = current.addressMode == 0
-                                           ? (current.upperAddress << 16) | current.runBase
-                                           : current.upperAddress * 16 + current.runBase;
-                current.length = 0;
+            if (current.length == 0) {
+                current.runBase = address;
+                current.startAddress = current.addressMode == 0 ? (current.upperAddress << 16) | address
+                                                                : current.upperAddress * 16 + address;
             }
             if (current.length > INT32_MAX - record.byteCount) {
                 // The run's length field cannot count further.
@@ -288,8 +301,6 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
             // 0x110000 whatever its value.
             current.region = (split && current.addressMode == 0 &&
                               ((current.upperAddress >> 8) & 0xFF) == 0x1F) ? 1 : 0;
-            current.runBase = 0;
-            ++runsOpened;
             break;
         }
         case 3:
@@ -304,8 +315,6 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
             if (current.length > 0) lists[current.region].Put(current, true);
             firstList.entryAddress = entry;
             current.entryAddress = 0;
-            runsOpened = 0;
-            runsStarted = 0;
             break;
         }
         default:
@@ -315,10 +324,13 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
     // A file without a start-address record still gets its last run listed.
     if (ok && current.length > 0) lists[current.region].Put(current, false);
 
-    bool written = outputs[0].Close();
-    if (hasSecond) written = outputs[1].Close() && written;
-    if (!written) {
-        prompt_.ShowMessage("Cannot write the converted image: the disk may be full", MessageIcon::Error);
+    const int firstError = outputs[0].Close();
+    const int secondError = hasSecond ? outputs[1].Close() : 0;
+    if (firstError != 0 || secondError != 0) {
+        failure_ = HexFailure::Output;
+        prompt_.ShowMessage("Cannot write the file " + (firstError != 0 ? firstOutput : secondOutput) + ": " +
+                                Reason(firstError != 0 ? firstError : secondError),
+                            MessageIcon::Error);
         return false;
     }
     return ok;

@@ -32,6 +32,14 @@ inline constexpr const char* kHexExternalWithoutOutput =
     "The .hex file has data for the external flash (0x1F000000-0x1FFFFFFF), which this image cannot hold";
 inline constexpr const char* kHexRunTooLong = "The .hex file has a contiguous run of 2 GiB or more";
 
+// Why the last conversion did not finish.
+enum class HexFailure {
+    None,
+    SourceUnreadable,  // the HEX file cannot be opened
+    Malformed,         // a record the converter cannot take (its message names it)
+    Output,            // an output cannot be created or written (no space, no permission, ...)
+};
+
 class CHexParser {
 public:
     // Which runs go to the second output and list.
@@ -51,8 +59,10 @@ public:
     // shown, reading stops, and what was written so far stays in the outputs (false). A file
     // that cannot be opened gives empty outputs, untouched lists, a message and false. Data for
     // the external window with no second output is refused with a message (false); no byte is
-    // dropped.
-    // Runs still open at the end of the file are completed into their list.
+    // dropped. An output that cannot be created or written is reported with its reason (false).
+    // Every run starts at the address of its first byte, whatever the order of the extended
+    // address, start address and data records before it. Runs still open at the end of the
+    // file are completed into their list.
     bool ConvertHexToBinary(const std::string& hexPath, const std::string& firstOutput,
                             const std::string& secondOutput, SegmentList& firstList,
                             SegmentList* secondList, const std::string& family);
@@ -73,11 +83,14 @@ public:
 
     // 1-based number of the line at which the last conversion stopped early, 0 when it did not.
     int FailedLine() const { return failedLine_; }
+    // What stopped the last conversion.
+    HexFailure LastFailure() const { return failure_; }
 
 private:
     UserPrompt& prompt_;
     SplitRule rule_;
     int failedLine_ = 0;
+    HexFailure failure_ = HexFailure::None;
 };
 
 }  // namespace tavrel

@@ -1,7 +1,9 @@
 #include "model/ImageFiles.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -106,7 +108,7 @@ int BuildUartBootImage(UserPrompt& prompt, const std::string& hexPath, const std
     const std::string intermediate = UartIntermediatePath(outputPath);
     std::FILE* output = std::fopen(outputPath.c_str(), "wb");
     if (!output) {
-        prompt.ShowMessage("Cannot create the file " + outputPath, MessageIcon::Error);
+        prompt.ShowMessage("Cannot create the file " + outputPath + ": " + std::strerror(errno), MessageIcon::Error);
         return -1;
     }
 
@@ -152,12 +154,14 @@ int BuildUartBootImage(UserPrompt& prompt, const std::string& hexPath, const std
     }
     boot_image::AppendBlockHeader(image, boot_image::kJumpBlock, runs.entryAddress, 0);
 
-    const bool written = std::fwrite(image.data(), 1, image.size(), output) == image.size();
-    const bool closed = std::fclose(output) == 0;
-    if (!written || !closed) {
+    const bool written = std::fwrite(image.data(), 1, image.size(), output) == image.size() &&
+                         std::fflush(output) == 0;
+    int error = written ? 0 : errno;
+    if (std::fclose(output) != 0 && error == 0) error = errno;
+    if (!written || error != 0) {
         // Nothing half-written stays behind under the output's name.
         if (std::FILE* truncate = std::fopen(outputPath.c_str(), "wb")) std::fclose(truncate);
-        prompt.ShowMessage("Cannot write the file " + outputPath, MessageIcon::Error);
+        prompt.ShowMessage("Cannot write the file " + outputPath + ": " + std::strerror(error), MessageIcon::Error);
         return -1;
     }
     return 0;

@@ -29,20 +29,19 @@ std::string Absolute(const fs::path& path) {
     return WithoutTrailingSeparator(full.lexically_normal().string());
 }
 
-// The name as given, else beside the program; wildcards only when allowed.
+// The name as given, else beside the program. A name that names a file is that file whatever
+// characters it holds; only a name that names none is matched as a pattern, when allowed.
 std::string Locate(const std::string& name, bool wildcards) {
     if (name.empty()) return {};
     const fs::path given(name);
     const fs::path programFolder = platform::ProgramFolder();
     const bool besideProgram = given.is_relative() && !programFolder.empty();
-    if (wildcards && HasWildcard(name)) {
-        auto matches = platform::MatchWildcard(name);
-        if (matches.empty() && besideProgram) matches = platform::MatchWildcard((programFolder / given).string());
-        return matches.empty() ? std::string() : Absolute(matches.front());
-    }
     if (Exists(given)) return Absolute(given);
     if (besideProgram && Exists(programFolder / given)) return Absolute(programFolder / given);
-    return {};
+    if (!wildcards || !HasWildcard(name)) return {};
+    auto matches = platform::MatchWildcard(name);
+    if (matches.empty() && besideProgram) matches = platform::MatchWildcard((programFolder / given).string());
+    return matches.empty() ? std::string() : Absolute(matches.front());
 }
 
 }  // namespace

@@ -18,8 +18,9 @@ inline constexpr std::string_view kWorkFolderLockName = ".tavrel-work.lock";
 int EnsureWorkFolder(const std::string& folder, std::string& path);
 
 // The full path of a file or folder: name as given (relative to the current directory), else
-// beside the program. Wildcards are allowed; the first match is taken. Empty when nothing is
-// found. The current directory is never changed.
+// beside the program. A name that names no file may be a wildcard pattern ("*", "?", "[...]");
+// the first match is taken. A name that names a file is that file even when it holds those
+// characters. Empty when nothing is found. The current directory is never changed.
 std::string FindBesideProgram(const std::string& name);
 
 // Deletes the file only when it exists and its path ends in "_temp.bin". True when deleted.

@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -47,7 +49,7 @@ TEST(Hex2BinCommand, MalformedUnreadableAndUnplaceableFilesExitWithOne) {
     };
     const std::string out = (dir / "out.bin").string();
     const Case cases[] = {
-        {{(dir / "bad.hex").string(), out}, " Error in .hex file format "},
+        {{(dir / "bad.hex").string(), out}, "error:  Error in .hex file format \n"},
         {{(dir / "bad.hex").string(), out}, "line 3"},
         {{(dir / "missing.hex").string(), out}, "missing.hex"},
         {{(dir / "ext.hex").string(), out}, "external flash"},
@@ -64,4 +66,42 @@ TEST(Hex2BinCommand, MalformedUnreadableAndUnplaceableFilesExitWithOne) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
 
     EXPECT_EQ(Hex2Bin({(dir / "ext.hex").string()}).exitCode, 2);  // usage
+}
+
+TEST(Hex2BinCommand, OutputsFollowTheRulesOfEverySavedFile) {
+    TempDir dir;
+    const std::string hex = (dir / "app.hex").string();
+    WriteTextFile(dir / "app.hex", HexImage(0x00100000, PatternBytes(32)) + HexEnd() + "\n");
+    WriteFileBytes(dir / "locked.bin", {4});
+    fs::permissions(dir / "locked.bin", fs::perms::owner_read);
+    ASSERT_EQ(mkfifo((dir / "fifo.bin").c_str(), 0644), 0);
+    WriteFileBytes(dir / "target.bin", {3});
+    fs::create_symlink("target.bin", dir / "link.bin");
+
+    struct Case {
+        std::string output;
+        const char* stderrHas;
+    };
+    const Case refused[] = {
+        {(dir / "locked.bin").string(), "is read-only."},
+        {(dir / "fifo.bin").string(), "is not a regular file (a device, FIFO or socket); it is not replaced."},
+        {"/sys/tavrel-hex2bin-test.bin", "Permission denied"},
+    };
+    for (const Case& c : refused) {
+        const ProcessResult run = Hex2Bin({hex, c.output});
+        EXPECT_EQ(run.exitCode, 1) << c.output;
+        EXPECT_NE(run.err.find(c.stderrHas), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find(" Error in .hex file format "), std::string::npos) << run.err;
+    }
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo.bin"));
+    fs::permissions(dir / "locked.bin", fs::perms::owner_all);
+    EXPECT_EQ(ReadFileBytes(dir / "locked.bin"), std::vector<uint8_t>{4});
+
+    // A link is written through: the file it names gets the bytes, the link stays.
+    const ProcessResult run = Hex2Bin({hex, (dir / "link.bin").string()});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(fs::is_symlink(dir / "link.bin"));
+    EXPECT_EQ(ReadFileBytes(dir / "target.bin"), PatternBytes(32));
+    for (const auto& entry : fs::directory_iterator(dir.path()))
+        EXPECT_FALSE(entry.path().string().ends_with("_temp.bin")) << entry.path();
 }

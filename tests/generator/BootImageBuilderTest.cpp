@@ -1,3 +1,5 @@
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -187,20 +189,35 @@ TEST_F(BuilderFixture, AFailedBuildKeepsTheEarlierSaveFileAndLeavesNoWorkFiles) 
     EXPECT_TRUE(TempFilesIn(dir.path()).empty());
 }
 
-TEST_F(BuilderFixture, AReadOnlySaveFileIsNotReplaced) {
+TEST_F(BuilderFixture, ReadOnlyAndNonRegularSaveFilesAreNotReplaced) {
     WriteFileBytes(dir / "app.bin", Pattern(10));
     WriteFileBytes(dir / "out.bin", {9});
     fs::permissions(dir / "out.bin", fs::perms::owner_read);
     EXPECT_LT(builder.BuildBinImage(dir / "app.bin", dir / "out.bin"), 0);
-    EXPECT_NE(builder.failureDetail().find("read-only"), std::string::npos);
+    EXPECT_EQ(builder.failureDetail(), "The save file " + (dir / "out.bin").string() + " is read-only.");
     fs::permissions(dir / "out.bin", fs::perms::owner_all);
     EXPECT_EQ(ReadFileBytes(dir / "out.bin"), std::vector<uint8_t>{9});
+
+    ASSERT_EQ(mkfifo((dir / "fifo.bin").c_str(), 0644), 0);
+    EXPECT_LT(builder.BuildBinImage(dir / "app.bin", dir / "fifo.bin"), 0);
+    EXPECT_EQ(builder.failureDetail(), "The save path " + (dir / "fifo.bin").string() +
+                                           " is not a regular file (a device, FIFO or socket); it is not replaced.");
+    EXPECT_TRUE(fs::is_fifo(dir / "fifo.bin"));
+
+    // A link is written through and stays a link.
+    fs::create_symlink("out.bin", dir / "link.bin");
+    EXPECT_EQ(builder.BuildBinImage(dir / "app.bin", dir / "link.bin"), 0) << builder.failureDetail();
+    EXPECT_TRUE(fs::is_symlink(dir / "link.bin"));
+    EXPECT_EQ(ReadFileBytes(dir / "out.bin").size(), 718u + 16u);
+    EXPECT_TRUE(TempFilesIn(dir.path()).empty());
 }
 
 TEST_F(BuilderFixture, SourcesBeyondThe32BitLengthFieldsAreRefusedBeforeTheyAreRead) {
     WriteFileBytes(dir / "huge.bin", {});
     fs::resize_file(dir / "huge.bin", 0xFFFFFFFFull - 100);  // sparse: nothing is really written
     EXPECT_EQ(builder.BuildBinImage(dir / "huge.bin", dir / "out.bin"), -1);
-    EXPECT_EQ(prompt.messages, std::vector<std::string>{kSourceTooLarge});
+    EXPECT_EQ(prompt.messages,
+              std::vector<std::string>{"The source file is too large for a boot image: its lengths are 32-bit words."});
+    EXPECT_EQ(prompt.icons, std::vector<MessageIcon>{MessageIcon::Error});
     EXPECT_FALSE(fs::exists(dir / "out.bin"));
 }

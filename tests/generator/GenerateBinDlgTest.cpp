@@ -36,7 +36,7 @@ struct DialogFixture : ::testing::Test {
 
     std::set<int> EnabledControls() const {
         std::set<int> ids;
-        for (const DialogControl& c : dialog.controls())
+        for (const ControlState& c : dialog.controls())
             if (c.enabled && c.kind != ControlKind::Group) ids.insert(c.id);
         return ids;
     }
@@ -57,7 +57,7 @@ TEST_F(DialogFixture, StartsWithHexClockRC32MAndOnlyTheBasicControlsEnabled) {
     EXPECT_STREQ(Dlg::kTitle, "KR2H70X_Generate_Bin_v0.1");
     EXPECT_TRUE(dialog.control(Dlg::IDC_HEX).checked);
     EXPECT_FALSE(dialog.control(Dlg::IDC_BIN).checked);
-    const DialogControl& clock = dialog.control(Dlg::IDC_CLOCK);
+    const ControlState& clock = dialog.control(Dlg::IDC_CLOCK);
     EXPECT_EQ(clock.items.at(static_cast<size_t>(clock.selection)), "System:RC32M");
     EXPECT_EQ(dialog.control(Dlg::IDC_LOCATION_MODE).selection, 0);
     EXPECT_EQ(dialog.control(Dlg::IDC_LED_ENABLE).selection, 1);
@@ -161,11 +161,11 @@ TEST_F(DialogFixture, GenerateChecksInOrderWithTheWindowsMessages) {
              d.Click(Dlg::IDC_BIN);
              d.SetText(Dlg::IDC_DEST_START_ADDR, "0");
          },
-         {Dlg::kAddressEmpty}},
-        {"hex does not read the address fields", [](Dlg&) {}, {Dlg::kTargetLost}},
+         {"Dest start address or entry address can't be empty!"}},
+        {"hex does not read the address fields", [](Dlg&) {}, {"Target file is lost."}},
         {"capital extension", [&](Dlg& d) { d.SetText(Dlg::IDC_SOURCE_FILE, (dir / "APP.HEX").string()); },
-         {Dlg::kNotHexFile}},
-        {"hex chosen, bin given", [&](Dlg& d) { d.SetText(Dlg::IDC_SOURCE_FILE, app); }, {Dlg::kNotHexFile}},
+         {" It is not a hex file, please re-select destination file ! "}},
+        {"hex chosen, bin given", [&](Dlg& d) { d.SetText(Dlg::IDC_SOURCE_FILE, app); }, {" It is not a hex file, please re-select destination file ! "}},
         {"no dot in the path",
          [&](Dlg& d) {
              d.Click(Dlg::IDC_BIN);
@@ -173,7 +173,7 @@ TEST_F(DialogFixture, GenerateChecksInOrderWithTheWindowsMessages) {
              d.SetText(Dlg::IDC_ENTRY_ADDR, "0");
              d.SetText(Dlg::IDC_SOURCE_FILE, (dir / "nodot").string());
          },
-         {Dlg::kNotBinFile}},
+         {" It is not a bin file, please re-select destination file ! "}},
         {"no save path",
          [&](Dlg& d) {
              d.Click(Dlg::IDC_BIN);
@@ -181,7 +181,7 @@ TEST_F(DialogFixture, GenerateChecksInOrderWithTheWindowsMessages) {
              d.SetText(Dlg::IDC_ENTRY_ADDR, "0");
              d.SetText(Dlg::IDC_SOURCE_FILE, app);
          },
-         {Dlg::kSaveLost}},
+         {"Save file is lost."}},
         {"bad key", [](Dlg& d) {
              d.Click(Dlg::IDC_ENCRYPTED);
              d.SetText(Dlg::IDC_ENCRYPT_KEY, std::string(63, 'a'));
@@ -192,7 +192,7 @@ TEST_F(DialogFixture, GenerateChecksInOrderWithTheWindowsMessages) {
              d.Click(Dlg::IDC_SIGNATURE);
              d.SetText(Dlg::IDC_PRIVATE_KEY, keys.privateDer.string());
          },
-         {Dlg::kPublicKeyLost}},
+         {"Public Key file is lost."}},
         {"short public key",
          [&](Dlg& d) {
              d.Click(Dlg::IDC_SIGNATURE);
@@ -204,7 +204,7 @@ TEST_F(DialogFixture, GenerateChecksInOrderWithTheWindowsMessages) {
              d.Click(Dlg::IDC_SIGNATURE);
              d.SetText(Dlg::IDC_PUBLIC_KEY, keys.publicDer.string());
          },
-         {Dlg::kPrivateKeyLost}},
+         {"Private Key file is lost."}},
         {"keys are read before the source is looked for",
          [&](Dlg& d) {
              d.Click(Dlg::IDC_SIGNATURE);
@@ -212,7 +212,7 @@ TEST_F(DialogFixture, GenerateChecksInOrderWithTheWindowsMessages) {
              d.SetText(Dlg::IDC_PRIVATE_KEY, keys.privateDer.string());
              d.SetText(Dlg::IDC_SOURCE_FILE, (dir / "missing.hex").string());
          },
-         {Dlg::kTargetLost}},
+         {"Target file is lost."}},
         {"a build that fails",
          [&](Dlg& d) {
              d.Click(Dlg::IDC_BIN);
@@ -221,7 +221,7 @@ TEST_F(DialogFixture, GenerateChecksInOrderWithTheWindowsMessages) {
              d.SetText(Dlg::IDC_SOURCE_FILE, app);
              d.SetText(Dlg::IDC_SAVE_FILE, (dir / "no" / "such" / "out.bin").string());
          },
-         {Dlg::kFailed}},
+         {"Generating file is failed"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -230,6 +230,10 @@ TEST_F(DialogFixture, GenerateChecksInOrderWithTheWindowsMessages) {
         c.fill(fresh);
         EXPECT_NE(fresh.Generate(), GenerateOutcome::Generated);
         EXPECT_EQ(recorded.messages, c.messages);
+        // A failure is never shown as information: a check asks for a correction, a build failed.
+        const MessageIcon expected =
+            c.messages.front() == "Generating file is failed" ? MessageIcon::Error : MessageIcon::Warning;
+        EXPECT_EQ(recorded.icons, std::vector<MessageIcon>(c.messages.size(), expected));
     }
 }
 
@@ -242,7 +246,7 @@ TEST_F(DialogFixture, GenerateBuildsTheImageFromTheControls) {
     dialog.SetText(Dlg::IDC_ENCRYPT_KEY, std::string(64, 'A'));
     EXPECT_FALSE(dialog.control(Dlg::IDC_NONCE).enabled);
     EXPECT_EQ(dialog.Generate(), GenerateOutcome::Generated);
-    EXPECT_EQ(prompt.messages, std::vector<std::string>{Dlg::kSuccessful});
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"Generating file is successful"});
     EXPECT_EQ(prompt.icons, std::vector<MessageIcon>{MessageIcon::Information});
 
     const std::vector<uint8_t> file = ReadFileBytes(dir / "out.bin");
@@ -280,6 +284,27 @@ TEST_F(DialogFixture, ASourceNamedWithoutAFolderIsFoundBesideTheProgram) {
     EXPECT_EQ(outcome, GenerateOutcome::Generated) << dialog.failureDetail();
     EXPECT_EQ(dialog.control(Dlg::IDC_SOURCE_FILE).text, name);  // the field keeps what was typed
     EXPECT_EQ(ReadFileBytes(dir / "out.bin").size(), 718u + 32u);
+}
+
+TEST_F(DialogFixture, SourceAndKeyPathsThatNameFilesAreUsedAsTheyAre) {
+    // Each bracketed name is also a pattern whose match is another file.
+    const RsaKeyFiles& keys = TestKeys(2048);
+    fs::copy_file(keys.publicDer, dir / "pub[1].der");
+    fs::copy_file(keys.privateDer, dir / "priv[1].der");
+    WriteFileBytes(dir / "pub1.der", Pattern(294, 9));
+    WriteFileBytes(dir / "priv1.der", Pattern(1000, 9));
+    FillBin();
+    WriteFileBytes(dir / "app[1].bin", Pattern(48, 3));
+    WriteFileBytes(dir / "app1.bin", Pattern(64, 4));
+    dialog.SetText(Dlg::IDC_SOURCE_FILE, (dir / "app[1].bin").string());
+    dialog.Click(Dlg::IDC_SIGNATURE);
+    dialog.SetText(Dlg::IDC_PUBLIC_KEY, (dir / "pub[1].der").string());
+    dialog.SetText(Dlg::IDC_PRIVATE_KEY, (dir / "priv[1].der").string());
+    ASSERT_EQ(dialog.Generate(), GenerateOutcome::Generated) << dialog.failureDetail();
+    const std::vector<uint8_t> file = ReadFileBytes(dir / "out.bin");
+    ASSERT_EQ(file.size(), 718u + 48u);
+    EXPECT_EQ(Slice(file, 698, 48), Pattern(48, 3));
+    EXPECT_EQ(Slice(file, 0, 294), ReadFileBytes(keys.publicDer));
 }
 
 TEST_F(DialogFixture, AnUnreadableKeyFileStopsWithoutAMessage) {

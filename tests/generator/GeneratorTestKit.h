@@ -20,13 +20,16 @@ inline const std::vector<uint8_t> kKeyBytes = [] {
 
 struct RsaKeyFiles {
     std::filesystem::path publicDer;   // SubjectPublicKeyInfo, DER
-    std::filesystem::path privateDer;  // PKCS#1 RSAPrivateKey, DER (fits the 1192-byte store)
+    std::filesystem::path privateDer;  // PKCS#1 RSAPrivateKey, DER
     std::filesystem::path privatePem;  // the same key as PEM text
 };
 
 // An RSA key pair of the given size made by the openssl command; made once and kept in the build
 // folder, so the test programs share it.
 const RsaKeyFiles& TestKeys(int bits);
+// A 2048-bit key pair whose PKCS#1 file is 1193 or 1194 bytes (the longest such keys come), made
+// and kept the same way.
+const RsaKeyFiles& LongTestKeys();
 
 // Runs a shell command; its exit status.
 int RunCommand(const std::string& command);

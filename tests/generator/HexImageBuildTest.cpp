@@ -119,9 +119,11 @@ TEST_F(HexBuildFixture, FlashImagesAreRefusedWhenTheyCannotBeBuilt) {
         std::string message;
     };
     const Case cases[] = {
-        {"controller disabled (the default)", flash, false, false, kFlashControllerDisabled},
-        {"encrypted flash image", flash, true, true, kNoEncryptOrSignature},
-        {"encrypted empty hex file", HexEnd() + "\n", false, true, kNoEncryptOrSignature},
+        {"controller disabled (the default)", flash, false, false,
+         "Waring: This hex file supports xip function,but Flash controller is disabled!"},
+        {"encrypted flash image", flash, true, true, "This hex file can't support encrypt or signature function!"},
+        {"encrypted empty hex file", HexEnd() + "\n", false, true,
+         "This hex file can't support encrypt or signature function!"},
         {"flash content inside the boot part", HexImage(0x1F000100, PatternBytes(16)) + HexEnd() + "\n", true, false,
          "This hex file can't be laid out: its flash content at 0x1F000100 starts before the end of the boot part "
          "at 0x1F0002CA."},
@@ -134,6 +136,7 @@ TEST_F(HexBuildFixture, FlashImagesAreRefusedWhenTheyCannotBeBuilt) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         prompt.messages.clear();
+        prompt.icons.clear();
         builder.ResetImageState();
         if (c.enableController) EnableFlashController();
         if (c.encrypt) {
@@ -141,6 +144,7 @@ TEST_F(HexBuildFixture, FlashImagesAreRefusedWhenTheyCannotBeBuilt) {
         }
         EXPECT_EQ(Build(c.hex), -1);
         EXPECT_EQ(prompt.messages, std::vector<std::string>{c.message});
+        EXPECT_EQ(prompt.icons, std::vector<MessageIcon>{MessageIcon::Error});
         EXPECT_EQ(Output(), std::vector<uint8_t>{5});
     }
 }
@@ -160,7 +164,7 @@ TEST_F(HexBuildFixture, AMalformedRecordFailsTheBuildAfterTheParsersMessage) {
     WriteFileBytes(dir / "out.bin", {5});
     EXPECT_EQ(Build(hex), -1);
     ASSERT_EQ(prompt.messages.size(), 1u);
-    EXPECT_EQ(prompt.messages[0], kHexRecordWrong);
+    EXPECT_EQ(prompt.messages[0], "Record wrong message");
     EXPECT_EQ(Output(), std::vector<uint8_t>{5});
 }
 
@@ -176,6 +180,17 @@ TEST_F(HexBuildFixture, SramPartsWithAGapArePackedWithAWarning) {
     const std::vector<uint8_t> file = Output();
     EXPECT_EQ(Slice(file, 698, 16), a);
     EXPECT_EQ(Slice(file, 714, 16), b);
+}
+
+TEST_F(HexBuildFixture, WorkFilesThatCannotBeWrittenAreNotBlamedOnTheHexFile) {
+    WriteTextFile(dir / "app.hex", HexImage(0x00100000, PatternBytes(64)) + HexEnd() + "\n");
+    // /sys refuses new files even to root.
+    EXPECT_EQ(builder.BuildHexImage(dir / "app.hex", "/sys/tavrel-generator-test.bin"), -1);
+    ASSERT_EQ(prompt.messages.size(), 1u);
+    EXPECT_TRUE(prompt.messages[0].starts_with("Cannot create the file /sys/tavrel-generator-test.bin."));
+    EXPECT_TRUE(prompt.messages[0].ends_with("_sram_temp.bin: Permission denied")) << prompt.messages[0];
+    EXPECT_EQ(prompt.icons[0], MessageIcon::Error);
+    EXPECT_EQ(builder.failureDetail(), "The work files beside /sys/tavrel-generator-test.bin could not be written.");
 }
 
 TEST_F(HexBuildFixture, MissingSourceFailsWithoutAMessage) {

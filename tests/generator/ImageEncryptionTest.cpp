@@ -62,6 +62,7 @@ TEST_F(EncryptionFixture, KeyAndNonceTextsAreChecked) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key + " / " + c.nonce);
         prompt.messages.clear();
+        prompt.icons.clear();
         builder.ResetImageState();
         EXPECT_EQ(builder.PrepareEncryption(c.key, c.nonceWanted, c.nonce), c.result);
         EXPECT_EQ(builder.encrypting(), c.result == EncryptionCheck::Ok);
@@ -71,6 +72,7 @@ TEST_F(EncryptionFixture, KeyAndNonceTextsAreChecked) {
         } else {
             EXPECT_EQ(prompt.messages, std::vector<std::string>{c.result == EncryptionCheck::InvalidKey ? "Invalid key"
                                                                                                      : "Invalid nonce"});
+            EXPECT_EQ(prompt.icons, std::vector<MessageIcon>{MessageIcon::Warning});
         }
     }
 }
@@ -135,7 +137,9 @@ TEST_F(EncryptionFixture, BodiesOf16MiBOrMoreAreRefused) {
     fs::resize_file(dir / "big.bin", largest + 1);
     ASSERT_EQ(builder.PrepareEncryption(kKeyText, true, kNonceText), EncryptionCheck::Ok);
     EXPECT_EQ(builder.BuildBinImage(dir / "big.bin", dir / "out.bin"), -1);
-    EXPECT_EQ(prompt.messages, std::vector<std::string>{kBodyTooLargeToEncrypt});
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"The image is too large to encrypt: with a 12-byte nonce the "
+                                                        "encrypted part (headers, code and CRC) must be smaller than 16 MiB."});
+    EXPECT_EQ(prompt.icons, std::vector<MessageIcon>{MessageIcon::Error});
     EXPECT_FALSE(fs::exists(dir / "out.bin"));
 
     fs::resize_file(dir / "big.bin", largest);

@@ -7,6 +7,7 @@
 #include "Recorders.h"
 #include "generator/BootImageBuilder.h"
 #include "generator/ImageEncryption.h"
+#include "generator/KeyGeneration.h"
 
 using namespace tavrel;
 using namespace tavrel::generator;
@@ -60,15 +61,39 @@ TEST_F(SignatureFixture, SignatureOpensToPaddedHashOfTheSecuredSpan) {
     EXPECT_EQ(opened, ExpectedBlock(256, Sha256(Slice(file, 570, n + 132))));
 }
 
-TEST_F(SignatureFixture, A1024BitKeyFillsOnlyTheFirst128SignatureBytes) {
-    const RsaKeyFiles& small = TestKeys(1024);
-    // The public key field holds exactly 294 bytes; it is carried, not interpreted.
-    LoadKeys(keys.publicDer, small.privateDer);
-    ASSERT_EQ(Build(Pattern(64)), 0) << builder.failureDetail();
-    const std::vector<uint8_t> file = ReadFileBytes(dir / "out.bin");
-    EXPECT_EQ(Slice(file, 294 + 128, 128), std::vector<uint8_t>(128, 0));
-    EXPECT_EQ(RawRsaPublic(small.publicDer, Slice(file, 294, 128)),
-              ExpectedBlock(128, Sha256(Slice(file, 570, 64 + 132))));
+TEST_F(SignatureFixture, APublicKeyThatIsNotThePrivateKeysOwnFailsTheBuildWithAMessage) {
+    // Another 2048-bit pair, a 1024-bit private key under a 2048-bit public key, and 294 bytes
+    // that are no key: each image's signature could never be verified.
+    std::string error;
+    ASSERT_TRUE(GenerateKeyPair(dir / "other.pub", dir / "other.der", false, error)) << error;
+    WriteFileBytes(dir / "junk.pub", Pattern(294, 0x42));
+    struct Case {
+        const char* name;
+        fs::path publicKey;
+        fs::path privateKey;
+    };
+    const Case cases[] = {
+        {"another pair's public key", dir / "other.pub", keys.privateDer},
+        {"a 1024-bit private key", keys.publicDer, TestKeys(1024).privateDer},
+        {"294 bytes that are no key", dir / "junk.pub", keys.privateDer},
+    };
+    WriteFileBytes(dir / "out.bin", {7});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        prompt.messages.clear();
+        prompt.icons.clear();
+        builder.ResetImageState();
+        LoadKeys(c.publicKey, c.privateKey);
+        EXPECT_LT(Build(Pattern(16)), 0);
+        EXPECT_EQ(prompt.messages, std::vector<std::string>{"The public key does not belong to the private key: an "
+                                                            "image signed with them could never be verified."});
+        EXPECT_EQ(prompt.icons, std::vector<MessageIcon>{MessageIcon::Error});
+        EXPECT_EQ(ReadFileBytes(dir / "out.bin"), std::vector<uint8_t>{7});
+    }
+    // The other pair signs with its own public key.
+    builder.ResetImageState();
+    LoadKeys(dir / "other.pub", dir / "other.der");
+    EXPECT_EQ(Build(Pattern(16)), 0) << builder.failureDetail();
 }
 
 TEST_F(SignatureFixture, EncryptAndSignHashesTheCiphertext) {
@@ -102,14 +127,13 @@ TEST_F(SignatureFixture, PublicKeyFilesMustBeExactly294Bytes) {
         WriteFileBytes(dir / "pub.der", Pattern(size));
         EXPECT_EQ(builder.LoadPublicKey(dir / "pub.der"), KeyFileResult::WrongSize) << size;
         EXPECT_EQ(prompt.messages, std::vector<std::string>{"Invalid public key"});
+        EXPECT_EQ(prompt.icons.back(), MessageIcon::Warning);
     }
-    // Any 294 bytes are carried unchanged.
+    // Any 294 bytes load without a message (whether they are the private key's public key is
+    // checked when signing).
     prompt.messages.clear();
-    const std::vector<uint8_t> anything = Pattern(294, 0x42);
-    WriteFileBytes(dir / "pub.der", anything);
-    LoadKeys(dir / "pub.der", keys.privateDer);
-    ASSERT_EQ(Build(Pattern(16)), 0);
-    EXPECT_EQ(Slice(ReadFileBytes(dir / "out.bin"), 0, 294), anything);
+    WriteFileBytes(dir / "pub.der", Pattern(294, 0x42));
+    EXPECT_EQ(builder.LoadPublicKey(dir / "pub.der"), KeyFileResult::Ok);
     // A file that cannot be opened stops silently.
     EXPECT_EQ(builder.LoadPublicKey(dir / "missing.der"), KeyFileResult::CannotOpen);
     EXPECT_NE(builder.failureDetail().find("missing.der"), std::string::npos);
@@ -156,19 +180,30 @@ TEST_F(SignatureFixture, UnusablePrivateKeysFailTheBuildWithoutWritingAFile) {
     EXPECT_TRUE(prompt.messages.empty());
 }
 
-TEST_F(SignatureFixture, PrivateKeyFilesLongerThanTheStoreAreRefused) {
+TEST_F(SignatureFixture, TheStoreHoldsEvery2048BitKeyAndRefusesLongerFiles) {
+    // The longest keys standard tools make (1193 or 1194 bytes) load and sign.
+    const RsaKeyFiles& longKeys = LongTestKeys();
+    ASSERT_GT(fs::file_size(longKeys.privateDer), 1192u);
+    LoadKeys(longKeys.publicDer, longKeys.privateDer);
+    ASSERT_EQ(Build(Pattern(100)), 0) << builder.failureDetail();
+    const std::vector<uint8_t> file = ReadFileBytes(dir / "out.bin");
+    EXPECT_EQ(RawRsaPublic(longKeys.publicDer, Slice(file, 294, 256)), ExpectedBlock(256, Sha256(Slice(file, 570, 244))));
+
+    // 1194 bytes (a key with zeros after it) are held; one more is refused with a message.
     std::vector<uint8_t> der = ReadFileBytes(keys.privateDer);
-    der.resize(1193, 0);
+    der.resize(1194, 0);
+    WriteFileBytes(dir / "fits.der", der);
+    builder.ResetImageState();
+    LoadKeys(keys.publicDer, dir / "fits.der");
+    EXPECT_EQ(Build(Pattern(16)), 0) << builder.failureDetail();
+    der.resize(1195, 0);
     WriteFileBytes(dir / "long.der", der);
+    builder.ResetImageState();
     ASSERT_EQ(builder.LoadPublicKey(keys.publicDer), KeyFileResult::Ok);
     EXPECT_EQ(builder.LoadPrivateKey(dir / "long.der"), KeyFileResult::TooLong);
     EXPECT_FALSE(builder.signing());
-    EXPECT_EQ(prompt.messages, std::vector<std::string>{kPrivateKeyTooLong});
-    // Exactly 1192 bytes (the key with zeros after it) is held and signs.
-    der.resize(1192);
-    WriteFileBytes(dir / "fits.der", der);
-    LoadKeys(keys.publicDer, dir / "fits.der");
-    EXPECT_EQ(Build(Pattern(16)), 0) << builder.failureDetail();
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"The private key file is too long: a private key of at most "
+                                                        "2048 bits takes at most 1194 bytes."});
 }
 
 TEST(PrivateKeyStore, ParsesTheEightNumbersAndNothingPastTheEnd) {

@@ -109,6 +109,113 @@ TEST_F(HexParserTest, GapsAndWrapsOpenNewRunsWithoutFiller) {
     ExpectRun(c.firstList.runs[3], 0x20000, 16, 0);
 }
 
+namespace {
+
+// Records of a test file, with the bytes each output must receive in file order.
+struct Records {
+    std::string text;
+    std::vector<uint8_t> bytes[2];
+    int region = 0;
+    uint8_t seed = 1;
+
+    Records& Linear(uint16_t upper) {
+        text += HexExtendedLinear(upper) + "\n";
+        region = (upper >> 8) == 0x1F ? 1 : 0;
+        return *this;
+    }
+    Records& Segment(uint16_t base) {
+        text += HexLine(2, 0, {static_cast<uint8_t>(base >> 8), static_cast<uint8_t>(base)}) + "\n";
+        region = 0;
+        return *this;
+    }
+    Records& Data(uint16_t offset, size_t count) {
+        const std::vector<uint8_t> data = PatternBytes(count, seed);
+        seed = static_cast<uint8_t>(seed + 40);
+        text += HexLine(0, offset, data) + "\n";
+        bytes[region].insert(bytes[region].end(), data.begin(), data.end());
+        return *this;
+    }
+    Records& Start(uint32_t entry) {
+        text += HexStartLinear(entry) + "\n";
+        return *this;
+    }
+    Records& End() {
+        text += HexEnd() + "\n";
+        return *this;
+    }
+};
+
+struct RunSpan {
+    uint32_t start;
+    int32_t length;
+    bool operator==(const RunSpan&) const = default;
+};
+
+std::vector<RunSpan> Runs(const SegmentList& list) {
+    std::vector<RunSpan> runs;
+    for (const ImageSegment& run : list.runs) runs.push_back({run.startAddress, run.length});
+    return runs;
+}
+
+void PrintTo(const RunSpan& run, std::ostream* out) { *out << std::hex << "{0x" << run.start << ", " << std::dec << run.length << "}"; }
+
+}  // namespace
+
+TEST_F(HexParserTest, EveryRunStartsAtItsFirstByteWhateverTheRecordOrder) {
+    struct Case {
+        const char* name;
+        Records records;
+        std::vector<RunSpan> first;
+        std::vector<RunSpan> second;
+        uint32_t entry;
+    };
+    const Case cases[] = {
+        {"two extended linear records in a row",
+         Records().Linear(0x0010).Linear(0x0020).Data(0x0100, 16).Data(0x0110, 16).Data(0x0200, 8).End(),
+         {{0x00200100, 32}, {0x00200200, 8}}, {}, 0},
+        {"three in a row, then data at offset 0",
+         Records().Linear(0x0001).Linear(0x0002).Linear(0x0010).Data(0x0000, 16).Data(0x0040, 4).Start(0x00100000),
+         {{0x00100000, 16}, {0x00100040, 4}}, {}, 0x00100000},
+        {"extended linear then extended segment",
+         Records().Linear(0x0010).Segment(0x1000).Data(0x0010, 16).Data(0x0020, 4).End(),
+         {{0x00010010, 20}}, {}, 0},
+        {"segment addressing throughout",
+         Records().Segment(0x1000).Data(0x0000, 16).Data(0x0010, 16).Segment(0x2000).Data(0x0004, 8).End(),
+         {{0x00010000, 32}, {0x00020004, 8}}, {}, 0},
+        {"extended address record after a gap",
+         Records().Data(0x0000, 8).Data(0x0100, 8).Linear(0x0003).Data(0x0010, 8).Linear(0x0004).Linear(0x0005)
+             .Data(0x0020, 4).End(),
+         {{0x00000000, 8}, {0x00000100, 8}, {0x00030010, 8}, {0x00050020, 4}}, {}, 0},
+        {"start record between the extended address and the data",
+         Records().Linear(0x0010).Start(0x00100101).Data(0x0000, 16).Data(0x0010, 16).End(),
+         {{0x00100000, 32}}, {}, 0x00100101},
+        {"start record mid-file, then more regions",
+         Records().Linear(0x0010).Data(0x0000, 16).Start(0x00100001).Linear(0x0011).Linear(0x0012).Data(0x0080, 8)
+             .Linear(0x1F00).Linear(0x1F01).Data(0x0000, 16).End(),
+         {{0x00100000, 16}, {0x00120080, 8}}, {{0x1F010000, 16}}, 0x00100001},
+        {"wrap past 0xFFFF without a new extended address record",
+         Records().Linear(0x0002).Data(0xFFF0, 16).Data(0x0000, 16).Linear(0x0002).Linear(0x0003).Data(0xFFF8, 8)
+             .Data(0x0000, 8).End(),
+         {{0x0002FFF0, 16}, {0x00020000, 16}, {0x0003FFF8, 8}, {0x00030000, 8}}, {}, 0},
+        {"external window after two extended records",
+         Records().Linear(0x0010).Data(0x0000, 8).Linear(0x0000).Linear(0x1F00).Data(0x0100, 16).Data(0x0110, 16)
+             .Data(0x0400, 4).End(),
+         {{0x00100000, 8}}, {{0x1F000100, 32}, {0x1F000400, 4}}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        prompt.messages.clear();
+        const Conversion converted = Convert(c.records.text);
+        EXPECT_TRUE(converted.ok);
+        EXPECT_TRUE(converted.messages.empty());
+        EXPECT_EQ(Runs(converted.firstList), c.first);
+        EXPECT_EQ(Runs(converted.secondList), c.second);
+        EXPECT_EQ(converted.first, c.records.bytes[0]);
+        EXPECT_EQ(converted.second, c.records.bytes[1]);
+        EXPECT_EQ(converted.firstList.entryAddress, c.entry);
+    }
+}
+
 TEST_F(HexParserTest, LowerCaseDigitsAndRecordsAfterTheEndRecord) {
     std::string text = HexImage(0x100, PatternBytes(16, 0xA0));
     for (char& ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
@@ -189,13 +296,13 @@ TEST_F(HexParserTest, MalformedLinesStopTheConversionWithTheirMessage) {
         const char* message;
     };
     const Case cases[] = {
-        {"no colon", HexLine(0, 4, PatternBytes(4)).substr(1), kHexFormatError},
-        {"empty line", "", kHexFormatError},
-        {"shorter than its byte count", ":10000400000102030405D0", kHexFormatError},
-        {"too short for any record", ":0000", kHexFormatError},
-        {"non-hex digit", nonHexInData, kHexFormatError},
-        {"space in the line", ":04 000400010203F0", kHexFormatError},
-        {"wrong checksum", badChecksum, kHexRecordWrong},
+        {"no colon", HexLine(0, 4, PatternBytes(4)).substr(1), " Error in .hex file format "},
+        {"empty line", "", " Error in .hex file format "},
+        {"shorter than its byte count", ":10000400000102030405D0", " Error in .hex file format "},
+        {"too short for any record", ":0000", " Error in .hex file format "},
+        {"non-hex digit", nonHexInData, " Error in .hex file format "},
+        {"space in the line", ":04 000400010203F0", " Error in .hex file format "},
+        {"wrong checksum", badChecksum, "Record wrong message"},
     };
     for (const Case& bad : cases) {
         SCOPED_TRACE(bad.name);
@@ -239,8 +346,41 @@ TEST_F(HexParserTest, ExternalDataWithoutSecondOutputIsRefused) {
     const Conversion c = Convert(text, false);
     EXPECT_FALSE(c.ok);
     ASSERT_EQ(c.messages.size(), 1u);
-    EXPECT_EQ(c.messages[0], kHexExternalWithoutOutput);
+    EXPECT_EQ(c.messages[0], "The .hex file has data for the external flash (0x1F000000-0x1FFFFFFF), which this image cannot hold");
     EXPECT_EQ(c.first, PatternBytes(8));  // none of the window's bytes landed in the first output
+}
+
+TEST_F(HexParserTest, OutputsThatCannotBeWrittenSayWhyAndDoNotBlameTheHexFile) {
+    WriteTextFile(dir / "image.hex", HexImage(0x00100000, PatternBytes(64)) + HexEnd() + "\n");
+    struct Case {
+        const char* name;
+        std::string first;
+        std::string message;
+    };
+    // /dev/full takes the file but not its bytes; /sys refuses new files even to root.
+    const Case cases[] = {
+        {"no space", "/dev/full", "Cannot write the file /dev/full: No space left on device"},
+        {"no permission", "/sys/tavrel-hex-test.bin", "Cannot create the file /sys/tavrel-hex-test.bin: Permission denied"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        prompt.messages.clear();
+        prompt.icons.clear();
+        CHexParser parser(prompt);
+        SegmentList first;
+        EXPECT_FALSE(parser.ConvertHexToBinary((dir / "image.hex").string(), c.first, "", first, nullptr, ""));
+        EXPECT_EQ(parser.LastFailure(), HexFailure::Output);
+        EXPECT_EQ(parser.FailedLine(), 0);
+        EXPECT_EQ(prompt.messages, std::vector<std::string>{c.message});
+        EXPECT_EQ(prompt.icons, std::vector<MessageIcon>{MessageIcon::Error});
+    }
+    CHexParser parser(prompt);
+    SegmentList first;
+    EXPECT_TRUE(parser.ConvertHexToBinary((dir / "image.hex").string(), (dir / "out.bin").string(), "", first, nullptr, ""));
+    EXPECT_EQ(parser.LastFailure(), HexFailure::None);
+    EXPECT_FALSE(parser.ConvertHexToBinary((dir / "none.hex").string(), (dir / "out.bin").string(), "", first, nullptr, ""));
+    EXPECT_EQ(parser.LastFailure(), HexFailure::SourceUnreadable);
+    EXPECT_EQ(prompt.messages.back(), "Cannot open the file " + (dir / "none.hex").string() + ": No such file or directory");
 }
 
 TEST_F(HexParserTest, GeneratorRuleSplitsOnlyForKR2A600) {

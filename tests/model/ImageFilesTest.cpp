@@ -92,13 +92,19 @@ TEST(UartBootImage, FailuresLeaveAnEmptyOutputAndNoIntermediate) {
     prompt.messages.clear();
     WriteTextFile(dir / "ext.hex", HexImage(0x1F000000, PatternBytes(16)) + HexEnd() + "\n");
     EXPECT_EQ(BuildUartBootImage(prompt, (dir / "ext.hex").string(), output), -1);
-    EXPECT_EQ(prompt.messages, std::vector<std::string>{kHexExternalWithoutOutput});
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"The .hex file has data for the external flash (0x1F000000-0x1FFFFFFF), which this image cannot hold"});
 
     prompt.messages.clear();
     EXPECT_EQ(BuildUartBootImage(prompt, (dir / "missing.hex").string(), output), -1);
     EXPECT_EQ(prompt.messages.size(), 1u);
 
     EXPECT_EQ(BuildUartBootImage(prompt, (dir / "bad.hex").string(), (dir / "no" / "such" / "out.bin").string()), -1);
+
+    // An output that cannot be made says why (/sys refuses new files even to root).
+    prompt.messages.clear();
+    EXPECT_EQ(BuildUartBootImage(prompt, (dir / "ext.hex").string(), "/sys/tavrel-uart_temp.bin"), -1);
+    EXPECT_EQ(prompt.messages,
+              std::vector<std::string>{"Cannot create the file /sys/tavrel-uart_temp.bin: Permission denied"});
 }
 
 TEST(UartBootImage, IntermediateNamesEndInTempBin) {

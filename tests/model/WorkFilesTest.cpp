@@ -129,6 +129,28 @@ TEST(WorkFiles, FindBesideProgramLeavesTheCurrentDirectoryAlone) {
     fs::current_path(before);
 }
 
+TEST(WorkFiles, ANameThatNamesAFileIsThatFileWhateverItsCharacters) {
+    TempDir dir;
+    for (const char* name : {"key1.der", "key[1].der", "app*.bin", "appX.bin", "a?.hex", "ab.hex"})
+        WriteTextFile(dir / name, name);
+    struct Case {
+        const char* typed;
+        const char* found;
+    };
+    const Case cases[] = {
+        {"key[1].der", "key[1].der"},  // not the pattern's match key1.der
+        {"app*.bin", "app*.bin"},
+        {"a?.hex", "a?.hex"},
+        {"key[0-9].der", "key1.der"},  // names no file: a pattern
+        {"app?.bin", "app*.bin"},      // the first match in name order
+        {"none[1].der", ""},
+    };
+    for (const Case& c : cases) {
+        const std::string found = FindBesideProgram((dir / c.typed).string());
+        EXPECT_EQ(found, *c.found ? (dir / c.found).string() : std::string()) << c.typed;
+    }
+}
+
 TEST(WorkFiles, LoadersInANamedFolder) {
     TempDir loaders;
     WriteTextFile(loaders / "KR2A600_Load1", ":00000001FF\n");

@@ -6,12 +6,12 @@ namespace tavrel {
 
 JlinkConfigDlg::JlinkConfigDlg() {
     for (uint32_t speed : kSpeedChoicesKhz) speedList.items.push_back(std::to_string(speed));
-    speedList.selected = 0;
+    speedList.selection = 0;
 }
 
 void JlinkConfigDlg::ChooseSpeed(int index) {
     if (index < 0 || static_cast<size_t>(index) >= kSpeedChoicesKhz.size()) return;
-    speedList.selected = index;
+    speedList.selection = index;
     speedKhz_ = kSpeedChoicesKhz[static_cast<size_t>(index)];
 }
 

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "links/panels/ControlState.h"
+#include "widgets/ControlState.h"
 
 namespace tavrel {
 
@@ -21,10 +21,10 @@ public:
 
     uint32_t speedKhz() const { return speedKhz_; }
 
-    ControlState group{"Setting"};
-    ControlState speedLabel{"Jlink Speed"};
-    ChoiceState speedList;
-    ControlState unitLabel{"kHz"};
+    ControlState group{ControlKind::Group, "Setting"};
+    ControlState speedLabel{ControlKind::Label, "Jlink Speed"};
+    ControlState speedList{ControlKind::DropDownList};
+    ControlState unitLabel{ControlKind::Label, "kHz"};
 
 private:
     uint32_t speedKhz_ = kSpeedChoicesKhz[0];

@@ -17,10 +17,10 @@ UartConfigDlg::UartConfigDlg(std::optional<std::vector<std::string>> ports) {
     FillBaudList("KR2A600");
     if (ports) {
         portList.items = ports->empty() ? std::vector<std::string>{"None"} : std::move(*ports);
-        portList.selected = 0;
+        portList.selection = 0;
         portName_ = portList.items.front();
     }
-    if (baudList.HasSelection()) baudRate_ = baudRates_[static_cast<size_t>(baudList.selected)];
+    if (baudList.HasSelection()) baudRate_ = baudRates_[static_cast<size_t>(baudList.selection)];
 }
 
 void UartConfigDlg::FillBaudList(const std::string& family) {
@@ -29,25 +29,25 @@ void UartConfigDlg::FillBaudList(const std::string& family) {
     for (uint32_t rate : baudRates_) baudList.items.push_back(std::to_string(rate));
     const FamilyProfile* profile = FindFamilyProfile(family);
     const int selected = profile != nullptr ? profile->baudSelected : -1;
-    baudList.selected = selected >= 0 && baudRates_.size() > static_cast<size_t>(selected) ? selected : -1;
+    baudList.selection = selected >= 0 && baudRates_.size() > static_cast<size_t>(selected) ? selected : -1;
 }
 
 void UartConfigDlg::SetFamily(const std::string& family) {
     FillBaudList(family);
     // The rate in use follows the entry shown, so an operation never runs at a rate the
     // panel no longer displays.
-    if (baudList.HasSelection()) baudRate_ = baudRates_[static_cast<size_t>(baudList.selected)];
+    if (baudList.HasSelection()) baudRate_ = baudRates_[static_cast<size_t>(baudList.selection)];
 }
 
 void UartConfigDlg::ChoosePort(int index) {
     if (index < 0 || static_cast<size_t>(index) >= portList.items.size()) return;
-    portList.selected = index;
+    portList.selection = index;
     portName_ = portList.items[static_cast<size_t>(index)];
 }
 
 void UartConfigDlg::ChooseBaud(int index) {
     if (index < 0 || static_cast<size_t>(index) >= baudRates_.size()) return;
-    baudList.selected = index;
+    baudList.selection = index;
     baudRate_ = baudRates_[static_cast<size_t>(index)];
 }
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "links/panels/ControlState.h"
+#include "widgets/ControlState.h"
 
 namespace tavrel {
 
@@ -32,11 +32,11 @@ public:
     const std::string& portName() const { return portName_; }
     uint32_t baudRate() const { return baudRate_; }
 
-    ControlState group{"Setting"};
-    ControlState portLabel{"Com Port"};
-    ChoiceState portList;
-    ControlState baudLabel{"BaudRate"};
-    ChoiceState baudList;
+    ControlState group{ControlKind::Group, "Setting"};
+    ControlState portLabel{ControlKind::Label, "Com Port"};
+    ControlState portList{ControlKind::DropDownList};
+    ControlState baudLabel{ControlKind::Label, "BaudRate"};
+    ControlState baudList{ControlKind::DropDownList};
 
 private:
     void FillBaudList(const std::string& family);

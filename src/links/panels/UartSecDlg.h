@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <string>
 
-#include "links/panels/ControlState.h"
 #include "platform/UserPrompt.h"
+#include "widgets/ControlState.h"
 
 namespace tavrel {
 
@@ -37,13 +37,13 @@ public:
     SecurityAnswer Result() const;
 
     std::string title = "Tavrel";
-    ToggleState eraseRadio{{"Erase all  flash"}};
-    ToggleState passwordRadio{{"Password"}};
-    ControlState prefixLabel{"0x"};
-    EditState passwordField;
-    ControlState note{"Note: Input the password or check the hardware connection"};
-    ControlState okButton{"OK"};
-    ControlState cancelButton{"Cancel"};
+    ControlState eraseRadio{ControlKind::RadioButton, "Erase all  flash"};
+    ControlState passwordRadio{ControlKind::RadioButton, "Password"};
+    ControlState prefixLabel{ControlKind::Label, "0x"};
+    ControlState passwordField{ControlKind::Edit};
+    ControlState note{ControlKind::Label, "Note: Input the password or check the hardware connection"};
+    ControlState okButton{ControlKind::Button, "OK"};
+    ControlState cancelButton{ControlKind::Button, "Cancel"};
 
 private:
     std::string family_;

@@ -11,7 +11,7 @@ namespace {
 TEST(JlinkConfigDlg, OffersTheSpeedsFastestFirst) {
     JlinkConfigDlg panel;
     EXPECT_EQ(panel.speedList.items, (std::vector<std::string>{"8000", "4000", "2000", "1000", "500", "100"}));
-    EXPECT_EQ(panel.speedList.selected, 0);
+    EXPECT_EQ(panel.speedList.selection, 0);
     EXPECT_EQ(panel.speedKhz(), 8000u);
     panel.ChooseSpeed(4);
     EXPECT_EQ(panel.speedKhz(), 500u);
@@ -56,7 +56,7 @@ TEST(UartConfigDlg, SetUpForKR2A600ThenSwitchingToKR2E700KeepsSevenEntriesAt1152
     EXPECT_EQ(panel.portName(), "/dev/ttyUSB0");
     panel.SetFamily("KR2E700");
     EXPECT_EQ(panel.baudList.items.size(), 7u);
-    EXPECT_EQ(panel.baudList.selected, 6);
+    EXPECT_EQ(panel.baudList.selection, 6);
     EXPECT_EQ(panel.baudList.SelectedText(), "115200");
     // The rate in use is the one the list shows, not the one chosen for the earlier family.
     EXPECT_EQ(panel.baudRate(), 115200u);

@@ -1,26 +1,22 @@
-#include "generator/SaveFile.h"
+#include "model/SaveFile.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <system_error>
 #include <vector>
 
 #include "model/WorkFiles.h"
+#include "platform/Folders.h"
 
-namespace tavrel::generator {
+namespace tavrel {
 
 namespace fs = std::filesystem;
 
 namespace {
-
-bool EndsWithTemp(const fs::path& path) {
-    const std::string name = path.filename().string();
-    static const std::string suffix = "_temp.bin";
-    return name.size() >= suffix.size() && name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
-}
 
 bool Exists(const fs::path& path) {
     std::error_code ec;
@@ -32,19 +28,17 @@ bool SamePath(const fs::path& a, const fs::path& b) {
     return fs::absolute(a, ec).lexically_normal() == fs::absolute(b, ec).lexically_normal();
 }
 
+std::string Reason(int error) { return error != 0 ? std::strerror(error) : "unknown error"; }
+
 }  // namespace
 
-WorkFileNames ChooseWorkFileNames(const fs::path& savePath, const fs::path& sourcePath) {
-    const fs::path folder = savePath.parent_path();
-    const std::string base = savePath.filename().string() + "." + std::to_string(getpid()) + "-";
+fs::path UnusedWorkPath(const fs::path& besidePath, std::string_view tag, const fs::path& avoid) {
+    const fs::path folder = besidePath.parent_path();
+    const std::string base =
+        besidePath.filename().string() + "." + std::to_string(platform::CurrentProcessId()) + "-";
     for (unsigned n = 0;; ++n) {
-        const std::string stem = base + std::to_string(n);
-        WorkFileNames names{folder / (stem + "_sram_temp.bin"), folder / (stem + "_flash_temp.bin"),
-                            folder / (stem + "_save_temp.bin")};
-        bool taken = false;
-        for (const fs::path* p : {&names.sram, &names.flash, &names.save})
-            taken = taken || Exists(*p) || (!sourcePath.empty() && SamePath(*p, sourcePath));
-        if (!taken) return names;
+        const fs::path path = folder / (base + std::to_string(n) + "_" + std::string(tag) + std::string(kTempSuffix));
+        if (!Exists(path) && (avoid.empty() || !SamePath(path, avoid))) return path;
     }
 }
 
@@ -56,19 +50,8 @@ bool SaveFolderExists(const fs::path& savePath, std::string& detail) {
     const fs::path folder = savePath.parent_path().empty() ? fs::path(".") : savePath.parent_path();
     std::error_code ec;
     if (fs::is_directory(folder, ec)) return true;
-    detail = "The folder " + folder.string() + " of the save file does not exist.";
+    detail = "The folder " + folder.string() + " for " + savePath.filename().string() + " does not exist.";
     return false;
-}
-
-bool WriteWholeFile(const fs::path& path, const void* data, size_t length, std::string& detail, unsigned mode) {
-    SaveFileWriter writer;
-    const WorkFileNames names = ChooseWorkFileNames(path, {});
-    if (!writer.Open(path, names.save, detail, mode)) return false;
-    if (!writer.Write(data, length)) {
-        detail = "Cannot write " + path.string() + ".";
-        return false;
-    }
-    return writer.Commit(detail);
 }
 
 SaveFileWriter::~SaveFileWriter() { Discard(); }
@@ -82,43 +65,58 @@ void SaveFileWriter::Discard() {
     workPath_.clear();
 }
 
-bool SaveFileWriter::Open(const fs::path& savePath, const fs::path& workPath, std::string& detail, unsigned mode) {
+bool SaveFileWriter::Open(const fs::path& savePath, std::string& detail, unsigned mode) {
     Discard();
     savePath_ = savePath;
+    target_ = savePath;
     position_ = 0;
     failed_ = false;
+    error_ = 0;
     std::error_code ec;
-    const fs::file_status status = fs::status(savePath, ec);
+    fs::file_status status = fs::symlink_status(savePath, ec);
+    if (fs::is_symlink(status)) {
+        // Written through: the file the link names is replaced and the link stays a link.
+        target_ = fs::canonical(savePath, ec);
+        if (ec) {
+            detail = "The save path " + savePath.string() + " is a symbolic link to no file (" + ec.message() +
+                     "); it is not replaced.";
+            return false;
+        }
+        status = fs::status(target_, ec);
+    }
     if (fs::is_directory(status)) {
         detail = "The save path " + savePath.string() + " is a folder.";
         return false;
     }
-    if (!SaveFolderExists(savePath, detail)) return false;
+    if (fs::exists(status) && !fs::is_regular_file(status)) {
+        detail = "The save path " + savePath.string() +
+                 " is not a regular file (a device, FIFO or socket); it is not replaced.";
+        return false;
+    }
+    if (!SaveFolderExists(target_, detail)) return false;
     // A file without any write permission is read-only even for a user who could override it.
     const fs::perms writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
     if (fs::exists(status) &&
-        ((status.permissions() & writable) == fs::perms::none || access(savePath.c_str(), W_OK) != 0)) {
+        ((status.permissions() & writable) == fs::perms::none || access(target_.c_str(), W_OK) != 0)) {
         detail = "The save file " + savePath.string() + " is read-only.";
         return false;
     }
-    if (!EndsWithTemp(workPath)) {
-        detail = "Internal error: the work file name " + workPath.string() + " does not end in _temp.bin.";
-        return false;
-    }
+    const fs::path work = UnusedWorkPath(target_, "save");
     // O_EXCL: never take over a file that exists already.
-    const int fd = open(workPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+    const int fd = open(work.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(mode));
+    const int error = errno;
     if (fd >= 0) {
         file_ = fdopen(fd, "wb");
         if (!file_) {
             close(fd);
-            RemoveWorkFile(workPath);
+            RemoveWorkFile(work);
         }
     }
     if (!file_) {
-        detail = "Cannot create " + workPath.string() + ": " + std::strerror(errno) + ".";
+        detail = "Cannot create " + work.string() + ": " + Reason(fd < 0 ? error : errno) + ".";
         return false;
     }
-    workPath_ = workPath;
+    workPath_ = work;
     return true;
 }
 
@@ -126,6 +124,7 @@ bool SaveFileWriter::Write(const void* data, size_t length) {
     if (!file_ || failed_) return false;
     if (length != 0 && std::fwrite(data, 1, length, file_) != length) {
         failed_ = true;
+        error_ = errno;
         return false;
     }
     position_ += length;
@@ -147,17 +146,23 @@ bool SaveFileWriter::Commit(std::string& detail) {
         detail = "The save file was not opened.";
         return false;
     }
-    bool ok = !failed_ && std::fflush(file_) == 0 && fsync(fileno(file_)) == 0;
-    const int error = errno;
-    ok = std::fclose(file_) == 0 && ok;
+    bool ok = !failed_;
+    if (ok && (std::fflush(file_) != 0 || fsync(fileno(file_)) != 0)) {
+        ok = false;
+        error_ = errno;
+    }
+    if (std::fclose(file_) != 0 && ok) {
+        ok = false;
+        error_ = errno;
+    }
     file_ = nullptr;
     if (!ok) {
-        detail = "Cannot write " + workPath_.string() + ": " + std::strerror(error) + ".";
+        detail = "Cannot write " + workPath_.string() + ": " + Reason(error_) + ".";
         Discard();
         return false;
     }
     std::error_code ec;
-    fs::rename(workPath_, savePath_, ec);
+    fs::rename(workPath_, target_, ec);
     if (ec) {
         detail = "Cannot replace " + savePath_.string() + ": " + ec.message() + ".";
         Discard();
@@ -167,4 +172,4 @@ bool SaveFileWriter::Commit(std::string& detail) {
     return true;
 }
 
-}  // namespace tavrel::generator
+}  // namespace tavrel
