@@ -81,13 +81,15 @@ void Board::Reset() {
         violations_.Record("reset with reset type " + std::to_string(resetType_),
                            "reset type " + std::to_string(layout_.resetType) + " for " + family());
     ResetChip();
+    halted_ = true;
 }
 
 void Board::ResetChip() {
     StopLoader();
-    halted_ = true;
+    halted_ = false;
     pc_ = kResetPc;
     pcSet_ = false;
+    ++resets_;
 }
 
 bool Board::ReadMemory(uint32_t address, std::span<uint8_t> out) {

@@ -24,6 +24,13 @@ bool SimProbe::NeedsConnection(const char* name) {
     return false;
 }
 
+void SimProbe::CheckHalted(const char* name) {
+    // The probe could reach memory beside a running core, but the host must not count on it:
+    // the access is served and recorded.
+    if (!board_.halted())
+        board_.violations().Record(std::string("JLINKARM_") + name + " while the core runs", "JLINKARM_Halt first");
+}
+
 int SimProbe::EmuGetList(int) {
     Log("EMU_GetList");
     return board_.config().noProbe ? 0 : 1;
@@ -126,18 +133,21 @@ int SimProbe::Reset() {
 int SimProbe::WriteMem(uint32_t address, std::span<const uint8_t> data) {
     Log("WriteMem");
     if (!NeedsConnection("WriteMem")) return -1;
+    CheckHalted("WriteMem");
     return board_.WriteMemory(address, data) ? 0 : -1;
 }
 
 int SimProbe::ReadMem(uint32_t address, std::span<uint8_t> out) {
     Log("ReadMem");
     if (!NeedsConnection("ReadMem")) return 1;
+    CheckHalted("ReadMem");
     return board_.ReadMemory(address, out) ? 0 : 1;
 }
 
 int SimProbe::WriteReg(int index, uint32_t value) {
     Log("WriteReg");
     if (!NeedsConnection("WriteReg") || index < 0 || index >= 32) return 1;
+    CheckHalted("WriteReg");
     if (index == kPcRegister) board_.WritePc(value);
     else registers_[index] = value;
     return 0;
@@ -146,6 +156,7 @@ int SimProbe::WriteReg(int index, uint32_t value) {
 uint32_t SimProbe::ReadReg(int index) {
     Log("ReadReg");
     if (!NeedsConnection("ReadReg") || index < 0 || index >= 32) return 0;
+    CheckHalted("ReadReg");
     return index == kPcRegister ? board_.ReadPc() : registers_[index];
 }
 

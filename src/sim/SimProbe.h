@@ -2,7 +2,8 @@
 // The J-Link probe in front of a simulated board: what the 18 JLINKARM_ functions do, with the
 // probe faults of the board's configuration (no probe, failing opens, the interfaces offered,
 // a second device on the scan chain). Every call is logged by name ("Open", "ReadMem", ...).
-// Calls that need a connection and come without one are recorded as violations.
+// Calls that need a connection and come without one are recorded as violations, and so are
+// memory and register accesses while the core runs.
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -42,6 +43,7 @@ public:
 private:
     void Log(const char* name);
     bool NeedsConnection(const char* name);
+    void CheckHalted(const char* name);
 
     Board& board_;
     std::string callLog_;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -182,6 +183,41 @@ TEST(SimJLink, HaltReadIdMemoryAndProgramCounter) {
     ASSERT_EQ(api.Configure("chip=KR2E700 wrong-id"), 0);
     ASSERT_TRUE(api.Attach());
     EXPECT_NE(ReadWord(api, 0x48000000), 0x88130C09u);
+}
+
+TEST(SimJLink, MemoryAndProgramCounterOnlyOnAHaltedCore) {
+    // The core runs from power-on; each access to memory or to the program counter without a
+    // halt first is served (the probe can) but recorded.
+    SimJLinkApi& api = BuiltLibrary();
+    ASSERT_EQ(api.Configure("chip=KR2A600"), 0);
+    ASSERT_TRUE(api.Attach());
+    uint8_t word[4] = {};
+    const uint8_t data[4] = {1, 2, 3, 4};
+    EXPECT_EQ(api.ReadMem(0x480B0000, 4, word), 0);
+    EXPECT_GE(api.WriteMem(0x20030000, 4, data), 0);
+    EXPECT_EQ(api.WriteReg(15, 0x20030000), 0);
+    api.ReadReg(15);
+    const auto running = Lines(api.Violations());
+    ASSERT_EQ(running.size(), 4u) << api.Violations();
+    for (const char* call : {"ReadMem", "WriteMem", "WriteReg", "ReadReg"}) {
+        const std::string line = std::string("JLINKARM_") + call + " while the core runs (expected JLINKARM_Halt first)";
+        EXPECT_NE(std::find(running.begin(), running.end(), line), running.end()) << line;
+    }
+
+    // Halted, nothing more is recorded; after Go the next access is caught again. A reset
+    // leaves the core halted.
+    ASSERT_EQ(api.Configure("chip=KR2A600"), 0);
+    ASSERT_TRUE(api.Attach());
+    ASSERT_EQ(api.Halt(), 0);
+    EXPECT_EQ(api.ReadMem(0x480B0000, 4, word), 0);
+    EXPECT_GE(api.WriteMem(0x20030000, 4, data), 0);
+    api.SetResetType(0);
+    api.Reset();
+    EXPECT_GE(api.WriteMem(0x20030000, 4, data), 0);
+    EXPECT_STREQ(api.Violations(), "");
+    api.Go();
+    EXPECT_EQ(api.ReadMem(0x480B0000, 4, word), 0);
+    EXPECT_EQ(Lines(api.Violations()).size(), 1u) << api.Violations();
 }
 
 TEST(SimJLink, LoaderDownloadAndOneMailboxExchange) {
