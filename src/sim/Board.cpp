@@ -9,18 +9,19 @@
 namespace tavrel::sim {
 
 std::unique_ptr<Board> Board::Create(const SimConfig& config, std::string& error, Clock& clock) {
+    const FamilyProfile* profile = FindFamilyProfile(config.chip);
     auto layout = LayoutFor(config.chip);
-    if (!layout || !MailboxFor(config.chip) || !LookupChipId(config.chip)) {
+    if (!profile || !layout) {
         error = "unknown chip family '" + config.chip + "'";
         return nullptr;
     }
-    std::unique_ptr<Board> board(new Board(config, *layout, clock));
+    std::unique_ptr<Board> board(new Board(config, *profile, *layout, clock));
     if (!config.flashFile.empty() && !board->flash_->AttachFile(config.flashFile, error)) return nullptr;
     return board;
 }
 
-Board::Board(const SimConfig& config, const BoardLayout& layout, Clock& clock)
-    : config_(config), layout_(layout), clock_(clock), sram_(layout.sramBase, layout.sramSize) {
+Board::Board(const SimConfig& config, const FamilyProfile& profile, const BoardLayout& layout, Clock& clock)
+    : config_(config), profile_(profile), layout_(layout), clock_(clock), sram_(layout.sramBase, layout.sramSize) {
     mailbox_ = *MailboxFor(config.chip);
     const ChipIdRow id = *LookupChipId(config.chip);
     chipIdAddress_ = id.address;

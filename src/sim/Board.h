@@ -37,6 +37,7 @@ public:
 
     const SimConfig& config() const { return config_; }
     const std::string& family() const { return config_.chip; }
+    const FamilyProfile& profile() const { return profile_; }
     const BoardLayout& layout() const { return layout_; }
     const MailboxSet& mailbox() const { return mailbox_; }
     Violations& violations() { return violations_; }
@@ -90,11 +91,12 @@ public:
     MailboxLoader* mailboxLoader() { return mailboxLoader_.get(); }
 
 private:
-    Board(const SimConfig& config, const BoardLayout& layout, Clock& clock);
+    Board(const SimConfig& config, const FamilyProfile& profile, const BoardLayout& layout, Clock& clock);
     void StopLoader();
     void Step();
 
     SimConfig config_;
+    const FamilyProfile& profile_;
     BoardLayout layout_;
     MailboxSet mailbox_{};
     Clock& clock_;

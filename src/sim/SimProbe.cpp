@@ -50,16 +50,43 @@ std::optional<std::string> SimProbe::Open() {
         return std::string("Cannot connect to J-Link via USB.");
     }
     open_ = true;
+    jtagConfigured_ = false;
+    chainMissRecorded_ = false;
     return std::nullopt;
+}
+
+bool SimProbe::ChainNeedsConfig() const { return board_.config().twoDevices && board_.profile().twoDeviceChain; }
+
+std::string SimProbe::ChainText() const {
+    return "the " + board_.family() + " scan chain of " + (board_.config().twoDevices ? "two devices" : "one device");
 }
 
 void SimProbe::ConfigJtag(int irPre, int drPre) {
     Log("ConfigJTAG");
-    jtagConfigured_ = irPre == 4 && drPre == 1;
-    if (!board_.config().twoDevices)
-        board_.violations().Record("JLINKARM_ConfigJTAG(" + std::to_string(irPre) + ", " + std::to_string(drPre) +
-                                       ") on a scan chain of one device",
-                                   "the scan chain left as it is");
+    if (!open_) {
+        board_.violations().Record("JLINKARM_ConfigJTAG before JLINKARM_Open", "JLINKARM_Open first");
+        return;
+    }
+    const std::string call = "JLINKARM_ConfigJTAG(" + std::to_string(irPre) + ", " + std::to_string(drPre) + ")";
+    jtagConfigured_ = false;
+    if (!ChainNeedsConfig()) {
+        board_.violations().Record(call + " on " + ChainText(), "the scan chain left as it is");
+        return;
+    }
+    // The other device sits ahead of the core with a 4-bit instruction register.
+    if (irPre != 4 || drPre != 1) {
+        board_.violations().Record(call + " on " + ChainText(), "JLINKARM_ConfigJTAG(4, 1)");
+        chainMissRecorded_ = true;  // the chain is wrong, not missing
+        return;
+    }
+    jtagConfigured_ = true;
+}
+
+void SimProbe::CheckChainConfigured(const char* name) {
+    if (!open_ || !ChainNeedsConfig() || jtagConfigured_ || chainMissRecorded_) return;
+    chainMissRecorded_ = true;  // once per open is enough to fail the host
+    board_.violations().Record(std::string("JLINKARM_") + name + " without JLINKARM_ConfigJTAG(4, 1) on " + ChainText(),
+                               "JLINKARM_ConfigJTAG(4, 1) after JLINKARM_Open, before the interface is chosen");
 }
 
 uint32_t SimProbe::AvailableInterfaces() {
@@ -75,6 +102,7 @@ uint32_t SimProbe::AvailableInterfaces() {
 
 int SimProbe::TifSelect(int interface) {
     Log("TIF_Select");
+    CheckChainConfigured("TIF_Select");
     const uint32_t mask = board_.config().interfaces == ProbeInterfaces::kBoth       ? 3u
                           : board_.config().interfaces == ProbeInterfaces::kJtagOnly ? 1u
                           : board_.config().interfaces == ProbeInterfaces::kSwdOnly  ? 2u
@@ -90,6 +118,7 @@ int SimProbe::TifSelect(int interface) {
 
 int SimProbe::Connect() {
     Log("Connect");
+    CheckChainConfigured("Connect");
     if (!open_ || selected_ < 0) return -1;
     // Behind a second device the core answers JTAG only with the right scan chain position.
     if (selected_ == kJtag && board_.config().twoDevices && !jtagConfigured_) return -1;
@@ -171,6 +200,7 @@ void SimProbe::Close() {
     connected_ = false;
     selected_ = -1;
     jtagConfigured_ = false;
+    chainMissRecorded_ = false;
 }
 
 }  // namespace tavrel::sim
