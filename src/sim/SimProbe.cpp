@@ -129,6 +129,8 @@ int SimProbe::Connect() {
 int SimProbe::Halt() {
     Log("Halt");
     if (!NeedsConnection("Halt")) return 1;
+    const uint32_t failFrom = board_.config().haltFailsFrom;
+    if (failFrom != 0 && ++halts_ >= failFrom) return 1;  // the core goes on running
     board_.Halt();
     return 0;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The J-Link probe in front of a simulated board: what the 18 JLINKARM_ functions do, with the
 // probe faults of the board's configuration (no probe, failing opens, the interfaces offered,
-// a second device on the scan chain). Every call is logged by name ("Open", "ReadMem", ...).
+// a second device on the scan chain, halts that fail). Every call is logged by name ("Open", "ReadMem", ...).
 // JLINKARM_ConfigJTAG is checked against the chain: (4, 1) exactly where the family sits behind a
 // second device, before the interface is chosen, and nowhere else.
 // Calls that need a connection and come without one are recorded as violations, and so are
@@ -61,6 +61,7 @@ private:
     bool jtagConfigured_ = false;
     bool chainMissRecorded_ = false;
     uint32_t speedKhz_ = 0;
+    uint32_t halts_ = 0;  // with a connection, for halt-fails
     uint32_t registers_[32] = {};
 };
 

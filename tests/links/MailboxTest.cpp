@@ -156,6 +156,30 @@ TEST_F(SimProbeTest, ReadyPacketWithAWrongChecksumLeavesTheReplyFlagBeingRead) {
     EXPECT_EQ(ReadWord(Box("KR2E500").replyFlag), kReplyReading);
 }
 
+TEST_F(SimProbeTest, HaltThatFailsInTheMailboxEndsTheExchangeWithItsMessage) {
+    // The halts the steps before take are counted on a good board; the next one fails.
+    const std::string path = (dir / "KR2E500_Load1_temp.bin").string();
+    const ImageSegment head = WriteLoaderFile("KR2E500", path);
+    Configure("chip=KR2E500");
+    ASSERT_TRUE(link.OpenTarget(4000, "KR2E500"));
+    ASSERT_EQ(link.DownloadLoader(path, head), 0);
+    Configure("chip=KR2E500 halt-fails=" + std::to_string(CallCount("Halt") + 1));
+    ASSERT_TRUE(link.OpenTarget(4000, "KR2E500"));
+    ASSERT_EQ(link.DownloadLoader(path, head), 0);
+    EXPECT_FALSE(WaitLoaderReady(link, "KR2E500", clock));
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"Jlink is not Halted!"});
+
+    Configure("chip=KR2E500");
+    StartLoader("KR2E500");
+    Configure("chip=KR2E500 halt-fails=" + std::to_string(CallCount("Halt") + 1));
+    StartLoader("KR2E500");
+    prompt.messages.clear();
+    MailboxChannel loader(link, "KR2E500", clock);
+    EXPECT_FALSE(LoaderEraseAll(loader));
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"Jlink is not Halted!"});
+    EXPECT_TRUE(MemorySpy::PacketsAt(Box("KR2E500").commandData).empty());
+}
+
 // With no loader running the SRAM is plain memory: the test plays a loader that sends what the
 // board's own loader never would.
 class ScriptedMailboxTest : public SimProbeTest {
