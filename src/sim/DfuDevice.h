@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "model/DfuProtocol.h"
 #include "sim/SimUsb.h"
 
 namespace tavrel::sim {
@@ -53,16 +54,6 @@ public:
     bool isProtected() const { return protected_; }
     int statusRequests() const { return statusRequests_; }
 
-    // DFU states and status codes as DFU 1.1 numbers them.
-    enum State : uint8_t {
-        AppIdle = 0, AppDetach = 1, Idle = 2, DownloadSync = 3, DownloadBusy = 4, DownloadIdle = 5,
-        ManifestSync = 6, Manifest = 7, ManifestWaitReset = 8, UploadIdle = 9, Error = 10,
-    };
-    enum Status : uint8_t {
-        Ok = 0, ErrTarget = 1, ErrWrite = 3, ErrErase = 4, ErrAddress = 8, ErrVendor = 11, ErrUnknown = 14,
-        ErrStalledPacket = 15,
-    };
-
 private:
     int Standard(const UsbSetup& setup, uint8_t* data);
     int ClassRequest(const UsbSetup& setup, uint8_t* data);
@@ -74,7 +65,7 @@ private:
 
     // A request a correct host does not send: recorded, answered with a stall and, in DFU
     // mode, the error state with `status`.
-    int Refuse(const std::string& what, const std::string& expected, uint8_t status = ErrStalledPacket);
+    int Refuse(const std::string& what, const std::string& expected, uint8_t status = dfu_status::kErrStalledPacket);
     void Record(const std::string& what, const std::string& expected);
     // A request the device cannot carry out though the host may send it (e.g. a wrong range).
     bool FlashRangeOk(uint32_t address, uint32_t length, const char* what);
@@ -86,7 +77,7 @@ private:
     DfuDeviceConfig config_;
     std::vector<uint8_t> password_;  // in the order the unlock command carries it
     uint8_t state_;
-    uint8_t status_ = Ok;
+    uint8_t status_ = dfu_status::kOk;
     uint8_t alternate_ = 0;
     uint8_t mode_ = 0;
     bool addressSet_ = false;
