@@ -37,11 +37,21 @@ std::string Hex(uint32_t value) {
 }  // namespace
 
 DfuDevice::DfuDevice(Board& board, const DfuDeviceConfig& config)
-    : board_(board),
-      config_(config),
-      password_(PasswordBytes(board.config().DfuPasswordText())),
-      state_(config.startInApplication ? kAppIdle : kIdle),
-      protected_(board.config().dfuProtected) {}
+    : board_(board), config_(config), password_(PasswordBytes(board.config().DfuPasswordText())) {
+    Start();
+}
+
+void DfuDevice::Start() {
+    state_ = config_.startInApplication ? kAppIdle : kIdle;
+    status_ = kOk;
+    alternate_ = 0;
+    mode_ = 0;
+    addressSet_ = false;
+    address_ = 0;
+    protected_ = board_.config().dfuProtected;
+    eraseBusyLeft_ = 0;
+    resetsSeen_ = board_.resets();
+}
 
 void DfuDevice::Record(const std::string& what, const std::string& expected) {
     board_.violations().Record("DFU: " + what, expected);
@@ -65,6 +75,7 @@ bool DfuDevice::FlashRangeOk(uint32_t address, uint32_t length, const char* what
 }
 
 int DfuDevice::Control(const UsbSetup& setup, uint8_t* data) {
+    if (board_.resets() != resetsSeen_) Start();  // the chip was reset since the last request
     if (setup.length > 0 && data == nullptr) return Refuse("a control transfer without its data", "the announced bytes");
     if ((setup.requestType & 0x60) == 0) return Standard(setup, data);
     return ClassRequest(setup, data);
@@ -130,6 +141,9 @@ int DfuDevice::Standard(const UsbSetup& setup, uint8_t* data) {
             return -1;
         }
         alternate_ = static_cast<uint8_t>(setup.value);
+        // Every host session selects the interface before anything else: an unlock holds only
+        // for the session that sent the password, so a host cannot lean on an earlier one.
+        protected_ = board_.config().dfuProtected;
         return 0;
     }
     return -1;

@@ -3,7 +3,9 @@
 // ROM's commands (set mode 0x21, set address 0x22, erase 0x23, unlock 0x24) and whose block 1
 // moves flash data or the device information. Written from the chip's side: it answers
 // whatever arrives and records every request a correct host would not have sent in the board's
-// violations. Protection and password come from the board's config (dfu-protected, dfu-password).
+// violations. Protection and password come from the board's config (dfu-protected, dfu-password);
+// an unlock lasts until the next session selects the interface or the chip is reset, and a
+// reset brings the ROM back as at power-on.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -55,6 +57,8 @@ public:
     int statusRequests() const { return statusRequests_; }
 
 private:
+    // The ROM as it comes up: at power-on and after each reset of the chip.
+    void Start();
     int Standard(const UsbSetup& setup, uint8_t* data);
     int ClassRequest(const UsbSetup& setup, uint8_t* data);
     int Download(const UsbSetup& setup, const uint8_t* data);
@@ -76,15 +80,16 @@ private:
     Board& board_;
     DfuDeviceConfig config_;
     std::vector<uint8_t> password_;  // in the order the unlock command carries it
-    uint8_t state_;
+    uint8_t state_ = dfu_state::kAppIdle;
     uint8_t status_ = dfu_status::kOk;
     uint8_t alternate_ = 0;
     uint8_t mode_ = 0;
     bool addressSet_ = false;
     uint32_t address_ = 0;
-    bool protected_;
+    bool protected_ = false;
     int eraseBusyLeft_ = 0;
     int statusRequests_ = 0;
+    uint64_t resetsSeen_ = 0;  // the board's reset count when the ROM last started
 };
 
 }  // namespace tavrel::sim
