@@ -39,15 +39,15 @@ public:
     const std::string& family() const { return config_.chip; }
     const FamilyProfile& profile() const { return profile_; }
     const BoardLayout& layout() const { return layout_; }
-    const MailboxSet& mailbox() const { return mailbox_; }
+    const MailboxSet& mailbox() const { return profile_.mailbox; }
     Violations& violations() { return violations_; }
     NorFlash& flash() { return *flash_; }
     Sram& sram() { return sram_; }
     Clock& clock() { return clock_; }
     std::mutex& mutex() { return mutex_; }
 
-    // The identification word the chip answers at ChipIdTable's address (wrong-id changes it).
-    uint32_t chipIdAddress() const { return chipIdAddress_; }
+    // The identification word the chip answers at the profile's address (wrong-id changes it).
+    uint32_t chipIdAddress() const { return profile_.chipIdAddress; }
     uint32_t chipId() const { return chipId_; }
     // The flash part: its name ("" for internal flash without a part) and the code it reports.
     const std::string& flashTypeName() const { return flashTypeName_; }
@@ -98,13 +98,11 @@ private:
     SimConfig config_;
     const FamilyProfile& profile_;
     BoardLayout layout_;
-    MailboxSet mailbox_{};
     Clock& clock_;
     std::mutex mutex_;
     Violations violations_;
     std::unique_ptr<NorFlash> flash_;
     Sram sram_;
-    uint32_t chipIdAddress_ = 0;
     uint32_t chipId_ = 0;
     std::string flashTypeName_;
     std::optional<int32_t> flashTypeCode_;

@@ -11,7 +11,10 @@ namespace {
 
 constexpr std::string_view kDefaultPasswordGroup = "12345678";
 
-size_t RomPasswordDigits(std::string_view family) { return family == "KR2H70X" ? 64 : 8; }
+size_t RomPasswordDigits(std::string_view family) {
+    const FamilyProfile* profile = FindFamilyProfile(family);
+    return profile ? profile->passwordDigits : 8;
+}
 
 std::string RepeatGroup(size_t digits) {
     std::string text;
