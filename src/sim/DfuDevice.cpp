@@ -16,7 +16,6 @@ using namespace dfu_request;
 using namespace dfu_state;
 using namespace dfu_status;
 
-constexpr uint32_t kSectorSize = 4096;
 constexpr uint32_t kBusyPollMs = 1000;
 constexpr uint8_t kDfuInterface = 0;
 
@@ -277,7 +276,7 @@ int DfuDevice::RunCommand(const uint8_t* data, uint16_t length) {
         }
         const uint32_t first = GetLe16(data + 1);
         const uint32_t span = GetLe16(data + 3);
-        if (!FlashRangeOk(first * kSectorSize, (span + 1) * kSectorSize, "sector erase")) return -1;
+        if (!FlashRangeOk(first * NorFlash::kSectorSize, (span + 1) * NorFlash::kSectorSize, "sector erase")) return -1;
         for (uint32_t sector = first; sector <= first + span; ++sector) board_.flash().EraseSector(sector);
         return 0;
     }
