@@ -9,6 +9,7 @@ namespace tavrel {
 
 using namespace dfu_command;
 using namespace dfu_request;
+namespace state = dfu_state;
 
 DfuLink::~DfuLink() {
     if (info_.open) DfuClose();
@@ -88,7 +89,7 @@ int DfuLink::DfuGetStatus(DfuStatus& status) {
     status = DfuStatus{};
     status_ = status;
     if (!info_.open) return -1;
-    uint8_t reply[6] = {};
+    uint8_t reply[kStatusLength] = {};
     int moved = transport_.ControlIn(kFromDevice, kGetStatus, 0, info_.interfaceNumber, reply, sizeof reply,
                                      kDfuTransferTimeoutMs);
     if (moved != static_cast<int>(sizeof reply)) return -1;
@@ -110,12 +111,12 @@ int DfuLink::DfuDetach(uint32_t timeoutMs) {
     DfuStatus status;
     if (DfuGetStatus(status) != 0) return -1;
     // A device already in DFU mode needs no detach.
-    if (status.state != kDfuAppIdle) return 0;
+    if (status.state != state::kAppIdle) return 0;
     if (timeoutMs > 0xFFFF) return -1;
     if (transport_.ControlOut(kToDevice, kDetach, static_cast<uint16_t>(timeoutMs), info_.interfaceNumber,
                               nullptr, 0, kDfuTransferTimeoutMs) < 0)
         return -1;
-    return ExpectState(kDfuIdle);
+    return ExpectState(state::kIdle);
 }
 
 int DfuLink::DfuAbort() {
@@ -123,7 +124,7 @@ int DfuLink::DfuAbort() {
     if (transport_.ControlOut(kToDevice, kAbort, 0, info_.interfaceNumber, nullptr, 0,
                               kDfuTransferTimeoutMs) < 0)
         return -1;
-    return ExpectState(kDfuIdle);
+    return ExpectState(state::kIdle);
 }
 
 int DfuLink::DfuDownload(uint32_t length, const uint8_t* buffer, uint16_t block) {
@@ -142,7 +143,7 @@ int DfuLink::DfuUpload(uint32_t length, uint8_t* buffer, uint16_t block) {
 
 int DfuLink::Command(const uint8_t* bytes, uint32_t length) {
     if (DfuDownload(length, bytes, kCommandBlock) != 0) return -1;
-    return ExpectState(kDfuDownloadIdle);
+    return ExpectState(state::kDownloadIdle);
 }
 
 int DfuLink::DfuSelectMode(int mode) {
@@ -159,7 +160,7 @@ int DfuLink::DfuSetAddress(uint32_t address) {
 
 int DfuLink::DfuDownloadBlock(const uint8_t* buffer, uint32_t length, uint16_t block) {
     if (DfuDownload(length, buffer, block) != 0) return -1;
-    return ExpectState(kDfuDownloadIdle);
+    return ExpectState(state::kDownloadIdle);
 }
 
 int DfuLink::DfuEraseAll() {
@@ -170,9 +171,9 @@ int DfuLink::DfuEraseAll() {
         if (DfuGetStatus(status) != 0) return -1;
         // The first reply may still describe the moment of the request; from the second on,
         // download idle means the erase is over.
-        if (poll >= 2 && status.state == kDfuDownloadIdle) return 0;
-        if (status.state != kDfuDownloadSync && status.state != kDfuDownloadBusy &&
-            status.state != kDfuDownloadIdle)
+        if (poll >= 2 && status.state == state::kDownloadIdle) return 0;
+        if (status.state != state::kDownloadSync && status.state != state::kDownloadBusy &&
+            status.state != state::kDownloadIdle)
             return -1;
         if (poll < kDfuEraseAllPolls) clock_.SleepMs(kDfuErasePollIntervalMs);
     }
@@ -199,7 +200,7 @@ int DfuLink::DfuRead(uint8_t* buffer, uint32_t length, uint32_t address) {
     if (DfuSetAddress(address) != 0) return -1;
     if (DfuAbort() != 0) return -1;
     if (DfuUpload(length, buffer, kDataBlock) != 0) return -1;
-    if (ExpectState(kDfuUploadIdle) != 0) return -1;
+    if (ExpectState(state::kUploadIdle) != 0) return -1;
     return DfuAbort();
 }
 
@@ -210,7 +211,7 @@ int DfuLink::DfuGetInfo(DfuDeviceInformation& information) {
     if (DfuAbort() != 0) return -1;
     DfuDeviceInformation read;
     if (DfuUpload(static_cast<uint32_t>(read.bytes.size()), read.bytes.data(), kDataBlock) != 0) return -1;
-    if (ExpectState(kDfuUploadIdle) != 0) return -1;
+    if (ExpectState(state::kUploadIdle) != 0) return -1;
     if (DfuAbort() != 0) return -1;
     information = read;
     return 0;

@@ -5,27 +5,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "model/DfuProtocol.h"
 #include "platform/DfuTransport.h"
 #include "platform/Clock.h"
 
 namespace tavrel {
 
-// DFU states the link looks for.
-enum DfuState : uint8_t {
-    kDfuAppIdle = 0,
-    kDfuIdle = 2,
-    kDfuDownloadSync = 3,
-    kDfuDownloadBusy = 4,
-    kDfuDownloadIdle = 5,
-    kDfuUploadIdle = 9,
-    kDfuError = 10,
-};
-
 // The six bytes of a status reply. Until one arrives it reads "unknown error" in the error state.
 struct DfuStatus {
-    uint8_t status = 14;
+    uint8_t status = dfu_status::kErrUnknown;
     uint32_t pollTimeout = 0;  // 24 bits, milliseconds
-    uint8_t state = kDfuError;
+    uint8_t state = dfu_state::kError;
     uint8_t stringIndex = 0;
 };
 

@@ -29,7 +29,7 @@ int LoaderCheckFlashType(LoaderChannel& channel, uint16_t flashType) {
 }
 
 bool LoaderReadData(LoaderChannel& channel, uint32_t count, uint32_t address) {
-    if (count > kMaxLoaderReadBytes) return false;
+    if (count > loader_packet::kMaxData) return false;
     // A status reply, or a data reply of another size, would leave the caller comparing or saving
     // bytes the loader never sent.
     return channel.Transaction(ReadDataPacket(count, address)) && channel.ReplyData().size() == count;

@@ -21,9 +21,6 @@ public:
     virtual std::span<const uint8_t> ReplyData() const = 0;
 };
 
-// The largest payload a data reply may carry, and so the largest read one command may ask for.
-inline constexpr uint32_t kMaxLoaderReadBytes = 8192;
-
 // No reply is awaited: true once the packet is posted. Nothing more goes to this loader run.
 bool LoaderFinish(LoaderChannel& channel);
 bool LoaderEraseAll(LoaderChannel& channel);
@@ -35,7 +32,8 @@ bool LoaderProgramRange(LoaderChannel& channel, uint32_t firstOffset, uint32_t l
 bool LoaderWriteData(LoaderChannel& channel, uint16_t length, std::span<const uint8_t> body);
 // 0 when the chip's flash is of that type, -1 otherwise.
 int LoaderCheckFlashType(LoaderChannel& channel, uint16_t flashType);
-// True when exactly count bytes came back; they are then channel.ReplyData().
+// True when exactly count bytes came back; they are then channel.ReplyData(). At most
+// loader_packet::kMaxData bytes, what one data reply carries.
 bool LoaderReadData(LoaderChannel& channel, uint32_t count, uint32_t address);
 
 // Called after each request of a multi-request erase: requests sent so far, requests in all.

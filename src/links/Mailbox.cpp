@@ -6,7 +6,6 @@
 
 #include "links/LoaderPacket.h"
 #include "links/TargetLink.h"
-#include "model/Catalogue.h"
 #include "model/Checksum.h"
 #include "model/LittleEndian.h"
 #include "platform/Clock.h"
@@ -65,54 +64,60 @@ bool WriteMailboxWord(TargetLink& link, uint32_t address, std::string_view hexTe
 }
 
 bool WaitLoaderReady(TargetLink& link, std::string_view family, Clock& clock) {
-    const auto box = MailboxFor(family);
-    if (!box) return false;
-    if (!WaitMailboxWord(link, box->replyFlag, mailbox_word::kReplyReady, clock)) return false;
-    WriteMailboxWord(link, box->replyFlag, mailbox_word::kReplyReading);
+    const FamilyProfile* profile = FindFamilyProfile(family);
+    if (!profile) return false;
+    const MailboxSet& box = profile->mailbox;
+    if (!WaitMailboxWord(link, box.replyFlag, mailbox_word::kReplyReady, clock)) return false;
+    WriteMailboxWord(link, box.replyFlag, mailbox_word::kReplyReading);
     uint8_t header[3] = {};
-    if (!link.ReadTargetMemory(box->replyData, header, sizeof header)) return false;
+    if (!link.ReadTargetMemory(box.replyData, header, sizeof header)) return false;
     const uint16_t length = GetLe16(header + 1);
     if (length < 4) return false;  // too short to hold its checksum
-    const auto body = ReadReplyBody(link, box->replyData + 3, length);
+    const auto body = ReadReplyBody(link, box.replyData + 3, length);
     if (!body) return false;
     const bool intact = header[0] == loader_code::kReady &&
                         GetLe32(body->data()) == ComputeCrc(0, std::span<const uint8_t>(header, 3));
     if (!intact) return false;  // the flag is left as it is
-    WriteMailboxWord(link, box->replyFlag, mailbox_word::kReplyConsumed);
+    WriteMailboxWord(link, box.replyFlag, mailbox_word::kReplyConsumed);
     return true;
 }
 
-namespace {
+MailboxChannel::MailboxChannel(TargetLink& link, std::string_view family, Clock& clock)
+    : link_(link), profile_(FindFamilyProfile(family)), clock_(clock) {}
 
 // Claims the idle command area, fills it and posts it.
-bool PostCommand(TargetLink& link, const MailboxSet& box, std::span<const uint8_t> packet, Clock& clock) {
-    if (!WaitMailboxWord(link, box.commandFlag, mailbox_word::kCommandIdle, clock)) return false;
-    WriteMailboxWord(link, box.commandFlag, mailbox_word::kCommandClaimed);
+bool MailboxChannel::PostCommand(std::span<const uint8_t> packet) {
+    const MailboxSet& box = profile_->mailbox;
+    if (!WaitMailboxWord(link_, box.commandFlag, mailbox_word::kCommandIdle, clock_)) return false;
+    WriteMailboxWord(link_, box.commandFlag, mailbox_word::kCommandClaimed);
     // A packet that did not reach the mailbox is never posted: the loader would act on stale bytes.
-    if (!link.WriteTargetMemory(box.commandData, packet.data(), static_cast<uint32_t>(packet.size()))) return false;
-    WriteMailboxWord(link, box.commandFlag, mailbox_word::kCommandPosted);
+    if (!link_.WriteTargetMemory(box.commandData, packet.data(), static_cast<uint32_t>(packet.size()))) return false;
+    WriteMailboxWord(link_, box.commandFlag, mailbox_word::kCommandPosted);
     return true;
 }
 
-enum class Outcome { Done, Busy, Failed };
-
-Outcome Exchange(TargetLink& link, const MailboxSet& box, std::span<const uint8_t> packet, Clock& clock) {
-    if (!PostCommand(link, box, packet, clock)) return Outcome::Failed;
-    if (!WaitMailboxWord(link, box.replyFlag, mailbox_word::kReplyReady, clock)) return Outcome::Failed;
-    WriteMailboxWord(link, box.replyFlag, mailbox_word::kReplyReading);
+MailboxChannel::Outcome MailboxChannel::Exchange(std::span<const uint8_t> packet) {
+    const MailboxSet& box = profile_->mailbox;
+    if (!PostCommand(packet)) return Outcome::Failed;
+    if (!WaitMailboxWord(link_, box.replyFlag, mailbox_word::kReplyReady, clock_)) return Outcome::Failed;
+    WriteMailboxWord(link_, box.replyFlag, mailbox_word::kReplyReading);
     uint8_t header[3] = {};
-    if (!link.ReadTargetMemory(box.replyData, header, sizeof header)) return Outcome::Failed;
+    if (!link_.ReadTargetMemory(box.replyData, header, sizeof header)) return Outcome::Failed;
     const uint16_t length = GetLe16(header + 1);
-    const auto body = ReadReplyBody(link, box.replyData + 3, length);
+    const auto body = ReadReplyBody(link_, box.replyData + 3, length);
     if (!body) return Outcome::Failed;
     // The reply is consumed before it is judged, so the loader can go on whatever it said.
-    WriteMailboxWord(link, box.replyFlag, mailbox_word::kReplyConsumed);
+    WriteMailboxWord(link_, box.replyFlag, mailbox_word::kReplyConsumed);
 
     // L counts the checksum: a shorter reply runs past what was read.
     if (length < 4 || !LoaderReplyCrcMatches(std::span<const uint8_t>(header, 3), *body)) return Outcome::Failed;
     const std::span<const uint8_t> payload(body->data(), length - 4u);
-    if (header[0] == loader_code::kData)
-        return link.StoreReply(payload) ? Outcome::Done : Outcome::Failed;  // larger than the buffer: refused
+    if (header[0] == loader_code::kData) {
+        if (payload.size() > reply_.size()) return Outcome::Failed;  // refused: nothing is kept
+        std::copy(payload.begin(), payload.end(), reply_.begin());
+        replyLength_ = payload.size();
+        return Outcome::Done;
+    }
     if (header[0] != loader_code::kStatus || payload.empty()) return Outcome::Failed;
     switch (payload[0]) {
         case loader_code::kStatusDone: return Outcome::Done;
@@ -121,16 +126,12 @@ Outcome Exchange(TargetLink& link, const MailboxSet& box, std::span<const uint8_
     }
 }
 
-constexpr int kBusyAttempts = 3;
-
-}  // namespace
-
-bool LoaderTransaction(TargetLink& link, std::string_view family, std::span<const uint8_t> packet, Clock& clock) {
-    link.ClearReply();
-    const auto box = MailboxFor(family);
-    if (!box) return false;
+bool MailboxChannel::Transaction(std::span<const uint8_t> packet) {
+    constexpr int kBusyAttempts = 3;
+    replyLength_ = 0;
+    if (!profile_) return false;
     for (int attempt = 1; attempt <= kBusyAttempts; ++attempt) {
-        switch (Exchange(link, *box, packet, clock)) {
+        switch (Exchange(packet)) {
             case Outcome::Done: return true;
             case Outcome::Failed: return false;
             case Outcome::Busy: break;  // the same packet again
@@ -139,20 +140,6 @@ bool LoaderTransaction(TargetLink& link, std::string_view family, std::span<cons
     return false;
 }
 
-bool PostLoaderPacket(TargetLink& link, std::string_view family, std::span<const uint8_t> packet, Clock& clock) {
-    const auto box = MailboxFor(family);
-    return box && PostCommand(link, *box, packet, clock);
-}
-
-MailboxChannel::MailboxChannel(TargetLink& link, std::string family, Clock& clock)
-    : link_(link), family_(std::move(family)), clock_(clock) {}
-
-bool MailboxChannel::Transaction(std::span<const uint8_t> packet) {
-    return LoaderTransaction(link_, family_, packet, clock_);
-}
-
-bool MailboxChannel::Post(std::span<const uint8_t> packet) { return PostLoaderPacket(link_, family_, packet, clock_); }
-
-std::span<const uint8_t> MailboxChannel::ReplyData() const { return link_.ReplyData(); }
+bool MailboxChannel::Post(std::span<const uint8_t> packet) { return profile_ && PostCommand(packet); }
 
 }  // namespace tavrel

@@ -5,10 +5,10 @@
 #include <array>
 #include <cstdint>
 #include <span>
-#include <string>
 #include <string_view>
 
 #include "links/LoaderCommands.h"
+#include "model/FamilyProfile.h"
 #include "model/LoaderProtocol.h"
 
 namespace tavrel {
@@ -49,24 +49,31 @@ bool WriteMailboxWord(TargetLink& link, uint32_t address, std::string_view hexTe
 
 // Takes the loader's unasked ready packet; called once after the loader was started.
 bool WaitLoaderReady(TargetLink& link, std::string_view family, Clock& clock);
-// One command exchange, repeated (up to three in all) only while the loader answers busy.
-// True on status "done" or a data reply, whose payload is then in the link's reply buffer.
-bool LoaderTransaction(TargetLink& link, std::string_view family, std::span<const uint8_t> packet, Clock& clock);
-// Posts a packet and awaits no reply (the finish command).
-bool PostLoaderPacket(TargetLink& link, std::string_view family, std::span<const uint8_t> packet, Clock& clock);
 
-// The loader commands over the mailbox of a family.
+// The loader commands over the mailbox of a family, reached through the link's memory accesses.
+// The channel keeps the payload of the last data reply.
 class MailboxChannel final : public LoaderChannel {
 public:
-    MailboxChannel(TargetLink& link, std::string family, Clock& clock);
+    MailboxChannel(TargetLink& link, std::string_view family, Clock& clock);
+
+    // One command exchange, repeated (up to three in all) only while the loader answers busy.
+    // True on status "done" or a data reply, whose payload is then ReplyData(). A data reply
+    // larger than the buffer is refused.
     bool Transaction(std::span<const uint8_t> packet) override;
+    // Posts a packet and awaits no reply (the finish command).
     bool Post(std::span<const uint8_t> packet) override;
-    std::span<const uint8_t> ReplyData() const override;
+    std::span<const uint8_t> ReplyData() const override { return {reply_.data(), replyLength_}; }
 
 private:
+    enum class Outcome { Done, Busy, Failed };
+    Outcome Exchange(std::span<const uint8_t> packet);
+    bool PostCommand(std::span<const uint8_t> packet);
+
     TargetLink& link_;
-    std::string family_;
+    const FamilyProfile* profile_;  // none for an unknown family: every exchange fails
     Clock& clock_;
+    std::array<uint8_t, loader_packet::kMaxData> reply_{};  // also the largest chunk a read asks for
+    size_t replyLength_ = 0;
 };
 
 }  // namespace tavrel

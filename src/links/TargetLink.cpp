@@ -1,12 +1,11 @@
 #include "links/TargetLink.h"
 
-#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <vector>
 
+#include "model/FamilyProfile.h"
 #include "platform/JLinkApi.h"
-#include "model/Catalogue.h"
 #include "model/LittleEndian.h"
 #include "platform/UserPrompt.h"
 
@@ -19,15 +18,6 @@ constexpr int kOpenAttempts = 6;
 constexpr uint32_t kInterfaceJtag = 1u << 0;
 constexpr uint32_t kInterfaceSwd = 1u << 1;
 constexpr int kProgramCounter = 15;
-
-// Reset type 1 for these families, type 0 for KR2A600, KR2E550 and KR2H70X.
-bool UsesResetType1(std::string_view family) {
-    return family == "KR2E500" || family == "KR2A500" || family == "KR2G700" || family == "KR2E700";
-}
-
-bool UsesResetType0(std::string_view family) {
-    return family == "KR2A600" || family == "KR2E550" || family == "KR2H70X";
-}
 
 }  // namespace
 
@@ -88,7 +78,8 @@ bool TargetLink::OpenProbe(std::string_view family) {
     }
 
     // On a two-device chain the KR2G700 core sits behind a 4-bit instruction register.
-    if (devices == 2 && family == "KR2G700") api_.ConfigJTAG(4, 1);
+    const FamilyProfile* profile = FindFamilyProfile(family);
+    if (devices == 2 && profile && profile->twoDeviceChain) api_.ConfigJTAG(4, 1);
 
     uint32_t available = 0;
     api_.TIF_GetAvailable(&available);
@@ -115,23 +106,20 @@ bool TargetLink::OpenProbe(std::string_view family) {
 bool TargetLink::AttachCore(std::string_view /*family*/) { return api_.Connect() == 0; }
 
 bool TargetLink::CheckChipId(std::string_view family) {
-    const auto row = LookupChipId(family);
-    if (!row || !api_.loaded()) return false;
+    const FamilyProfile* profile = FindFamilyProfile(family);
+    if (!profile || !api_.loaded()) return false;
     if (!HaltCore()) return false;
     uint8_t word[4] = {};
-    const bool read = api_.ReadMem(row->address, sizeof word, word) == 0;
+    const bool read = api_.ReadMem(profile->chipIdAddress, sizeof word, word) == 0;
     api_.Go();
-    return read && GetLe32(word) == row->expected;
+    return read && GetLe32(word) == profile->chipId;
 }
 
 void TargetLink::ConfigureTarget(uint32_t speedKhz, std::string_view family) {
     if (!api_.loaded() || !HaltCore()) return;
     api_.SetSpeed(speedKhz);
-    if (UsesResetType1(family)) {
-        api_.SetResetType(1);
-        api_.Reset();
-    } else if (UsesResetType0(family)) {
-        api_.SetResetType(0);
+    if (const FamilyProfile* profile = FindFamilyProfile(family)) {
+        api_.SetResetType(profile->resetType);
         api_.Reset();
     }
     api_.SetSpeed(speedKhz);
@@ -184,13 +172,6 @@ int TargetLink::DownloadLoader(const std::string& loaderPath, const ImageSegment
     if (api_.ReadReg(kProgramCounter) != head.entryAddress) return -1;
     api_.Go();
     return 0;
-}
-
-bool TargetLink::StoreReply(std::span<const uint8_t> payload) {
-    if (payload.size() > replyBuffer_.size()) return false;
-    std::copy(payload.begin(), payload.end(), replyBuffer_.begin());
-    replyLength_ = payload.size();
-    return true;
 }
 
 }  // namespace tavrel

@@ -1,10 +1,7 @@
 #pragma once
 // The J-Link route to the target: open the probe, attach by JTAG or SWD, identify and reset the
 // chip, read and write target memory, and download and start the flash loader in SRAM.
-#include <array>
-#include <cstddef>
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -17,9 +14,6 @@ class UserPrompt;
 
 class TargetLink {
 public:
-    // The payload of a loader data reply lands here; also the largest chunk a read asks for.
-    static constexpr size_t kReplyBufferSize = 8192;
-
     // Making and dropping a link touches nothing: the probe stays open after the link is gone
     // until CloseTarget or the next OpenTarget.
     explicit TargetLink(UserPrompt& prompt);
@@ -40,14 +34,6 @@ public:
     // back, points the program counter at the entry address and runs it. 0 success, -1 failure.
     int DownloadLoader(const std::string& loaderPath, const ImageSegment& head);
 
-    // The payload of the last loader data reply.
-    std::span<const uint8_t> ReplyData() const { return {replyBuffer_.data(), replyLength_}; }
-    // Stores a data reply's payload; false when it does not fit the buffer (nothing is stored).
-    bool StoreReply(std::span<const uint8_t> payload);
-    void ClearReply() { replyLength_ = 0; }
-
-    UserPrompt& prompt() { return prompt_; }
-
 private:
     bool ApiReady();
     bool OpenProbe(std::string_view family);
@@ -55,8 +41,6 @@ private:
 
     UserPrompt& prompt_;
     JLinkApi& api_;
-    std::array<uint8_t, kReplyBufferSize> replyBuffer_{};
-    size_t replyLength_ = 0;
 };
 
 }  // namespace tavrel

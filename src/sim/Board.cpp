@@ -9,31 +9,29 @@
 namespace tavrel::sim {
 
 std::unique_ptr<Board> Board::Create(const SimConfig& config, std::string& error, Clock& clock) {
+    const FamilyProfile* profile = FindFamilyProfile(config.chip);
     auto layout = LayoutFor(config.chip);
-    if (!layout || !MailboxFor(config.chip) || !LookupChipId(config.chip)) {
+    if (!profile || !layout) {
         error = "unknown chip family '" + config.chip + "'";
         return nullptr;
     }
-    std::unique_ptr<Board> board(new Board(config, *layout, clock));
+    std::unique_ptr<Board> board(new Board(config, *profile, *layout, clock));
     if (!config.flashFile.empty() && !board->flash_->AttachFile(config.flashFile, error)) return nullptr;
     return board;
 }
 
-Board::Board(const SimConfig& config, const BoardLayout& layout, Clock& clock)
-    : config_(config), layout_(layout), clock_(clock), sram_(layout.sramBase, layout.sramSize) {
-    mailbox_ = *MailboxFor(config.chip);
-    const ChipIdRow id = *LookupChipId(config.chip);
-    chipIdAddress_ = id.address;
-    chipId_ = config.wrongId ? id.expected ^ 0x00F00000 : id.expected;
+Board::Board(const SimConfig& config, const FamilyProfile& profile, const BoardLayout& layout, Clock& clock)
+    : config_(config), profile_(profile), layout_(layout), clock_(clock), sram_(layout.sramBase, layout.sramSize) {
+    chipId_ = config.wrongId ? profile.chipId ^ 0x00F00000 : profile.chipId;
 
     // The families with a flash-type check work on the part's capacity; the others have internal
     // flash of their own size, and a part named for them only gives the code.
     flashTypeName_ = config.flashType;
-    if (flashTypeName_.empty() && UsesFlashType(config.chip)) flashTypeName_ = FlashTypeChoices(config.chip)->front();
-    uint32_t capacity = layout.internalFlashSize;
+    if (flashTypeName_.empty() && profile.checksFlashType) flashTypeName_ = FlashTypeChoices(config.chip)->front();
+    uint32_t capacity = profile.flashSize;
     if (auto row = LookupFlashType(flashTypeName_)) {
         flashTypeCode_ = row->code;
-        if (UsesFlashType(config.chip)) capacity = row->capacity;
+        if (profile.checksFlashType) capacity = row->capacity;
     }
     // A part that reports another type: the next code of the table (13 "Other" stays distinct).
     if (config.wrongFlashType) flashTypeCode_ = flashTypeCode_ ? (*flashTypeCode_ + 1) % 17 : 0;
@@ -77,21 +75,23 @@ void Board::Go() {
 }
 
 void Board::Reset() {
-    if (resetType_ != layout_.resetType)
+    if (resetType_ != profile_.resetType)
         violations_.Record("reset with reset type " + std::to_string(resetType_),
-                           "reset type " + std::to_string(layout_.resetType) + " for " + family());
+                           "reset type " + std::to_string(profile_.resetType) + " for " + family());
     ResetChip();
+    halted_ = true;
 }
 
 void Board::ResetChip() {
     StopLoader();
-    halted_ = true;
+    halted_ = false;
     pc_ = kResetPc;
     pcSet_ = false;
+    ++resets_;
 }
 
 bool Board::ReadMemory(uint32_t address, std::span<uint8_t> out) {
-    if (address == chipIdAddress_ && out.size() <= 4) {
+    if (address == profile_.chipIdAddress && out.size() <= 4) {
         uint8_t word[4];
         PutLe32(word, chipId_);
         std::copy_n(word, out.size(), out.begin());
@@ -137,7 +137,7 @@ bool Board::StartLoader(LoaderRoute route, uint32_t entry) {
     const std::string where = route == LoaderRoute::kJLink ? "mailbox" : "serial";
     core_ = std::make_unique<LoaderCore>(*flash_, flashTypeCode_, faults_, violations_, where);
     if (route == LoaderRoute::kJLink) {
-        mailboxLoader_ = std::make_unique<MailboxLoader>(sram_, mailbox_, *core_, violations_);
+        mailboxLoader_ = std::make_unique<MailboxLoader>(sram_, profile_.mailbox, *core_, violations_);
         mailboxLoader_->Start(config_.noReady);
     } else {
         serial_ = std::make_unique<SerialLoader>(family(), *core_, violations_, config_.noReady);

@@ -37,22 +37,23 @@ public:
 
     const SimConfig& config() const { return config_; }
     const std::string& family() const { return config_.chip; }
+    const FamilyProfile& profile() const { return profile_; }
     const BoardLayout& layout() const { return layout_; }
-    const MailboxSet& mailbox() const { return mailbox_; }
+    const MailboxSet& mailbox() const { return profile_.mailbox; }
     Violations& violations() { return violations_; }
     NorFlash& flash() { return *flash_; }
     Sram& sram() { return sram_; }
     Clock& clock() { return clock_; }
     std::mutex& mutex() { return mutex_; }
 
-    // The identification word the chip answers at ChipIdTable's address (wrong-id changes it).
-    uint32_t chipIdAddress() const { return chipIdAddress_; }
+    // The identification word the chip answers at the profile's address (wrong-id changes it).
+    uint32_t chipIdAddress() const { return profile_.chipIdAddress; }
     uint32_t chipId() const { return chipId_; }
     // The flash part: its name ("" for internal flash without a part) and the code it reports.
     const std::string& flashTypeName() const { return flashTypeName_; }
     std::optional<int32_t> flashTypeCode() const { return flashTypeCode_; }
 
-    // The core, as the debug port sees it.
+    // The core, as the debug port sees it. It runs from power-on (boot ROM first).
     bool halted() const { return halted_; }
     void Halt() { halted_ = true; }
     // Resumes the core. When the host has set the program counter since the last resume, the
@@ -63,11 +64,15 @@ public:
     uint32_t ReadPc() const { return pc_; }
     void SetResetType(int type) { resetType_ = type; }
     int resetType() const { return resetType_; }
-    // Debug reset with the reset type set last: checked against the family's type, then ResetChip.
+    // Debug reset with the reset type set last: checked against the family's type, then
+    // ResetChip; the probe keeps the core halted at the reset address afterwards.
     void Reset();
-    // Reset of the chip (reset pin or power): the loader stops, the core stands halted at the
-    // boot ROM; SRAM and flash keep their contents.
+    // Reset of the chip (reset pin or power): the loader stops and the core starts again at
+    // the boot ROM; SRAM and flash keep their contents.
     void ResetChip();
+    // How many times the chip was reset, so a part of it with state of its own (the DFU
+    // device) can tell that it started again.
+    uint64_t resets() const { return resets_; }
 
     // Memory through the debug port: SRAM and the identification word (read only). False for
     // anything else. While the J-Link loader runs, accesses are checked against the mailbox
@@ -86,27 +91,27 @@ public:
     MailboxLoader* mailboxLoader() { return mailboxLoader_.get(); }
 
 private:
-    Board(const SimConfig& config, const BoardLayout& layout, Clock& clock);
+    Board(const SimConfig& config, const FamilyProfile& profile, const BoardLayout& layout, Clock& clock);
     void StopLoader();
     void Step();
 
     SimConfig config_;
+    const FamilyProfile& profile_;
     BoardLayout layout_;
-    MailboxSet mailbox_{};
     Clock& clock_;
     std::mutex mutex_;
     Violations violations_;
     std::unique_ptr<NorFlash> flash_;
     Sram sram_;
-    uint32_t chipIdAddress_ = 0;
     uint32_t chipId_ = 0;
     std::string flashTypeName_;
     std::optional<int32_t> flashTypeCode_;
 
-    bool halted_ = true;
+    bool halted_ = false;
     uint32_t pc_ = kResetPc;
     bool pcSet_ = false;
     int resetType_ = 0;
+    uint64_t resets_ = 0;
 
     LoaderFaults faults_;
     std::unique_ptr<LoaderCore> core_;

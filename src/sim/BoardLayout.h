@@ -1,7 +1,7 @@
 #pragma once
-// What differs between the boards of the seven families besides the catalogue's facts: where
-// the SRAM lies (covering the mailbox and the loader), where the simulated loader is loaded, the
-// reset type the family is reset with, and the internal flash size.
+// Where each family's board has its SRAM: the one fact of the simulated boards that the family
+// profile does not hold. The SRAM covers the mailbox, the loader's load address and the framed
+// boot ROM's parameter word of the family.
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -12,9 +12,6 @@ struct BoardLayout {
     std::string_view family;
     uint32_t sramBase;
     uint32_t sramSize;
-    uint32_t loaderAddress;     // the simulated loaders' load address, clear of the mailbox
-    int resetType;              // JLINKARM_SetResetType value the family is reset with
-    uint32_t internalFlashSize; // flash size of the families without a flash-type choice
 };
 
 std::optional<BoardLayout> LayoutFor(std::string_view family);

@@ -14,8 +14,9 @@ namespace {
 
 using namespace dfu_command;
 using namespace dfu_request;
+using namespace dfu_state;
+using namespace dfu_status;
 
-constexpr uint32_t kSectorSize = 4096;
 constexpr uint32_t kBusyPollMs = 1000;
 constexpr uint8_t kDfuInterface = 0;
 
@@ -36,11 +37,21 @@ std::string Hex(uint32_t value) {
 }  // namespace
 
 DfuDevice::DfuDevice(Board& board, const DfuDeviceConfig& config)
-    : board_(board),
-      config_(config),
-      password_(PasswordBytes(board.config().DfuPasswordText())),
-      state_(config.startInApplication ? AppIdle : Idle),
-      protected_(board.config().dfuProtected) {}
+    : board_(board), config_(config), password_(PasswordBytes(board.config().DfuPasswordText())) {
+    Start();
+}
+
+void DfuDevice::Start() {
+    state_ = config_.startInApplication ? kAppIdle : kIdle;
+    status_ = kOk;
+    alternate_ = 0;
+    mode_ = 0;
+    addressSet_ = false;
+    address_ = 0;
+    protected_ = board_.config().dfuProtected;
+    eraseBusyLeft_ = 0;
+    resetsSeen_ = board_.resets();
+}
 
 void DfuDevice::Record(const std::string& what, const std::string& expected) {
     board_.violations().Record("DFU: " + what, expected);
@@ -49,8 +60,8 @@ void DfuDevice::Record(const std::string& what, const std::string& expected) {
 int DfuDevice::Refuse(const std::string& what, const std::string& expected, uint8_t status) {
     Record(what, expected);
     // In application mode the device has no error state; it only stalls.
-    if (state_ != AppIdle && state_ != AppDetach) {
-        state_ = Error;
+    if (state_ != kAppIdle && state_ != kAppDetach) {
+        state_ = kError;
         status_ = status;
     }
     return -1;
@@ -59,11 +70,12 @@ int DfuDevice::Refuse(const std::string& what, const std::string& expected, uint
 bool DfuDevice::FlashRangeOk(uint32_t address, uint32_t length, const char* what) {
     if (board_.flash().Contains(address, length)) return true;
     Refuse(std::string(what) + " of " + std::to_string(length) + " bytes at " + Hex(address) + " running past the end",
-           "a range inside the " + Hex(board_.flash().capacity()) + " bytes of flash", ErrAddress);
+           "a range inside the " + Hex(board_.flash().capacity()) + " bytes of flash", kErrAddress);
     return false;
 }
 
 int DfuDevice::Control(const UsbSetup& setup, uint8_t* data) {
+    if (board_.resets() != resetsSeen_) Start();  // the chip was reset since the last request
     if (setup.length > 0 && data == nullptr) return Refuse("a control transfer without its data", "the announced bytes");
     if ((setup.requestType & 0x60) == 0) return Standard(setup, data);
     return ClassRequest(setup, data);
@@ -129,6 +141,9 @@ int DfuDevice::Standard(const UsbSetup& setup, uint8_t* data) {
             return -1;
         }
         alternate_ = static_cast<uint8_t>(setup.value);
+        // Every host session selects the interface before anything else: an unlock holds only
+        // for the session that sent the password, so a host cannot lean on an earlier one.
+        protected_ = board_.config().dfuProtected;
         return 0;
     }
     return -1;
@@ -151,16 +166,16 @@ int DfuDevice::ClassRequest(const UsbSetup& setup, uint8_t* data) {
                       "alternate setting " + std::to_string(config_.dfuAlternate) + " selected first");
 
     // Application mode answers only what a run-time DFU interface answers.
-    if (state_ == AppIdle && setup.request != kDetach && setup.request != kGetStatus && setup.request != kGetState)
+    if (state_ == kAppIdle && setup.request != kDetach && setup.request != kGetStatus && setup.request != kGetState)
         return Refuse("request " + std::to_string(setup.request) + " in appIDLE", "DETACH first");
 
     switch (setup.request) {
     case kDetach:
-        if (state_ != AppIdle) return Refuse(std::string("DETACH in ") + StateName(state_), "DETACH only in appIDLE");
+        if (state_ != kAppIdle) return Refuse(std::string("DETACH in ") + StateName(state_), "DETACH only in appIDLE");
         if (setup.length != 0) return Refuse("DETACH with data", "no data");
         // The ROM switches into its DFU mode at once.
-        state_ = Idle;
-        status_ = Ok;
+        state_ = kIdle;
+        status_ = kOk;
         return 0;
     case kDownload:
         return Download(setup, data);
@@ -169,22 +184,22 @@ int DfuDevice::ClassRequest(const UsbSetup& setup, uint8_t* data) {
     case kGetStatus:
         return GetStatus(setup, data);
     case kClearStatus:
-        if (state_ != Error) return Refuse(std::string("CLRSTATUS in ") + StateName(state_), "CLRSTATUS only in dfuERROR");
-        state_ = Idle;
-        status_ = Ok;
+        if (state_ != kError) return Refuse(std::string("CLRSTATUS in ") + StateName(state_), "CLRSTATUS only in dfuERROR");
+        state_ = kIdle;
+        status_ = kOk;
         return 0;
     case kGetState:
         if (setup.length < 1) return Refuse("GETSTATE asking 0 bytes", "1 byte");
         data[0] = state_;
         return 1;
     case kAbort:
-        if (state_ != Idle && state_ != DownloadSync && state_ != DownloadIdle && state_ != ManifestSync &&
-            state_ != UploadIdle)
+        if (state_ != kIdle && state_ != kDownloadSync && state_ != kDownloadIdle && state_ != kManifestSync &&
+            state_ != kUploadIdle)
             return Refuse(std::string("ABORT in ") + StateName(state_), "ABORT in an idle or sync state");
         if (setup.length != 0) return Refuse("ABORT with data", "no data");
         // Mode and address stay: a read sets them, aborts, then uploads.
-        state_ = Idle;
-        status_ = Ok;
+        state_ = kIdle;
+        status_ = kOk;
         eraseBusyLeft_ = 0;
         return 0;
     default:
@@ -194,36 +209,37 @@ int DfuDevice::ClassRequest(const UsbSetup& setup, uint8_t* data) {
 
 int DfuDevice::GetStatus(const UsbSetup& setup, uint8_t* data) {
     ++statusRequests_;
-    if (setup.length != 6) Record("GETSTATUS asking " + std::to_string(setup.length) + " bytes", "6 bytes");
+    if (setup.length != kStatusLength)
+        Record("GETSTATUS asking " + std::to_string(setup.length) + " bytes", std::to_string(kStatusLength) + " bytes");
     uint32_t pollTimeout = 0;
-    if (state_ == DownloadSync || state_ == DownloadBusy) {
+    if (state_ == kDownloadSync || state_ == kDownloadBusy) {
         if (eraseBusyLeft_ != 0) {
-            state_ = DownloadBusy;
+            state_ = kDownloadBusy;
             pollTimeout = kBusyPollMs;
             if (eraseBusyLeft_ > 0) --eraseBusyLeft_;
         } else {
-            state_ = DownloadIdle;
+            state_ = kDownloadIdle;
         }
-    } else if (state_ == ManifestSync) {
-        state_ = Idle;
+    } else if (state_ == kManifestSync) {
+        state_ = kIdle;
     }
-    uint8_t reply[6] = {status_, static_cast<uint8_t>(pollTimeout), static_cast<uint8_t>(pollTimeout >> 8),
+    uint8_t reply[kStatusLength] = {status_, static_cast<uint8_t>(pollTimeout), static_cast<uint8_t>(pollTimeout >> 8),
                         static_cast<uint8_t>(pollTimeout >> 16), state_, 0};
     size_t count = std::min<size_t>(sizeof reply, setup.length);
     if (config_.spoilStatusAt == statusRequests_) {
-        if (config_.spoilKind == DfuStatusFault::ShortReply) count = std::min<size_t>(count, 5);
-        if (config_.spoilKind == DfuStatusFault::WrongState) reply[4] = ManifestWaitReset;
+        if (config_.spoilKind == DfuStatusFault::ShortReply) count = std::min<size_t>(count, kStatusLength - 1);
+        if (config_.spoilKind == DfuStatusFault::WrongState) reply[4] = kManifestWaitReset;
     }
     std::copy_n(reply, count, data);
     return static_cast<int>(count);
 }
 
 int DfuDevice::Download(const UsbSetup& setup, const uint8_t* data) {
-    if (state_ != Idle && state_ != DownloadIdle)
+    if (state_ != kIdle && state_ != kDownloadIdle)
         return Refuse(std::string("DNLOAD in ") + StateName(state_), "DNLOAD in dfuIDLE or dfuDNLOAD-IDLE");
     if (setup.length == 0) {
-        if (state_ != DownloadIdle) return Refuse("an empty DNLOAD in dfuIDLE", "a command or data");
-        state_ = ManifestSync;  // end of a download
+        if (state_ != kDownloadIdle) return Refuse("an empty DNLOAD in dfuIDLE", "a command or data");
+        state_ = kManifestSync;  // end of a download
         return 0;
     }
     if (setup.length > config_.transferSize)
@@ -234,7 +250,7 @@ int DfuDevice::Download(const UsbSetup& setup, const uint8_t* data) {
     else if (setup.value == kDataBlock) result = DownloadData(data, setup.length);
     else return Refuse("DNLOAD of block " + std::to_string(setup.value), "block 0 (a command) or 1 (data)");
     if (result < 0) return result;
-    state_ = DownloadSync;
+    state_ = kDownloadSync;
     return setup.length;
 }
 
@@ -253,7 +269,7 @@ int DfuDevice::RunCommand(const uint8_t* data, uint16_t length) {
     case kErase: {
         if (length != 1 && length != 5)
             return Refuse("erase with " + std::to_string(length) + " bytes", "1 or 5 bytes");
-        if (protected_) return Refuse("erase while the device is protected", "unlock first", ErrVendor);
+        if (protected_) return Refuse("erase while the device is protected", "unlock first", kErrVendor);
         if (length == 1) {
             board_.flash().EraseAll();
             eraseBusyLeft_ = config_.eraseBusyPolls;
@@ -261,7 +277,7 @@ int DfuDevice::RunCommand(const uint8_t* data, uint16_t length) {
         }
         const uint32_t first = GetLe16(data + 1);
         const uint32_t span = GetLe16(data + 3);
-        if (!FlashRangeOk(first * kSectorSize, (span + 1) * kSectorSize, "sector erase")) return -1;
+        if (!FlashRangeOk(first * NorFlash::kSectorSize, (span + 1) * NorFlash::kSectorSize, "sector erase")) return -1;
         for (uint32_t sector = first; sector <= first + span; ++sector) board_.flash().EraseSector(sector);
         return 0;
     }
@@ -271,14 +287,14 @@ int DfuDevice::RunCommand(const uint8_t* data, uint16_t length) {
         if (password_.size() == 32 && std::equal(password_.begin(), password_.end(), data + 1)) protected_ = false;
         return 0;
     default:
-        return Refuse("unknown command " + Hex(data[0]) + " in block 0", "command 0x21, 0x22, 0x23 or 0x24", ErrVendor);
+        return Refuse("unknown command " + Hex(data[0]) + " in block 0", "command 0x21, 0x22, 0x23 or 0x24", kErrVendor);
     }
 }
 
 int DfuDevice::DownloadData(const uint8_t* data, uint16_t length) {
     if (mode_ != kModeFlashData) return Refuse("flash data downloaded in mode " + std::to_string(mode_), "set mode 1 first");
     if (!addressSet_) return Refuse("flash data downloaded before an address was set", "set address first");
-    if (protected_) return Refuse("flash written while the device is protected", "unlock first", ErrVendor);
+    if (protected_) return Refuse("flash written while the device is protected", "unlock first", kErrVendor);
     if (!FlashRangeOk(address_, length, "write")) return -1;
     // NOR programming: bits only go from 1 to 0, so data over unerased flash comes out wrong.
     board_.flash().Program(address_, std::span<const uint8_t>(data, length));
@@ -287,7 +303,7 @@ int DfuDevice::DownloadData(const uint8_t* data, uint16_t length) {
 }
 
 int DfuDevice::Upload(const UsbSetup& setup, uint8_t* data) {
-    if (state_ != Idle && state_ != UploadIdle)
+    if (state_ != kIdle && state_ != kUploadIdle)
         return Refuse(std::string("UPLOAD in ") + StateName(state_), "UPLOAD in dfuIDLE or dfuUPLOAD-IDLE");
     if (setup.value != kDataBlock) return Refuse("UPLOAD of block " + std::to_string(setup.value), "block 1");
     if (setup.length == 0) return Refuse("UPLOAD of no bytes", "at least one byte");
@@ -299,16 +315,16 @@ int DfuDevice::Upload(const UsbSetup& setup, uint8_t* data) {
         const size_t count = std::min<size_t>(sizeof information, setup.length);
         std::copy_n(information, count, data);
         // A short frame ends the upload.
-        state_ = count < setup.length ? Idle : UploadIdle;
+        state_ = count < setup.length ? kIdle : kUploadIdle;
         return static_cast<int>(count);
     }
     if (mode_ != kModeFlashData) return Refuse("UPLOAD in mode " + std::to_string(mode_), "set mode 1 or 2 first");
     if (!addressSet_) return Refuse("flash read before an address was set", "set address first");
-    if (protected_) return Refuse("flash read while the device is protected", "unlock first", ErrVendor);
+    if (protected_) return Refuse("flash read while the device is protected", "unlock first", kErrVendor);
     if (!FlashRangeOk(address_, setup.length, "read")) return -1;
     board_.flash().Read(address_, std::span<uint8_t>(data, setup.length));
     address_ += setup.length;
-    state_ = UploadIdle;
+    state_ = kUploadIdle;
     return setup.length;
 }
 

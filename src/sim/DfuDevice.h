@@ -3,11 +3,14 @@
 // ROM's commands (set mode 0x21, set address 0x22, erase 0x23, unlock 0x24) and whose block 1
 // moves flash data or the device information. Written from the chip's side: it answers
 // whatever arrives and records every request a correct host would not have sent in the board's
-// violations. Protection and password come from the board's config (dfu-protected, dfu-password).
+// violations. Protection and password come from the board's config (dfu-protected, dfu-password);
+// an unlock lasts until the next session selects the interface or the chip is reset, and a
+// reset brings the ROM back as at power-on.
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "model/DfuProtocol.h"
 #include "sim/UsbDevicePort.h"
 
 namespace tavrel::sim {
@@ -53,17 +56,9 @@ public:
     bool isProtected() const { return protected_; }
     int statusRequests() const { return statusRequests_; }
 
-    // DFU states and status codes as DFU 1.1 numbers them.
-    enum State : uint8_t {
-        AppIdle = 0, AppDetach = 1, Idle = 2, DownloadSync = 3, DownloadBusy = 4, DownloadIdle = 5,
-        ManifestSync = 6, Manifest = 7, ManifestWaitReset = 8, UploadIdle = 9, Error = 10,
-    };
-    enum Status : uint8_t {
-        Ok = 0, ErrTarget = 1, ErrWrite = 3, ErrErase = 4, ErrAddress = 8, ErrVendor = 11, ErrUnknown = 14,
-        ErrStalledPacket = 15,
-    };
-
 private:
+    // The ROM as it comes up: at power-on and after each reset of the chip.
+    void Start();
     int Standard(const UsbSetup& setup, uint8_t* data);
     int ClassRequest(const UsbSetup& setup, uint8_t* data);
     int Download(const UsbSetup& setup, const uint8_t* data);
@@ -74,7 +69,7 @@ private:
 
     // A request a correct host does not send: recorded, answered with a stall and, in DFU
     // mode, the error state with `status`.
-    int Refuse(const std::string& what, const std::string& expected, uint8_t status = ErrStalledPacket);
+    int Refuse(const std::string& what, const std::string& expected, uint8_t status = dfu_status::kErrStalledPacket);
     void Record(const std::string& what, const std::string& expected);
     // A request the device cannot carry out though the host may send it (e.g. a wrong range).
     bool FlashRangeOk(uint32_t address, uint32_t length, const char* what);
@@ -85,15 +80,16 @@ private:
     Board& board_;
     DfuDeviceConfig config_;
     std::vector<uint8_t> password_;  // in the order the unlock command carries it
-    uint8_t state_;
-    uint8_t status_ = Ok;
+    uint8_t state_ = dfu_state::kAppIdle;
+    uint8_t status_ = dfu_status::kOk;
     uint8_t alternate_ = 0;
     uint8_t mode_ = 0;
     bool addressSet_ = false;
     uint32_t address_ = 0;
-    bool protected_;
+    bool protected_ = false;
     int eraseBusyLeft_ = 0;
     int statusRequests_ = 0;
+    uint64_t resetsSeen_ = 0;  // the board's reset count when the ROM last started
 };
 
 }  // namespace tavrel::sim

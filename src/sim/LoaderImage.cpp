@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "model/Catalogue.h"
-#include "sim/BoardLayout.h"
+#include "model/FamilyProfile.h"
 
 namespace tavrel::sim {
 
@@ -20,11 +20,11 @@ constexpr uint32_t kEntryOffset = 0x100;  // behind the vector table
 }  // namespace
 
 std::optional<LoaderImage> SimLoaderImage(std::string_view family, LoaderRoute route) {
-    auto layout = LayoutFor(family);
-    if (!layout) return std::nullopt;
+    const FamilyProfile* profile = FindFamilyProfile(family);
+    if (!profile) return std::nullopt;
     LoaderImage image;
-    image.address = layout->loaderAddress;
-    image.entry = layout->loaderAddress + kEntryOffset;
+    image.address = profile->loaderAddress;
+    image.entry = profile->loaderAddress + kEntryOffset;
     const uint32_t size = route == LoaderRoute::kJLink ? kJLinkLoaderSize : kUartLoaderSize;
     // A readable tag, then bytes from a generator seeded by family and route, so every image
     // differs from the others and a wrong file is caught.

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <span>
 
-#include "model/Catalogue.h"
+#include "model/FamilyProfile.h"
 
 namespace tavrel::sim {
 

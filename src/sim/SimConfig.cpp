@@ -103,6 +103,7 @@ const std::vector<SimConfigWord>& SimConfigWords() {
         {"open-fail", true, "JLINKARM_Open fails the first N times"},
         {"interfaces", true, "target interfaces the probe offers: both, jtag, swd or none"},
         {"two-devices", false, "two devices on the JTAG scan chain"},
+        {"halt-fails", true, "JLINKARM_Halt fails from its N-th call on"},
         {"wrong-id", false, "the chip answers a wrong identification word"},
         {"wrong-flash-type", false, "the flash part reports another type than configured"},
         {"busy", true, "the loader answers the first N commands with busy"},
@@ -169,6 +170,10 @@ std::optional<SimConfig> ParseSimConfig(std::string_view text, std::string& erro
             else return badValue("expected both, jtag, swd or none");
         } else if (key == "two-devices") {
             config.twoDevices = true;
+        } else if (key == "halt-fails") {
+            auto n = count();
+            if (!n || *n == 0 || *n > 1000000) return badValue("expected a call number from 1");
+            config.haltFailsFrom = static_cast<uint32_t>(*n);
         } else if (key == "wrong-id") {
             config.wrongId = true;
         } else if (key == "wrong-flash-type") {
@@ -235,6 +240,7 @@ std::string FormatSimConfig(const SimConfig& config) {
         case ProbeInterfaces::kNone: add("interfaces=none"); break;
     }
     if (config.twoDevices) add("two-devices");
+    if (config.haltFailsFrom) add("halt-fails=" + std::to_string(config.haltFailsFrom));
     if (config.wrongId) add("wrong-id");
     if (config.wrongFlashType) add("wrong-flash-type");
     if (config.busyReplies) add("busy=" + std::to_string(config.busyReplies));

@@ -22,7 +22,11 @@
 //   open-fail=N         JLINKARM_Open fails the first N times (with an error text), then succeeds.
 //   interfaces=WHICH    the probe offers both (default), jtag, swd or none of the target interfaces.
 //   two-devices         the JTAG scan chain holds two devices; JTAG reaches the core only after
-//                       JLINKARM_ConfigJTAG(4, 1) (SWD is not affected).
+//                       JLINKARM_ConfigJTAG(4, 1) (SWD is not affected). For a family that sits
+//                       behind the other device (KR2G700) the board records a missing or wrong
+//                       ConfigJTAG; for the others any ConfigJTAG is recorded.
+//   halt-fails=N        JLINKARM_Halt fails from its N-th call on (counted from 1 over the board's
+//                       life; 1: the core never halts), and the core keeps running.
 //   wrong-id            the identification word differs from the family's expected word.
 //   wrong-flash-type    the flash part reports a different type code than flash-type names, so
 //                       the loader's flash-type check answers "failed".
@@ -58,6 +62,7 @@ struct SimConfig {
     uint32_t openFailures = 0;
     ProbeInterfaces interfaces = ProbeInterfaces::kBoth;
     bool twoDevices = false;
+    uint32_t haltFailsFrom = 0;  // 0: every halt succeeds
     bool wrongId = false;
     bool wrongFlashType = false;
     uint32_t busyReplies = 0;

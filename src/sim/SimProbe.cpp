@@ -24,6 +24,13 @@ bool SimProbe::NeedsConnection(const char* name) {
     return false;
 }
 
+void SimProbe::CheckHalted(const char* name) {
+    // The probe could reach memory beside a running core, but the host must not count on it:
+    // the access is served and recorded.
+    if (!board_.halted())
+        board_.violations().Record(std::string("JLINKARM_") + name + " while the core runs", "JLINKARM_Halt first");
+}
+
 int SimProbe::EmuGetList(int) {
     Log("EMU_GetList");
     return board_.config().noProbe ? 0 : 1;
@@ -43,16 +50,43 @@ std::optional<std::string> SimProbe::Open() {
         return std::string("Cannot connect to J-Link via USB.");
     }
     open_ = true;
+    jtagConfigured_ = false;
+    chainMissRecorded_ = false;
     return std::nullopt;
+}
+
+bool SimProbe::ChainNeedsConfig() const { return board_.config().twoDevices && board_.profile().twoDeviceChain; }
+
+std::string SimProbe::ChainText() const {
+    return "the " + board_.family() + " scan chain of " + (board_.config().twoDevices ? "two devices" : "one device");
 }
 
 void SimProbe::ConfigJtag(int irPre, int drPre) {
     Log("ConfigJTAG");
-    jtagConfigured_ = irPre == 4 && drPre == 1;
-    if (!board_.config().twoDevices)
-        board_.violations().Record("JLINKARM_ConfigJTAG(" + std::to_string(irPre) + ", " + std::to_string(drPre) +
-                                       ") on a scan chain of one device",
-                                   "the scan chain left as it is");
+    if (!open_) {
+        board_.violations().Record("JLINKARM_ConfigJTAG before JLINKARM_Open", "JLINKARM_Open first");
+        return;
+    }
+    const std::string call = "JLINKARM_ConfigJTAG(" + std::to_string(irPre) + ", " + std::to_string(drPre) + ")";
+    jtagConfigured_ = false;
+    if (!ChainNeedsConfig()) {
+        board_.violations().Record(call + " on " + ChainText(), "the scan chain left as it is");
+        return;
+    }
+    // The other device sits ahead of the core with a 4-bit instruction register.
+    if (irPre != 4 || drPre != 1) {
+        board_.violations().Record(call + " on " + ChainText(), "JLINKARM_ConfigJTAG(4, 1)");
+        chainMissRecorded_ = true;  // the chain is wrong, not missing
+        return;
+    }
+    jtagConfigured_ = true;
+}
+
+void SimProbe::CheckChainConfigured(const char* name) {
+    if (!open_ || !ChainNeedsConfig() || jtagConfigured_ || chainMissRecorded_) return;
+    chainMissRecorded_ = true;  // once per open is enough to fail the host
+    board_.violations().Record(std::string("JLINKARM_") + name + " without JLINKARM_ConfigJTAG(4, 1) on " + ChainText(),
+                               "JLINKARM_ConfigJTAG(4, 1) after JLINKARM_Open, before the interface is chosen");
 }
 
 uint32_t SimProbe::AvailableInterfaces() {
@@ -68,6 +102,7 @@ uint32_t SimProbe::AvailableInterfaces() {
 
 int SimProbe::TifSelect(int interface) {
     Log("TIF_Select");
+    CheckChainConfigured("TIF_Select");
     const uint32_t mask = board_.config().interfaces == ProbeInterfaces::kBoth       ? 3u
                           : board_.config().interfaces == ProbeInterfaces::kJtagOnly ? 1u
                           : board_.config().interfaces == ProbeInterfaces::kSwdOnly  ? 2u
@@ -83,6 +118,7 @@ int SimProbe::TifSelect(int interface) {
 
 int SimProbe::Connect() {
     Log("Connect");
+    CheckChainConfigured("Connect");
     if (!open_ || selected_ < 0) return -1;
     // Behind a second device the core answers JTAG only with the right scan chain position.
     if (selected_ == kJtag && board_.config().twoDevices && !jtagConfigured_) return -1;
@@ -93,6 +129,8 @@ int SimProbe::Connect() {
 int SimProbe::Halt() {
     Log("Halt");
     if (!NeedsConnection("Halt")) return 1;
+    const uint32_t failFrom = board_.config().haltFailsFrom;
+    if (failFrom != 0 && ++halts_ >= failFrom) return 1;  // the core goes on running
     board_.Halt();
     return 0;
 }
@@ -126,18 +164,21 @@ int SimProbe::Reset() {
 int SimProbe::WriteMem(uint32_t address, std::span<const uint8_t> data) {
     Log("WriteMem");
     if (!NeedsConnection("WriteMem")) return -1;
+    CheckHalted("WriteMem");
     return board_.WriteMemory(address, data) ? 0 : -1;
 }
 
 int SimProbe::ReadMem(uint32_t address, std::span<uint8_t> out) {
     Log("ReadMem");
     if (!NeedsConnection("ReadMem")) return 1;
+    CheckHalted("ReadMem");
     return board_.ReadMemory(address, out) ? 0 : 1;
 }
 
 int SimProbe::WriteReg(int index, uint32_t value) {
     Log("WriteReg");
     if (!NeedsConnection("WriteReg") || index < 0 || index >= 32) return 1;
+    CheckHalted("WriteReg");
     if (index == kPcRegister) board_.WritePc(value);
     else registers_[index] = value;
     return 0;
@@ -146,6 +187,7 @@ int SimProbe::WriteReg(int index, uint32_t value) {
 uint32_t SimProbe::ReadReg(int index) {
     Log("ReadReg");
     if (!NeedsConnection("ReadReg") || index < 0 || index >= 32) return 0;
+    CheckHalted("ReadReg");
     return index == kPcRegister ? board_.ReadPc() : registers_[index];
 }
 
@@ -160,6 +202,7 @@ void SimProbe::Close() {
     connected_ = false;
     selected_ = -1;
     jtagConfigured_ = false;
+    chainMissRecorded_ = false;
 }
 
 }  // namespace tavrel::sim

@@ -1,8 +1,11 @@
 #pragma once
 // The J-Link probe in front of a simulated board: what the 18 JLINKARM_ functions do, with the
 // probe faults of the board's configuration (no probe, failing opens, the interfaces offered,
-// a second device on the scan chain). Every call is logged by name ("Open", "ReadMem", ...).
-// Calls that need a connection and come without one are recorded as violations.
+// a second device on the scan chain, halts that fail). Every call is logged by name ("Open", "ReadMem", ...).
+// JLINKARM_ConfigJTAG is checked against the chain: (4, 1) exactly where the family sits behind a
+// second device, before the interface is chosen, and nowhere else.
+// Calls that need a connection and come without one are recorded as violations, and so are
+// memory and register accesses while the core runs.
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -42,6 +45,12 @@ public:
 private:
     void Log(const char* name);
     bool NeedsConnection(const char* name);
+    // The board's family sits behind another device when the chain has two (KR2G700): the
+    // host must then set the chain position before it chooses the interface.
+    bool ChainNeedsConfig() const;
+    std::string ChainText() const;
+    void CheckChainConfigured(const char* name);
+    void CheckHalted(const char* name);
 
     Board& board_;
     std::string callLog_;
@@ -50,7 +59,9 @@ private:
     int selected_ = -1;
     bool connected_ = false;
     bool jtagConfigured_ = false;
+    bool chainMissRecorded_ = false;
     uint32_t speedKhz_ = 0;
+    uint32_t halts_ = 0;  // with a connection, for halt-fails
     uint32_t registers_[32] = {};
 };
 

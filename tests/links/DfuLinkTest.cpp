@@ -120,7 +120,7 @@ TEST(DfuDetach, ADeviceInApplicationModeIsDetachedWithTheTimeOut) {
         StatusRequest(2),
     };
     EXPECT_EQ(bench.recorder.transfers, expected);
-    EXPECT_EQ(bench.device.state(), sim::DfuDevice::Idle);
+    EXPECT_EQ(bench.device.state(), dfu_state::kIdle);
 }
 
 TEST(DfuDetach, ADeviceAlreadyInDfuModeIsLeftAsItIs) {

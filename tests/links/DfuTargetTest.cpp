@@ -71,6 +71,34 @@ TEST(OpenDfuTarget, AProtectedDeviceIsUnlockedAfterARefusedPasswordAndABadAnswer
     EXPECT_TRUE(bench.violations().empty()) << bench.ViolationText();
 }
 
+TEST(OpenDfuTarget, AnUnlockLastsUntilTheDeviceIsClosedOrReset) {
+    // A host that unlocked once must not find the device open in its next session.
+    DfuBench bench({}, kProtectedBoard);
+    test::RecordingPrompt prompt;
+    prompt.answers = {{true, 1, kPassword}, {true, 1, kPassword}, {true, 1, kPassword}};
+    ASSERT_EQ(OpenDfuTarget(bench.link, kRow, prompt), 0);
+    ASSERT_EQ(bench.link.DfuClose(), 0);
+
+    ASSERT_EQ(bench.link.DfuOpen(kRow.vendorId, kRow.productId), 0);
+    ASSERT_EQ(bench.link.DfuDetach(kDfuDetachTimeoutMs), 0);  // still in DFU mode: nothing sent
+    DfuDeviceInformation info;
+    ASSERT_EQ(bench.link.DfuGetInfo(info), 0);
+    EXPECT_TRUE(info.isProtected());
+    ASSERT_EQ(bench.link.DfuClose(), 0);
+
+    ASSERT_EQ(OpenDfuTarget(bench.link, kRow, prompt), 0);
+    EXPECT_EQ(prompt.securityFamilies.size(), 2u);
+    bench.board->ResetChip();  // the chip starts again in its application, protected
+    DfuStatus status;
+    ASSERT_EQ(bench.link.DfuGetStatus(status), 0);
+    EXPECT_EQ(status.state, dfu_state::kAppIdle);
+    ASSERT_EQ(bench.link.DfuDetach(kDfuDetachTimeoutMs), 0);
+    ASSERT_EQ(bench.link.DfuGetInfo(info), 0);
+    EXPECT_TRUE(info.isProtected());
+    EXPECT_EQ(bench.link.DfuClose(), 0);
+    EXPECT_TRUE(bench.violations().empty()) << bench.ViolationText();
+}
+
 TEST(OpenDfuTarget, CancellingThePasswordFailsWithoutAMessage) {
     DfuBench bench({}, kProtectedBoard);
     test::RecordingPrompt prompt;

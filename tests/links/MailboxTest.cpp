@@ -47,7 +47,7 @@ TEST_F(SimProbeTest, WrittenDataReadsBackThroughTheReplyBuffer) {
     EXPECT_EQ(Flash(0x1000, 100), data);
 
     ASSERT_TRUE(LoaderReadData(loader, 8192, 0));
-    EXPECT_EQ(link.ReplyData().size(), 8192u);
+    EXPECT_EQ(loader.ReplyData().size(), 8192u);
     EXPECT_TRUE(LoaderFinish(loader));
 }
 
@@ -156,6 +156,30 @@ TEST_F(SimProbeTest, ReadyPacketWithAWrongChecksumLeavesTheReplyFlagBeingRead) {
     EXPECT_EQ(ReadWord(Box("KR2E500").replyFlag), kReplyReading);
 }
 
+TEST_F(SimProbeTest, HaltThatFailsInTheMailboxEndsTheExchangeWithItsMessage) {
+    // The halts the steps before take are counted on a good board; the next one fails.
+    const std::string path = (dir / "KR2E500_Load1_temp.bin").string();
+    const ImageSegment head = WriteLoaderFile("KR2E500", path);
+    Configure("chip=KR2E500");
+    ASSERT_TRUE(link.OpenTarget(4000, "KR2E500"));
+    ASSERT_EQ(link.DownloadLoader(path, head), 0);
+    Configure("chip=KR2E500 halt-fails=" + std::to_string(CallCount("Halt") + 1));
+    ASSERT_TRUE(link.OpenTarget(4000, "KR2E500"));
+    ASSERT_EQ(link.DownloadLoader(path, head), 0);
+    EXPECT_FALSE(WaitLoaderReady(link, "KR2E500", clock));
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"Jlink is not Halted!"});
+
+    Configure("chip=KR2E500");
+    StartLoader("KR2E500");
+    Configure("chip=KR2E500 halt-fails=" + std::to_string(CallCount("Halt") + 1));
+    StartLoader("KR2E500");
+    prompt.messages.clear();
+    MailboxChannel loader(link, "KR2E500", clock);
+    EXPECT_FALSE(LoaderEraseAll(loader));
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"Jlink is not Halted!"});
+    EXPECT_TRUE(MemorySpy::PacketsAt(Box("KR2E500").commandData).empty());
+}
+
 // With no loader running the SRAM is plain memory: the test plays a loader that sends what the
 // board's own loader never would.
 class ScriptedMailboxTest : public SimProbeTest {
@@ -187,24 +211,26 @@ protected:
         PutWord(box.replyFlag, 0xFE050202);
         PutWord(box.commandFlag, 0x750A0808);
     }
-    MailboxSet box = *MailboxFor("KR2A600");
+    MailboxSet box = FindFamilyProfile("KR2A600")->mailbox;
+    MailboxChannel loader{link, "KR2A600", clock};
 };
 
 TEST_F(ScriptedMailboxTest, DataReplyLargerThanTheReplyBufferIsRefused) {
-    PostReply(loader_code::kData, TargetLink::kReplyBufferSize + 5);
-    EXPECT_FALSE(LoaderTransaction(link, "KR2A600", ReadDataPacket(8192, 0), clock));
-    EXPECT_TRUE(link.ReplyData().empty());
-    EXPECT_EQ(ReadWord(box.replyFlag), kReplyConsumed);
+    // The reply buffer holds 8192 bytes: L = 8192 + 4 fits, one byte more does not.
+    PostReply(loader_code::kData, 8192 + 4);
+    ASSERT_TRUE(loader.Transaction(ReadDataPacket(8192, 0)));
+    EXPECT_EQ(loader.ReplyData().size(), 8192u);
 
-    PostReply(loader_code::kData, TargetLink::kReplyBufferSize + 4);
-    EXPECT_TRUE(LoaderTransaction(link, "KR2A600", ReadDataPacket(8192, 0), clock));
-    EXPECT_EQ(link.ReplyData().size(), TargetLink::kReplyBufferSize);
+    PostReply(loader_code::kData, 8192 + 5);
+    EXPECT_FALSE(loader.Transaction(ReadDataPacket(8192, 0)));
+    EXPECT_TRUE(loader.ReplyData().empty());  // nothing of the earlier reply either
+    EXPECT_EQ(ReadWord(box.replyFlag), kReplyConsumed);
 }
 
 TEST_F(ScriptedMailboxTest, ReplyTooShortToHoldItsChecksumFails) {
     for (uint16_t length : {0, 3}) {
         PostReply(loader_code::kStatus, length);
-        EXPECT_FALSE(LoaderTransaction(link, "KR2A600", EraseAllPacket(), clock)) << length;
+        EXPECT_FALSE(loader.Transaction(EraseAllPacket())) << length;
         EXPECT_EQ(ReadWord(box.replyFlag), kReplyConsumed);
     }
 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 
 #include "SimProbeFixture.h"
 #include "links/Mailbox.h"
@@ -13,6 +14,7 @@ using tavrel::test::SimProbeTest;
 
 namespace {
 const char* const kNoMatch = "Selected chip type doesn't match with the connected chip ";
+const char* const kNotHalted = "Jlink is not Halted!";
 }
 
 TEST_F(SimProbeTest, NoProbeIsReportedWithoutOpening) {
@@ -155,4 +157,42 @@ TEST_F(SimProbeTest, CloseTargetClosesOnlyAnOpenConnection) {
     Configure("chip=KR2E700 no-probe");
     link.CloseTarget();
     EXPECT_EQ(Calls(), std::vector<std::string>{"EMU_GetList"});
+}
+
+TEST_F(SimProbeTest, HaltThatFailsIsReportedAndTheRunningCoreIsNotTouched) {
+    // OpenTarget halts twice (chip check, configuration); the third halt is the next step's.
+    // A host that went on after a failed halt would reach memory of a running core, which the
+    // board records.
+    const std::string path = (dir / "KR2A600_Load1_temp.bin").string();
+    const ImageSegment head = WriteLoaderFile("KR2A600", path);
+    uint8_t word[4] = {1, 2, 3, 4};
+    struct Case {
+        const char* step;
+        int failingHalt;
+        std::function<bool()> run;  // true when the step ended as it must
+        std::vector<std::string> messages;
+    };
+    const Case cases[] = {
+        {"CheckChipId", 1, [&] { return !link.OpenTarget(4000, "KR2A600") && CallCount("Reset") == 0; },
+         {kNotHalted, kNoMatch}},
+        // The target counts as open; it was neither set to the speed nor reset.
+        {"ConfigureTarget", 2,
+         [&] { return link.OpenTarget(4000, "KR2A600") && CallCount("SetSpeed") == 0 && CallCount("Reset") == 0; },
+         {kNotHalted}},
+        {"DownloadLoader", 3,
+         [&] { return link.OpenTarget(4000, "KR2A600") && link.DownloadLoader(path, head) == -1 && CallCount("WriteReg") == 0; },
+         {kNotHalted}},
+        {"WriteTargetMemory", 3, [&] { return link.OpenTarget(4000, "KR2A600") && !link.WriteTargetMemory(0x20030000, word, 4); },
+         {kNotHalted}},
+        {"ReadTargetMemory", 3, [&] { return link.OpenTarget(4000, "KR2A600") && !link.ReadTargetMemory(0x20030000, word, 4); },
+         {kNotHalted}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.step);
+        Configure("chip=KR2A600 halt-fails=" + std::to_string(c.failingHalt));
+        prompt.messages.clear();
+        EXPECT_TRUE(c.run());
+        EXPECT_EQ(prompt.messages, c.messages);
+        EXPECT_EQ(Violations(), "");
+    }
 }

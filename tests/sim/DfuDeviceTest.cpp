@@ -158,6 +158,10 @@ TEST(DfuDevice, ProtectionYieldsOnlyToItsPassword) {
     EXPECT_EQ(board.Out(1, 0, unlock), 33);
     EXPECT_EQ(board.State(), 5);
     EXPECT_FALSE(board.device.isProtected());
+    // The next session begins by selecting the interface: protected again, still in DFU mode.
+    EXPECT_EQ(board.device.Control({0x01, 11, 0, 0, 0}, nullptr), 0);
+    EXPECT_TRUE(board.device.isProtected());
+    EXPECT_EQ(board.State(), 5);
 }
 
 TEST(DfuDevice, MalformedRequestsAreRefusedAndRecorded) {

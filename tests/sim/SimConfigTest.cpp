@@ -7,7 +7,7 @@ using namespace tavrel::sim;
 TEST(SimConfig, EveryWordParsesAndFormatsBack) {
     const std::string text =
         "chip=KR2H70X flash-type=W25Q16BV/DV flash-file=\"/tmp/a flash.bin\" no-probe open-fail=5 interfaces=swd "
-        "two-devices wrong-id wrong-flash-type busy=3 bad-crc=2 bad-ready-crc serial-drop=4,9 serial-garble=7 "
+        "two-devices halt-fails=4 wrong-id wrong-flash-type busy=3 bad-crc=2 bad-ready-crc serial-drop=4,9 serial-garble=7 "
         "no-ready rom-locked rom-password=" + std::string(64, 'a') + " dfu-protected dfu-password=" + std::string(64, '1');
     std::string error;
     auto config = ParseSimConfig(text, error);
@@ -18,6 +18,7 @@ TEST(SimConfig, EveryWordParsesAndFormatsBack) {
     EXPECT_TRUE(config->noProbe);
     EXPECT_EQ(config->openFailures, 5u);
     EXPECT_EQ(config->interfaces, ProbeInterfaces::kSwdOnly);
+    EXPECT_EQ(config->haltFailsFrom, 4u);
     EXPECT_TRUE(config->twoDevices && config->wrongId && config->wrongFlashType && config->badReadyCrc);
     EXPECT_EQ(config->busyReplies, 3u);
     EXPECT_EQ(config->badReplyCrc, 2u);
@@ -57,6 +58,7 @@ TEST(SimConfig, BadTextsSayWhy) {
         {"chip=KR2A600 interfaces=usb", "both, jtag, swd or none"},
         {"chip=KR2A600 flash-type=W25Q99", "not a known flash type"},
         {"chip=KR2A600 serial-drop=0", "byte numbers from 1"},
+        {"chip=KR2A600 halt-fails=0", "a call number from 1"},
         {"chip=KR2A600 rom-password=1234", "8 hexadecimal digits"},
         {"chip=KR2A600 rom-password=1234567G", "hexadecimal digits"},
         {"chip=KR2H70X rom-password=12345678", "64 hexadecimal digits"},

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <set>
 
 #include "RawHost.h"
@@ -106,7 +108,7 @@ TEST(SimJLink, OpenFailsTheConfiguredNumberOfTimes) {
                                                               "IsConnected", "Close", "IsConnected", "Close"}));
 }
 
-TEST(SimJLink, InterfacesAndScanChain) {
+TEST(SimJLink, InterfacesOfferedByTheProbe) {
     SimJLinkApi& api = BuiltLibrary();
     const struct {
         const char* config;
@@ -126,26 +128,62 @@ TEST(SimJLink, InterfacesAndScanChain) {
         EXPECT_EQ(api.Attach(0), c.jtag) << c.config;
         EXPECT_EQ(api.Attach(1), c.swd) << c.config;
     }
+}
 
-    ASSERT_EQ(api.Configure("chip=KR2G700 two-devices"), 0);
+TEST(SimJLink, ScanChainOfTwoDevicesNeedsConfigJtagFourOneForKR2G700Only) {
+    SimJLinkApi& api = BuiltLibrary();
     uint32_t id[256] = {};
+    ASSERT_EQ(api.Configure("chip=KR2G700 two-devices"), 0);
     api.GetIdData(id);
     EXPECT_EQ(id[0], 2u);
-    EXPECT_FALSE(api.Attach(0));  // JTAG cannot reach the core behind the other device
-    EXPECT_TRUE(api.Attach(1));   // SWD can
-    api.Close();
     ASSERT_EQ(api.Open(), nullptr);
     api.ConfigJTAG(4, 1);
     ASSERT_EQ(api.TIF_Select(0), 0);
     EXPECT_EQ(api.Connect(), 0);
     EXPECT_STREQ(api.Violations(), "");
-
     ASSERT_EQ(api.Configure("chip=KR2G700"), 0);
     api.GetIdData(id);
     EXPECT_EQ(id[0], 1u);
-    ASSERT_EQ(api.Open(), nullptr);
-    api.ConfigJTAG(4, 1);  // on a chain of one device: recorded
-    EXPECT_NE(std::string(api.Violations()).find("ConfigJTAG(4, 1) on a scan chain of one device"), std::string::npos);
+
+    // Each way of getting the chain wrong: the board's record, and whether JTAG still reaches
+    // the core (SWD always does).
+    const struct {
+        const char* config;
+        std::function<void(SimJLinkApi&)> beforeSelect;
+        const char* recorded;
+        bool jtagAttaches;
+    } cases[] = {
+        {"chip=KR2G700 two-devices", [](SimJLinkApi&) {},
+         "JLINKARM_TIF_Select without JLINKARM_ConfigJTAG(4, 1) on the KR2G700 scan chain of two devices "
+         "(expected JLINKARM_ConfigJTAG(4, 1) after JLINKARM_Open, before the interface is chosen)",
+         false},
+        {"chip=KR2G700 two-devices", [](SimJLinkApi& a) { a.ConfigJTAG(5, 1); },
+         "JLINKARM_ConfigJTAG(5, 1) on the KR2G700 scan chain of two devices (expected JLINKARM_ConfigJTAG(4, 1))",
+         false},
+        {"chip=KR2G700", [](SimJLinkApi& a) { a.ConfigJTAG(4, 1); },
+         "JLINKARM_ConfigJTAG(4, 1) on the KR2G700 scan chain of one device (expected the scan chain left as it is)",
+         true},
+        {"chip=KR2E500 two-devices", [](SimJLinkApi& a) { a.ConfigJTAG(4, 1); },
+         "JLINKARM_ConfigJTAG(4, 1) on the KR2E500 scan chain of two devices (expected the scan chain left as it is)",
+         false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.recorded);
+        ASSERT_EQ(api.Configure(c.config), 0);
+        ASSERT_EQ(api.Open(), nullptr);
+        c.beforeSelect(api);
+        ASSERT_EQ(api.TIF_Select(0), 0);
+        EXPECT_EQ(api.Connect() == 0, c.jtagAttaches);
+        ASSERT_EQ(api.TIF_Select(1), 0);
+        EXPECT_EQ(api.Connect(), 0);
+        EXPECT_EQ(Lines(api.Violations()), std::vector<std::string>{c.recorded});
+    }
+
+    // Before the probe is open the chain cannot be set at all.
+    ASSERT_EQ(api.Configure("chip=KR2G700 two-devices"), 0);
+    api.ConfigJTAG(4, 1);
+    EXPECT_EQ(Lines(api.Violations()),
+              std::vector<std::string>{"JLINKARM_ConfigJTAG before JLINKARM_Open (expected JLINKARM_Open first)"});
 }
 
 TEST(SimJLink, HaltReadIdMemoryAndProgramCounter) {
@@ -182,6 +220,41 @@ TEST(SimJLink, HaltReadIdMemoryAndProgramCounter) {
     ASSERT_EQ(api.Configure("chip=KR2E700 wrong-id"), 0);
     ASSERT_TRUE(api.Attach());
     EXPECT_NE(ReadWord(api, 0x48000000), 0x88130C09u);
+}
+
+TEST(SimJLink, MemoryAndProgramCounterOnlyOnAHaltedCore) {
+    // The core runs from power-on; each access to memory or to the program counter without a
+    // halt first is served (the probe can) but recorded.
+    SimJLinkApi& api = BuiltLibrary();
+    ASSERT_EQ(api.Configure("chip=KR2A600"), 0);
+    ASSERT_TRUE(api.Attach());
+    uint8_t word[4] = {};
+    const uint8_t data[4] = {1, 2, 3, 4};
+    EXPECT_EQ(api.ReadMem(0x480B0000, 4, word), 0);
+    EXPECT_GE(api.WriteMem(0x20030000, 4, data), 0);
+    EXPECT_EQ(api.WriteReg(15, 0x20030000), 0);
+    api.ReadReg(15);
+    const auto running = Lines(api.Violations());
+    ASSERT_EQ(running.size(), 4u) << api.Violations();
+    for (const char* call : {"ReadMem", "WriteMem", "WriteReg", "ReadReg"}) {
+        const std::string line = std::string("JLINKARM_") + call + " while the core runs (expected JLINKARM_Halt first)";
+        EXPECT_NE(std::find(running.begin(), running.end(), line), running.end()) << line;
+    }
+
+    // Halted, nothing more is recorded; after Go the next access is caught again. A reset
+    // leaves the core halted.
+    ASSERT_EQ(api.Configure("chip=KR2A600"), 0);
+    ASSERT_TRUE(api.Attach());
+    ASSERT_EQ(api.Halt(), 0);
+    EXPECT_EQ(api.ReadMem(0x480B0000, 4, word), 0);
+    EXPECT_GE(api.WriteMem(0x20030000, 4, data), 0);
+    api.SetResetType(0);
+    api.Reset();
+    EXPECT_GE(api.WriteMem(0x20030000, 4, data), 0);
+    EXPECT_STREQ(api.Violations(), "");
+    api.Go();
+    EXPECT_EQ(api.ReadMem(0x480B0000, 4, word), 0);
+    EXPECT_EQ(Lines(api.Violations()).size(), 1u) << api.Violations();
 }
 
 TEST(SimJLink, LoaderDownloadAndOneMailboxExchange) {
