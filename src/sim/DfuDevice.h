@@ -11,15 +11,16 @@
 #include <vector>
 
 #include "model/DfuProtocol.h"
+#include "model/FamilyProfile.h"
 #include "sim/UsbDevicePort.h"
 
 namespace tavrel::sim {
 
 class Board;
 
-// Default USB ids of the simulated ROM; they match the programmer's built-in table.
-inline constexpr uint16_t kSimDfuVendorId = 0x1209;
-inline constexpr uint16_t kSimDfuProductId = 0x0001;
+// Default USB ids of the simulated ROM: the ones the family's profile gives the programmer.
+inline constexpr uint16_t kSimDfuVendorId = FindFamilyProfile("KR2H70X")->usbVendorId;
+inline constexpr uint16_t kSimDfuProductId = FindFamilyProfile("KR2H70X")->usbProductId;
 
 enum class DfuStatusFault {
     None,

@@ -20,7 +20,7 @@
 #include "model/HexParser.h"
 #include "sim/Board.h"
 #include "sim/LoaderImage.h"
-#include "sim/PtyDoor.h"
+#include "sim/SerialDoor.h"
 
 namespace tavrel {
 namespace {
@@ -68,7 +68,7 @@ struct SimBoard {
         if (!parsed) throw std::runtime_error(error);
         board = sim::Board::Create(*parsed, error);
         if (!board) throw std::runtime_error(error);
-        door = sim::PtyDoor::Open(*board, error, std::move(options));
+        door = sim::SerialDoor::Open(*board, error, std::move(options));
         if (!door) throw std::runtime_error(error);
     }
     ~SimBoard() { CloseComPort(); }
@@ -83,7 +83,7 @@ struct SimBoard {
     }
 
     std::unique_ptr<sim::Board> board;
-    std::unique_ptr<sim::PtyDoor> door;
+    std::unique_ptr<sim::SerialDoor> door;
 };
 
 class UartSim : public ::testing::Test {

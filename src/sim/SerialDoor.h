@@ -26,17 +26,17 @@ namespace tavrel::sim {
 class Board;
 class SimServer;
 
-class PtyDoor {
+class SerialDoor {
 public:
     // Serves on a thread of its own. Nothing, with the reason in error, when no pseudo-terminal
     // can be had.
-    static std::unique_ptr<PtyDoor> Open(Board& board, std::string& error, SerialDoorOptions options = {});
+    static std::unique_ptr<SerialDoor> Open(Board& board, std::string& error, SerialDoorOptions options = {});
     // Joins the board process's event loop instead; the door must outlive the loop's running.
-    static std::unique_ptr<PtyDoor> Attach(Board& board, SimServer& server, std::string& error,
+    static std::unique_ptr<SerialDoor> Attach(Board& board, SimServer& server, std::string& error,
                                            SerialDoorOptions options = {});
-    ~PtyDoor();
-    PtyDoor(const PtyDoor&) = delete;
-    PtyDoor& operator=(const PtyDoor&) = delete;
+    ~SerialDoor();
+    SerialDoor(const SerialDoor&) = delete;
+    SerialDoor& operator=(const SerialDoor&) = delete;
 
     // The device path the host opens (/dev/pts/N).
     const std::string& path() const { return path_; }
@@ -52,8 +52,8 @@ public:
     bool RomLockedNow();
 
 private:
-    PtyDoor(Board& board, SerialDoorOptions options);
-    static std::unique_ptr<PtyDoor> Create(Board& board, std::string& error, SerialDoorOptions options);
+    SerialDoor(Board& board, SerialDoorOptions options);
+    static std::unique_ptr<SerialDoor> Create(Board& board, std::string& error, SerialDoorOptions options);
     void Serve();
     // No host yet: starts a session once the device has been opened. True when connected.
     bool LookForHost();

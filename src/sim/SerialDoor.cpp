@@ -1,4 +1,4 @@
-#include "sim/PtyDoor.h"
+#include "sim/SerialDoor.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -43,8 +43,8 @@ void ResetSlave(const std::string& path) {
 
 }  // namespace
 
-std::unique_ptr<PtyDoor> PtyDoor::Create(Board& board, std::string& error, SerialDoorOptions options) {
-    std::unique_ptr<PtyDoor> door(new PtyDoor(board, std::move(options)));
+std::unique_ptr<SerialDoor> SerialDoor::Create(Board& board, std::string& error, SerialDoorOptions options) {
+    std::unique_ptr<SerialDoor> door(new SerialDoor(board, std::move(options)));
     door->master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (door->master_ < 0 || ::grantpt(door->master_) != 0 || ::unlockpt(door->master_) != 0) {
         error = std::string("no pseudo-terminal for the serial door: ") + std::strerror(errno);
@@ -61,13 +61,13 @@ std::unique_ptr<PtyDoor> PtyDoor::Create(Board& board, std::string& error, Seria
     return door;
 }
 
-std::unique_ptr<PtyDoor> PtyDoor::Open(Board& board, std::string& error, SerialDoorOptions options) {
+std::unique_ptr<SerialDoor> SerialDoor::Open(Board& board, std::string& error, SerialDoorOptions options) {
     auto door = Create(board, error, std::move(options));
     if (door) door->thread_ = std::thread([d = door.get()] { d->Serve(); });
     return door;
 }
 
-std::unique_ptr<PtyDoor> PtyDoor::Attach(Board& board, SimServer& server, std::string& error,
+std::unique_ptr<SerialDoor> SerialDoor::Attach(Board& board, SimServer& server, std::string& error,
                                          SerialDoorOptions options) {
     auto door = Create(board, error, std::move(options));
     if (!door) return nullptr;
@@ -84,11 +84,11 @@ std::unique_ptr<PtyDoor> PtyDoor::Attach(Board& board, SimServer& server, std::s
     return door;
 }
 
-PtyDoor::PtyDoor(Board& board, SerialDoorOptions options) : board_(board), options_(std::move(options)) {
+SerialDoor::SerialDoor(Board& board, SerialDoorOptions options) : board_(board), options_(std::move(options)) {
     romState_.locked = board.config().romLocked;
 }
 
-PtyDoor::~PtyDoor() {
+SerialDoor::~SerialDoor() {
     alive_.reset();
     if (server_ != nullptr && connected_) server_->Unwatch(master_);
     if (thread_.joinable()) {
@@ -100,27 +100,27 @@ PtyDoor::~PtyDoor() {
         if (fd >= 0) ::close(fd);
 }
 
-std::vector<std::string> PtyDoor::Events() {
+std::vector<std::string> SerialDoor::Events() {
     std::lock_guard lock(board_.mutex());
     return events_;
 }
 
-std::vector<uint8_t> PtyDoor::HostBytes() {
+std::vector<uint8_t> SerialDoor::HostBytes() {
     std::lock_guard lock(board_.mutex());
     return hostBytes_;
 }
 
-uint64_t PtyDoor::BoardBytesSent() {
+uint64_t SerialDoor::BoardBytesSent() {
     std::lock_guard lock(board_.mutex());
     return faults_ ? faults_->sent() : 0;
 }
 
-bool PtyDoor::RomLockedNow() {
+bool SerialDoor::RomLockedNow() {
     std::lock_guard lock(board_.mutex());
     return romState_.locked;
 }
 
-bool PtyDoor::WaitSessionsEnded(int count, uint32_t timeoutMs) {
+bool SerialDoor::WaitSessionsEnded(int count, uint32_t timeoutMs) {
     const uint64_t end = SystemClock().NowMs() + timeoutMs;
     for (;;) {
         {
@@ -132,7 +132,7 @@ bool PtyDoor::WaitSessionsEnded(int count, uint32_t timeoutMs) {
     }
 }
 
-void PtyDoor::StartSession(uint64_t now) {
+void SerialDoor::StartSession(uint64_t now) {
     std::lock_guard lock(board_.mutex());
     board_.ResetChip();
     events_.clear();
@@ -146,7 +146,7 @@ void PtyDoor::StartSession(uint64_t now) {
     Send(rom_->PowerOn(now));
 }
 
-void PtyDoor::EndSession() {
+void SerialDoor::EndSession() {
     {
         std::lock_guard lock(board_.mutex());
         rom_.reset();
@@ -158,14 +158,14 @@ void PtyDoor::EndSession() {
     ResetSlave(path_);
 }
 
-void PtyDoor::Send(const std::vector<uint8_t>& bytes) {
+void SerialDoor::Send(const std::vector<uint8_t>& bytes) {
     if (bytes.empty() || !faults_) return;
     const std::vector<uint8_t> line = faults_->Outgoing(bytes);
     outQueue_.insert(outQueue_.end(), line.begin(), line.end());
     Flush();
 }
 
-void PtyDoor::Flush() {
+void SerialDoor::Flush() {
     while (!outQueue_.empty()) {
         ssize_t wrote = ::write(master_, outQueue_.data(), outQueue_.size());
         if (wrote > 0) {
@@ -177,7 +177,7 @@ void PtyDoor::Flush() {
     }
 }
 
-void PtyDoor::FromHost(const uint8_t* bytes, size_t count, uint64_t now) {
+void SerialDoor::FromHost(const uint8_t* bytes, size_t count, uint64_t now) {
     std::lock_guard lock(board_.mutex());
     std::vector<uint8_t> line;
     line.reserve(count);
@@ -211,7 +211,7 @@ void PtyDoor::FromHost(const uint8_t* bytes, size_t count, uint64_t now) {
     }
 }
 
-void PtyDoor::CheckLineRate(uint32_t lineBaud) {
+void SerialDoor::CheckLineRate(uint32_t lineBaud) {
     // Once the ROM has taken a rate, the ROM and then the loader read the line at that rate only.
     const auto sessionBaud = rom_ ? rom_->sessionBaud() : std::nullopt;
     if (!sessionBaud || lineBaud == 0 || lineBaud == *sessionBaud || rateChangeRecorded_) return;
@@ -221,7 +221,7 @@ void PtyDoor::CheckLineRate(uint32_t lineBaud) {
                                "one rate for the whole session");
 }
 
-std::optional<uint64_t> PtyDoor::NextTimer() {
+std::optional<uint64_t> SerialDoor::NextTimer() {
     std::optional<uint64_t> next;
     auto take = [&](std::optional<uint64_t> at) {
         if (at) next = next ? std::min(*next, *at) : *at;
@@ -233,7 +233,7 @@ std::optional<uint64_t> PtyDoor::NextTimer() {
     return next;
 }
 
-void PtyDoor::Timers(uint64_t now) {
+void SerialDoor::Timers(uint64_t now) {
     if (rom_ && !rom_->loaderStarted()) {
         if (auto at = rom_->NextTimer(); at && now >= *at) {
             Send(rom_->Timer(now));
@@ -248,7 +248,7 @@ void PtyDoor::Timers(uint64_t now) {
     if (loader && loader->pendingBytes() > 0 && now >= lastLoaderByte_ + options_.quietMs) loader->LineIdle();
 }
 
-bool PtyDoor::LookForHost() {
+bool SerialDoor::LookForHost() {
     // The master reads as hung up while nobody has the slave open.
     pollfd master{master_, POLLIN, 0};
     ::poll(&master, 1, 0);
@@ -258,7 +258,7 @@ bool PtyDoor::LookForHost() {
     return true;
 }
 
-void PtyDoor::ReadHost() {
+void SerialDoor::ReadHost() {
     bool hungUp = false;
     uint8_t buffer[4096];
     for (;;) {
@@ -281,13 +281,13 @@ void PtyDoor::ReadHost() {
     Tick();
 }
 
-void PtyDoor::Tick() {
+void SerialDoor::Tick() {
     std::lock_guard lock(board_.mutex());
     Timers(SystemClock().NowMs());
     Flush();
 }
 
-void PtyDoor::Serve() {
+void SerialDoor::Serve() {
     for (;;) {
         if (!connected_) {
             pollfd wake{wake_[0], POLLIN, 0};

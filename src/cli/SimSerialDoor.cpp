@@ -1,15 +1,15 @@
-// The serial door of `tavrel-cli sim` (sim/PtyDoor): the board's boot ROM and UART loader on a
+// The serial door of `tavrel-cli sim` (sim/SerialDoor): the board's boot ROM and UART loader on a
 // pseudo-terminal.
 #include "cli/Command.h"
 #include "cli/SimCommand.h"
-#include "sim/PtyDoor.h"
+#include "sim/SerialDoor.h"
 
 namespace tavrel::cli {
 namespace {
 
 class PtySimDoor : public OpenSimDoor {
 public:
-    PtySimDoor(std::unique_ptr<sim::PtyDoor> door, std::string family, std::string loaderFolder)
+    PtySimDoor(std::unique_ptr<sim::SerialDoor> door, std::string family, std::string loaderFolder)
         : door_(std::move(door)), family_(std::move(family)), loaderFolder_(std::move(loaderFolder)) {}
 
     std::vector<std::string> Lines() const override {
@@ -19,13 +19,13 @@ public:
     }
 
 private:
-    std::unique_ptr<sim::PtyDoor> door_;
+    std::unique_ptr<sim::SerialDoor> door_;
     std::string family_;
     std::string loaderFolder_;
 };
 
 const RegisterSimDoor kSerialDoor{"serial", [](SimDoorContext& context, std::string& error) -> std::unique_ptr<OpenSimDoor> {
-    auto door = sim::PtyDoor::Attach(context.board, context.server, error);
+    auto door = sim::SerialDoor::Attach(context.board, context.server, error);
     if (!door) return nullptr;
     return std::make_unique<PtySimDoor>(std::move(door), context.board.family(), context.runFolder + "/config");
 }};
