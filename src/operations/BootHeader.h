@@ -15,7 +15,7 @@ namespace tavrel {
 inline constexpr uint32_t kSramDataOffset = 0x1000;  // flash offset of the first SRAM segment's data
 inline constexpr size_t kSecurityBlockSize = 16;
 inline constexpr size_t kSegmentDescriptorSize = 32;
-// The descriptors must end where the SRAM data begin: 16 + 32 x 127 = 0x1000.
+// The descriptors must end before the SRAM data begin: 127 of them end at 16 + 32 x 127 = 0xFF0.
 inline constexpr size_t kMaxSegmentDescriptors = (kSramDataOffset - kSecurityBlockSize) / kSegmentDescriptorSize;
 
 inline constexpr int kNoCrc = 4;              // the "CRC Mode" index that computes nothing
