@@ -23,8 +23,7 @@ const CrcTable& SelectCrcTable(int type) {
     return kTables[3];
 }
 
-uint32_t ComputeCrc(const CrcTable& table, const uint8_t* data, size_t length) {
-    uint32_t value = 0;
+uint32_t ComputeCrc(const CrcTable& table, const uint8_t* data, size_t length, uint32_t value) {
     for (size_t i = 0; i < length; ++i) value = (value >> 8) ^ table[(value ^ data[i]) & 0xFF];
     return value;
 }
