@@ -1,5 +1,7 @@
 #include "operations/MemoryDump.h"
 
+#include "model/SaveFile.h"
+
 #include <cstdio>
 #include <memory>
 
@@ -54,14 +56,15 @@ bool SaveDumpText(UserPrompt& prompt, const std::vector<std::string>& lines, con
     std::string text;
     for (const std::string& line : lines) text += line + "\r\n";
 
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
-    if (!file) {
+    // Written beside and put in place whole, so a failed save leaves the earlier file as it was.
+    SaveFileWriter writer;
+    std::string detail;
+    if (!writer.Open(path, detail)) {
         prompt.ShowMessage(kDumpCannotOpen, MessageIcon::Error);
         return false;
     }
-    const bool written = std::fwrite(text.data(), 1, text.size(), file.get()) == text.size();
-    if (!(std::fclose(file.release()) == 0 && written)) {
-        prompt.ShowMessage("Cannot write the file " + path, MessageIcon::Error);
+    if (!writer.Write(text.data(), text.size()) || !writer.Commit(detail)) {
+        prompt.ShowMessage("Cannot write the file " + path + (detail.empty() ? "" : "\n" + detail), MessageIcon::Error);
         return false;
     }
     return true;
