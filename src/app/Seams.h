@@ -11,11 +11,12 @@
 #include "links/DfuDeviceTable.h"
 #include "platform/Clock.h"
 #include "platform/DfuTransport.h"
+#include "operations/LinkSeams.h"
 #include "platform/JLinkApi.h"
 
 namespace tavrel {
 
-class Seams {
+class Seams final : public LinkSeams {
 public:
     // How a simulated board's DFU device is reached when the settings ask for one. The program
     // that can run a simulated board supplies it (this layer does not know the board).
@@ -27,20 +28,20 @@ public:
                    SimulatedDfu simulatedDfu = {});
 
     const Settings& settings() const { return settings_; }
-    Clock& clock() { return clock_; }
-    JLinkApi& jlink() { return jlink_; }
+    Clock& clock() override { return clock_; }
+    JLinkApi& jlink() override { return jlink_; }
     // The work folder the settings chose (EnsureWorkFolder makes it); empty when there is none.
-    const std::string& workFolder() const { return settings_.workFolder; }
+    const std::string& workFolder() const override { return settings_.workFolder; }
     // The loader folder; empty: "config" beside the program (as FindLoader takes it).
-    const std::string& loaderFolder() const { return settings_.loaderFolder; }
+    const std::string& loaderFolder() const override { return settings_.loaderFolder; }
 
     // The DFU device of a family with the ids in force. None with `error` set for a family not
     // reached over USB, or when the configured ids are malformed (the error names their origin).
-    std::optional<DfuDeviceRow> DfuDevice(const std::string& family, std::string& error) const;
+    std::optional<DfuDeviceRow> DfuDevice(const std::string& family, std::string& error) const override;
 
     // A fresh DFU transport: the simulated board's when the settings ask for it, else libusb.
     // A null transport with `error` set when the chosen one cannot be had.
-    OpenedDfuTransport OpenDfuTransport(std::string& error);
+    OpenedDfuTransport OpenDfuTransport(std::string& error) override;
 
 private:
     Settings settings_;

@@ -1,0 +1,64 @@
+#pragma once
+// One way for the program, erase and read workers to reach a chip's flash, whatever the link:
+// the flash loader over the J-Link mailbox, the flash loader over the serial line (after either
+// boot ROM has taken it), or the USB DFU boot ROM. A worker keeps its page's flow (order, status
+// texts, progress, messages) and calls these; the bring-up steps live once, in OpenFlashSession.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "model/Catalogue.h"
+#include "model/OperationHost.h"
+#include "operations/LinkSeams.h"
+#include "platform/UserPrompt.h"
+
+namespace tavrel {
+
+class FlashSession {
+public:
+    virtual ~FlashSession() = default;
+
+    // Each returns true on success; a failure has shown its message where the link shows one.
+    virtual bool EraseAll() = 0;
+    // One request for blocks first..last (a run of consecutive blocks); DFU has no block erase.
+    virtual bool EraseBlocks(uint32_t first, uint32_t last) = 0;
+    // Loader links: one request (first, last). DFU: the erase range (first, last - first).
+    virtual bool EraseSectors(uint32_t first, uint32_t last) = 0;
+    // The range the following writes fill; a no-op where the link has none (DFU).
+    virtual bool AnnounceRange(uint32_t first, uint32_t last) = 0;
+    // At most MaxChunk() bytes at a flash offset.
+    virtual bool Write(uint32_t offset, std::span<const uint8_t> data) = 0;
+    // Exactly data.size() bytes (at most MaxChunk()) from a flash offset.
+    virtual bool Read(uint32_t offset, std::span<uint8_t> data) = 0;
+    // 0 when the chip's flash is of that type (the loader's check); DFU has no check: true.
+    virtual bool CheckFlashType(uint16_t code) = 0;
+    // Ends the session on the chip: the loader's finish command, or DFU's abort after writes.
+    // The link itself (probe connection, serial port) is closed by the owner after the operation.
+    virtual bool Finish() = 0;
+
+    // The page flows' chunk for this link: 8192 (J-Link), 1024 (UART), 2048 (USB).
+    virtual uint32_t MaxChunk() const = 0;
+};
+
+// The points of the bring-up at which a page's flow reports; each worker says its own texts
+// and moves its own progress there (the Parts' flows differ only in those).
+enum class BringUpStep {
+    Connecting,       // before the probe is opened / the port is opened / the DFU device is opened
+    Connected,        // probe open and chip identified / boot ROM answered / DFU device detached
+    LoaderImageReady, // loader prepared; `size` is the loader image's size (UART totals)
+    LoaderDownloading,// the loader is about to be sent
+    LoaderStarted,    // the loader runs; `size` is what the page counts for it
+    Ready,            // the loader reported ready / the DFU device is unlocked
+};
+using BringUpReport = std::function<void(BringUpStep step, uint32_t size)>;
+
+// Opens the link the selection names and brings the chip to where flash commands are taken.
+// Null after the failing step's message. The loader files are found in the seams' loader folder;
+// temporary files go to the work folder and are gone when the session is destroyed.
+std::unique_ptr<FlashSession> OpenFlashSession(const TargetSelection& selection, LinkSeams& seams,
+                                               OperationHost& host, UserPrompt& prompt,
+                                               const BringUpReport& report = {});
+
+}  // namespace tavrel
