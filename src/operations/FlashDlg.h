@@ -1,0 +1,100 @@
+#pragma once
+// The KR2A600 program page: its controls with their texts, choices and initial states, the
+// enabling rules, Browse, and Start, which checks the fields in a fixed order with fixed messages
+// and fills the ProgramRequest the worker runs. The main window's own controls and the link
+// panels are the main window's to lock and free.
+#include <optional>
+#include <string>
+
+#include "model/Catalogue.h"
+#include "operations/ProgramRequest.h"
+#include "platform/UserPrompt.h"
+#include "widgets/ControlState.h"
+#include "widgets/FileChooser.h"
+
+namespace tavrel {
+
+class FlashDlg {
+public:
+    static constexpr const char* kHexFilter = "Image Files (*.hex)|*.hex|Image Files (*.bin)|*.bin||";
+    static constexpr const char* kBinFilter = "Image Files (*.bin)|*.bin|Image Files (*.hex)|*.hex||";
+
+    static constexpr const char* kAddressLength = " Flash address should be 8 bytes, Please check data!";
+    static constexpr const char* kInvalidAddress = "Invalid flash address ! \n";
+    static constexpr const char* kPasswordLength = " Pass word should be 8 bytes, Please check data";
+    static constexpr const char* kInvalidPassword = "Invalid Password ! \n";
+    static constexpr const char* kPathEmpty = "Target Image Path is empty ! \n";
+
+    // chooser may be null when no file dialog can be shown (Browse then does nothing).
+    explicit FlashDlg(UserPrompt& prompt, FileChooser* chooser = nullptr);
+
+    // The radio buttons and the check box as the user clicks them.
+    void ClickHex();
+    void ClickBin();
+    void ClickSecure();
+    void ClickNone();
+    void ClickEraseMode(int mode);  // 0 all, 1 blocks by file, 2 sectors by file
+    void ClickVerify();
+    // An entry of one of the five lists; false when the list is disabled or the index outside it.
+    bool Select(ControlState& list, int index);
+
+    // The file-open dialog with the filter of the checked file type; the chosen path goes into the
+    // path field and enables Start. False when cancelled (nothing changes).
+    bool Browse();
+    // The chosen path as the dialog delivers it (also the command line's file option).
+    void SetImagePath(const std::string& path);
+
+    // Checks the fields and fills the request with the target as the main window has it now.
+    // None after a message (the page stays as it was apart from the field the message names).
+    // Otherwise the page's controls are disabled for the run.
+    std::optional<ProgramRequest> Start(const TargetSelection& target);
+    // The Enter key in an edit field: in the flash start address or the password it is Start.
+    std::optional<ProgramRequest> PressEnter(const ControlState& field, const TargetSelection& target);
+
+    // The run has finished: what Start disabled is enabled again, by the page's rules.
+    void OnOperationDone();
+
+    // Step1: File Type
+    ControlState fileTypeGroup{ControlKind::Group, "Step1: File Type"};
+    ControlState hexRadio{ControlKind::RadioButton, "Hex"};
+    ControlState binRadio{ControlKind::RadioButton, "Bin"};
+    ControlState flashAddressLabel{ControlKind::Label, "Flash Start Address"};
+    ControlState flashAddress{ControlKind::HexEdit};  // label: its prefix
+    ControlState qspiMode{ControlKind::DropDownList};
+    ControlState initMemMode{ControlKind::DropDownList};
+    ControlState finalMemMode{ControlKind::DropDownList};
+    ControlState crcMode{ControlKind::DropDownList};
+    ControlState clockSource{ControlKind::DropDownList};
+    // Step2: Erase Mode
+    ControlState eraseGroup{ControlKind::Group, "Step2: Erase Mode"};
+    ControlState eraseAll{ControlKind::RadioButton, "Erase all flash"};
+    ControlState eraseBlocks{ControlKind::RadioButton, "Erase flash blocks by file"};
+    ControlState eraseSectors{ControlKind::RadioButton, "Erase flash sectors by file"};
+    // Step3: Security Mode
+    ControlState securityGroup{ControlKind::Group, "Step3: Security Mode"};
+    ControlState noneRadio{ControlKind::RadioButton, "None"};
+    ControlState secureRadio{ControlKind::RadioButton, "Secure"};
+    ControlState password{ControlKind::HexEdit};
+    ControlState securityNote{ControlKind::Label,
+                              "Note: Please remember the password         Warning: If password is set,JTag will be closed"};
+    // Step4: Options
+    ControlState optionsGroup{ControlKind::Group, "Step4: Options"};
+    ControlState verify{ControlKind::CheckBox, "Verify after programming"};
+    // Step5: File
+    ControlState fileGroup{ControlKind::Group, "Step5: File"};
+    ControlState imagePath{ControlKind::Edit};
+    ControlState browseButton{ControlKind::Button, "Browse..."};
+    ControlState startButton{ControlKind::Button, "Start"};
+
+private:
+    void ApplyFileType();
+    void SetControlsEnabled(bool enabled);
+    bool ReadFlashAddress(ProgramRequest& request);
+    bool ReadPassword(ProgramRequest& request);
+    void Refuse(ControlState& field, const char* message, bool clearFirst);
+
+    UserPrompt& prompt_;
+    FileChooser* chooser_;
+};
+
+}  // namespace tavrel
