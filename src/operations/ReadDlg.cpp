@@ -40,7 +40,12 @@ void ReadDlg::ClickDisplay() {
 
 void ReadDlg::PressBrowse(FileChooser& chooser) {
     // The chooser adds the extension it filters (a ".cfg" default would name a file of another kind).
-    const auto path = chooser.Choose({true, "bin", "Image Files (*.bin)|*.bin||", true, true});
+    FileDialogRequest request;
+    request.save = true;
+    request.filter = "Image Files (*.bin)|*.bin||";
+    request.defaultExtension = "bin";
+    request.overwritePrompt = true;
+    const auto path = chooser.ChooseFile(request);
     if (!path) return;
     fileField.text = *path;
     fileField.readOnly = true;
@@ -95,7 +100,11 @@ void ReadDlg::ReceiveDisplayBlock(const ReadDisplayBlock& block) {
 }
 
 bool ReadDlg::PressSave(FileChooser& chooser, UserPrompt& prompt) {
-    const auto path = chooser.Choose({true, "txt", "text Files (*.txt)|*.txt||", true, true});
+    FileDialogRequest request;
+    request.save = true;
+    request.filter = "text Files (*.txt)|*.txt||";
+    request.defaultExtension = "txt";
+    const auto path = chooser.ChooseFile(request);
     if (!path) return false;
     savePathField.text = *path;
     if (!SaveDumpText(prompt, dumpList.items, *path)) return false;

@@ -1,24 +1,29 @@
 #pragma once
-// The file open and save choosers a page raises (Browse, Save): the desktop shows its dialog,
-// the command line answers with the path its options name, tests answer from a script.
+// The common open-file and save-file dialogs, as a presentation model asks for them; the view
+// shows the platform's dialog, tests answer from a script.
+#include <cstddef>
 #include <optional>
 #include <string>
 
 namespace tavrel {
 
-struct FileChoice {
-    bool save = false;             // a save chooser (else open)
-    std::string defaultExtension;  // added to a name typed without one
-    std::string filter;            // "Image Files (*.bin)|*.bin||"
-    bool overwritePrompt = false;
-    bool pathMustExist = false;
+struct FileDialogRequest {
+    bool save = false;
+    std::string filter;             // "Description|pattern|...|" in the dialogs' own notation
+    std::string defaultExtension;   // save only
+    bool hideReadOnly = true;
+    bool pathMustExist = true;      // the folder must exist
+    bool fileMustExist = false;     // open only
+    bool overwritePrompt = false;   // save: ask before replacing an existing file
+    bool noReadOnlyReturn = false;  // save: refuse read-only targets
+    size_t maxPath = 256;
 };
 
 class FileChooser {
 public:
     virtual ~FileChooser() = default;
-    // The chosen path, or none when the user cancelled.
-    virtual std::optional<std::string> Choose(const FileChoice& choice) = 0;
+    // The full path the user chose, or nothing when the dialog was cancelled.
+    virtual std::optional<std::string> ChooseFile(const FileDialogRequest& request) = 0;
 };
 
 }  // namespace tavrel
