@@ -16,6 +16,10 @@ void ProgressBar::ReportTotal(uint32_t total) { total_ = total; }
 void ProgressBar::ReportProgress(uint32_t count, const std::string& status) {
     int percent = -1;
     if (total_ > 0) percent = static_cast<int>(std::min<uint64_t>(100, uint64_t{count} * 100 / total_));
+    // A final status carries its percentage itself, as the main window reads it.
+    for (const char* final : {"Flash Failed", "Flash Success", "Erase Failed", "Erase Success", "Read Failed",
+                              "Read Success"})
+        if (status == final) percent = static_cast<int>(std::min<uint32_t>(count, 100));
     if (!terminal_) {
         // One line per change of status, and per tenth of the way, not per report.
         if (status != lastStatus_ || (percent >= 0 && percent / 10 != lastPercent_ / 10)) {

@@ -6,9 +6,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <vector>
 
+#include "links/UartLine.h"
+#include "links/UartRequestRom.h"
 #include "model/Catalogue.h"
 #include "model/OperationHost.h"
 #include "operations/LinkSeams.h"
@@ -40,6 +44,10 @@ public:
 
     // The page flows' chunk for this link: 8192 (J-Link), 1024 (UART), 2048 (USB).
     virtual uint32_t MaxChunk() const = 0;
+
+    // What the link found, a line each, for a person to read (the DFU device and its
+    // protection); empty where the link has nothing beyond the selection.
+    virtual std::vector<std::string> Details() const { return {}; }
 };
 
 // The points of the bring-up at which a page's flow reports; each worker says its own texts
@@ -54,11 +62,34 @@ enum class BringUpStep {
 };
 using BringUpReport = std::function<void(BringUpStep step, uint32_t size)>;
 
+// Where the pages' bring-ups differ, and what the caller keeps from one operation to the next.
+struct SessionOptions {
+    // The messages for a missing loader file: the program pages share one, the erase and read
+    // pages name the link.
+    std::string jlinkLoaderLost = "MCU  Load file lost";
+    std::string uartLoaderLost = "MCU  Load file lost";
+    // A framed boot ROM that does not answer the sync.
+    std::string framedSyncFailed = "Uart hand shake failed!";
+    // The request boot ROM's lock as it was last reported; its owner keeps it between
+    // operations. None: the session keeps its own for this operation.
+    RomLockState* romLock = nullptr;
+    // A framed boot ROM's password given up front (hexadecimal digits), sent from the first
+    // frame on; none: asked through the prompt when the ROM proves locked.
+    std::optional<std::string> framedPassword;
+    UartTimings uartTimings;
+};
+
 // Opens the link the selection names and brings the chip to where flash commands are taken.
 // Null after the failing step's message. The loader files are found in the seams' loader folder;
 // temporary files go to the work folder and are gone when the session is destroyed.
 std::unique_ptr<FlashSession> OpenFlashSession(const TargetSelection& selection, LinkSeams& seams,
                                                OperationHost& host, UserPrompt& prompt,
-                                               const BringUpReport& report = {});
+                                               const BringUpReport& report = {},
+                                               const SessionOptions& options = {});
+
+// What the main window does when an operation has finished: closes the link the interface left
+// open (the probe connection, the process's serial port). USB sessions close their device
+// themselves.
+void CloseFlashLink(const std::string& interfaceName, LinkSeams& seams, UserPrompt& prompt);
 
 }  // namespace tavrel

@@ -31,6 +31,7 @@ struct ControlState {
     size_t caret = 0;      // edit fields: caret position in text
     std::vector<std::string> items;  // list entries
     int selection = -1;              // the selected entry; -1: none
+    std::vector<int> selections;     // multi-selection lists: the selected entries, ascending
 
     bool HasSelection() const { return selection >= 0 && static_cast<size_t>(selection) < items.size(); }
     std::string SelectedText() const {

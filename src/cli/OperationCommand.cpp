@@ -1,0 +1,129 @@
+#include "cli/OperationCommand.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "cli/Command.h"
+#include "cli/CommandSeams.h"
+
+namespace tavrel::cli {
+namespace {
+
+int IndexOf(const std::vector<std::string>& items, const std::string& text) {
+    const auto found = std::find(items.begin(), items.end(), text);
+    return found == items.end() ? -1 : static_cast<int>(found - items.begin());
+}
+
+std::string Joined(const std::vector<std::string>& items) {
+    std::string text;
+    for (const auto& item : items) text += (text.empty() ? "" : ", ") + item;
+    return text;
+}
+
+// Empty when the window took every option; otherwise what was wrong.
+std::string FillWindow(const Options& options, CCorvaneDlg& window) {
+    const std::string chip = options.ValueOr("chip", "");
+    const int chipIndex = IndexOf(window.chipList.items, chip);
+    if (chipIndex < 0) return "--chip: '" + chip + "' is not in the chip list (" + Joined(window.chipList.items) + ")";
+    window.ChooseChip(chipIndex);
+    const std::string interfaceName = options.ValueOr("interface", "JLINK");
+    const int interfaceIndex = IndexOf(window.interfaceList.items, interfaceName);
+    if (interfaceIndex < 0)
+        return "--interface: '" + interfaceName + "' is not offered for " + chip + " (" +
+               Joined(window.interfaceList.items) + ")";
+    window.ChooseInterface(interfaceIndex);
+    if (auto location = options.Value("flash-location")) {
+        if (!window.internalRadio.enabled) return "--flash-location: " + chip + " has no flash location to choose";
+        if (*location == "internal") window.ClickInternalFlash();
+        else if (*location == "external") window.ClickExternalFlash();
+        else return "--flash-location: '" + *location + "' is neither internal nor external";
+    }
+    if (auto type = options.Value("flash-type")) {
+        const int index = IndexOf(window.flashTypeList.items, *type);
+        if (!window.flashTypeList.enabled || index < 0)
+            return "--flash-type: '" + *type + "' is not offered for " + chip +
+                   (window.flashTypeList.enabled ? " (" + Joined(window.flashTypeList.items) + ")" : "");
+        window.ChooseFlashType(index);
+    }
+    if (auto speed = options.Value("speed")) {
+        const auto value = ParseNumber(*speed);
+        const auto& choices = JlinkConfigDlg::kSpeedChoicesKhz;
+        const auto found = value ? std::find(choices.begin(), choices.end(), *value) : choices.end();
+        if (interfaceName != "JLINK" || found == choices.end())
+            return "--speed: '" + *speed + "' is not a J-Link speed of the list (8000, 4000, 2000, 1000, 500, 100)";
+        window.jlinkPanel.ChooseSpeed(static_cast<int>(found - choices.begin()));
+    }
+    if (auto baud = options.Value("baud")) {
+        const auto value = ParseNumber(*baud);
+        const std::vector<uint32_t> rates = BaudChoices(chip);
+        const auto found = value ? std::find(rates.begin(), rates.end(), *value) : rates.end();
+        if (interfaceName != "UART" || found == rates.end()) return "--baud: '" + *baud + "' is not offered for " + chip;
+        window.uartPanel.ChooseBaud(static_cast<int>(found - rates.begin()));
+    }
+    if (options.Has("port") && interfaceName != "UART") return "--port does not go with --interface " + interfaceName;
+    if (options.Has("unlock-password") && options.Has("unlock-erase"))
+        return "give either --unlock-password or --unlock-erase, not both";
+    return {};
+}
+
+}  // namespace
+
+std::optional<std::string> HexDigits(const std::string& text) {
+    std::string digits = text;
+    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits = digits.substr(2);
+    if (digits.empty() || digits.size() > 8) return std::nullopt;
+    for (char c : digits)
+        if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
+    return digits;
+}
+
+void DeclareTargetOptions(Options& options) {
+    options.AddValue("chip", "FAMILY", "the chip family: KR2A600, KR2E500, KR2G700 or KR2H70X", Need::Required);
+    options.AddValue("interface", "JLINK|UART|USB", "how the board is reached (default JLINK; USB: KR2H70X only)");
+    options.AddValue("flash-location", "internal|external", "KR2H70X: the internal or the external flash");
+    options.AddValue("flash-type", "NAME", "the external flash part, for the families that have one");
+    options.AddValue("loader-dir", "DIR", "the folder of the flash loaders (default: config beside the program)");
+    options.StartGroup("J-Link");
+    options.AddValue("speed", "KHZ", "the probe's speed: 8000 (default), 4000, 2000, 1000, 500 or 100");
+    options.StartGroup("UART");
+    options.AddValue("port", "DEVICE", "the serial port (default: the first one of 'tavrel-cli ports')");
+    options.AddValue("baud", "N", "the line speed, one the family offers");
+    options.AddFlag("unlock-erase", "answer a locked boot ROM by erasing all flash (KR2A600, KR2H70X)");
+    options.StartGroup("UART and USB");
+    options.AddValue("unlock-password", "HEX", "the password of a locked boot ROM or a protected DFU device");
+    options.StartGroup("USB (KR2H70X)");
+    options.AddValue("usb-id", "VID:PID", "the boot ROM's USB ids in hexadecimal (default 1209:0001)");
+    options.AddFlag("usb-sim", "a simulated board in this process instead of USB");
+}
+
+int RunOperation(const std::string& commandName, const Options& options,
+                 const std::function<int(OperationContext& context)>& operation) {
+    std::optional<std::vector<std::string>> ports;
+    if (auto port = options.Value("port")) ports = std::vector<std::string>{*port};
+    CCorvaneDlg window(ports ? UartConfigDlg(ports) : UartConfigDlg());
+    const std::string error = FillWindow(options, window);
+    if (!error.empty()) return UsageError(commandName, error);
+
+    TerminalPrompt prompt;
+    SessionOptions link;
+    if (auto password = options.Value("unlock-password")) {
+        prompt.preset = SecurityAnswer{true, 1, *password};
+        if (IsEX500Group(window.family()) && window.interfaceName() == "UART") link.framedPassword = *password;
+    }
+    if (options.Has("unlock-erase")) prompt.preset = SecurityAnswer{true, 0, {}};
+    prompt.offerErase = window.interfaceName() == "UART" && !IsEX500Group(window.family());
+
+    Seams seams = CommandSeams(CommandSettings(options));
+    const std::string interfaceName = window.interfaceName();
+    int status = 1;
+    {
+        ProgressBar progress;
+        OperationContext context{window, seams, progress, prompt, link};
+        status = operation(context);
+    }
+    // What the main window does on the operation's end: the link the interface left open is closed.
+    CloseFlashLink(interfaceName, seams, prompt);
+    return status;
+}
+
+}  // namespace tavrel::cli

@@ -1,0 +1,38 @@
+#pragma once
+// What erase, read and program share: the options that choose the board and its link, filled
+// into the main window and its panels as a person would, and the run of a page's worker followed
+// by what the main window does when it finishes (closing the probe or the serial port).
+#include <functional>
+#include <string>
+
+#include "app/CCorvaneDlg.h"
+#include "app/Seams.h"
+#include "cli/Options.h"
+#include "cli/ProgressBar.h"
+#include "cli/TerminalPrompt.h"
+#include "operations/FlashSession.h"
+
+namespace tavrel::cli {
+
+// --chip, --interface, --speed, --port, --baud, --usb-id, --usb-sim, --flash-type,
+// --flash-location, --loader-dir, --unlock-password, --unlock-erase.
+void DeclareTargetOptions(Options& options);
+
+struct OperationContext {
+    CCorvaneDlg& window;
+    Seams& seams;
+    ProgressBar& progress;
+    TerminalPrompt& prompt;
+    SessionOptions& link;
+};
+
+// Reads the target options into the main window (a usage error names the option), then runs
+// `operation` (its exit status) and closes the link it left open.
+int RunOperation(const std::string& commandName, const Options& options,
+                 const std::function<int(OperationContext& context)>& operation);
+
+// A hexadecimal option value as the page's fields take it (a leading "0x" is dropped); none
+// when it is not 1 to 8 hexadecimal digits.
+std::optional<std::string> HexDigits(const std::string& text);
+
+}  // namespace tavrel::cli

@@ -1,0 +1,74 @@
+// "read": the read page filled from the options, Read pressed, the worker run; the dump lines
+// go to stdout (and to a text file, as "Save " writes it).
+#include <cstdio>
+
+#include "cli/Command.h"
+#include "cli/OperationCommand.h"
+#include "operations/ReadDlg.h"
+#include "operations/ReadWorker.h"
+
+namespace tavrel::cli {
+namespace {
+
+// Answers the page's chooser with the path the options name.
+class OptionChooser final : public FileChooser {
+public:
+    explicit OptionChooser(std::string path) : path_(std::move(path)) {}
+    std::optional<std::string> ChooseFile(const FileDialogRequest&) override { return path_; }
+
+private:
+    std::string path_;
+};
+
+int RunRead(const Options& options) {
+    if (options.Has("output") == options.Has("dump")) return UsageError("read", "give either --output FILE or --dump");
+    if (options.Has("dump-file") && !options.Has("dump")) return UsageError("read", "--dump-file goes with --dump");
+    const auto address = HexDigits(options.ValueOr("address", ""));
+    if (!address) return UsageError("read", "--address: '" + options.ValueOr("address", "") + "' is not hexadecimal");
+    const auto length = HexDigits(options.ValueOr("length", ""));
+    if (!length) return UsageError("read", "--length: '" + options.ValueOr("length", "") + "' is not hexadecimal");
+    return RunOperation("read", options, [&](OperationContext& context) {
+        ReadDlg page;
+        context.window.currentOperation = kOperationRead;
+        if (auto output = options.Value("output")) {
+            page.ClickSaveToFile();
+            OptionChooser chooser(*output);
+            page.PressBrowse(chooser);
+        } else {
+            page.ClickDisplay();
+        }
+        page.addressField.text = *address;
+        page.lengthField.text = *length;
+        const auto settings = page.PressRead(context.window.Snapshot(), context.prompt);
+        if (!settings) return 1;
+        const int result = RunReadWorker(*settings, context.seams, context.progress, context.prompt,
+                                         [&](const ReadDisplayBlock& block) { page.ReceiveDisplayBlock(block); });
+        page.OperationDone();
+        if (result != 0) return 1;
+        if (options.Has("dump")) {
+            for (const auto& line : page.dumpList.items) std::printf("%s\n", line.c_str());
+            std::fflush(stdout);
+            if (auto file = options.Value("dump-file")) {
+                OptionChooser chooser(*file);
+                if (!page.PressSave(chooser, context.prompt)) return 1;
+            }
+        }
+        return 0;
+    });
+}
+
+CommandRun DefineRead(Options& options) {
+    DeclareTargetOptions(options);
+    options.StartGroup("What to read");
+    options.AddValue("address", "HEX", "the flash address", Need::Required);
+    options.AddValue("length", "HEX", "the number of bytes", Need::Required);
+    options.AddValue("output", "FILE", "save the bytes to this file (written whole or not at all)");
+    options.AddFlag("dump", "show the bytes as dump lines on stdout (at most 0xC80 bytes)");
+    options.AddValue("dump-file", "FILE", "with --dump: also save the lines as a text file");
+    return [&options] { return RunRead(options); };
+}
+
+const RegisterCommand kRead{{"read", "read a flash range into a file or as dump lines", DefineRead}};
+
+}  // namespace
+}  // namespace tavrel::cli

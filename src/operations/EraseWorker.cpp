@@ -1,0 +1,106 @@
+#include "operations/EraseWorker.h"
+
+#include <memory>
+#include <string>
+
+#include "operations/WorkerProgress.h"
+
+namespace tavrel {
+namespace {
+
+constexpr uint32_t kFlowProgress = 500;  // what the JTAG and USB erases count for the erase itself
+
+bool SendLoaderErase(FlashSession& session, const EraseSettings& settings, bool uart, WorkerProgress& progress) {
+    const auto requests = PlanLoaderErase(settings.mode, settings.blocks, settings.firstSector, settings.lastSector);
+    if (requests.empty()) return false;
+    const uint32_t before = progress.count;
+    const uint32_t step = UartEraseProgressStep(requests.size());
+    for (size_t i = 0; i < requests.size(); ++i) {
+        const EraseRequest& request = requests[i];
+        bool ok = false;
+        switch (request.kind) {
+        case EraseMode::All: ok = session.EraseAll(); break;
+        case EraseMode::Blocks: ok = session.EraseBlocks(request.first, request.last); break;
+        case EraseMode::Sectors: ok = session.EraseSectors(request.first, request.last); break;
+        }
+        if (!ok) return false;
+        if (uart && request.kind == EraseMode::Sectors && i + 1 < requests.size()) progress.Set(progress.count + step);
+    }
+    progress.Set(before + (uart ? kUartEraseProgress : kFlowProgress));
+    return true;
+}
+
+bool SendDfuErase(FlashSession& session, const EraseSettings& settings, WorkerProgress& progress) {
+    progress.Say("Erase flash");
+    bool ok = false;
+    switch (settings.mode) {
+    case EraseMode::All: ok = session.EraseAll(); break;
+    case EraseMode::Sectors: ok = session.EraseSectors(settings.firstSector, settings.lastSector); break;
+    // The DFU boot ROM has no block erase: an erase that erased nothing is not a success.
+    case EraseMode::Blocks: ok = false; break;
+    }
+    if (!ok) return false;
+    progress.Set(progress.count + kFlowProgress);
+    return true;
+}
+
+}  // namespace
+
+int RunEraseWorker(const EraseSettings& settings, LinkSeams& seams, OperationHost& host, UserPrompt& prompt,
+                   SessionOptions link) {
+    const TargetSelection& target = settings.target;
+    const FamilyProfile* profile = FindFamilyProfile(target.family);
+    const bool jtag = target.interfaceName == "JLINK";
+    const bool uart = target.interfaceName == "UART";
+    const bool usb = target.interfaceName == "USB";
+    WorkerProgress progress(host);
+    progress.Say("Erase start");
+    if (usb) host.ReportTotal(kFlowProgress);
+
+    link.jlinkLoaderLost = "MCU Jlink Load file lost";
+    link.uartLoaderLost = "MCU Uart Load file lost";
+    link.framedSyncFailed = "Uart hand shake failed!";
+    bool connecting = false;  // a failure before this is the preparation's: no final status
+    auto report = [&](BringUpStep step, uint32_t size) {
+        switch (step) {
+        case BringUpStep::LoaderImageReady:
+            host.ReportTotal(size + (uart ? kUartEraseProgress : kFlowProgress));
+            break;
+        case BringUpStep::Connecting:
+            connecting = true;
+            if (jtag) progress.Say("Connect...");
+            if (uart) progress.Say("Uart connect");
+            break;
+        case BringUpStep::LoaderDownloading:
+            progress.Say(jtag ? "Erase pre-program" : "Uart downLoad MCU loader");
+            break;
+        case BringUpStep::LoaderStarted:
+            progress.count = size;
+            if (jtag) progress.Say("Erase Start");
+            break;
+        case BringUpStep::Ready:
+            if (uart && profile != nullptr && profile->bootRom == BootRomKind::Request) progress.Say("Uart Erase Flash");
+            break;
+        case BringUpStep::Connected: break;
+        }
+    };
+
+    bool ok = false;
+    std::unique_ptr<FlashSession> session =
+        profile ? OpenFlashSession(target, seams, host, prompt, report, link) : nullptr;
+    if (session) {
+        ok = true;
+        if (!usb && profile->checksFlashType && !session->CheckFlashType(static_cast<uint16_t>(target.flashTypeCode))) {
+            prompt.ShowMessage("Selected flash type is not matched with flash type in the chip!", MessageIcon::Error);
+            ok = false;
+        }
+        if (ok && uart && profile->bootRom == BootRomKind::Framed) progress.Say("Erasing.....");
+        if (ok) ok = usb ? SendDfuErase(*session, settings, progress) : SendLoaderErase(*session, settings, uart, progress);
+    }
+    session.reset();  // the DFU device closed, the loader's temporary file gone
+    if (connecting) host.ReportProgress(100, ok ? "Erase Success" : "Erase Failed");
+    host.ReportDone(kOperationErase, std::nullopt);
+    return ok ? 0 : -1;
+}
+
+}  // namespace tavrel

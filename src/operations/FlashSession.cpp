@@ -1,0 +1,28 @@
+#include "operations/FlashSession.h"
+
+#include "links/TargetLink.h"
+#include "links/UartLine.h"
+#include "operations/DfuSession.h"
+#include "operations/LoaderSession.h"
+
+namespace tavrel {
+
+std::unique_ptr<FlashSession> OpenFlashSession(const TargetSelection& selection, LinkSeams& seams,
+                                               OperationHost& host, UserPrompt& prompt, const BringUpReport& report,
+                                               const SessionOptions& options) {
+    if (selection.interfaceName == "JLINK") return OpenJlinkSession(selection, seams, prompt, report, options);
+    if (selection.interfaceName == "UART") return OpenUartSession(selection, seams, host, prompt, report, options);
+    if (selection.interfaceName == "USB") return OpenDfuSession(selection, seams, host, prompt, report);
+    prompt.ShowMessage("Unknown interface " + selection.interfaceName, MessageIcon::Error);
+    return nullptr;
+}
+
+void CloseFlashLink(const std::string& interfaceName, LinkSeams& seams, UserPrompt& prompt) {
+    if (interfaceName == "UART") {
+        CloseComPort();
+    } else if (interfaceName == "JLINK") {
+        TargetLink(prompt, seams.jlink()).CloseTarget();
+    }
+}
+
+}  // namespace tavrel

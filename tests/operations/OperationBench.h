@@ -1,0 +1,61 @@
+#pragma once
+// A simulated board behind one interface, reached by the real workers through LinkSeams: the
+// board's probe library over J-Link, its pseudo-terminal over UART, its DFU device over USB.
+// The flash starts with a known pattern, so an erase shows and a read has something to read.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Recorders.h"
+#include "links/DfuDeviceTable.h"
+#include "model/Catalogue.h"
+#include "operations/LinkSeams.h"
+#include "platform/Clock.h"
+#include "platform/JLinkApi.h"
+#include "sim/Board.h"
+#include "sim/DfuDevice.h"
+#include "sim/SerialDoor.h"
+
+namespace tavrel::test {
+
+// The pattern the flash holds at the start: each byte its offset's low bits mixed.
+inline uint8_t PatternByte(uint32_t offset) { return static_cast<uint8_t>((offset * 7 + (offset >> 8)) ^ 0x5A); }
+
+class OperationBench final : public LinkSeams {
+public:
+    // boardText: the board's config ("chip=KR2A600 ..."); interfaceName: JLINK, UART or USB.
+    OperationBench(const std::string& boardText, const std::string& interfaceName, uint32_t capacity);
+    ~OperationBench() override;
+
+    Clock& clock() override { return *clock_; }
+    JLinkApi& jlink() override;
+    const std::string& workFolder() const override { return work_; }
+    const std::string& loaderFolder() const override { return loaders_; }
+    std::optional<DfuDeviceRow> DfuDevice(const std::string& family, std::string& error) const override;
+    OpenedDfuTransport OpenDfuTransport(std::string& error) override;
+
+    // The selection a page would take: interface, port (UART), the board's family and flash type.
+    TargetSelection Selection(const std::string& family, const std::string& flashType = "") const;
+    std::vector<uint8_t> Flash(uint32_t offset, uint32_t count);
+    std::string Violations();
+    void SetLoaderFolder(const std::string& folder) { loaders_ = folder; }
+    // Names of the files left in the work folder.
+    std::vector<std::string> WorkFiles() const;
+
+    TempDir dir;
+    RecordingPrompt prompt;
+    RecordingHost host;
+
+private:
+    std::string interface_;
+    std::string work_;
+    std::string loaders_;
+    std::unique_ptr<Clock> clock_;
+    std::unique_ptr<sim::Board> board_;
+    std::unique_ptr<sim::SerialDoor> door_;
+    std::unique_ptr<sim::DfuDevice> dfu_;
+};
+
+}  // namespace tavrel::test
