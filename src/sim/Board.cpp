@@ -40,6 +40,7 @@ Board::Board(const SimConfig& config, const FamilyProfile& profile, const BoardL
     faults_.busyLeft = config.busyReplies;
     faults_.badCrcLeft = config.badReplyCrc;
     faults_.badReadyCrc = config.badReadyCrc;
+    faults_.corruptWrite = config.corruptWrite;
 }
 
 Board::~Board() = default;

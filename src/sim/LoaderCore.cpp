@@ -143,7 +143,13 @@ std::optional<std::vector<uint8_t>> LoaderCore::Serve(std::span<const uint8_t> p
                               "writes inside " + Hex32(programRange_->first) + " to " + Hex32(programRange_->second),
                               lc::kStatusFailed);
             uint32_t lost = 0;
-            flash_.Program(offset, data, &lost);
+            if (++faults_.writesSeen == faults_.corruptWrite) {
+                std::vector<uint8_t> corrupted(data.begin(), data.end());
+                corrupted[0] ^= 0x01;
+                flash_.Program(offset, corrupted, &lost);
+            } else {
+                flash_.Program(offset, data, &lost);
+            }
             // The part does not notice: the wrong data shows when it is read back.
             if (lost > 0)
                 violations_.Record(route_ + ": write at " + Hex32(offset) + " over flash that was not erased (" +

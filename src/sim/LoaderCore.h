@@ -27,6 +27,8 @@ struct LoaderFaults {
     uint32_t busyLeft = 0;
     uint32_t badCrcLeft = 0;
     bool badReadyCrc = false;
+    uint32_t corruptWrite = 0;  // the write-data command stored wrong (from 1); 0: none
+    uint32_t writesSeen = 0;
 };
 
 class LoaderCore {

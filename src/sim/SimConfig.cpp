@@ -109,6 +109,7 @@ const std::vector<SimConfigWord>& SimConfigWords() {
         {"busy", true, "the loader answers the first N commands with busy"},
         {"bad-crc", true, "the first N loader replies carry a wrong checksum"},
         {"bad-ready-crc", false, "the loader's ready packet carries a wrong checksum"},
+        {"corrupt-write", true, "the loader stores its N-th write with a wrong first byte"},
         {"serial-drop", true, "drop the N-th byte the board sends on the serial line (N[,N...])"},
         {"serial-garble", true, "invert the N-th byte the board sends on the serial line (N[,N...])"},
         {"no-ready", false, "a started loader never gets ready"},
@@ -186,6 +187,10 @@ std::optional<SimConfig> ParseSimConfig(std::string_view text, std::string& erro
             auto n = count();
             if (!n || *n > 1000000) return badValue("expected a number of replies");
             config.badReplyCrc = static_cast<uint32_t>(*n);
+        } else if (key == "corrupt-write") {
+            auto n = count();
+            if (!n || *n == 0 || *n > 1000000) return badValue("expected a write number from 1");
+            config.corruptWrite = static_cast<uint32_t>(*n);
         } else if (key == "bad-ready-crc") {
             config.badReadyCrc = true;
         } else if (key == "serial-drop" || key == "serial-garble") {
@@ -246,6 +251,7 @@ std::string FormatSimConfig(const SimConfig& config) {
     if (config.busyReplies) add("busy=" + std::to_string(config.busyReplies));
     if (config.badReplyCrc) add("bad-crc=" + std::to_string(config.badReplyCrc));
     if (config.badReadyCrc) add("bad-ready-crc");
+    if (config.corruptWrite) add("corrupt-write=" + std::to_string(config.corruptWrite));
     if (!config.serialDrop.empty()) add("serial-drop=" + IndexListText(config.serialDrop));
     if (!config.serialGarble.empty()) add("serial-garble=" + IndexListText(config.serialGarble));
     if (config.noReady) add("no-ready");

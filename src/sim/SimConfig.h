@@ -37,6 +37,9 @@
 //   serial-drop=N[,N..] the board drops the N-th byte it sends on the serial line (counted from 1
 //                       over the whole session, boot ROM and loader alike).
 //   serial-garble=N[,N..] the board inverts the bits of the N-th byte it sends on the serial line.
+//   corrupt-write=N     the loader stores the N-th write-data command (counted from 1 over the
+//                       board's life) with its first byte's lowest bit inverted and reports success,
+//                       so only a read-back finds it.
 //   no-ready            a started loader never posts its ready packet and never serves a command.
 //   rom-locked          the serial boot ROM starts locked.
 //   rom-password=HEX    the ROM's password, as the user types it: 8 hexadecimal digits, 64 for
@@ -68,6 +71,7 @@ struct SimConfig {
     uint32_t busyReplies = 0;
     uint32_t badReplyCrc = 0;
     bool badReadyCrc = false;
+    uint32_t corruptWrite = 0;  // 0: every write is stored as sent
     std::vector<uint64_t> serialDrop;    // 1-based indexes of bytes the board sends
     std::vector<uint64_t> serialGarble;  // 1-based indexes of bytes the board sends
     bool noReady = false;

@@ -7,7 +7,7 @@ using namespace tavrel::sim;
 TEST(SimConfig, EveryWordParsesAndFormatsBack) {
     const std::string text =
         "chip=KR2H70X flash-type=W25Q16BV/DV flash-file=\"/tmp/a flash.bin\" no-probe open-fail=5 interfaces=swd "
-        "two-devices halt-fails=4 wrong-id wrong-flash-type busy=3 bad-crc=2 bad-ready-crc serial-drop=4,9 serial-garble=7 "
+        "two-devices halt-fails=4 wrong-id wrong-flash-type busy=3 bad-crc=2 bad-ready-crc corrupt-write=6 serial-drop=4,9 serial-garble=7 "
         "no-ready rom-locked rom-password=" + std::string(64, 'a') + " dfu-protected dfu-password=" + std::string(64, '1');
     std::string error;
     auto config = ParseSimConfig(text, error);
@@ -22,6 +22,7 @@ TEST(SimConfig, EveryWordParsesAndFormatsBack) {
     EXPECT_TRUE(config->twoDevices && config->wrongId && config->wrongFlashType && config->badReadyCrc);
     EXPECT_EQ(config->busyReplies, 3u);
     EXPECT_EQ(config->badReplyCrc, 2u);
+    EXPECT_EQ(config->corruptWrite, 6u);
     EXPECT_EQ(config->serialDrop, (std::vector<uint64_t>{4, 9}));
     EXPECT_EQ(config->serialGarble, (std::vector<uint64_t>{7}));
     EXPECT_TRUE(config->noReady && config->romLocked && config->dfuProtected);
