@@ -1,0 +1,94 @@
+// "tavrel-cli program" as a process, against the simulated board's probe library
+// (TAVREL_JLINK_LIBRARY) with a board described by TAVREL_SIM_CONFIG whose flash is kept in a file.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "HexFiles.h"
+#include "Recorders.h"
+#include "RunProcess.h"
+
+namespace tavrel {
+namespace {
+
+class ProgramCommand : public ::testing::Test {
+protected:
+    test::ProcessResult Run(const std::string& board, std::vector<std::string> args) {
+        std::vector<std::string> argv = {TAVREL_CLI_PATH, "program"};
+        argv.insert(argv.end(), args.begin(), args.end());
+        argv.insert(argv.end(), {"--loader-dir", std::string(TAVREL_SOURCE_DIR) + "/src/sim/config"});
+        return test::RunProcess(argv, {{"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH},
+                                       {"TAVREL_SIM_CONFIG", board + " flash-file=" + flash.string()},
+                                       {"TAVREL_WORK_DIR", work.path().string()}});
+    }
+    std::string HexFile() {
+        const auto path = work / "app.hex";
+        test::WriteTextFile(path, test::HexImage(0x20000000, code) + test::HexEnd() + "\n");
+        return path.string();
+    }
+    std::vector<uint8_t> Flash(size_t offset, size_t count) {
+        const auto bytes = test::ReadFileBytes(flash);
+        if (bytes.size() < offset + count) return {};
+        return {bytes.begin() + static_cast<long>(offset), bytes.begin() + static_cast<long>(offset + count)};
+    }
+    void ExpectNoTemporaryFiles() {
+        for (const auto& entry : std::filesystem::directory_iterator(work.path()))
+            EXPECT_EQ(entry.path().string().find("_temp.bin"), std::string::npos) << entry.path();
+    }
+
+    test::TempDir work;
+    std::filesystem::path flash = work / "flash.bin";
+    std::vector<uint8_t> code = test::PatternBytes(0x2345, 3);
+};
+
+TEST_F(ProgramCommand, HexWithVerifyOverJlink) {
+    auto run = Run("chip=KR2A600", {"--chip", "KR2A600", "--hex", HexFile(), "--verify", "--erase", "sectors",
+                                    "--clock-source", "System:200MHz,Reference:XTAL32M", "--qspi-mode", "3"});
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.err.find("Verify Sucess"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Flash Success"), std::string::npos) << run.err;
+    // "None": no security word; ClockWord of clock source 0; then the one descriptor.
+    EXPECT_EQ(Flash(0, 16), (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0xFC, 0xFF,
+                                                  0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(Flash(0x10 + 20, 8), (std::vector<uint8_t>{0xFF, 0xFF, 0xFF, 0x7F, 0xC0, 0xF8, 0xFF, 0xFF}));
+    EXPECT_EQ(Flash(0x1000, code.size()), code);
+    ExpectNoTemporaryFiles();
+}
+
+TEST_F(ProgramCommand, RefusedInputExitsNonZero) {
+    const std::string hex = HexFile();
+    auto password = Run("chip=KR2A600", {"--chip", "KR2A600", "--hex", hex, "--secure-password", "1234"});
+    EXPECT_EQ(password.exitCode, 1);
+    EXPECT_NE(password.err.find(" Pass word should be 8 bytes, Please check data"), std::string::npos) << password.err;
+    EXPECT_EQ(password.err.find("Flash "), std::string::npos) << password.err;  // no run
+
+    auto address = Run("chip=KR2A600", {"--chip", "KR2A600", "--bin", hex, "--address", "0x100000"});
+    EXPECT_EQ(address.exitCode, 1);
+    EXPECT_NE(address.err.find("Invalid flash address ! \n"), std::string::npos) << address.err;
+
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--chip", "KR2A600", "--hex", hex, "--crc", "5"},
+             {"--chip", "KR2A600", "--bin", hex, "--address", "0", "--crc", "0"},  // Bin has no header
+             {"--chip", "KR2A600", "--hex", hex, "--bin", hex},
+             {"--chip", "KR2A600", "--hex", hex, "--erase", "some"}}) {
+        auto usage = Run("chip=KR2A600", args);
+        EXPECT_EQ(usage.exitCode, 2) << ::testing::PrintToString(args) << usage.err;
+    }
+
+    // Only the KR2A600 page is built; the other families are not run through it.
+    auto other = Run("chip=KR2E500", {"--chip", "KR2E500", "--hex", hex});
+    EXPECT_NE(other.exitCode, 0);
+    EXPECT_NE(other.err.find("KR2E500: programming this family is not available yet"), std::string::npos) << other.err;
+    ExpectNoTemporaryFiles();
+}
+
+TEST_F(ProgramCommand, AFailedRunExitsNonZeroAndLeavesNoTemporaryFile) {
+    auto run = Run("chip=KR2A600 corrupt-write=3", {"--chip", "KR2A600", "--hex", HexFile(), "--verify"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("Verify Fail"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("Flash Failed"), std::string::npos) << run.err;
+    ExpectNoTemporaryFiles();
+}
+
+}  // namespace
+}  // namespace tavrel
