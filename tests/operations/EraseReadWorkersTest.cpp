@@ -52,16 +52,6 @@ std::vector<uint8_t> Pattern(uint32_t offset, uint32_t count) {
     return bytes;
 }
 
-void ExpectCleanEnd(OperationBench& bench, OperationKind kind, const std::string& final) {
-    ASSERT_FALSE(bench.host.progress.empty());
-    EXPECT_EQ(bench.host.progress.back().status, final);
-    EXPECT_EQ(bench.host.progress.back().count, 100u);
-    ASSERT_EQ(bench.host.done.size(), 1u);
-    EXPECT_EQ(bench.host.done[0].first, kind);
-    EXPECT_EQ(bench.Violations(), "");
-    for (const auto& name : bench.WorkFiles()) EXPECT_EQ(name.find("_temp.bin"), std::string::npos) << name;
-}
-
 struct Range {
     uint32_t offset;
     uint32_t count;

@@ -109,4 +109,14 @@ std::vector<std::string> OperationBench::WorkFiles() const {
     return names;
 }
 
+void ExpectCleanEnd(OperationBench& bench, OperationKind kind, const std::string& final) {
+    ASSERT_FALSE(bench.host.progress.empty());
+    EXPECT_EQ(bench.host.progress.back().status, final);
+    EXPECT_EQ(bench.host.progress.back().count, 100u);
+    ASSERT_EQ(bench.host.done.size(), 1u);
+    EXPECT_EQ(bench.host.done[0].first, kind);
+    EXPECT_EQ(bench.Violations(), "");
+    for (const auto& name : bench.WorkFiles()) EXPECT_EQ(name.find("_temp.bin"), std::string::npos) << name;
+}
+
 }  // namespace tavrel::test

@@ -58,4 +58,8 @@ private:
     std::unique_ptr<sim::DfuDevice> dfu_;
 };
 
+// The run's last report is `final` at 100 with one finished report of `kind`; the board recorded
+// no violation and no temporary file is left in the work folder.
+void ExpectCleanEnd(OperationBench& bench, OperationKind kind, const std::string& final);
+
 }  // namespace tavrel::test
