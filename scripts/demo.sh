@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the kit's main job. With no board at hand it runs against a simulated
-# KR2H70X board: the sample image is converted, a signed and encrypted boot image is built from it
-# and checked, and the board is reached through each of its three doors (J-Link, UART, USB DFU).
+# board: a KR2A600 application is programmed with its boot header and verified over J-Link, then
+# over the serial boot ROM, read back and compared with what the image put there, and the flash is
+# erased and read back blank; a signed, encrypted KR2H70X boot image is built and checked too.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -30,22 +31,49 @@ step "Build a signed, encrypted KR2H70X boot image from it, then check it"
     --public-key "$out/public.der" --private-key "$out/private.der"
 "$cli" inspect "$out/boot.bin" --public-key "$out/public.der" --key "$(cat "$out/key.txt")"
 
-step "Start a simulated KR2H70X board"
-"$cli" sim --chip KR2H70X --socket "$out/board.sock" --flash-file "$out/flash-image.bin" >"$out/sim.txt" 2>&1 &
+step "Start a simulated KR2A600 board"
+"$cli" sim --chip KR2A600 --socket "$out/board.sock" >"$out/sim.txt" 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do grep -q "Press Ctrl-C" "$out/sim.txt" 2>/dev/null && break; sleep 0.1; done
 cat "$out/sim.txt"
 port=$(sed -n 's/^Serial door: \([^ ]*\).*/\1/p' "$out/sim.txt")
 loaders=$(sed -n 's/^  loader files: //p' "$out/sim.txt")
+jlink=(env TAVREL_JLINK_LIBRARY="$PWD/build/src/libtavrel_sim_jlink.so" TAVREL_SIM_SOCKET="$out/board.sock")
+app=examples/kr2a600-app.hex
 
-step "Connect over J-Link"
-TAVREL_JLINK_LIBRARY="$PWD/build/src/libtavrel_sim_jlink.so" TAVREL_SIM_SOCKET="$out/board.sock" \
-    "$cli" connect --chip KR2H70X --interface JLINK --loader-dir "$loaders"
+step "Program $app with its boot header over J-Link, and verify"
+"${jlink[@]}" "$cli" program --chip KR2A600 --interface JLINK --hex "$app" --verify --loader-dir "$loaders"
 
-step "Connect over the serial boot ROM"
-"$cli" connect --chip KR2H70X --interface UART --port "$port" --loader-dir "$loaders"
+step "Program it again over the serial boot ROM, and verify"
+"$cli" program --chip KR2A600 --interface UART --port "$port" --hex "$app" --verify --loader-dir "$loaders"
 
-step "Connect over USB DFU"
-TAVREL_SIM_SOCKET="$out/board.sock" "$cli" connect --chip KR2H70X --interface USB
+step "Read the flash back and compare it with the image"
+"${jlink[@]}" "$cli" read --chip KR2A600 --interface JLINK --address 0 --length 3000 --output "$out/flash.bin" \
+    --loader-dir "$loaders"
+"$cli" hex2bin "$app" "$out/app-sram.bin" "$out/app-flash.bin" >/dev/null
+echo "boot header (security block and the first segment descriptor):"
+od -An -tx1 -N48 "$out/flash.bin"
+# same FILE OFFSET TEXT: the flash read back holds FILE at OFFSET.
+same() {
+    if cmp -n "$(stat -c %s "$1")" "$1" "$out/flash.bin" 0 "$2"; then
+        echo "$3, byte for byte"
+    else
+        echo "the flash does not hold $1 at $2" >&2
+        exit 1
+    fi
+}
+same "$out/app-sram.bin" 4096 "flash 0x1000: the image's SRAM segments"
+same "$out/app-flash.bin" 8192 "flash 0x2000: the image's execute-in-place segment"
 
-step "Done: the kit reached the board through all three doors"
+step "Erase the whole flash over J-Link and read it back"
+"${jlink[@]}" "$cli" erase --chip KR2A600 --interface JLINK --all --loader-dir "$loaders"
+"${jlink[@]}" "$cli" read --chip KR2A600 --interface JLINK --address 0 --length 3000 --output "$out/blank.bin" \
+    --loader-dir "$loaders"
+if cmp -s "$out/blank.bin" <(head -c 12288 /dev/zero | tr '\0' '\377'); then
+    echo "flash 0x0000-0x2FFF reads 0xFF: blank"
+else
+    echo "the flash is not blank after the erase" >&2
+    exit 1
+fi
+
+step "Done: programmed, verified, read back and erased through the simulated board's J-Link and serial doors"
