@@ -1,5 +1,7 @@
 #include "app/CCorvaneDlg.h"
 
+#include <algorithm>
+
 namespace tavrel {
 
 CCorvaneDlg::CCorvaneDlg(UartConfigDlg panel) : uartPanel(std::move(panel)) {
@@ -15,6 +17,23 @@ CCorvaneDlg::CCorvaneDlg(UartConfigDlg panel) : uartPanel(std::move(panel)) {
 void CCorvaneDlg::ChooseChip(int index) {
     if (index < 0 || static_cast<size_t>(index) >= chipList.items.size()) return;
     chipList.selection = index;
+    unlistedFamily_.clear();
+    ApplyFamily();
+}
+
+bool CCorvaneDlg::ChooseFamily(const std::string& name) {
+    if (!FindFamilyProfile(name)) return false;
+    const auto listed = std::find(chipList.items.begin(), chipList.items.end(), name);
+    if (listed != chipList.items.end()) {
+        ChooseChip(static_cast<int>(listed - chipList.items.begin()));
+    } else {
+        unlistedFamily_ = name;
+        ApplyFamily();
+    }
+    return true;
+}
+
+void CCorvaneDlg::ApplyFamily() {
     const std::string chip = family();
     const FamilyProfile& profile = *FindFamilyProfile(chip);
     uartPanel.SetFamily(chip);

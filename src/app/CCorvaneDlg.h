@@ -17,6 +17,9 @@ public:
 
     // The user picks an entry of a list; an index outside it changes nothing.
     void ChooseChip(int index);
+    // Any family the tables know, also the three the list does not offer (the command line
+    // reaches all seven); false for an unknown name, which changes nothing.
+    bool ChooseFamily(const std::string& name);
     void ChooseInterface(int index);
     void ChooseFlashType(int index);
     void ClickInternalFlash();
@@ -25,7 +28,7 @@ public:
     // What a page copies from the window and the panels at Start.
     TargetSelection Snapshot() const;
 
-    std::string family() const { return chipList.SelectedText(); }
+    std::string family() const { return unlistedFamily_.empty() ? chipList.SelectedText() : unlistedFamily_; }
     std::string interfaceName() const { return interfaceList.SelectedText(); }
 
     OperationKind currentOperation = kOperationProgram;
@@ -37,6 +40,10 @@ public:
     ControlState flashTypeList{ControlKind::DropDownList};
     JlinkConfigDlg jlinkPanel;
     UartConfigDlg uartPanel;
+
+private:
+    void ApplyFamily();
+    std::string unlistedFamily_;
 };
 
 }  // namespace tavrel

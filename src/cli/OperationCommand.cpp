@@ -5,9 +5,17 @@
 
 #include "cli/Command.h"
 #include "cli/CommandSeams.h"
+#include "links/DfuLink.h"
+#include "model/HexText.h"
 
 namespace tavrel::cli {
 namespace {
+
+// Hexadecimal text as the fields take it: a leading "0x" is dropped.
+std::string WithoutHexPrefix(const std::string& text) {
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) return text.substr(2);
+    return text;
+}
 
 int IndexOf(const std::vector<std::string>& items, const std::string& text) {
     const auto found = std::find(items.begin(), items.end(), text);
@@ -23,21 +31,34 @@ std::string Joined(const std::vector<std::string>& items) {
 // Empty when the window took every option; otherwise what was wrong.
 std::string FillWindow(const Options& options, CCorvaneDlg& window) {
     const std::string chip = options.ValueOr("chip", "");
-    const int chipIndex = IndexOf(window.chipList.items, chip);
-    if (chipIndex < 0) return "--chip: '" + chip + "' is not in the chip list (" + Joined(window.chipList.items) + ")";
-    window.ChooseChip(chipIndex);
+    if (!window.ChooseFamily(chip))
+        return "--chip: unknown chip family '" + chip + "' (" +
+               Joined(std::vector<std::string>(kFamilies.begin(), kFamilies.end())) + ")";
     const std::string interfaceName = options.ValueOr("interface", "JLINK");
     const int interfaceIndex = IndexOf(window.interfaceList.items, interfaceName);
     if (interfaceIndex < 0)
         return "--interface: '" + interfaceName + "' is not offered for " + chip + " (" +
                Joined(window.interfaceList.items) + ")";
     window.ChooseInterface(interfaceIndex);
+    // Each link's own options, refused with another link rather than quietly ignored.
+    struct OwnOption {
+        const char* name;
+        std::vector<std::string> interfaces;
+    };
+    for (const OwnOption& own : {OwnOption{"speed", {"JLINK"}}, OwnOption{"port", {"UART"}},
+                                 OwnOption{"baud", {"UART"}}, OwnOption{"unlock-erase", {"UART"}},
+                                 OwnOption{"unlock-password", {"UART", "USB"}}, OwnOption{"usb-id", {"USB"}},
+                                 OwnOption{"usb-sim", {"USB"}}}) {
+        if (options.Has(own.name) && IndexOf(own.interfaces, interfaceName) < 0)
+            return "--" + std::string(own.name) + " does not go with --interface " + interfaceName;
+    }
     if (auto location = options.Value("flash-location")) {
         if (!window.internalRadio.enabled) return "--flash-location: " + chip + " has no flash location to choose";
         if (*location == "internal") window.ClickInternalFlash();
         else if (*location == "external") window.ClickExternalFlash();
         else return "--flash-location: '" + *location + "' is neither internal nor external";
     }
+    if (options.Has("flash-type") && !UsesFlashType(chip)) return "--flash-type: " + chip + " has no flash type to choose";
     if (auto type = options.Value("flash-type")) {
         const int index = IndexOf(window.flashTypeList.items, *type);
         if (!window.flashTypeList.enabled || index < 0)
@@ -60,17 +81,22 @@ std::string FillWindow(const Options& options, CCorvaneDlg& window) {
         if (interfaceName != "UART" || found == rates.end()) return "--baud: '" + *baud + "' is not offered for " + chip;
         window.uartPanel.ChooseBaud(static_cast<int>(found - rates.begin()));
     }
-    if (options.Has("port") && interfaceName != "UART") return "--port does not go with --interface " + interfaceName;
     if (options.Has("unlock-password") && options.Has("unlock-erase"))
         return "give either --unlock-password or --unlock-erase, not both";
+    if (options.Has("unlock-erase") && IsEX500Group(chip))
+        return "--unlock-erase: the boot ROM of " + chip + " cannot be unlocked by erasing; give --unlock-password HEX";
+    if (auto password = options.Value("unlock-password"); password && interfaceName == "USB") {
+        uint8_t bytes[kDfuPasswordBytes];
+        if (HexTextToBytes(WithoutHexPrefix(*password), bytes, sizeof bytes) != 0)
+            return "--unlock-password takes 64 hexadecimal digits (32 bytes) for USB";
+    }
     return {};
 }
 
 }  // namespace
 
 std::optional<std::string> HexDigits(const std::string& text) {
-    std::string digits = text;
-    if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) digits = digits.substr(2);
+    const std::string digits = WithoutHexPrefix(text);
     if (digits.empty() || digits.size() > 8) return std::nullopt;
     for (char c : digits)
         if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
@@ -78,7 +104,7 @@ std::optional<std::string> HexDigits(const std::string& text) {
 }
 
 void DeclareTargetOptions(Options& options) {
-    options.AddValue("chip", "FAMILY", "the chip family: KR2A600, KR2E500, KR2G700 or KR2H70X", Need::Required);
+    options.AddValue("chip", "FAMILY", "the chip family: KR2A600, KR2E500, KR2A500, KR2E550, KR2G700, KR2E700 or KR2H70X", Need::Required);
     options.AddValue("interface", "JLINK|UART|USB", "how the board is reached (default JLINK; USB: KR2H70X only)");
     options.AddValue("flash-location", "internal|external", "KR2H70X: the internal or the external flash");
     options.AddValue("flash-type", "NAME", "the external flash part, for the families that have one");
@@ -106,15 +132,20 @@ int RunOperation(const std::string& commandName, const Options& options,
 
     TerminalPrompt prompt;
     SessionOptions link;
-    if (auto password = options.Value("unlock-password")) {
-        prompt.preset = SecurityAnswer{true, 1, *password};
-        if (IsEX500Group(window.family()) && window.interfaceName() == "UART") link.framedPassword = *password;
+    if (auto given = options.Value("unlock-password")) {
+        const std::string password = WithoutHexPrefix(*given);
+        prompt.preset = SecurityAnswer{true, 1, password};
+        if (IsEX500Group(window.family()) && window.interfaceName() == "UART") link.framedPassword = password;
     }
     if (options.Has("unlock-erase")) prompt.preset = SecurityAnswer{true, 0, {}};
     prompt.offerErase = window.interfaceName() == "UART" && !IsEX500Group(window.family());
 
     Seams seams = CommandSeams(CommandSettings(options));
     const std::string interfaceName = window.interfaceName();
+    if (interfaceName == "USB") {
+        std::string idError;
+        if (!seams.DfuDevice(window.family(), idError)) return UsageError(commandName, idError);
+    }
     int status = 1;
     {
         ProgressBar progress;

@@ -57,6 +57,7 @@ public:
         }
         lines.push_back(bytes);
         lines.push_back(std::string("Protection: ") + (state_.unlocked ? "unlocked with the password" : "none"));
+        if (!opened_.description.empty()) lines.push_back("Reached through " + opened_.description);
         return lines;
     }
 

@@ -95,7 +95,8 @@ TEST_F(ConnectJlink, BadOptionsAreRefusedNamingTheOptionBeforeAnyProbeAccess) {
         {{"--chip", "KR2A600", "--flash-type", "W25Q32FV"}, "--flash-type: KR2A600 has no flash type to choose"},
         {{"--chip", "KR2A600", "--bogus"}, "--bogus"},
         {{"--chip", "KR2A600", "--port", "/dev/ttyS0"}, "--port does not go with --interface JLINK"},
-        {{"--chip", "KR2A600", "--interface", "SPI"}, "--interface"},
+        {{"--chip", "KR2A600", "--interface", "SPI"}, "--interface: 'SPI' is not offered for KR2A600 (JLINK, UART)"},
+        {{"--chip", "KR2A600", "--speed", "3000"}, "--speed: '3000' is not a J-Link speed"},
     };
     for (const Case& c : cases) {
         const auto result = Connect("chip=KR2A600", c.options);

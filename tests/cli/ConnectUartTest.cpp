@@ -100,7 +100,7 @@ TEST(ConnectUart, RefusesBadOptionsBeforeTouchingThePort) {
         const char* message;
     };
     for (const Case& c : {Case{{"--chip", "KR2E500", "--baud", "300000"}, "not offered for KR2E500"},
-                          Case{{"--chip", "KR2A600", "--baud", "fast"}, "baud rate 'fast'"},
+                          Case{{"--chip", "KR2A600", "--baud", "fast"}, "--baud: 'fast'"},
                           Case{{}, "--chip is required"},
                           Case{{"--chip", "KR2A600", "--unlock-erase", "--unlock-password", "1"}, "not both"},
                           Case{{"--chip", "KR2A600", "--flash-type", "W25Q80BV"}, "has no flash type to choose"},
