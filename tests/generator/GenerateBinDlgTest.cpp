@@ -18,7 +18,7 @@ using Dlg = CPellion_Generate_BinDlg;
 
 namespace {
 
-class ScriptedChooser : public FileChooser {
+class SameAnswerChooser : public FileChooser {
 public:
     std::optional<std::string> ChooseFile(const FileDialogRequest& request) override {
         requests.push_back(request);
@@ -31,7 +31,7 @@ public:
 struct DialogFixture : ::testing::Test {
     TempDir dir;
     RecordingPrompt prompt;
-    ScriptedChooser chooser;
+    SameAnswerChooser chooser;
     Dlg dialog{prompt, &chooser};
 
     std::set<int> EnabledControls() const {

@@ -12,19 +12,6 @@ using namespace tavrel::test;
 
 namespace {
 
-class ScriptedChooser : public FileChooser {
-public:
-    std::optional<std::string> ChooseFile(const FileDialogRequest& request) override {
-        requests.push_back(request);
-        if (answers.empty()) return std::nullopt;
-        auto answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    std::vector<FileDialogRequest> requests;
-    std::deque<std::optional<std::string>> answers;
-};
-
 class FlashDlgTest : public ::testing::Test {
 protected:
     // Which of the page's inputs are enabled, in a fixed order, as a string of 0 and 1:

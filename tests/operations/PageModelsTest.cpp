@@ -13,19 +13,6 @@ using namespace tavrel::test;
 
 namespace {
 
-class ScriptedChooser : public FileChooser {
-public:
-    std::optional<std::string> ChooseFile(const FileDialogRequest& request) override {
-        requests.push_back(request);
-        if (answers.empty()) return std::nullopt;
-        auto answer = answers.front();
-        answers.pop_front();
-        return answer;
-    }
-    std::vector<FileDialogRequest> requests;
-    std::deque<std::optional<std::string>> answers;
-};
-
 // Which erase inputs are enabled, as "list start end".
 std::string EraseInputs(const EraseDlg& page) {
     std::string bits;

@@ -8,6 +8,7 @@
 
 #include "model/OperationHost.h"
 #include "platform/UserPrompt.h"
+#include "widgets/FileChooser.h"
 
 namespace tavrel::test {
 
@@ -37,6 +38,20 @@ public:
     std::vector<ProgressReport> progress;
     std::vector<uint32_t> totals;
     std::vector<std::pair<OperationKind, std::optional<ProgramPageKind>>> done;
+};
+
+// Answers the file dialogs from a script, in order (Cancel when it runs out), and keeps the requests.
+class ScriptedChooser : public FileChooser {
+public:
+    std::optional<std::string> ChooseFile(const FileDialogRequest& request) override {
+        requests.push_back(request);
+        if (answers.empty()) return std::nullopt;
+        auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    std::vector<FileDialogRequest> requests;
+    std::deque<std::optional<std::string>> answers;
 };
 
 // A fresh folder under the system's temporary folder, removed with everything in it.
