@@ -57,9 +57,7 @@ int RunEraseWorker(const EraseSettings& settings, LinkSeams& seams, OperationHos
     progress.Say("Erase start");
     if (usb) host.ReportTotal(kFlowProgress);
 
-    link.jlinkLoaderLost = "MCU Jlink Load file lost";
-    link.uartLoaderLost = "MCU Uart Load file lost";
-    link.framedSyncFailed = "Uart hand shake failed!";
+    NameLinksInLoaderMessages(link);
     bool connecting = false;  // a failure before this is the preparation's: no final status
     auto report = [&](BringUpStep step, uint32_t size) {
         switch (step) {

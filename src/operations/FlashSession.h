@@ -79,6 +79,12 @@ struct SessionOptions {
     UartTimings uartTimings;
 };
 
+// The erase and read pages name the link in their loader-missing messages.
+inline void NameLinksInLoaderMessages(SessionOptions& options) {
+    options.jlinkLoaderLost = "MCU Jlink Load file lost";
+    options.uartLoaderLost = "MCU Uart Load file lost";
+}
+
 // Opens the link the selection names and brings the chip to where flash commands are taken.
 // Null after the failing step's message. The loader files are found in the seams' loader folder;
 // temporary files go to the work folder and are gone when the session is destroyed.

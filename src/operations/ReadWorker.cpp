@@ -37,9 +37,7 @@ int RunReadWorker(const ReadSettings& settings, LinkSeams& seams, OperationHost&
     progress.Say("Read start");
     if (route == ReadRoute::Usb) host.ReportTotal(static_cast<uint32_t>(ReadChunks(route, 0, settings.count).ReadTotal()));
 
-    link.jlinkLoaderLost = "MCU Jlink Load file lost";
-    link.uartLoaderLost = "MCU Uart Load file lost";
-    link.framedSyncFailed = "Uart hand shake failed!";
+    NameLinksInLoaderMessages(link);
     bool connecting = false;  // a failure before this is the preparation's: no final status
     auto report = [&](BringUpStep step, uint32_t size) {
         switch (step) {

@@ -26,8 +26,7 @@ protected:
     }
     // Nothing of the run is left in the work folder.
     void ExpectNoTemporaryFiles() {
-        for (const auto& entry : std::filesystem::directory_iterator(work.path()))
-            EXPECT_EQ(entry.path().string().find("_temp.bin"), std::string::npos) << entry.path();
+        EXPECT_EQ(test::TemporaryFilesIn(work.path()), std::vector<std::string>{});
     }
     test::TempDir work;
 };

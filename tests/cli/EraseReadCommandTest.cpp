@@ -21,8 +21,7 @@ protected:
                                        {"TAVREL_WORK_DIR", work.path().string()}});
     }
     void ExpectNoTemporaryFiles() {
-        for (const auto& entry : std::filesystem::directory_iterator(work.path()))
-            EXPECT_EQ(entry.path().string().find("_temp.bin"), std::string::npos) << entry.path();
+        EXPECT_EQ(test::TemporaryFilesIn(work.path()), std::vector<std::string>{});
     }
     test::TempDir work;
 };

@@ -73,8 +73,7 @@ TEST_P(EraseReadSim, ReadsThePatternErasesOneSectorAndReadsItBlank) {
     expected.insert(expected.end(), {0x00, 0x01, 0x02, 0x03});
     EXPECT_EQ(test::ReadFileBytes(output), expected);
 
-    for (const auto& entry : std::filesystem::directory_iterator(folder.path()))
-        EXPECT_EQ(entry.path().string().find("_temp.bin"), std::string::npos) << entry.path();
+    EXPECT_EQ(test::TemporaryFilesIn(folder.path()), std::vector<std::string>{});
     EXPECT_EQ(board->Stop(), 0);
     EXPECT_EQ(board->output().find("violation"), std::string::npos) << board->output();
 }

@@ -32,8 +32,7 @@ protected:
         return {bytes.begin() + static_cast<long>(offset), bytes.begin() + static_cast<long>(offset + count)};
     }
     void ExpectNoTemporaryFiles() {
-        for (const auto& entry : std::filesystem::directory_iterator(work.path()))
-            EXPECT_EQ(entry.path().string().find("_temp.bin"), std::string::npos) << entry.path();
+        EXPECT_EQ(test::TemporaryFilesIn(work.path()), std::vector<std::string>{});
     }
 
     test::TempDir work;

@@ -32,13 +32,6 @@ std::vector<uint8_t> Words(std::initializer_list<uint32_t> words) {
     return bytes;
 }
 
-std::vector<size_t> TempFilesIn(const fs::path& folder) {
-    std::vector<size_t> found;
-    for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().filename().string().find("_temp.bin") != std::string::npos) found.push_back(1);
-    return found;
-}
-
 struct BuilderFixture : ::testing::Test {
     TempDir dir;
     RecordingPrompt prompt;
@@ -180,13 +173,13 @@ TEST_F(BuilderFixture, AFailedBuildKeepsTheEarlierSaveFileAndLeavesNoWorkFiles) 
     EXPECT_LT(builder.BuildBinImage(dir / "app.bin", dir / "folder.bin"), 0);
     EXPECT_LT(builder.BuildBinImage(dir / "app.bin", dir / "nowhere" / "out.bin"), 0);
     EXPECT_EQ(ReadFileBytes(dir / "out.bin"), (std::vector<uint8_t>{1, 2, 3}));
-    EXPECT_TRUE(TempFilesIn(dir.path()).empty());
+    EXPECT_TRUE(TemporaryFilesIn(dir.path()).empty());
     EXPECT_TRUE(prompt.messages.empty());  // these failures carry no message of their own
 
     // A good build replaces the earlier file whole.
     EXPECT_EQ(builder.BuildBinImage(dir / "app.bin", dir / "out.bin"), 0);
     EXPECT_EQ(ReadFileBytes(dir / "out.bin").size(), 718u + 16u);
-    EXPECT_TRUE(TempFilesIn(dir.path()).empty());
+    EXPECT_TRUE(TemporaryFilesIn(dir.path()).empty());
 }
 
 TEST_F(BuilderFixture, ReadOnlyAndNonRegularSaveFilesAreNotReplaced) {
@@ -209,7 +202,7 @@ TEST_F(BuilderFixture, ReadOnlyAndNonRegularSaveFilesAreNotReplaced) {
     EXPECT_EQ(builder.BuildBinImage(dir / "app.bin", dir / "link.bin"), 0) << builder.failureDetail();
     EXPECT_TRUE(fs::is_symlink(dir / "link.bin"));
     EXPECT_EQ(ReadFileBytes(dir / "out.bin").size(), 718u + 16u);
-    EXPECT_TRUE(TempFilesIn(dir.path()).empty());
+    EXPECT_TRUE(TemporaryFilesIn(dir.path()).empty());
 }
 
 TEST_F(BuilderFixture, SourcesBeyondThe32BitLengthFieldsAreRefusedBeforeTheyAreRead) {

@@ -18,12 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool HasWorkFiles(const fs::path& folder) {
-    for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().filename().string().find("_temp.bin") != std::string::npos) return true;
-    return false;
-}
-
 struct HexBuildFixture : ::testing::Test {
     TempDir dir;
     RecordingPrompt prompt;
@@ -32,7 +26,7 @@ struct HexBuildFixture : ::testing::Test {
     int Build(const std::string& hexText) {
         WriteTextFile(dir / "app.hex", hexText);
         const int result = builder.BuildHexImage(dir / "app.hex", dir / "out.bin");
-        EXPECT_FALSE(HasWorkFiles(dir.path()));
+        EXPECT_TRUE(TemporaryFilesIn(dir.path()).empty());
         return result;
     }
     std::vector<uint8_t> Output() { return ReadFileBytes(dir / "out.bin"); }
@@ -197,5 +191,5 @@ TEST_F(HexBuildFixture, MissingSourceFailsWithoutAMessage) {
     EXPECT_EQ(builder.BuildHexImage(dir / "missing.hex", dir / "out.bin"), -1);
     EXPECT_TRUE(prompt.messages.empty());
     EXPECT_FALSE(fs::exists(dir / "out.bin"));
-    EXPECT_FALSE(HasWorkFiles(dir.path()));
+    EXPECT_TRUE(TemporaryFilesIn(dir.path()).empty());
 }

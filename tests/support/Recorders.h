@@ -68,6 +68,9 @@ private:
     std::filesystem::path path_;
 };
 
+// The names of the temporary image files ("..._temp.bin") in a folder: none is ever left behind.
+std::vector<std::string> TemporaryFilesIn(const std::filesystem::path& folder);
+
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
 void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes);
 void WriteTextFile(const std::filesystem::path& path, const std::string& text);
