@@ -8,6 +8,7 @@
 #include <system_error>
 #include <vector>
 
+#include "operations/ChunkWalk.h"
 #include "operations/EraseRange.h"
 #include "operations/HexSplitCheck.h"
 #include "operations/ProgramJob.h"
@@ -58,27 +59,6 @@ uint64_t SizeOf(const std::string& path) {
     std::error_code error;
     const auto size = std::filesystem::file_size(path, error);
     return error ? 0 : size;
-}
-
-// Hands each chunk of a stream to `action` with its flash offset. length: the bytes to take
-// (a short stream fails); none: up to the end of the stream.
-using ChunkAction = std::function<bool(uint32_t offset, std::span<const uint8_t> chunk)>;
-bool WalkChunks(std::istream& in, uint32_t offset, std::optional<uint64_t> length, uint32_t chunkSize,
-                const ChunkAction& action) {
-    std::vector<uint8_t> buffer(chunkSize);
-    uint64_t left = length.value_or(UINT64_MAX);
-    while (left > 0) {
-        const auto want = static_cast<std::streamsize>(std::min<uint64_t>(left, chunkSize));
-        in.read(reinterpret_cast<char*>(buffer.data()), want);
-        const auto got = static_cast<size_t>(in.gcount());
-        if (got == 0 && !length) return !in.bad();
-        if (got != static_cast<size_t>(want) && (length || in.bad())) return false;
-        if (!action(offset, std::span<const uint8_t>(buffer.data(), got))) return false;
-        offset += static_cast<uint32_t>(got);
-        left -= got;
-        if (got != static_cast<size_t>(want)) return true;  // the end of a whole-file walk
-    }
-    return true;
 }
 
 class ProgramRun {
