@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "cli/Command.h"
+#include "cli/HX700Program.h"
 #include "cli/OperationCommand.h"
 #include "model/FamilyProfile.h"
 #include "operations/FlashDlg.h"
@@ -82,11 +83,12 @@ int RunProgramCommand(const Options& options) {
     if (options.Has("hex") == options.Has("bin")) return UsageError("program", "give either --hex FILE or --bin FILE");
     if (options.Has("bin") != options.Has("address"))
         return UsageError("program", "--address goes with --bin, and --bin needs it");
-    // Only the KR2A600 page is built; the others must not be run through it.
     const FamilyProfile* profile = FindFamilyProfile(options.ValueOr("chip", ""));
+    if (profile && profile->page == ProgramPage::HX700FlashDlg) return RunHX700ProgramCommand(options);
+    // The KR2E500 group's page is not built; it must not be run through the KR2A600 page.
     if (profile && profile->page != ProgramPage::FlashDlg)
         return UsageError("program", options.ValueOr("chip", "") +
-                                         ": programming this family is not available yet (only KR2A600 is)");
+                                         ": programming this family is not available yet (only KR2A600 and KR2H70X are)");
 
     return RunOperation("program", options, [&](OperationContext& context) {
         FlashDlg page(context.prompt);
@@ -105,10 +107,10 @@ int RunProgramCommand(const Options& options) {
 
 CommandRun DefineProgram(Options& options) {
     DeclareTargetOptions(options);
-    options.StartGroup("Image (KR2A600)");
+    options.StartGroup("Image");
     options.AddValue("hex", "FILE", "an Intel HEX image: the boot header is made for it");
     options.AddValue("bin", "FILE", "a raw image, written unchanged at --address");
-    options.AddValue("address", "HEX", "with --bin: the flash offset, below 100000");
+    options.AddValue("address", "HEX", "with --bin: the flash offset (KR2A600: below 100000; KR2H70X: within the flash type)");
     options.AddValue("erase", "all|blocks|sectors", "erase all flash (default), or the blocks or sectors the image covers");
     options.AddFlag("verify", "read the flash back and compare after programming");
     options.StartGroup("Boot header (with --hex; index or text as listed)");
@@ -125,7 +127,7 @@ CommandRun DefineProgram(Options& options) {
     return [&options] { return RunProgramCommand(options); };
 }
 
-const RegisterCommand kProgram{{"program", "program a KR2A600 image (HEX with its boot header, or BIN)", DefineProgram}};
+const RegisterCommand kProgram{{"program", "program a KR2A600 image (HEX with its boot header, or BIN) or a KR2H70X boot image (BIN)", DefineProgram}};
 
 }  // namespace
 }  // namespace tavrel::cli
