@@ -20,24 +20,38 @@ public:
         return OpenDfuTarget(link_, device, prompt, &host, 0, &state_) == 0;
     }
 
-    bool EraseAll() override { return link_.DfuEraseAll() == 0; }
+    bool EraseAll() override {
+        writing_ = false;
+        return link_.DfuEraseAll() == 0;
+    }
     // The DFU boot ROM erases no blocks: nothing is sent, and nothing is claimed to be erased.
     bool EraseBlocks(uint32_t, uint32_t) override { return false; }
     bool EraseSectors(uint32_t first, uint32_t last) override {
+        writing_ = false;
         return last >= first && link_.DfuEraseRange(first, last - first) == 0;
     }
     bool AnnounceRange(uint32_t, uint32_t) override { return true; }
     bool Write(uint32_t offset, std::span<const uint8_t> data) override {
         if (data.size() > kUsbReadChunk) return false;
         wrote_ = true;
-        return link_.DfuWrite(data.data(), static_cast<uint32_t>(data.size()), offset) == 0;
+        // The flash mode is chosen once before a run of writes; each chunk then names its address.
+        if (!writing_) {
+            if (link_.DfuSelectMode(0) != 0) return false;
+            writing_ = true;
+        }
+        return link_.DfuSetAddress(offset) == 0 &&
+               link_.DfuDownloadBlock(data.data(), static_cast<uint32_t>(data.size()), 1) == 0;
     }
     bool Read(uint32_t offset, std::span<uint8_t> data) override {
         if (data.size() > kUsbReadChunk) return false;
+        writing_ = false;  // a read leaves the device in DFU idle
         return link_.DfuRead(data.data(), static_cast<uint32_t>(data.size()), offset) == 0;
     }
     bool CheckFlashType(uint16_t) override { return true; }
-    bool Finish() override { return !wrote_ || link_.DfuAbort() == 0; }
+    bool Finish() override {
+        writing_ = false;
+        return !wrote_ || link_.DfuAbort() == 0;
+    }
     uint32_t MaxChunk() const override { return kUsbReadChunk; }
 
     std::vector<std::string> Details() const override {
@@ -66,6 +80,7 @@ private:
     DfuLink link_;
     DfuTargetState state_;
     bool wrote_ = false;
+    bool writing_ = false;  // the flash mode is selected for the writes that follow
 };
 
 }  // namespace
