@@ -2,7 +2,8 @@
 # Sets up, builds and runs the kit's main job. With no board at hand it runs against a simulated
 # board: a KR2A600 application is programmed with its boot header and verified over J-Link, then
 # over the serial boot ROM, read back and compared with what the image put there, and the flash is
-# erased and read back blank; a signed, encrypted KR2H70X boot image is built and checked too.
+# erased and read back blank; a signed, encrypted KR2H70X boot image is built, checked, programmed
+# over USB DFU with verification and read back.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,8 +14,10 @@ cmake --build build -j "$(nproc)" --target tavrel-cli tavrel_sim_jlink
 cli=build/src/tavrel-cli
 out=$(mktemp -d)
 sim_pid=
+h70x_pid=
 cleanup() {
     [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null && wait "$sim_pid" 2>/dev/null
+    [ -n "$h70x_pid" ] && kill "$h70x_pid" 2>/dev/null && wait "$h70x_pid" 2>/dev/null
     rm -rf "$out"
 }
 trap cleanup EXIT
@@ -76,4 +79,22 @@ else
     exit 1
 fi
 
-step "Done: programmed, verified, read back and erased through the simulated board's J-Link and serial doors"
+step "Start a simulated KR2H70X board"
+"$cli" sim --chip KR2H70X --socket "$out/h70x.sock" >"$out/h70x.txt" 2>&1 &
+h70x_pid=$!
+for _ in $(seq 100); do grep -q "Press Ctrl-C" "$out/h70x.txt" 2>/dev/null && break; sleep 0.1; done
+cat "$out/h70x.txt"
+usb=(env TAVREL_SIM_SOCKET="$out/h70x.sock")
+
+step "Program the boot image over USB DFU, verify it, and read it back"
+"${usb[@]}" "$cli" program --chip KR2H70X --interface USB --bin "$out/boot.bin" --address 0 --verify
+"${usb[@]}" "$cli" read --chip KR2H70X --interface USB --address 0 \
+    --length "$(printf '%X' "$(stat -c %s "$out/boot.bin")")" --output "$out/boot-readback.bin"
+if cmp "$out/boot.bin" "$out/boot-readback.bin"; then
+    echo "flash 0x0000: the boot image, byte for byte"
+else
+    echo "the KR2H70X flash does not hold the boot image" >&2
+    exit 1
+fi
+
+step "Done: programmed, verified, read back and erased through the simulated boards' J-Link, serial and USB DFU doors"
