@@ -1,5 +1,7 @@
 #include "operations/EX500FlashDlg.h"
 
+#include <algorithm>
+
 #include "model/FamilyProfile.h"
 #include "operations/EX500BootHeader.h"
 #include "operations/FlashDlg.h"
