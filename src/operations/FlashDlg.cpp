@@ -1,60 +1,29 @@
 #include "operations/FlashDlg.h"
 
-#include <algorithm>
-#include <cctype>
-#include <initializer_list>
+#include "operations/PageControls.h"
 
 namespace tavrel {
 
 namespace {
 
-constexpr size_t kHexFieldLength = 8;
 constexpr uint32_t kFlashAddressLimit = 0x100000;
-
-ControlState List(std::string label, std::vector<std::string> items, int selection) {
-    ControlState list(ControlKind::DropDownList);
-    list.label = std::move(label);
-    list.items = std::move(items);
-    list.selection = selection;
-    return list;
-}
-
-ControlState HexField(std::string label) {
-    ControlState field(ControlKind::HexEdit);
-    field.label = std::move(label);
-    field.maxLength = kHexFieldLength;
-    field.enabled = false;
-    return field;
-}
-
-// 8 digits at most, so the value always fits; only hexadecimal digits are a number.
-std::optional<uint32_t> HexValue(const std::string& text) {
-    if (text.empty() || !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c); }))
-        return std::nullopt;
-    return static_cast<uint32_t>(std::stoul(text, nullptr, 16));
-}
-
-void Check(ControlState& radio, std::initializer_list<ControlState*> others) {
-    radio.checked = true;
-    for (ControlState* other : others) other->checked = false;
-}
 
 }  // namespace
 
 FlashDlg::FlashDlg(UserPrompt& prompt, FileChooser* chooser) : prompt_(prompt), chooser_(chooser) {
     hexRadio.checked = true;
-    flashAddress = HexField("0x : ");
-    qspiMode = List("QSPI  Mode", {"Normal read", "Fast Read", "Fast read dual out", "Fast read quad out"}, 0);
-    initMemMode = List("Init Mem Mode", {"Normal", "Alt cfg 0", "Alt cfg 1"}, 0);
-    finalMemMode = List("Final Mem Mode", {"Normal", "Alt cfg 0", "Alt cfg 1"}, 0);
-    crcMode = List("CRC Mode", {"CRC-16-CCITT", "CRC-16-IBM", "CRC-16-T10_DIF", "CRC-32-IEEE", "No CRC"}, 4);
-    clockSource = List("Clock Source",
+    flashAddress = HexFieldControl("0x : ");
+    qspiMode = ListControl("QSPI  Mode", {"Normal read", "Fast Read", "Fast read dual out", "Fast read quad out"}, 0);
+    initMemMode = ListControl("Init Mem Mode", {"Normal", "Alt cfg 0", "Alt cfg 1"}, 0);
+    finalMemMode = ListControl("Final Mem Mode", {"Normal", "Alt cfg 0", "Alt cfg 1"}, 0);
+    crcMode = ListControl("CRC Mode", {"CRC-16-CCITT", "CRC-16-IBM", "CRC-16-T10_DIF", "CRC-32-IEEE", "No CRC"}, 4);
+    clockSource = ListControl("Clock Source",
                        {"System:200MHz,Reference:XTAL32M", "System:200MHz,Reference:RC32M", "System:X32M",
                         "System:RC32M"},
                        3);
     eraseAll.checked = true;
     noneRadio.checked = true;
-    password = HexField("Password: 0x");
+    password = HexFieldControl("Password: 0x");
     imagePath.readOnly = true;
     startButton.enabled = false;
 }
@@ -70,25 +39,25 @@ void FlashDlg::ApplyFileType() {
 
 void FlashDlg::ClickHex() {
     if (!hexRadio.enabled) return;
-    Check(hexRadio, {&binRadio});
+    CheckRadio(hexRadio, {&binRadio});
     ApplyFileType();
 }
 
 void FlashDlg::ClickBin() {
     if (!binRadio.enabled) return;
-    Check(binRadio, {&hexRadio});
+    CheckRadio(binRadio, {&hexRadio});
     ApplyFileType();
 }
 
 void FlashDlg::ClickSecure() {
     if (!secureRadio.enabled) return;
-    Check(secureRadio, {&noneRadio});
+    CheckRadio(secureRadio, {&noneRadio});
     password.enabled = true;
 }
 
 void FlashDlg::ClickNone() {
     if (!noneRadio.enabled) return;
-    Check(noneRadio, {&secureRadio});
+    CheckRadio(noneRadio, {&secureRadio});
     password.enabled = false;
 }
 
@@ -127,24 +96,16 @@ void FlashDlg::SetImagePath(const std::string& path) {
     startButton.enabled = true;
 }
 
-void FlashDlg::Refuse(ControlState& field, const char* message, bool clearFirst) {
-    if (clearFirst) field.text.clear();
-    prompt_.ShowMessage(message, MessageIcon::Warning);
-    field.text.clear();
-    field.caret = 0;
-    field.focused = true;
-}
-
 bool FlashDlg::ReadFlashAddress(ProgramRequest& request) {
     const std::string& text = flashAddress.text;
     if (text.empty() || text.size() > kHexFieldLength) {
-        Refuse(flashAddress, kAddressLength, true);
+        RefuseField(prompt_, flashAddress, kAddressLength, true);
         return false;
     }
     // Text that is not a number is refused like an address beyond the flash.
     const std::optional<uint32_t> value = HexValue(text);
     if (!value || *value >= kFlashAddressLimit) {
-        Refuse(flashAddress, kInvalidAddress, true);
+        RefuseField(prompt_, flashAddress, kInvalidAddress, true);
         return false;
     }
     request.flashStartAddress = *value;
@@ -152,15 +113,8 @@ bool FlashDlg::ReadFlashAddress(ProgramRequest& request) {
 }
 
 bool FlashDlg::ReadPassword(ProgramRequest& request) {
-    if (password.text.size() != kHexFieldLength) {
-        Refuse(password, kPasswordLength, false);
-        return false;
-    }
-    const std::optional<uint32_t> value = HexValue(password.text);
-    if (!value) {
-        Refuse(password, kInvalidPassword, true);
-        return false;
-    }
+    const std::optional<uint32_t> value = ReadPasswordField(prompt_, password);
+    if (!value) return false;
     request.securityMode = kSecureMode;
     request.password = *value;
     return true;

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "model/Catalogue.h"
+#include "operations/PageControls.h"
 #include "operations/ProgramRequest.h"
 #include "platform/UserPrompt.h"
 #include "widgets/ControlState.h"
@@ -21,8 +22,6 @@ public:
 
     static constexpr const char* kAddressLength = " Flash address should be 8 bytes, Please check data!";
     static constexpr const char* kInvalidAddress = "Invalid flash address ! \n";
-    static constexpr const char* kPasswordLength = " Pass word should be 8 bytes, Please check data";
-    static constexpr const char* kInvalidPassword = "Invalid Password ! \n";
     static constexpr const char* kPathEmpty = "Target Image Path is empty ! \n";
 
     // chooser may be null when no file dialog can be shown (Browse then does nothing).
@@ -91,7 +90,6 @@ private:
     void SetControlsEnabled(bool enabled);
     bool ReadFlashAddress(ProgramRequest& request);
     bool ReadPassword(ProgramRequest& request);
-    void Refuse(ControlState& field, const char* message, bool clearFirst);
 
     UserPrompt& prompt_;
     FileChooser* chooser_;

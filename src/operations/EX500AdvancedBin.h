@@ -1,0 +1,37 @@
+#pragma once
+// An advanced bin: a bin file and the ".cfg" map beside it that says which byte ranges of the file
+// go to which flash offsets. The plan is checked whole before anything is erased or written.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "model/ImageFiles.h"
+#include "platform/UserPrompt.h"
+
+namespace tavrel {
+
+inline constexpr const char* kConfigFileLost = "Config file lost";
+inline constexpr const char* kNotAValidConfigFile = "It is not a valid config file!";
+inline constexpr const char* kNotAValidAdvancedBin = " It is not a valid advanced bin file ! ";
+// A map row that would read past the end of the bin file.
+inline constexpr const char* kConfigPastBinEnd = "The config file points past the end of the bin file ! ";
+
+struct AdvancedBinPlan {
+    std::vector<AdvancedBinEntry> entries;  // sorted by flash offset, none overlapping
+    uint64_t imageLength = 0;               // the sum of DATA_LEN
+};
+
+// Reads the map beside binPath and checks every row against the bin file and a flash of
+// flashSize bytes. False after showing the reason.
+bool PlanAdvancedBin(UserPrompt& prompt, const std::string& binPath, uint32_t flashSize, AdvancedBinPlan& plan);
+
+// Erase by blocks: per row, the 64 KiB blocks from the one holding its first byte to the one
+// holding its last. Rows of no bytes erase nothing.
+struct BlockSpan {
+    uint32_t first = 0;
+    uint32_t last = 0;
+    bool operator==(const BlockSpan&) const = default;
+};
+std::vector<BlockSpan> AdvancedBinEraseBlocks(const std::vector<AdvancedBinEntry>& entries);
+
+}  // namespace tavrel
