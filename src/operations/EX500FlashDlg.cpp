@@ -207,28 +207,18 @@ std::optional<ExProgramRequest> EX500FlashDlg::Start(const TargetSelection& targ
         request.password = *value;
     }
 
-    request.interfaceName = target.interfaceName;
+    TakeLinkSettings(request, target);
     request.flashSize = FlashSize(target);
     const FamilyProfile* profile = FindFamilyProfile(target.family);
     if (profile && profile->checksFlashType) request.flashTypeCode = target.flashTypeCode;
-    if (target.interfaceName == "UART") {
-        request.comPort = target.comPort;
-        request.baudRate = target.baudRate;
-    } else if (target.interfaceName == "JLINK") {
-        request.jtagSpeed = target.jlinkSpeedKhz;
-    }
-    request.target = target;
 
-    request.eraseMode = eraseBlocks.checked ? kEraseBlocksByFile : eraseSectors.checked ? kEraseSectorsByFile
-                                                                                        : kEraseAllFlash;
+    request.eraseMode = EraseModeOf(eraseBlocks, eraseSectors);
     if (noneRadio.checked) request.securityMode = kNoSecurityMode;
     request.verify = verify.checked ? kVerifyAfterProgramming : kNoVerify;
 
-    request.imagePath = imagePath.text;
-    if (request.imagePath.empty()) {
-        prompt_.ShowMessage(kPathEmpty, MessageIcon::Warning);
-        return std::nullopt;
-    }
+    const std::optional<std::string> path = TakeImagePath(prompt_, imagePath);
+    if (!path) return std::nullopt;
+    request.imagePath = *path;
     SetControlsEnabled(false);
     return request;
 }

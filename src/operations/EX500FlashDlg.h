@@ -18,7 +18,6 @@ public:
     static constexpr const char* kAddressLength = " Flash address should be 1 - 8 bytes, Please check data!";
     static constexpr const char* kHeaderProtected = "0x0-0x1F is protected for boot info! \n";
     static constexpr const char* kInvalidAddress = "Invalid flash address ! \n";
-    static constexpr const char* kPathEmpty = "Target Image Path is empty ! \n";
 
     // family: the chip chosen when the page is made (the main window sets it again right after).
     explicit EX500FlashDlg(UserPrompt& prompt, FileChooser* chooser = nullptr, const std::string& family = "KR2E500");

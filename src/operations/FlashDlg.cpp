@@ -138,25 +138,15 @@ std::optional<ProgramRequest> FlashDlg::Start(const TargetSelection& target) {
 
     request.operation = "FLASH";
     request.chip = target.family;
-    request.interfaceName = target.interfaceName;
-    if (target.interfaceName == "UART") {
-        request.comPort = target.comPort;
-        request.baudRate = target.baudRate;
-    } else if (target.interfaceName == "JLINK") {
-        request.jtagSpeed = target.jlinkSpeedKhz;
-    }
-    request.target = target;
+    TakeLinkSettings(request, target);
 
-    request.eraseMode = eraseBlocks.checked ? kEraseBlocksByFile : eraseSectors.checked ? kEraseSectorsByFile
-                                                                                        : kEraseAllFlash;
+    request.eraseMode = EraseModeOf(eraseBlocks, eraseSectors);
     if (noneRadio.checked) request.securityMode = kNoSecurityMode;
     request.verify = verify.checked ? kVerifyAfterProgramming : kNoVerify;
 
-    request.imagePath = imagePath.text;
-    if (request.imagePath.empty()) {
-        prompt_.ShowMessage(kPathEmpty, MessageIcon::Warning);
-        return std::nullopt;
-    }
+    const std::optional<std::string> path = TakeImagePath(prompt_, imagePath);
+    if (!path) return std::nullopt;
+    request.imagePath = *path;
     SetControlsEnabled(false);
     return request;
 }

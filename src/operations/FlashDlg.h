@@ -22,7 +22,6 @@ public:
 
     static constexpr const char* kAddressLength = " Flash address should be 8 bytes, Please check data!";
     static constexpr const char* kInvalidAddress = "Invalid flash address ! \n";
-    static constexpr const char* kPathEmpty = "Target Image Path is empty ! \n";
 
     // chooser may be null when no file dialog can be shown (Browse then does nothing).
     explicit FlashDlg(UserPrompt& prompt, FileChooser* chooser = nullptr);

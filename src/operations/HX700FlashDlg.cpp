@@ -1,24 +1,10 @@
 #include "operations/HX700FlashDlg.h"
 
-#include <algorithm>
-#include <cctype>
 #include <initializer_list>
 
+#include "operations/PageControls.h"
+
 namespace tavrel {
-
-namespace {
-
-constexpr size_t kHexFieldLength = 8;
-
-// Only hexadecimal digits are a number; an empty field is none (refused, never taken as 0).
-std::optional<uint32_t> HexValue(const std::string& text) {
-    if (text.empty() || text.size() > kHexFieldLength ||
-        !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isxdigit(c); }))
-        return std::nullopt;
-    return static_cast<uint32_t>(std::stoul(text, nullptr, 16));
-}
-
-}  // namespace
 
 HX700FlashDlg::HX700FlashDlg(UserPrompt& prompt, FileChooser* chooser) : prompt_(prompt), chooser_(chooser) {
     flashAddress.label = "0x: ";
@@ -60,16 +46,9 @@ void HX700FlashDlg::SetImagePath(const std::string& path) {
 std::optional<HX700ProgramRequest> HX700FlashDlg::Start(const TargetSelection& target) {
     HX700ProgramRequest request;
     request.chip = target.family;
-    request.interfaceName = target.interfaceName;
-    if (target.interfaceName == "UART") {
-        request.comPort = target.comPort;
-        request.baudRate = target.baudRate;
-    } else if (target.interfaceName == "JLINK") {
-        request.jtagSpeed = target.jlinkSpeedKhz;
-    }
+    TakeLinkSettings(request, target);
     request.flashTypeCode = target.flashTypeCode;
     request.flashSize = target.flashCapacity;
-    request.target = target;
 
     const std::optional<uint32_t> address = HexValue(flashAddress.text);
     if (!address || request.flashSize == 0 || *address > request.flashSize - 1) {
@@ -79,14 +58,11 @@ std::optional<HX700ProgramRequest> HX700FlashDlg::Start(const TargetSelection& t
         return std::nullopt;
     }
     request.flashStartAddress = *address;
-    request.eraseMode = eraseBlocks.checked ? kEraseBlocksByFile : eraseSectors.checked ? kEraseSectorsByFile
-                                                                                        : kEraseAllFlash;
+    request.eraseMode = EraseModeOf(eraseBlocks, eraseSectors);
     request.verify = verify.checked ? 1 : 0;
-    request.imagePath = imagePath.text;
-    if (request.imagePath.empty()) {
-        prompt_.ShowMessage(kPathEmpty, MessageIcon::Warning);
-        return std::nullopt;
-    }
+    const std::optional<std::string> path = TakeImagePath(prompt_, imagePath);
+    if (!path) return std::nullopt;
+    request.imagePath = *path;
     SetControlsEnabled(false);
     return request;
 }

@@ -16,7 +16,6 @@ class HX700FlashDlg {
 public:
     static constexpr const char* kFilter = "Image Files (*.bin)|*.bin||";
     static constexpr const char* kInvalidAddress = "Invalid flash address ! \n";
-    static constexpr const char* kPathEmpty = "Target Image Path is empty ! \n";
 
     // chooser may be null when no file dialog can be shown (Browse then does nothing).
     explicit HX700FlashDlg(UserPrompt& prompt, FileChooser* chooser = nullptr);

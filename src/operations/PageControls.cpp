@@ -51,4 +51,14 @@ std::optional<uint32_t> ReadPasswordField(UserPrompt& prompt, ControlState& pass
     return value;
 }
 
+int EraseModeOf(const ControlState& eraseBlocks, const ControlState& eraseSectors) {
+    return eraseBlocks.checked ? kEraseBlocksByFile : eraseSectors.checked ? kEraseSectorsByFile : kEraseAllFlash;
+}
+
+std::optional<std::string> TakeImagePath(UserPrompt& prompt, const ControlState& imagePath) {
+    if (!imagePath.text.empty()) return imagePath.text;
+    prompt.ShowMessage(kImagePathEmpty, MessageIcon::Warning);
+    return std::nullopt;
+}
+
 }  // namespace tavrel

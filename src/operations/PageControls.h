@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "model/Catalogue.h"
+#include "operations/ProgramRequest.h"
 #include "platform/UserPrompt.h"
 #include "widgets/ControlState.h"
 
@@ -31,5 +33,26 @@ void RefuseField(UserPrompt& prompt, ControlState& field, const char* message, b
 
 // The password field: exactly 8 hexadecimal digits, or none after the message.
 std::optional<uint32_t> ReadPasswordField(UserPrompt& prompt, ControlState& password);
+
+inline constexpr const char* kImagePathEmpty = "Target Image Path is empty ! \n";
+
+// The link settings of the chosen interface, as every program page copies them at Start.
+template <typename Request>
+void TakeLinkSettings(Request& request, const TargetSelection& target) {
+    request.interfaceName = target.interfaceName;
+    if (target.interfaceName == "UART") {
+        request.comPort = target.comPort;
+        request.baudRate = target.baudRate;
+    } else if (target.interfaceName == "JLINK") {
+        request.jtagSpeed = target.jlinkSpeedKhz;
+    }
+    request.target = target;
+}
+
+// The erase mode of the three erase radios (all flash when neither of the other two is checked).
+int EraseModeOf(const ControlState& eraseBlocks, const ControlState& eraseSectors);
+
+// The image path field's text; none after "Target Image Path is empty ! \n".
+std::optional<std::string> TakeImagePath(UserPrompt& prompt, const ControlState& imagePath);
 
 }  // namespace tavrel
