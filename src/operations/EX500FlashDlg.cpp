@@ -112,15 +112,9 @@ void EX500FlashDlg::ClickNone() {
     password.enabled = false;
 }
 
-void EX500FlashDlg::ClickEraseMode(int mode) {
-    ControlState* radios[] = {&eraseAll, &eraseBlocks, &eraseSectors};
-    if (mode < 0 || mode > 2 || !radios[mode]->enabled) return;
-    for (int i = 0; i < 3; ++i) radios[i]->checked = i == mode;
-}
+void EX500FlashDlg::ClickEraseMode(int mode) { ClickEraseRadio(eraseAll, eraseBlocks, eraseSectors, mode); }
 
-void EX500FlashDlg::ClickVerify() {
-    if (verify.enabled) verify.checked = !verify.checked;
-}
+void EX500FlashDlg::ClickVerify() { ToggleCheckBox(verify); }
 
 bool EX500FlashDlg::Select(ControlState& list, int index) {
     if (!list.enabled || index < 0 || static_cast<size_t>(index) >= list.items.size()) return false;
@@ -130,23 +124,10 @@ bool EX500FlashDlg::Select(ControlState& list, int index) {
 }
 
 bool EX500FlashDlg::Browse() {
-    if (!chooser_ || !browseButton.enabled) return false;
-    FileDialogRequest request;
-    request.filter = hexRadio.checked ? FlashDlg::kHexFilter : FlashDlg::kBinFilter;
-    request.fileMustExist = true;
-    request.pathMustExist = true;
-    request.hideReadOnly = true;
-    const std::optional<std::string> chosen = chooser_->ChooseFile(request);
-    if (!chosen) return false;
-    SetImagePath(*chosen);
-    return true;
+    return BrowseImage(chooser_, browseButton, hexRadio.checked ? FlashDlg::kHexFilter : FlashDlg::kBinFilter, imagePath, startButton);
 }
 
-void EX500FlashDlg::SetImagePath(const std::string& path) {
-    imagePath.text = path;
-    imagePath.caret = path.size();
-    startButton.enabled = true;
-}
+void EX500FlashDlg::SetImagePath(const std::string& path) { ShowImagePath(path, imagePath, startButton); }
 
 uint32_t EX500FlashDlg::FlashSize(const TargetSelection& target) const {
     const FamilyProfile* profile = FindFamilyProfile(family_);

@@ -61,15 +61,9 @@ void FlashDlg::ClickNone() {
     password.enabled = false;
 }
 
-void FlashDlg::ClickEraseMode(int mode) {
-    ControlState* radios[] = {&eraseAll, &eraseBlocks, &eraseSectors};
-    if (mode < 0 || mode > 2 || !radios[mode]->enabled) return;
-    for (int i = 0; i < 3; ++i) radios[i]->checked = i == mode;
-}
+void FlashDlg::ClickEraseMode(int mode) { ClickEraseRadio(eraseAll, eraseBlocks, eraseSectors, mode); }
 
-void FlashDlg::ClickVerify() {
-    if (verify.enabled) verify.checked = !verify.checked;
-}
+void FlashDlg::ClickVerify() { ToggleCheckBox(verify); }
 
 bool FlashDlg::Select(ControlState& list, int index) {
     if (!list.enabled || index < 0 || static_cast<size_t>(index) >= list.items.size()) return false;
@@ -78,23 +72,10 @@ bool FlashDlg::Select(ControlState& list, int index) {
 }
 
 bool FlashDlg::Browse() {
-    if (!chooser_ || !browseButton.enabled) return false;
-    FileDialogRequest request;
-    request.filter = hexRadio.checked ? kHexFilter : kBinFilter;
-    request.fileMustExist = true;
-    request.pathMustExist = true;
-    request.hideReadOnly = true;
-    const std::optional<std::string> chosen = chooser_->ChooseFile(request);
-    if (!chosen) return false;
-    SetImagePath(*chosen);
-    return true;
+    return BrowseImage(chooser_, browseButton, hexRadio.checked ? kHexFilter : kBinFilter, imagePath, startButton);
 }
 
-void FlashDlg::SetImagePath(const std::string& path) {
-    imagePath.text = path;
-    imagePath.caret = path.size();
-    startButton.enabled = true;
-}
+void FlashDlg::SetImagePath(const std::string& path) { ShowImagePath(path, imagePath, startButton); }
 
 bool FlashDlg::ReadFlashAddress(ProgramRequest& request) {
     const std::string& text = flashAddress.text;

@@ -14,34 +14,15 @@ HX700FlashDlg::HX700FlashDlg(UserPrompt& prompt, FileChooser* chooser) : prompt_
     startButton.enabled = false;
 }
 
-void HX700FlashDlg::ClickEraseMode(int mode) {
-    ControlState* radios[] = {&eraseAll, &eraseBlocks, &eraseSectors};
-    if (mode < 0 || mode > 2 || !radios[mode]->enabled) return;
-    for (int i = 0; i < 3; ++i) radios[i]->checked = i == mode;
-}
+void HX700FlashDlg::ClickEraseMode(int mode) { ClickEraseRadio(eraseAll, eraseBlocks, eraseSectors, mode); }
 
-void HX700FlashDlg::ClickVerify() {
-    if (verify.enabled) verify.checked = !verify.checked;
-}
+void HX700FlashDlg::ClickVerify() { ToggleCheckBox(verify); }
 
 bool HX700FlashDlg::Browse() {
-    if (!chooser_ || !browseButton.enabled) return false;
-    FileDialogRequest request;
-    request.filter = kFilter;
-    request.fileMustExist = true;
-    request.pathMustExist = true;
-    request.hideReadOnly = true;
-    const std::optional<std::string> chosen = chooser_->ChooseFile(request);
-    if (!chosen) return false;
-    SetImagePath(*chosen);
-    return true;
+    return BrowseImage(chooser_, browseButton, kFilter, imagePath, startButton);
 }
 
-void HX700FlashDlg::SetImagePath(const std::string& path) {
-    imagePath.text = path;
-    imagePath.caret = path.size();
-    startButton.enabled = true;
-}
+void HX700FlashDlg::SetImagePath(const std::string& path) { ShowImagePath(path, imagePath, startButton); }
 
 std::optional<HX700ProgramRequest> HX700FlashDlg::Start(const TargetSelection& target) {
     HX700ProgramRequest request;

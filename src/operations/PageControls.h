@@ -11,6 +11,7 @@
 #include "operations/ProgramRequest.h"
 #include "platform/UserPrompt.h"
 #include "widgets/ControlState.h"
+#include "widgets/FileChooser.h"
 
 namespace tavrel {
 
@@ -48,6 +49,20 @@ void TakeLinkSettings(Request& request, const TargetSelection& target) {
     }
     request.target = target;
 }
+
+// A click on one of the three erase radios (mode 0, 1, 2); a disabled radio ignores it.
+void ClickEraseRadio(ControlState& eraseAll, ControlState& eraseBlocks, ControlState& eraseSectors, int mode);
+
+// A click on a check box; a disabled one ignores it.
+void ToggleCheckBox(ControlState& box);
+
+// The image chosen: shown in the read-only path field, caret at its end, and Start enabled.
+void ShowImagePath(const std::string& path, ControlState& imagePath, ControlState& startButton);
+
+// Browse: the open-file dialog with the page's filter (the file must exist); the chosen file is
+// shown as ShowImagePath does. False when cancelled or when there is no dialog.
+bool BrowseImage(FileChooser* chooser, const ControlState& browseButton, const char* filter, ControlState& imagePath,
+                 ControlState& startButton);
 
 // The erase mode of the three erase radios (all flash when neither of the other two is checked).
 int EraseModeOf(const ControlState& eraseBlocks, const ControlState& eraseSectors);
