@@ -8,7 +8,6 @@ namespace tavrel {
 
 inline constexpr const char* kInvalidImageFile = "Invalid image file";
 inline constexpr const char* kImageOutOfFlash = "Image file is out of flash memory!";
-inline constexpr const char* kFlashTypeMismatch = "Selected flash type is not matched with flash type in the chip!";
 
 // Runs one program operation: "Flash loading start" at 0, "Flash Success" or "Flash Failed" at
 // 100, temporary files removed, and always the finished report (program, KR2H70X page). True when

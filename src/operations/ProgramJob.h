@@ -30,7 +30,6 @@ struct ProgramJob {
     SegmentList sram;
     SegmentList flash;
     uint32_t totalLength = 0;  // bytes of image data written (W1)
-    uint32_t position = 0;     // progress sent to the host
 
     bool IsHex() const { return fileType == "HEX"; }
     // Where the data writes begin: behind the header for HEX, the typed address for BIN.

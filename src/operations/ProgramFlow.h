@@ -1,0 +1,85 @@
+#pragma once
+// What the three program pages' flows share: the session opened with the page's bring-up texts
+// and progress, the status and progress reports, the erase by mode, and the data and verify loops
+// over a file in the link's chunks. Each page's run derives from ProgramFlow and writes only its
+// own order of steps, its layout and its messages.
+#include <cstdint>
+#include <istream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "operations/EraseRange.h"
+#include "operations/ProgramWorker.h"
+
+namespace tavrel {
+
+inline constexpr const char* kFlashTypeMismatch = "Selected flash type is not matched with flash type in the chip!";
+inline constexpr const char* kImageFileLost = "Image File Lost!";
+
+// What differs between the J-Link, UART and USB DFU routes of a program page.
+struct ProgramRoute {
+    bool jtag;
+    bool dfu;
+    const char* connect;  // null: the DFU device reports its own steps
+    const char* erase;
+    const char* download;
+    const char* verifying;
+    uint32_t eraseStep;  // progress after an erase, on the pages that count fixed steps
+    uint32_t rangeStep;  // progress after the range command, likewise
+    const char* blockEraseFail;  // null: the link has said why, or nothing is said
+    const char* sectorEraseFail;
+    uint32_t readGranule;  // read-backs are whole multiples of it
+};
+
+const ProgramRoute& ProgramRouteFor(const std::string& interfaceName);
+
+class ProgramFlow {
+public:
+    virtual ~ProgramFlow() = default;
+
+protected:
+    // fixedSteps: the erase and the range command move the progress by the route's steps.
+    ProgramFlow(ProgramContext& context, const std::string& interfaceName, bool fixedSteps);
+
+    // Opens the session for the target with this flow's bring-up reports, runs Flow() and closes
+    // the session (the link, or the DFU device) whatever happened.
+    bool RunOver(const TargetSelection& target);
+    virtual bool Flow() = 0;
+    // The total the progress runs to, once the loader image's size is known (loader routes).
+    virtual uint32_t ProgressTotal(uint32_t loaderImageSize) const = 0;
+
+    void Status(const char* text);
+    void Advance(uint32_t bytes, const char* text);
+    // Shows the message (if any) and gives false, for `return Fail(...)`.
+    bool Fail(const char* message);
+
+    // Erase mode 0 all, 1 the range's blocks (its sectors over DFU, which has no block erase), 2
+    // its sectors; any other mode erases nothing. Then the erase step.
+    bool Erase(int mode, const EraseRange& range);
+    // Announces the range the data writes fill, then the range step with `text`.
+    bool AnnounceRange(uint32_t first, uint32_t last, const char* text);
+
+    // Writes the stream in the link's chunks from offset (length bytes, or to the end of the
+    // stream), advancing by each chunk with `text`.
+    bool WriteChunks(std::istream& in, uint32_t offset, std::optional<uint64_t> length, const char* text);
+    // Reads back what WriteChunks wrote and compares it; over UART and DFU each chunk advances the
+    // progress. flashEnd, when known, keeps a read rounded up to the route's granule inside the flash.
+    bool CompareChunks(std::istream& in, uint32_t offset, std::optional<uint64_t> length, uint32_t flashEnd = 0);
+    // Over UART and DFU the verification's progress starts again from 0.
+    void StartVerifying();
+
+    ProgramContext& context_;
+    const ProgramRoute& route_;
+    FlashSession* session_ = nullptr;
+    uint32_t position_ = 0;
+
+private:
+    void OnBringUp(BringUpStep step, uint32_t size);
+
+    const bool fixedSteps_;
+    uint32_t loaderImageSize_ = 0;
+    std::vector<uint8_t> readBack_;
+};
+
+}  // namespace tavrel
