@@ -4,7 +4,6 @@
 #include <filesystem>
 #include <system_error>
 
-#include "operations/EraseRange.h"
 
 namespace tavrel {
 
@@ -43,13 +42,11 @@ bool PlanAdvancedBin(UserPrompt& prompt, const std::string& binPath, uint32_t fl
     return true;
 }
 
-std::vector<BlockSpan> AdvancedBinEraseBlocks(const std::vector<AdvancedBinEntry>& entries) {
-    std::vector<BlockSpan> spans;
-    for (const auto& entry : entries) {
-        if (entry.dataLength == 0) continue;
-        spans.push_back({entry.flashAddress / kFlashBlockSize, LastUnit(entry.flashAddress + entry.dataLength, kFlashBlockSize)});
-    }
-    return spans;
+std::vector<EraseRange> AdvancedBinEraseRanges(const std::vector<AdvancedBinEntry>& entries) {
+    std::vector<EraseRange> ranges;
+    for (const auto& entry : entries)
+        if (entry.dataLength != 0) ranges.push_back(BinEraseRange(entry.flashAddress, entry.dataLength));
+    return ranges;
 }
 
 }  // namespace tavrel

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "model/ImageFiles.h"
+#include "operations/EraseRange.h"
 #include "platform/UserPrompt.h"
 
 namespace tavrel {
@@ -25,13 +26,8 @@ struct AdvancedBinPlan {
 // flashSize bytes. False after showing the reason.
 bool PlanAdvancedBin(UserPrompt& prompt, const std::string& binPath, uint32_t flashSize, AdvancedBinPlan& plan);
 
-// Erase by blocks: per row, the 64 KiB blocks from the one holding its first byte to the one
-// holding its last. Rows of no bytes erase nothing.
-struct BlockSpan {
-    uint32_t first = 0;
-    uint32_t last = 0;
-    bool operator==(const BlockSpan&) const = default;
-};
-std::vector<BlockSpan> AdvancedBinEraseBlocks(const std::vector<AdvancedBinEntry>& entries);
+// What each row covers in flash, for an erase by blocks (or sectors): the units from the one
+// holding its first byte to the one holding its last. Rows of no bytes erase nothing.
+std::vector<EraseRange> AdvancedBinEraseRanges(const std::vector<AdvancedBinEntry>& entries);
 
 }  // namespace tavrel

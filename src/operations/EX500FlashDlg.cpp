@@ -179,6 +179,7 @@ std::optional<ExProgramRequest> EX500FlashDlg::Start(const TargetSelection& targ
         } else {
             request.advanced = 0;
             if (!ReadFlashAddress(target, request)) return std::nullopt;
+            request.protectHeader = headerProtection.checked;
         }
     }
     if (request.fileType == "HEX" && secureRadio.checked) {

@@ -22,6 +22,7 @@ struct ExProgramRequest {
     uint32_t uartBaudRate = 0;  // HEX: the number shown in "UART BaudRate:"
     int crcIndex = 0;           // HEX: "CRC:" 0-4
     uint32_t flashStartAddress = 0;  // plain bin only
+    bool protectHeader = false;      // plain bin: "Boot Header Protection" (offsets 0-0x1F survive)
     int eraseMode = -1;
     int securityMode = -1;      // 2 Secure, 3 None
     uint32_t password = 0;

@@ -80,22 +80,18 @@ void ProgramFlow::OnBringUp(BringUpStep step, uint32_t size) {
     }
 }
 
-bool ProgramFlow::Erase(int mode, const EraseRange& range) {
+bool ProgramFlow::Erase(int mode, std::span<const EraseRange> ranges) {
     bool erased = true;
-    switch (mode) {
-        case kEraseAllFlash:
-            erased = session_->EraseAll();
-            break;
-        case kEraseBlocksByFile:
-            // The DFU boot ROM has no block erase: the sectors the image covers are erased instead.
-            erased = route_.dfu ? session_->EraseSectors(range.firstSector, range.lastSector)
-                                : session_->EraseBlocks(range.firstBlock, range.lastBlock) || Fail(route_.blockEraseFail);
-            break;
-        case kEraseSectorsByFile:
-            erased = session_->EraseSectors(range.firstSector, range.lastSector) || Fail(route_.sectorEraseFail);
-            break;
-        default:
-            break;
+    if (mode == kEraseAllFlash) {
+        erased = session_->EraseAll();
+    } else if (mode == kEraseBlocksByFile || mode == kEraseSectorsByFile) {
+        // The DFU boot ROM has no block erase: the sectors the image covers are erased instead.
+        const bool blocks = mode == kEraseBlocksByFile && !route_.dfu;
+        for (const EraseRange& range : ranges) {
+            erased = blocks ? session_->EraseBlocks(range.firstBlock, range.lastBlock) || Fail(route_.blockEraseFail)
+                            : session_->EraseSectors(range.firstSector, range.lastSector) || Fail(route_.sectorEraseFail);
+            if (!erased) break;
+        }
     }
     if (erased && fixedSteps_) position_ += route_.eraseStep;
     return erased;

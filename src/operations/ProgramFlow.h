@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <istream>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,8 @@ namespace tavrel {
 
 inline constexpr const char* kFlashTypeMismatch = "Selected flash type is not matched with flash type in the chip!";
 inline constexpr const char* kImageFileLost = "Image File Lost!";
+// A bin file of no bytes would give an erase range that wraps below its start.
+inline constexpr const char* kBinFileEmpty = " Bin file is empty, there is nothing to write ! ";
 
 // What differs between the J-Link, UART and USB DFU routes of a program page.
 struct ProgramRoute {
@@ -54,9 +57,10 @@ protected:
     // Shows the message (if any) and gives false, for `return Fail(...)`.
     bool Fail(const char* message);
 
-    // Erase mode 0 all, 1 the range's blocks (its sectors over DFU, which has no block erase), 2
-    // its sectors; any other mode erases nothing. Then the erase step.
-    bool Erase(int mode, const EraseRange& range);
+    // Erase mode 0 all, 1 the ranges' blocks (their sectors over DFU, which has no block erase),
+    // 2 their sectors; any other mode erases nothing. Then the erase step.
+    bool Erase(int mode, std::span<const EraseRange> ranges);
+    bool Erase(int mode, const EraseRange& range) { return Erase(mode, std::span<const EraseRange>(&range, 1)); }
     // Announces the range the data writes fill, then the range step with `text`.
     bool AnnounceRange(uint32_t first, uint32_t last, const char* text);
 

@@ -7,6 +7,7 @@
 #include "model/ImageFiles.h"
 #include "model/WorkFiles.h"
 #include "operations/HexSplitCheck.h"
+#include "operations/ProgramFlow.h"
 
 namespace tavrel {
 

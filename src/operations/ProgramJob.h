@@ -16,8 +16,6 @@ namespace tavrel {
 inline constexpr uint32_t kKR2A600FlashEnd = 0x100000;
 
 inline constexpr const char* kBinFileInvalid = " Bin file is invalid ! ";
-// A bin file of no bytes would give an erase range that wraps below its start.
-inline constexpr const char* kBinFileEmpty = " Bin file is empty, there is nothing to write ! ";
 
 struct ProgramJob {
     std::string fileType;

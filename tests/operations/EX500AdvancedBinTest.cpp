@@ -11,6 +11,12 @@ using namespace tavrel::test;
 
 namespace {
 
+std::vector<std::pair<uint32_t, uint32_t>> Blocks(const std::vector<EraseRange>& ranges) {
+    std::vector<std::pair<uint32_t, uint32_t>> blocks;
+    for (const auto& range : ranges) blocks.emplace_back(range.firstBlock, range.lastBlock);
+    return blocks;
+}
+
 class EX500AdvancedBinPlan : public ::testing::Test {
 protected:
     TempDir dir;
@@ -39,7 +45,7 @@ TEST_F(EX500AdvancedBinPlan, TwoRowsMakeAThirtyTwoByteImage) {
     EXPECT_EQ(plan.entries[0].flashAddress, 0x0u);
     EXPECT_EQ(plan.entries[1].binOffset, 0x10u);
     EXPECT_EQ(plan.entries[1].flashAddress, 0x10u);
-    EXPECT_EQ(AdvancedBinEraseBlocks(plan.entries), (std::vector<BlockSpan>{{0, 0}, {0, 0}}));
+    EXPECT_EQ(Blocks(AdvancedBinEraseRanges(plan.entries)), (std::vector<std::pair<uint32_t, uint32_t>>{{0, 0}, {0, 0}}));
 }
 
 TEST_F(EX500AdvancedBinPlan, RefusedWithTheirMessages) {
@@ -67,9 +73,12 @@ TEST_F(EX500AdvancedBinPlan, RowReachingPastTheBinFileRefused) {
     EXPECT_TRUE(PlanAdvancedBin(prompt, bin, 0x80000, plan));
 }
 
-TEST(EX500AdvancedBinErase, BlocksPerRow) {
+TEST(EX500AdvancedBinErase, UnitsPerRow) {
     const std::vector<AdvancedBinEntry> entries = {{0, 0xF000, 0x2000}, {0, 0x20000, 0x10000}, {0, 0x40000, 0}};
-    EXPECT_EQ(AdvancedBinEraseBlocks(entries), (std::vector<BlockSpan>{{0, 1}, {2, 2}}));
+    const auto ranges = AdvancedBinEraseRanges(entries);
+    EXPECT_EQ(Blocks(ranges), (std::vector<std::pair<uint32_t, uint32_t>>{{0, 1}, {2, 2}}));
+    EXPECT_EQ(ranges[0].firstSector, 0xFu);
+    EXPECT_EQ(ranges[0].lastSector, 0x10u);
 }
 
 }  // namespace
