@@ -38,10 +38,14 @@ public:
         return Record("EraseAll");
     }
     bool EraseBlocks(uint32_t first, uint32_t last) override {
-        return Record("EraseBlocks " + std::to_string(first) + " " + std::to_string(last));
+        if (!Record("EraseBlocks " + std::to_string(first) + " " + std::to_string(last))) return false;
+        Fill(first, last, 0x10000);
+        return true;
     }
     bool EraseSectors(uint32_t first, uint32_t last) override {
-        return Record("EraseSectors " + std::to_string(first) + " " + std::to_string(last));
+        if (!Record("EraseSectors " + std::to_string(first) + " " + std::to_string(last))) return false;
+        Fill(first, last, 0x1000);
+        return true;
     }
     bool AnnounceRange(uint32_t first, uint32_t last) override { return Record("Range " + Hex(first) + " " + Hex(last)); }
     bool Write(uint32_t offset, std::span<const uint8_t> data) override {
@@ -71,6 +75,11 @@ public:
     }
 
 private:
+    void Fill(uint64_t first, uint64_t last, uint64_t unit) {
+        const uint64_t end = std::min<uint64_t>((last + 1) * unit, state_.flash.size());
+        for (uint64_t at = first * unit; at < end; ++at) state_.flash[at] = 0xFF;
+    }
+
     bool Record(const std::string& call) {
         state_.calls.push_back(call);
         if (!state_.failOn.empty() && call.rfind(state_.failOn, 0) == 0) {
