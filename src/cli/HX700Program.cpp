@@ -1,10 +1,8 @@
 #include "cli/HX700Program.h"
 
-#include <filesystem>
-#include <system_error>
-
 #include "cli/Command.h"
 #include "cli/OperationCommand.h"
+#include "cli/PageOptions.h"
 #include "operations/HX700FlashDlg.h"
 #include "operations/HX700ProgramWorker.h"
 
@@ -12,25 +10,18 @@ namespace tavrel::cli {
 
 int RunHX700ProgramCommand(const Options& options) {
     if (options.Has("hex")) return UsageError("program", "KR2H70X: give --bin FILE with --address HEX (no --hex)");
-    for (const char* option : {"crc", "qspi-mode", "init-mem", "final-mem", "clock-source", "secure-password"})
-        if (options.Has(option)) return UsageError("program", std::string("--") + option + " goes with KR2A600 only");
+    if (options.Has("bin") != options.Has("address"))
+        return UsageError("program", "--address goes with --bin, and --bin needs it");
 
     return RunOperation("program", options, [&](OperationContext& context) {
         HX700FlashDlg page(context.prompt);
-        // The field takes the digits as typed; a leading "0x" is not typed.
-        const auto digits = HexDigits(options.ValueOr("address", ""));
-        page.flashAddress.text = digits.value_or(options.ValueOr("address", ""));
+        page.flashAddress.text = FieldText(options.ValueOr("address", ""));
         const std::string erase = options.ValueOr("erase", "all");
-        if (erase == "all") page.ClickEraseMode(kEraseAllFlash);
-        else if (erase == "blocks") page.ClickEraseMode(kEraseBlocksByFile);
-        else if (erase == "sectors") page.ClickEraseMode(kEraseSectorsByFile);
-        else return UsageError("program", "--erase: '" + erase + "' is none of all, blocks and sectors");
+        const auto mode = EraseModeOption(erase);
+        if (!mode) return UsageError("program", "--erase: '" + erase + "' is " + kEraseModeChoices);
+        page.ClickEraseMode(*mode);
         if (options.Has("verify")) page.ClickVerify();
-        // The file dialog hands over a full path; the worker looks a relative one up beside the program.
-        const std::string file = options.ValueOr("bin", "");
-        std::error_code error;
-        const auto path = std::filesystem::absolute(file, error);
-        page.SetImagePath(error ? file : path.lexically_normal().string());
+        page.SetImagePath(DialogPath(options.ValueOr("bin", "")));
 
         context.window.currentOperation = kOperationProgram;
         const auto request = page.Start(context.window.Snapshot());

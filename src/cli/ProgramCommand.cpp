@@ -1,11 +1,10 @@
 // "program": the KR2A600 program page filled from the options as a person fills it, Start
 // pressed (so a refused field is the page's own message), the worker run over the real link.
-#include <filesystem>
-#include <system_error>
-
 #include "cli/Command.h"
+#include "cli/EX500Program.h"
 #include "cli/HX700Program.h"
 #include "cli/OperationCommand.h"
+#include "cli/PageOptions.h"
 #include "model/FamilyProfile.h"
 #include "operations/FlashDlg.h"
 #include "operations/ProgramWorker.h"
@@ -13,38 +12,13 @@
 namespace tavrel::cli {
 namespace {
 
-// A list option: the entry's index (decimal) or its text as the page shows it.
-std::string ChooseListEntry(FlashDlg& page, ControlState& list, const std::string& option, const std::string& value) {
-    int index = -1;
-    for (size_t i = 0; i < list.items.size(); ++i)
-        if (list.items[i] == value) index = static_cast<int>(i);
-    if (index < 0) {
-        const auto number = ParseNumber(value);
-        if (number && value.find_first_not_of("0123456789") == std::string::npos && *number < list.items.size())
-            index = static_cast<int>(*number);
-    }
-    if (index < 0) {
-        std::string choices;
-        for (size_t i = 0; i < list.items.size(); ++i)
-            choices += (i ? ", " : "") + std::to_string(i) + " \"" + list.items[i] + "\"";
-        return "--" + option + ": '" + value + "' is not in the list (" + choices + ")";
-    }
-    if (!page.Select(list, index)) return "--" + option + " goes with --hex only";
-    return {};
-}
-
-// The page's field as the hex entry field takes the text: a leading "0x" is not typed.
-std::string FieldText(const std::string& value) {
-    if (value.size() >= 2 && value[0] == '0' && (value[1] == 'x' || value[1] == 'X')) return value.substr(2);
-    return value;
-}
-
 // Empty when the page took every option; otherwise what was wrong.
 std::string FillPage(const Options& options, FlashDlg& page) {
     if (options.Has("bin")) {
         page.ClickBin();
         page.flashAddress.text = FieldText(options.ValueOr("address", ""));
     }
+    const auto select = [&page](ControlState& list, int index) { return page.Select(list, index); };
     const struct {
         const char* option;
         ControlState* list;
@@ -55,15 +29,15 @@ std::string FillPage(const Options& options, FlashDlg& page) {
                  {"clock-source", &page.clockSource}};
     for (const auto& entry : lists) {
         if (auto value = options.Value(entry.option)) {
-            const std::string error = ChooseListEntry(page, *entry.list, entry.option, *value);
+            const std::string error = ChooseListEntry(*entry.list, entry.option, *value, select,
+                                                      std::string("--") + entry.option + " goes with --hex only");
             if (!error.empty()) return error;
         }
     }
     const std::string erase = options.ValueOr("erase", "all");
-    if (erase == "all") page.ClickEraseMode(kEraseAllFlash);
-    else if (erase == "blocks") page.ClickEraseMode(kEraseBlocksByFile);
-    else if (erase == "sectors") page.ClickEraseMode(kEraseSectorsByFile);
-    else return "--erase: '" + erase + "' is none of all, blocks and sectors";
+    const auto mode = EraseModeOption(erase);
+    if (!mode) return "--erase: '" + erase + "' is " + kEraseModeChoices;
+    page.ClickEraseMode(*mode);
     if (auto password = options.Value("secure-password")) {
         if (!page.secureRadio.enabled) return "--secure-password goes with --hex only";
         page.ClickSecure();
@@ -71,24 +45,47 @@ std::string FillPage(const Options& options, FlashDlg& page) {
     }
     if (options.Has("verify")) page.ClickVerify();
 
-    // The file dialog hands over a full path; the worker looks a relative one up beside the program.
-    const std::string file = options.ValueOr(options.Has("hex") ? "hex" : "bin", "");
-    std::error_code error;
-    const auto path = std::filesystem::absolute(file, error);
-    page.SetImagePath(error ? file : path.lexically_normal().string());
+    page.SetImagePath(DialogPath(options.ValueOr(options.Has("hex") ? "hex" : "bin", "")));
     return {};
 }
 
+// Options that only some pages take.
+struct PageOption {
+    const char* option;
+    bool kr2a600, ex500, hx700;
+    const char* families;  // for the message
+};
+constexpr PageOption kPageOptions[] = {
+    {"crc", true, true, false, "KR2A600 and the KR2E500 group"},
+    {"secure-password", true, true, false, "KR2A600 and the KR2E500 group"},
+    {"qspi-mode", true, false, false, "KR2A600"},
+    {"init-mem", true, false, false, "KR2A600"},
+    {"final-mem", true, false, false, "KR2A600"},
+    {"clock-source", true, false, false, "KR2A600"},
+    {"boot-uart", false, true, false, "the KR2E500 group"},
+    {"uart-location", false, true, false, "the KR2E500 group"},
+    {"uart-baud", false, true, false, "the KR2E500 group"},
+    {"boot-delay", false, true, false, "the KR2E500 group"},
+    {"advanced", false, true, false, "the KR2E500 group"},
+    {"no-header-protection", false, true, false, "the KR2E500 group"},
+};
+
 int RunProgramCommand(const Options& options) {
     if (options.Has("hex") == options.Has("bin")) return UsageError("program", "give either --hex FILE or --bin FILE");
+    const FamilyProfile* profile = FindFamilyProfile(options.ValueOr("chip", ""));
+    if (profile) {
+        for (const PageOption& entry : kPageOptions) {
+            const bool taken = profile->page == ProgramPage::FlashDlg        ? entry.kr2a600
+                               : profile->page == ProgramPage::EX500FlashDlg ? entry.ex500
+                                                                             : entry.hx700;
+            if (options.Has(entry.option) && !taken)
+                return UsageError("program", std::string("--") + entry.option + " goes with " + entry.families + " only");
+        }
+        if (profile->page == ProgramPage::HX700FlashDlg) return RunHX700ProgramCommand(options);
+        if (profile->page == ProgramPage::EX500FlashDlg) return RunEX500ProgramCommand(options);
+    }
     if (options.Has("bin") != options.Has("address"))
         return UsageError("program", "--address goes with --bin, and --bin needs it");
-    const FamilyProfile* profile = FindFamilyProfile(options.ValueOr("chip", ""));
-    if (profile && profile->page == ProgramPage::HX700FlashDlg) return RunHX700ProgramCommand(options);
-    // The KR2E500 group's page is not built; it must not be run through the KR2A600 page.
-    if (profile && profile->page != ProgramPage::FlashDlg)
-        return UsageError("program", options.ValueOr("chip", "") +
-                                         ": programming this family is not available yet (only KR2A600 and KR2H70X are)");
 
     return RunOperation("program", options, [&](OperationContext& context) {
         FlashDlg page(context.prompt);
@@ -110,12 +107,18 @@ CommandRun DefineProgram(Options& options) {
     options.StartGroup("Image");
     options.AddValue("hex", "FILE", "an Intel HEX image: the boot header is made for it");
     options.AddValue("bin", "FILE", "a raw image, written unchanged at --address");
-    options.AddValue("address", "HEX", "with --bin: the flash offset (KR2A600: below 100000; KR2H70X: within the flash type)");
+    options.AddValue("address", "HEX",
+                     "with --bin: the flash offset (KR2A600: below 100000; KR2E500, KR2A500, KR2E700: below 80000; "
+                     "KR2H70X, KR2E550, KR2G700: within the flash type)");
+    options.AddFlag("advanced", "KR2E500, KR2A500, KR2G700, with --bin: an advanced bin, placed by the .cfg map beside it");
+    options.AddFlag("no-header-protection", "KR2E500 group, with --bin --address: offsets 0-1F may be written");
     options.AddValue("erase", "all|blocks|sectors", "erase all flash (default), or the blocks or sectors the image covers");
     options.AddFlag("verify", "read the flash back and compare after programming");
-    options.StartGroup("Boot header (with --hex; index or text as listed)");
+    options.StartGroup("Boot header (KR2A600 and KR2E500 group, with --hex; index or text as listed)");
     options.AddValue("crc", "MODE",
                      "0 CRC-16-CCITT, 1 CRC-16-IBM, 2 CRC-16-T10_DIF, 3 CRC-32-IEEE, 4 No CRC (default)");
+    options.AddValue("secure-password", "HEX8", "Secure mode with this password (JTAG is closed afterwards)");
+    options.StartGroup("KR2A600 boot header (with --hex; index or text as listed)");
     options.AddValue("qspi-mode", "MODE",
                      "0 Normal read (default), 1 Fast Read, 2 Fast read dual out, 3 Fast read quad out");
     options.AddValue("init-mem", "MODE", "0 Normal (default), 1 Alt cfg 0, 2 Alt cfg 1");
@@ -123,11 +126,16 @@ CommandRun DefineProgram(Options& options) {
     options.AddValue("clock-source", "SOURCE",
                      "0 System:200MHz,Reference:XTAL32M, 1 System:200MHz,Reference:RC32M, 2 System:X32M, "
                      "3 System:RC32M (default)");
-    options.AddValue("secure-password", "HEX8", "Secure mode with this password (JTAG is closed afterwards)");
+    options.StartGroup("KR2E500-group boot header (with --hex; index or text as listed)");
+    options.AddValue("boot-uart", "PORT", "the boot ROM's UART (KR2E700: 0 UART0 (default), 1 UART1; others: "
+                                          "0 UART1, 1 UART2 (default))");
+    options.AddValue("uart-location", "PINS", "the pin pair of that UART (default: the first)");
+    options.AddValue("uart-baud", "RATE", "9600, 14400, 19200, 38400, 56000, 57600 or 115200 (default)");
+    options.AddValue("boot-delay", "DELAY", "0 20ms, 1 40ms, 2 1 Sec (default), 3 2 Sec, 4 3 Sec");
     return [&options] { return RunProgramCommand(options); };
 }
 
-const RegisterCommand kProgram{{"program", "program a KR2A600 image (HEX with its boot header, or BIN) or a KR2H70X boot image (BIN)", DefineProgram}};
+const RegisterCommand kProgram{{"program", "program an image: KR2A600 and KR2E500 group (HEX with its boot header, or BIN), KR2H70X boot image (BIN)", DefineProgram}};
 
 }  // namespace
 }  // namespace tavrel::cli

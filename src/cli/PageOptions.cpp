@@ -1,0 +1,48 @@
+#include "cli/PageOptions.h"
+
+#include <filesystem>
+#include <system_error>
+
+#include "cli/Options.h"
+
+namespace tavrel::cli {
+
+std::string FieldText(const std::string& text) {
+    if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) return text.substr(2);
+    return text;
+}
+
+std::string ChooseListEntry(ControlState& list, const std::string& option, const std::string& value,
+                            const std::function<bool(ControlState&, int)>& select, const std::string& refused) {
+    int index = -1;
+    for (size_t i = 0; i < list.items.size(); ++i)
+        if (list.items[i] == value) index = static_cast<int>(i);
+    if (index < 0) {
+        const auto number = ParseNumber(value);
+        if (number && value.find_first_not_of("0123456789") == std::string::npos && *number < list.items.size())
+            index = static_cast<int>(*number);
+    }
+    if (index < 0) {
+        std::string choices;
+        for (size_t i = 0; i < list.items.size(); ++i)
+            choices += (i ? ", " : "") + std::to_string(i) + " \"" + list.items[i] + "\"";
+        return "--" + option + ": '" + value + "' is not in the list (" + choices + ")";
+    }
+    if (!select(list, index)) return refused;
+    return {};
+}
+
+std::optional<int> EraseModeOption(const std::string& value) {
+    if (value == "all") return 0;
+    if (value == "blocks") return 1;
+    if (value == "sectors") return 2;
+    return std::nullopt;
+}
+
+std::string DialogPath(const std::string& file) {
+    std::error_code error;
+    const auto path = std::filesystem::absolute(file, error);
+    return error ? file : path.lexically_normal().string();
+}
+
+}  // namespace tavrel::cli

@@ -1,0 +1,30 @@
+#pragma once
+// How the operation commands fill a page's controls from their options, as a person would: list
+// entries chosen by index or by their text, hexadecimal fields typed without "0x", the erase
+// radios, and the image path as the file dialog hands it over.
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "widgets/ControlState.h"
+
+namespace tavrel::cli {
+
+// Hexadecimal text as the fields take it: a leading "0x" is not typed.
+std::string FieldText(const std::string& text);
+
+// Chooses the entry of `list` that `value` names (its text as shown, or its index in decimal)
+// through the page's own `select`. Empty when taken; otherwise what is wrong, naming the option.
+// `refused` is said when the page does not take the choice (the list is disabled).
+std::string ChooseListEntry(ControlState& list, const std::string& option, const std::string& value,
+                            const std::function<bool(ControlState&, int)>& select, const std::string& refused);
+
+// "all", "blocks" or "sectors" as erase mode 0, 1, 2; none for anything else.
+std::optional<int> EraseModeOption(const std::string& value);
+inline constexpr const char* kEraseModeChoices = "none of all, blocks and sectors";
+
+// The full path the file dialog would hand over (the worker looks a relative one up beside the
+// program, not in the current folder).
+std::string DialogPath(const std::string& file);
+
+}  // namespace tavrel::cli
