@@ -25,6 +25,19 @@ struct MailboxSet {
     uint32_t replyData;
 };
 
+// What the KR2E500-group boot header needs of a family of the group.
+struct EX500FamilyRow {
+    // Baud divisor = clock x 10 / (oversampleTenths x baud), truncated.
+    uint64_t clock;
+    uint64_t oversampleTenths;
+    uint32_t locationBias;  // added to the location code in BootConfigA
+    // Location code per "UART:" index and "UART Location:" index; empty: the location index itself.
+    std::span<const uint8_t> firstPortCodes;
+    std::span<const uint8_t> secondPortCodes;
+    // Whether a HEX segment of [start, end) may be programmed.
+    bool (*segmentAllowed)(uint64_t start, uint64_t end);
+};
+
 struct FamilyProfile {
     std::string_view name;
     ProgramPage page;
@@ -49,6 +62,7 @@ struct FamilyProfile {
     uint32_t flashSize;        // fixed flash size; 0 when it comes from the flash type
     uint32_t eraseBlocks;      // blocks the erase page offers; 0: capacity / 65536
     uint32_t highestSector;    // highest sector number; 0: capacity / 4096 - 1
+    const EX500FamilyRow* ex500;  // the KR2E500 group's boot header facts; null outside the group
 
     bool IsEX500Group() const { return page == ProgramPage::EX500FlashDlg; }
     bool SendsHandshakeByte() const { return bootRom == BootRomKind::Request; }
@@ -66,34 +80,59 @@ inline constexpr std::array<uint32_t, 7> kFramedRomBauds = {9600, 14400, 19200, 
 
 inline constexpr MailboxSet kMailboxE500{0x20110000, 0x20110004, 0x20114000, 0x20114004};
 
+// Where each family's HEX segments may lie.
+constexpr bool E500Segment(uint64_t start, uint64_t end) {
+    if (start < 0x100000 || end > 0x20124FFF) return false;
+    if (start > 0x1280000 && start < 0x20100000) return false;
+    return !(end < 0x20100000 && end > 0x124FFF);
+}
+constexpr bool E550Segment(uint64_t start, uint64_t end) {
+    if (start < 0x20000000) return false;
+    return start < 0x20028E00 ? end <= 0x20028800 : end <= 0x20029000;
+}
+constexpr bool G700Segment(uint64_t start, uint64_t end) {
+    return (start >= 0x100000 && end < 0x17F000) || (start >= 0x20100000 && end < 0x2017FFFF);
+}
+constexpr bool E700Segment(uint64_t start, uint64_t end) { return start >= 0x20000000 && end < 0x20027000; }
+
+// KR2E700: "GPIO6,7" on the first UART; "GPIO0,1" and "GPIO12,13" on the second.
+inline constexpr std::array<uint8_t, 1> kE700FirstPort = {3};
+inline constexpr std::array<uint8_t, 2> kE700SecondPort = {2, 3};
+
+inline constexpr EX500FamilyRow kE500Row{32000000, 160, 0, {}, {}, E500Segment};
+inline constexpr EX500FamilyRow kE550Row{24000000, 416, 1, {}, {}, E550Segment};
+inline constexpr EX500FamilyRow kG700Row{38400000, 160, 0, {}, {}, G700Segment};
+inline constexpr EX500FamilyRow kE700Row{2304000000, 25000, 0, kE700FirstPort, kE700SecondPort, E700Segment};
+
 }  // namespace family_data
 
 // The seven rows, in the order in which families are tested.
 // name, page, boot ROM, reset type, two-device chain, id address, id word, mailbox, framed
 // parameter address, loader address, bauds, selected baud, password digits, flash-type check,
-// flash choice, external only, advanced bin, USB, USB ids, flash size, erase blocks, highest sector.
+// flash choice, external only, advanced bin, USB, USB ids, flash size, erase blocks, highest sector,
+// boot header facts.
 inline constexpr std::array<FamilyProfile, 7> FamilyProfiles = {{
     {"KR2A600", ProgramPage::FlashDlg, BootRomKind::Request, 0, false, 0x480B0000, 0x88110841,
      {0x20010000, 0x20010004, 0x20014000, 0x20014004}, 0, 0x20020000, family_data::kRequestRomBauds, 6, 8,
-     false, false, false, false, false, 0, 0, 0x100000, 16, 255},
+     false, false, false, false, false, 0, 0, 0x100000, 16, 255, nullptr},
     {"KR2E500", ProgramPage::EX500FlashDlg, BootRomKind::Framed, 1, false, 0x4A000000, 0x88110280,
      family_data::kMailboxE500, 0x20124408, 0x20100000, family_data::kFramedRomBauds, 6, 8,
-     false, false, false, true, false, 0, 0, 0x80000, 8, 127},
+     false, false, false, true, false, 0, 0, 0x80000, 8, 127, &family_data::kE500Row},
     {"KR2A500", ProgramPage::EX500FlashDlg, BootRomKind::Framed, 1, false, 0x4A000000, 0x88110280,
      family_data::kMailboxE500, 0x20124408, 0x20100000, family_data::kFramedRomBauds, 6, 8,
-     false, false, false, true, false, 0, 0, 0x80000, 8, 127},
+     false, false, false, true, false, 0, 0, 0x80000, 8, 127, &family_data::kE500Row},
     {"KR2E550", ProgramPage::EX500FlashDlg, BootRomKind::Framed, 0, false, 0x48000000, 0x88110610,
      {0x20000000, 0x20000004, 0x20002018, 0x2000202C}, 0x20000408, 0x20008000, family_data::kFramedRomBauds, 6, 8,
-     true, true, false, false, false, 0, 0, 0, 0, 0},
+     true, true, false, false, false, 0, 0, 0, 0, 0, &family_data::kE550Row},
     {"KR2G700", ProgramPage::EX500FlashDlg, BootRomKind::Framed, 1, true, 0x4A000000, 0x88130E40,
      {0x20120000, 0x20120004, 0x20124000, 0x20124004}, 0x20120008, 0x20100000, family_data::kFramedRomBauds, 6, 8,
-     true, false, true, true, false, 0, 0, 0, 0, 0},
+     true, false, true, true, false, 0, 0, 0, 0, 0, &family_data::kG700Row},
     {"KR2E700", ProgramPage::EX500FlashDlg, BootRomKind::Framed, 1, false, 0x48000000, 0x88130C09,
      {0x20000000, 0x20000004, 0x20004000, 0x20004004}, 0x20000008, 0x20010000, family_data::kFramedRomBauds, 6, 8,
-     false, false, false, false, false, 0, 0, 0x80000, 8, 127},
+     false, false, false, false, false, 0, 0, 0x80000, 8, 127, &family_data::kE700Row},
     {"KR2H70X", ProgramPage::HX700FlashDlg, BootRomKind::Request, 0, false, 0x480B0000, 0x88130A41,
      {0x00117000, 0x00118000, 0x00115000, 0x0011D000}, 0, 0x00100000, family_data::kRequestRomBauds, 6, 64,
-     true, true, false, false, true, 0x1209, 0x0001, 0, 0, 0},
+     true, true, false, false, true, 0x1209, 0x0001, 0, 0, 0, nullptr},
 }};
 
 // The row of that exact (case-sensitive) name, or none.

@@ -13,35 +13,6 @@ namespace {
 
 constexpr size_t kCrcPiece = 8192;
 
-bool E500Segment(uint64_t start, uint64_t end) {
-    if (start < 0x100000 || end > 0x20124FFF) return false;
-    if (start > 0x1280000 && start < 0x20100000) return false;
-    return !(end < 0x20100000 && end > 0x124FFF);
-}
-
-bool E550Segment(uint64_t start, uint64_t end) {
-    if (start < 0x20000000) return false;
-    return start < 0x20028E00 ? end <= 0x20028800 : end <= 0x20029000;
-}
-
-bool G700Segment(uint64_t start, uint64_t end) {
-    return (start >= 0x100000 && end < 0x17F000) || (start >= 0x20100000 && end < 0x2017FFFF);
-}
-
-bool E700Segment(uint64_t start, uint64_t end) { return start >= 0x20000000 && end < 0x20027000; }
-
-// KR2E700: "GPIO6,7" on the first UART; "GPIO0,1" and "GPIO12,13" on the second.
-constexpr std::array<uint8_t, 1> kE700FirstPort = {3};
-constexpr std::array<uint8_t, 2> kE700SecondPort = {2, 3};
-
-const std::array<EX500FamilyRow, 5> kRows = {{
-    {"KR2E500", 32000000, 160, 0, {}, {}, E500Segment},
-    {"KR2A500", 32000000, 160, 0, {}, {}, E500Segment},
-    {"KR2E550", 24000000, 416, 1, {}, {}, E550Segment},
-    {"KR2G700", 38400000, 160, 0, {}, {}, G700Segment},
-    {"KR2E700", 2304000000, 25000, 0, kE700FirstPort, kE700SecondPort, E700Segment},
-}};
-
 uint64_t SegmentEnd(const ImageSegment& segment) {
     return uint64_t{segment.startAddress} + static_cast<uint64_t>(std::max<int32_t>(segment.length, 0));
 }
@@ -90,9 +61,8 @@ BootDelayCodes BootDelayCodesFor(int delayIndex) {
 }
 
 const EX500FamilyRow* FindEX500FamilyRow(std::string_view family) {
-    for (const auto& row : kRows)
-        if (row.family == family) return &row;
-    return nullptr;
+    const FamilyProfile* profile = FindFamilyProfile(family);
+    return profile ? profile->ex500 : nullptr;
 }
 
 uint32_t BaudDivisor(const EX500FamilyRow& row, uint32_t baudRate) {

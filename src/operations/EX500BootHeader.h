@@ -9,6 +9,7 @@
 #include <span>
 #include <string_view>
 
+#include "model/FamilyProfile.h"
 #include "model/ImageSegment.h"
 
 namespace tavrel {
@@ -38,20 +39,6 @@ struct BootDelayCodes {
     uint32_t b = 0;
 };
 BootDelayCodes BootDelayCodesFor(int delayIndex);
-
-// What differs between the families of the group, one row each.
-struct EX500FamilyRow {
-    std::string_view family;
-    // Baud divisor = clock x 10 / (oversampleTenths x baud), truncated.
-    uint64_t clock;
-    uint64_t oversampleTenths;
-    uint32_t locationBias;  // added to the location code in BootConfigA
-    // Location code per "UART:" index and "UART Location:" index; empty: the location index itself.
-    std::span<const uint8_t> firstPortCodes;
-    std::span<const uint8_t> secondPortCodes;
-    // Whether a HEX segment of [start, end) may be programmed.
-    bool (*segmentAllowed)(uint64_t start, uint64_t end);
-};
 
 // The row of a KR2E500-group family, or none.
 const EX500FamilyRow* FindEX500FamilyRow(std::string_view family);
