@@ -2,16 +2,73 @@
 
 #include <algorithm>
 
+#include "model/FamilyProfile.h"
+#include "operations/FlashSession.h"
+
 namespace tavrel {
 
-CCorvaneDlg::CCorvaneDlg(UartConfigDlg panel) : uartPanel(std::move(panel)) {
+namespace {
+
+// The final texts of a run carry their own position (100), not a count against the total.
+bool IsFinalStatus(const std::string& text) {
+    for (const char* final : {"Flash Failed", "Flash Success", "Erase Failed", "Erase Success", "Read Failed",
+                              "Read Success"})
+        if (text == final) return true;
+    return false;
+}
+
+}  // namespace
+
+CCorvaneDlg::CCorvaneDlg(UserPrompt& prompt, FileChooser* chooser, UartConfigDlg panel)
+    : uartPanel(std::move(panel)),
+      flashPage(prompt, chooser),
+      ex500Page(prompt, chooser),
+      hx700Page(prompt, chooser),
+      prompt_(prompt) {
     for (auto chip : kMainWindowChips) chipList.items.emplace_back(chip);
     flashInterfaceList.items = {"QSPI"};
     flashInterfaceList.selection = 0;
     internalRadio.checked = false;
     externalRadio.checked = true;
     internalRadio.enabled = externalRadio.enabled = flashInterfaceList.enabled = flashTypeList.enabled = false;
+    programButton.checked = true;
     ChooseChip(0);
+}
+
+void CCorvaneDlg::SetOperation(OperationKind kind) {
+    currentOperation_ = kind;
+    programButton.checked = kind == kOperationProgram;
+    eraseButton.checked = kind == kOperationErase;
+    readButton.checked = kind == kOperationRead;
+}
+
+void CCorvaneDlg::ShowProgramPage() {
+    const FamilyProfile* profile = FindFamilyProfile(family());
+    const ProgramPage page = profile ? profile->page : ProgramPage::FlashDlg;
+    if (page == ProgramPage::EX500FlashDlg) {
+        ex500Page.FamilyUpdate(family(), true);
+        visiblePage_ = MainPage::ProgramEX500;
+    } else if (page == ProgramPage::HX700FlashDlg) {
+        visiblePage_ = MainPage::ProgramHX700;
+    } else {
+        visiblePage_ = MainPage::Program;
+    }
+}
+
+void CCorvaneDlg::PressProgram() {
+    SetOperation(kOperationProgram);
+    ShowProgramPage();
+}
+
+void CCorvaneDlg::PressErase() {
+    SetOperation(kOperationErase);
+    erasePage.SetFamily(family(), flashTypeList.SelectedText());
+    visiblePage_ = MainPage::Erase;
+}
+
+void CCorvaneDlg::PressRead() {
+    SetOperation(kOperationRead);
+    visiblePage_ = MainPage::Read;
 }
 
 void CCorvaneDlg::ChooseChip(int index) {
@@ -39,6 +96,8 @@ void CCorvaneDlg::ApplyFamily() {
     uartPanel.SetFamily(chip);
     interfaceList.items = InterfacesFor(chip);
     interfaceList.selection = 0;
+    // "JLINK" is chosen: its panel, and block erase is there again after "USB".
+    ApplyInterface();
     if (profile.externalOnly) {
         internalRadio.checked = false;
         externalRadio.checked = true;
@@ -48,28 +107,52 @@ void CCorvaneDlg::ApplyFamily() {
             flashTypeList.items = *choices;
             flashTypeList.selection = 0;
         }
+        // The location radios keep their state for a family that always works on external flash.
         if (profile.flashChoice) internalRadio.enabled = externalRadio.enabled = true;
         flashInterfaceList.enabled = flashTypeList.enabled = externalRadio.checked;
     } else {
         internalRadio.enabled = externalRadio.enabled = flashInterfaceList.enabled = flashTypeList.enabled = false;
     }
+    if (currentOperation_ == kOperationErase) erasePage.SetFamily(chip, flashTypeList.SelectedText());
+    else if (currentOperation_ == kOperationProgram) ShowProgramPage();
+}
+
+void CCorvaneDlg::ApplyInterface() {
+    const std::string chosen = interfaceName();
+    hx700Page.AllowBlockErase(chosen != "USB");
+    erasePage.AllowBlockErase(chosen != "USB");
+    visiblePanel_ = chosen == "JLINK" ? MainPanel::Jlink : chosen == "UART" ? MainPanel::Uart : MainPanel::None;
 }
 
 void CCorvaneDlg::ChooseInterface(int index) {
-    if (index >= 0 && static_cast<size_t>(index) < interfaceList.items.size()) interfaceList.selection = index;
+    if (index < 0 || static_cast<size_t>(index) >= interfaceList.items.size()) return;
+    interfaceList.selection = index;
+    ApplyInterface();
+}
+
+bool CCorvaneDlg::ChooseInterfaceNamed(const std::string& name) {
+    const auto found = std::find(interfaceList.items.begin(), interfaceList.items.end(), name);
+    if (found == interfaceList.items.end()) return false;
+    ChooseInterface(static_cast<int>(found - interfaceList.items.begin()));
+    return true;
 }
 
 void CCorvaneDlg::ChooseFlashType(int index) {
-    if (index >= 0 && static_cast<size_t>(index) < flashTypeList.items.size()) flashTypeList.selection = index;
+    if (index < 0 || static_cast<size_t>(index) >= flashTypeList.items.size()) return;
+    flashTypeList.selection = index;
+    // The erase page's block list follows the flash size.
+    if (currentOperation_ == kOperationErase) erasePage.SetFamily(family(), flashTypeList.SelectedText());
 }
 
 void CCorvaneDlg::ClickInternalFlash() {
+    if (!internalRadio.enabled) return;
     internalRadio.checked = true;
     externalRadio.checked = false;
     flashInterfaceList.enabled = flashTypeList.enabled = false;
 }
 
 void CCorvaneDlg::ClickExternalFlash() {
+    if (!externalRadio.enabled) return;
     internalRadio.checked = false;
     externalRadio.checked = true;
     flashInterfaceList.enabled = flashTypeList.enabled = true;
@@ -86,6 +169,57 @@ TargetSelection CCorvaneDlg::Snapshot() const {
     selection.comPort = uartPanel.portName();
     selection.baudRate = uartPanel.baudRate();
     return selection;
+}
+
+void CCorvaneDlg::SetWindowControlsEnabled(bool enabled) {
+    for (ControlState* control : {&programButton, &eraseButton, &readButton, &chipList, &interfaceList})
+        control->enabled = enabled;
+}
+
+void CCorvaneDlg::LockForRun() {
+    SetWindowControlsEnabled(false);
+    internalRadio.enabled = externalRadio.enabled = flashInterfaceList.enabled = flashTypeList.enabled = false;
+    jlinkPanel.SetEnabled(false);
+    uartPanel.SetEnabled(false);
+}
+
+void CCorvaneDlg::OnProgress(uint32_t count, const std::string& text) {
+    uint32_t percent = count;
+    if (count != 0 && !IsFinalStatus(text))
+        percent = progressTotal_ == 0 ? 0 : static_cast<uint32_t>(uint64_t{count} * 100 / progressTotal_);
+    statusText = text;
+    percentText = std::to_string(percent) + "%";
+    progressPosition = static_cast<int>(std::min<uint32_t>(percent, 99));
+}
+
+void CCorvaneDlg::OnTotal(uint32_t total) { progressTotal_ = total; }
+
+void CCorvaneDlg::OnOperationDone(OperationKind kind, std::optional<ProgramPageKind> page, LinkSeams* seams) {
+    SetWindowControlsEnabled(true);
+    const std::string usedInterface = interfaceName();
+    if (seams) CloseFlashLink(usedInterface, *seams, prompt_);
+
+    const FamilyProfile* profile = FindFamilyProfile(family());
+    if (profile && (profile->flashChoice || profile->externalOnly)) {
+        internalRadio.enabled = externalRadio.enabled = true;
+        if (externalRadio.checked) flashInterfaceList.enabled = flashTypeList.enabled = true;
+    }
+    if (usedInterface == "JLINK") jlinkPanel.SetEnabled(true);
+    if (usedInterface == "UART") uartPanel.SetEnabled(true);
+
+    switch (kind) {
+        case kOperationErase:
+            erasePage.OperationDone();
+            break;
+        case kOperationRead:
+            readPage.OperationDone();
+            break;
+        case kOperationProgram:
+            if (page == kPageEX500) ex500Page.OnOperationDone();
+            else if (page == kPageHX700) hx700Page.OnOperationDone(usedInterface);
+            else flashPage.OnOperationDone();
+            break;
+    }
 }
 
 }  // namespace tavrel

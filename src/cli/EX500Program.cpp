@@ -66,18 +66,17 @@ int RunEX500ProgramCommand(const Options& options) {
         return UsageError("program", "--no-header-protection goes with --bin --address only");
 
     return RunOperation("program", options, [&](OperationContext& context) {
-        const std::string family = context.window.family();
-        EX500FlashDlg page(context.prompt, nullptr, family);
-        page.FamilyUpdate(family);
+        context.window.PressProgram();
+        EX500FlashDlg& page = context.window.ex500Page;
         const std::string error = FillPage(options, page);
         if (!error.empty()) return UsageError("program", error);
-        context.window.currentOperation = kOperationProgram;
         const auto request = page.Start(context.window.Snapshot());
         if (!request) return 1;
+        context.window.LockForRun();
         ProgramContext run{context.progress, context.prompt, context.seams.workFolder(), context.seams.loaderFolder(),
                            OpenFlashSessionWith(context.seams, context.progress, context.prompt)};
         const bool result = RunEX500Program(*request, run);
-        page.OnOperationDone();
+        context.window.OnOperationDone(kOperationProgram, kPageEX500);
         return result ? 0 : 1;
     });
 }

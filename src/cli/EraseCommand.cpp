@@ -13,11 +13,9 @@ int RunErase(const Options& options) {
     const int modes = options.Has("all") + options.Has("blocks") + options.Has("sectors");
     if (modes > 1) return UsageError("erase", "give one of --all, --blocks and --sectors");
     return RunOperation("erase", options, [&](OperationContext& context) {
-        EraseDlg page;
-        context.window.currentOperation = kOperationErase;
+        context.window.PressErase();
+        EraseDlg& page = context.window.erasePage;
         const TargetSelection target = context.window.Snapshot();
-        page.SetFamily(target.family, target.flashTypeName);
-        page.AllowBlockErase(target.interfaceName != "USB");
         if (auto blocks = options.Value("blocks")) {
             if (!page.eraseBlockRadio.enabled) return UsageError("erase", "--blocks: USB has no block erase");
             page.ClickEraseBlock();
@@ -41,8 +39,9 @@ int RunErase(const Options& options) {
         }
         const auto settings = page.PressErase(target, context.prompt);
         if (!settings) return 1;
+        context.window.LockForRun();
         const int result = RunEraseWorker(*settings, context.seams, context.progress, context.prompt, context.link);
-        page.OperationDone();
+        context.window.OnOperationDone(kOperationErase, std::nullopt);
         return result == 0 ? 0 : 1;
     });
 }

@@ -14,7 +14,8 @@ int RunHX700ProgramCommand(const Options& options) {
         return UsageError("program", "--address goes with --bin, and --bin needs it");
 
     return RunOperation("program", options, [&](OperationContext& context) {
-        HX700FlashDlg page(context.prompt);
+        context.window.PressProgram();
+        HX700FlashDlg& page = context.window.hx700Page;
         page.flashAddress.text = FieldText(options.ValueOr("address", ""));
         const std::string erase = options.ValueOr("erase", "all");
         const auto mode = EraseModeOption(erase);
@@ -23,13 +24,13 @@ int RunHX700ProgramCommand(const Options& options) {
         if (options.Has("verify")) page.ClickVerify();
         page.SetImagePath(DialogPath(options.ValueOr("bin", "")));
 
-        context.window.currentOperation = kOperationProgram;
         const auto request = page.Start(context.window.Snapshot());
         if (!request) return 1;
+        context.window.LockForRun();
         ProgramContext run{context.progress, context.prompt, context.seams.workFolder(), context.seams.loaderFolder(),
                            OpenFlashSessionWith(context.seams, context.progress, context.prompt)};
         const bool result = RunHX700Program(*request, run);
-        page.OnOperationDone(request->interfaceName);
+        context.window.OnOperationDone(kOperationProgram, kPageHX700);
         return result ? 0 : 1;
     });
 }

@@ -126,11 +126,11 @@ int RunOperation(const std::string& commandName, const Options& options,
                  const std::function<int(OperationContext& context)>& operation) {
     std::optional<std::vector<std::string>> ports;
     if (auto port = options.Value("port")) ports = std::vector<std::string>{*port};
-    CCorvaneDlg window(ports ? UartConfigDlg(ports) : UartConfigDlg());
+    TerminalPrompt prompt;
+    CCorvaneDlg window(prompt, nullptr, ports ? UartConfigDlg(ports) : UartConfigDlg());
     const std::string error = FillWindow(options, window);
     if (!error.empty()) return UsageError(commandName, error);
 
-    TerminalPrompt prompt;
     SessionOptions link;
     if (auto given = options.Value("unlock-password")) {
         const std::string password = WithoutHexPrefix(*given);

@@ -88,16 +88,17 @@ int RunProgramCommand(const Options& options) {
         return UsageError("program", "--address goes with --bin, and --bin needs it");
 
     return RunOperation("program", options, [&](OperationContext& context) {
-        FlashDlg page(context.prompt);
+        context.window.PressProgram();
+        FlashDlg& page = context.window.flashPage;
         const std::string error = FillPage(options, page);
         if (!error.empty()) return UsageError("program", error);
-        context.window.currentOperation = kOperationProgram;
         const auto request = page.Start(context.window.Snapshot());
         if (!request) return 1;
+        context.window.LockForRun();
         ProgramContext run{context.progress, context.prompt, context.seams.workFolder(), context.seams.loaderFolder(),
                            OpenFlashSessionWith(context.seams, context.progress, context.prompt)};
         const bool result = RunProgram(*request, run);
-        page.OnOperationDone();
+        context.window.OnOperationDone(kOperationProgram, kPageKR2A600);
         return result ? 0 : 1;
     });
 }

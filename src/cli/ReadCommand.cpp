@@ -28,8 +28,8 @@ int RunRead(const Options& options) {
     const auto length = HexDigits(options.ValueOr("length", ""));
     if (!length) return UsageError("read", "--length: '" + options.ValueOr("length", "") + "' is not hexadecimal");
     return RunOperation("read", options, [&](OperationContext& context) {
-        ReadDlg page;
-        context.window.currentOperation = kOperationRead;
+        context.window.PressRead();
+        ReadDlg& page = context.window.readPage;
         if (auto output = options.Value("output")) {
             page.ClickSaveToFile();
             OptionChooser chooser(*output);
@@ -41,9 +41,10 @@ int RunRead(const Options& options) {
         page.lengthField.text = *length;
         const auto settings = page.PressRead(context.window.Snapshot(), context.prompt);
         if (!settings) return 1;
+        context.window.LockForRun();
         const int result = RunReadWorker(*settings, context.seams, context.progress, context.prompt,
                                          [&](const ReadDisplayBlock& block) { page.ReceiveDisplayBlock(block); });
-        page.OperationDone();
+        context.window.OnOperationDone(kOperationRead, std::nullopt);
         if (result != 0) return 1;
         if (options.Has("dump")) {
             for (const auto& line : page.dumpList.items) std::printf("%s\n", line.c_str());

@@ -54,6 +54,11 @@ void HX700FlashDlg::SetControlsEnabled(bool enabled) {
         control->enabled = enabled;
 }
 
+void HX700FlashDlg::AllowBlockErase(bool allowed) {
+    eraseBlocks.enabled = allowed;
+    if (!allowed && eraseBlocks.checked) ClickEraseMode(kEraseAllFlash);
+}
+
 void HX700FlashDlg::OnOperationDone(const std::string& interfaceName) {
     SetControlsEnabled(true);
     eraseBlocks.enabled = interfaceName != "USB";

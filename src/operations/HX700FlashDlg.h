@@ -21,6 +21,9 @@ public:
     explicit HX700FlashDlg(UserPrompt& prompt, FileChooser* chooser = nullptr);
 
     void ClickEraseMode(int mode);  // 0 all, 1 blocks by file, 2 sectors by file
+    // The main window's interface rule: "USB" has no block erase, so "Erase flash blocks by file"
+    // is disabled (a page in that mode goes back to "Erase all flash").
+    void AllowBlockErase(bool allowed);
     void ClickVerify();
     // The file-open dialog; the chosen path goes into the path field and enables Start. False when
     // cancelled (nothing changes).
