@@ -260,11 +260,13 @@ int DfuDevice::RunCommand(const uint8_t* data, uint16_t length) {
         if (length != 2) return Refuse("set mode with " + std::to_string(length) + " bytes", "2 bytes");
         if (data[1] > kModeDeviceInformation) return Refuse("set mode " + std::to_string(data[1]), "mode 0, 1 or 2");
         mode_ = data[1];
+        transfers_.push_back("mode " + std::to_string(mode_));
         return 0;
     case kSetAddress:
         if (length != 5) return Refuse("set address with " + std::to_string(length) + " bytes", "5 bytes");
         address_ = GetLe32(data + 1);
         addressSet_ = true;
+        transfers_.push_back("address " + Hex(address_));
         return 0;
     case kErase: {
         if (length != 1 && length != 5)
@@ -298,6 +300,7 @@ int DfuDevice::DownloadData(const uint8_t* data, uint16_t length) {
     if (!FlashRangeOk(address_, length, "write")) return -1;
     // NOR programming: bits only go from 1 to 0, so data over unerased flash comes out wrong.
     board_.flash().Program(address_, std::span<const uint8_t>(data, length));
+    transfers_.push_back("write " + std::to_string(length));
     address_ += length;
     return 0;
 }
@@ -323,6 +326,7 @@ int DfuDevice::Upload(const UsbSetup& setup, uint8_t* data) {
     if (protected_) return Refuse("flash read while the device is protected", "unlock first", kErrVendor);
     if (!FlashRangeOk(address_, setup.length, "read")) return -1;
     board_.flash().Read(address_, std::span<uint8_t>(data, setup.length));
+    transfers_.push_back("read " + std::to_string(setup.length));
     address_ += setup.length;
     state_ = kUploadIdle;
     return setup.length;

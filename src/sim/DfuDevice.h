@@ -56,6 +56,8 @@ public:
     uint8_t state() const { return state_; }
     bool isProtected() const { return protected_; }
     int statusRequests() const { return statusRequests_; }
+    // The flash requests carried out, in order: "mode N", "address 0x...", "write N", "read N".
+    const std::vector<std::string>& transfers() const { return transfers_; }
 
 private:
     // The ROM as it comes up: at power-on and after each reset of the chip.
@@ -90,7 +92,8 @@ private:
     bool protected_ = false;
     int eraseBusyLeft_ = 0;
     int statusRequests_ = 0;
-    uint64_t resetsSeen_ = 0;  // the board's reset count when the ROM last started
+    uint64_t resetsSeen_ = 0;
+    std::vector<std::string> transfers_;  // the board's reset count when the ROM last started
 };
 
 }  // namespace tavrel::sim

@@ -63,6 +63,13 @@ TEST_F(HX700OnSimBoard, AnImageOf4097BytesOverDfuEndsAtTheFlashEnd) {
     ASSERT_TRUE(Program(*bench, "3EFFF", kEraseSectorsByFile, (files / "odd.bin").string()))
         << ::testing::PrintToString(bench->prompt.messages) << bench->Violations();
     EXPECT_EQ(bench->Flash(0x3EFFF, 4097), image);
+    // The device information (mode 2), the flash mode once for the writes with an address before
+    // each chunk, then the reads; the last read of four bytes ends at the flash end.
+    EXPECT_EQ(bench->DfuTransfers(),
+              (std::vector<std::string>{"mode 2", "mode 1", "address 0x3EFFF", "write 2048", "address 0x3F7FF",
+                                        "write 2048", "address 0x3FFFF", "write 1", "mode 1", "address 0x3EFFF",
+                                        "read 2048", "mode 1", "address 0x3F7FF", "read 2048", "mode 1",
+                                        "address 0x3FFFC", "read 4"}));
     ExpectCleanEnd(*bench, kOperationProgram, "Flash Success");
 }
 

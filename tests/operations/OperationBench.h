@@ -40,6 +40,8 @@ public:
     TargetSelection Selection(const std::string& family, const std::string& flashType = "") const;
     std::vector<uint8_t> Flash(uint32_t offset, uint32_t count);
     std::string Violations();
+    // USB only: the DFU device's flash requests (mode, address, write and read sizes) in order.
+    std::vector<std::string> DfuTransfers() const { return dfu_ ? dfu_->transfers() : std::vector<std::string>{}; }
     void SetLoaderFolder(const std::string& folder) { loaders_ = folder; }
     // Names of the files left in the work folder.
     std::vector<std::string> WorkFiles() const;
