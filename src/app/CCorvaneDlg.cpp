@@ -171,6 +171,55 @@ TargetSelection CCorvaneDlg::Snapshot() const {
     return selection;
 }
 
+bool CCorvaneDlg::LoadChip(const std::string& name) {
+    const auto found = std::find(chipList.items.begin(), chipList.items.end(), name);
+    if (found == chipList.items.end()) return false;
+    chipList.selection = static_cast<int>(found - chipList.items.begin());
+    unlistedFamily_.clear();
+    uartPanel.SetFamily(name);
+    const FamilyProfile& profile = *FindFamilyProfile(name);
+    internalRadio.enabled = externalRadio.enabled = profile.flashChoice;
+    if (profile.flashChoice || profile.externalOnly) {
+        flashTypeList.items = FlashTypeChoices(name).value_or(std::vector<std::string>{});
+        flashTypeList.selection = -1;
+    } else {
+        flashInterfaceList.enabled = flashTypeList.enabled = false;
+    }
+    return true;
+}
+
+bool CCorvaneDlg::LoadInterface(const std::string& name) {
+    const auto found = std::find(interfaceList.items.begin(), interfaceList.items.end(), name);
+    if (found == interfaceList.items.end()) return false;
+    interfaceList.selection = static_cast<int>(found - interfaceList.items.begin());
+    visiblePanel_ = name == "JLINK" ? MainPanel::Jlink : name == "UART" ? MainPanel::Uart : MainPanel::None;
+    return true;
+}
+
+void CCorvaneDlg::LoadFlashLocation(bool internal) {
+    internalRadio.checked = internal;
+    externalRadio.checked = !internal;
+    const FamilyProfile* profile = FindFamilyProfile(family());
+    if (internal) flashInterfaceList.enabled = flashTypeList.enabled = false;
+    else if (profile && (profile->flashChoice || profile->externalOnly))
+        flashInterfaceList.enabled = flashTypeList.enabled = true;
+}
+
+void CCorvaneDlg::ShowOperation(OperationKind kind) {
+    SetOperation(kind);
+    if (kind == kOperationErase) {
+        visiblePage_ = MainPage::Erase;
+    } else if (kind == kOperationRead) {
+        visiblePage_ = MainPage::Read;
+    } else {
+        const FamilyProfile* profile = FindFamilyProfile(family());
+        const ProgramPage page = profile ? profile->page : ProgramPage::FlashDlg;
+        visiblePage_ = page == ProgramPage::EX500FlashDlg   ? MainPage::ProgramEX500
+                       : page == ProgramPage::HX700FlashDlg ? MainPage::ProgramHX700
+                                                            : MainPage::Program;
+    }
+}
+
 void CCorvaneDlg::SetWindowControlsEnabled(bool enabled) {
     for (ControlState* control : {&programButton, &eraseButton, &readButton, &chipList, &interfaceList})
         control->enabled = enabled;

@@ -78,6 +78,15 @@ public:
     // and what the finished page and LockForRun disabled is enabled again.
     void OnOperationDone(OperationKind kind, std::optional<ProgramPageKind> page, LinkSeams* seams = nullptr);
 
+    // What a settings file's lines do to the window (they differ from the user's clicks: the
+    // chip line neither rebuilds the interface list nor changes the page, the flash types are
+    // listed without a choice). False when the value is not in the list.
+    bool LoadChip(const std::string& name);
+    bool LoadInterface(const std::string& name);
+    void LoadFlashLocation(bool internal);
+    // Shows the operation's button pressed and its page (for program the family's page).
+    void ShowOperation(OperationKind kind);
+
     std::string family() const { return unlistedFamily_.empty() ? chipList.SelectedText() : unlistedFamily_; }
     std::string interfaceName() const { return interfaceList.SelectedText(); }
     OperationKind currentOperation() const { return currentOperation_; }
