@@ -8,6 +8,7 @@
 #include "links/TargetLink.h"
 #include "model/LittleEndian.h"
 #include "platform/Clock.h"
+#include "platform/Interruption.h"
 
 namespace tavrel {
 
@@ -48,7 +49,7 @@ bool WaitMailboxWord(TargetLink& link, uint32_t address, std::string_view hexTex
     if (!expected) return false;
     const uint64_t start = clock.NowMs();
     for (;;) {
-        if (start + kMailboxWaitMs < clock.NowMs()) return false;
+        if (start + kMailboxWaitMs < clock.NowMs() || InterruptionRequested()) return false;
         uint8_t word[4] = {};
         if (!link.ReadTargetMemory(address, word, sizeof word)) return false;
         if (std::equal(expected->begin(), expected->end(), word)) return true;
