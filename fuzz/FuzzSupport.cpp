@@ -16,13 +16,17 @@ const std::string& ScratchFolder() {
     return folder;
 }
 
-std::string WriteInput(const char* name, const uint8_t* data, size_t size) {
+std::string WriteScratchFile(const char* name, std::span<const uint8_t> data) {
     const std::string path = ScratchFolder() + "/" + name;
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (!file) std::abort();
-    if (size > 0 && std::fwrite(data, 1, size, file) != size) std::abort();
+    if (!data.empty() && std::fwrite(data.data(), 1, data.size(), file) != data.size()) std::abort();
     std::fclose(file);
     return path;
+}
+
+std::string WriteScratchFile(const char* name, const std::string& text) {
+    return WriteScratchFile(name, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
 }  // namespace tavrel::fuzz

@@ -9,11 +9,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tavrel;
     using namespace tavrel::generator;
     RsaPrivateKey key;
-    ParsePrivateKeyStore(std::span(data, size), key);
+    if (!ParsePrivateKeyStore(std::span(data, size), key)) return 0;
 
     fuzz::SilentPrompt prompt;
     ImageSignature signature(prompt);
-    if (signature.LoadPrivateKey(fuzz::WriteInput("private.der", data, size)) == KeyFileResult::Ok) {
+    if (signature.LoadPrivateKey(std::span(data, size)) == KeyFileResult::Ok) {
         const std::array<uint8_t, 144> body{};
         const std::array<uint8_t, kPublicKeySize> publicKey{};
         std::array<uint8_t, kSignatureSize> out{};

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: a g++ build, then an ASan+UBSan build with clang.
-# TAVREL_SKIP_SANITIZE=1 leaves the sanitizer build out (quicker local runs).
+# Sets up, builds and runs every test: a g++ build, then an ASan+UBSan build with clang, then
+# every fuzz target for a bounded time (scripts/fuzz.sh; a finding fails the run).
+# TAVREL_SKIP_SANITIZE=1 leaves the sanitizer build out, TAVREL_SKIP_FUZZ=1 the fuzzing (quicker
+# local runs); TAVREL_FUZZ_SECONDS sets each target's time (default 20).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,4 +20,7 @@ run_suite build g++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
 if [ "${TAVREL_SKIP_SANITIZE:-0}" != 1 ]; then
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         run_suite build-asan clang++ -DCMAKE_BUILD_TYPE=Debug -DTAVREL_SANITIZE=ON
+fi
+if [ "${TAVREL_SKIP_FUZZ:-0}" != 1 ]; then
+    bash scripts/fuzz.sh "${TAVREL_FUZZ_SECONDS:-20}"
 fi

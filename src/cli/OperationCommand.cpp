@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 #include "cli/Command.h"
 #include "cli/CommandSeams.h"
 #include "links/DfuLink.h"
 #include "model/HexText.h"
+#include "platform/Interruption.h"
 
 namespace tavrel::cli {
 namespace {
@@ -146,6 +148,9 @@ int RunOperation(const std::string& commandName, const Options& options,
         std::string idError;
         if (!seams.DfuDevice(window.family(), idError)) return UsageError(commandName, idError);
     }
+    // Ctrl-C or SIGTERM from here on fails the link's next wait: the run ends through its own
+    // failure path (temporary files removed) and the link is closed below.
+    InstallInterruptionHandlers();
     int status = 1;
     {
         ProgressBar progress;
@@ -154,6 +159,11 @@ int RunOperation(const std::string& commandName, const Options& options,
     }
     // What the main window does on the operation's end: the link the interface left open is closed.
     CloseFlashLink(interfaceName, seams, prompt);
+    if (InterruptionRequested()) {
+        std::fprintf(stderr, "tavrel-cli %s: interrupted\n", commandName.c_str());
+        // The shell's way of saying which signal ended the run.
+        return InterruptionSignal() != 0 ? 128 + InterruptionSignal() : 1;
+    }
     return status;
 }
 

@@ -151,18 +151,31 @@ KeyFileResult ImageSignature::LoadPublicKey(const fs::path& path, SecurityPreamb
 KeyFileResult ImageSignature::LoadPrivateKey(const fs::path& path) {
     detail_.clear();
     ClearPrivateKey();
+    std::array<uint8_t, kPrivateKeyStoreSize> bytes{};
     uint64_t size = 0;
-    const ReadResult read = ReadWholeFile(path, store_.data(), store_.size(), size);
+    const ReadResult read = ReadWholeFile(path, bytes.data(), bytes.size(), size);
+    KeyFileResult result = KeyFileResult::CannotOpen;
     if (read == ReadResult::CannotOpen) {
-        ClearPrivateKey();
         detail_ = "Cannot open the private key file " + path.string() + ".";
-        return KeyFileResult::CannotOpen;
+    } else if (read == ReadResult::TooLong) {
+        prompt_.ShowMessage(kPrivateKeyTooLong, MessageIcon::Warning);
+        result = KeyFileResult::TooLong;
+    } else {
+        result = LoadPrivateKey(std::span<const uint8_t>(bytes.data(), static_cast<size_t>(size)));
     }
-    if (read == ReadResult::TooLong) {
+    OPENSSL_cleanse(bytes.data(), bytes.size());
+    return result;
+}
+
+KeyFileResult ImageSignature::LoadPrivateKey(std::span<const uint8_t> bytes) {
+    detail_.clear();
+    ClearPrivateKey();
+    if (bytes.size() > store_.size()) {
         prompt_.ShowMessage(kPrivateKeyTooLong, MessageIcon::Warning);
         return KeyFileResult::TooLong;
     }
-    storeLength_ = static_cast<size_t>(size);
+    std::copy(bytes.begin(), bytes.end(), store_.begin());
+    storeLength_ = bytes.size();
     return KeyFileResult::Ok;
 }
 

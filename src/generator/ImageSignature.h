@@ -56,6 +56,8 @@ public:
     KeyFileResult LoadPublicKey(const std::filesystem::path& path, SecurityPreamble& preamble);
     // The whole private key file into the store; not checked until signing.
     KeyFileResult LoadPrivateKey(const std::filesystem::path& path);
+    // The same over the key's bytes in memory (Ok or TooLong).
+    KeyFileResult LoadPrivateKey(std::span<const uint8_t> bytes);
 
     // SHA-256 of body, padded as 00 01 FF.. 00 H and raised to the private key with the CRT; the
     // k bytes of a k-byte modulus go to the front of signature, the rest is zero. publicKey is

@@ -4,6 +4,7 @@
 
 #include "model/DfuProtocol.h"
 #include "model/LittleEndian.h"
+#include "platform/Interruption.h"
 
 namespace tavrel {
 
@@ -88,7 +89,8 @@ int DfuLink::DfuClose() {
 int DfuLink::DfuGetStatus(DfuStatus& status) {
     status = DfuStatus{};
     status_ = status;
-    if (!info_.open) return -1;
+    // Every DFU step ends with a status request: a run asked to stop fails at the next one.
+    if (!info_.open || InterruptionRequested()) return -1;
     uint8_t reply[kStatusLength] = {};
     int moved = transport_.ControlIn(kFromDevice, kGetStatus, 0, info_.interfaceNumber, reply, sizeof reply,
                                      kDfuTransferTimeoutMs);

@@ -66,6 +66,23 @@ bool LoaderReplyCrcMatches(std::span<const uint8_t> header, std::span<const uint
     return ComputeCrc(0, covered) == GetLe32(rest.data() + rest.size() - 4);
 }
 
+LoaderReply DecodeLoaderReply(std::span<const uint8_t> header, std::span<const uint8_t> rest) {
+    if (!LoaderReplyCrcMatches(header, rest)) return {};
+    const std::span<const uint8_t> payload = rest.first(rest.size() - 4);
+    if (header[0] == loader_code::kData) return {LoaderReplyKind::Data, payload};
+    if (header[0] != loader_code::kStatus || payload.empty()) return {LoaderReplyKind::Refused, {}};
+    switch (payload[0]) {
+        case loader_code::kStatusDone: return {LoaderReplyKind::Done, {}};
+        case loader_code::kStatusBusy: return {LoaderReplyKind::Busy, {}};
+        default: return {LoaderReplyKind::Refused, {}};
+    }
+}
+
+bool IsLoaderReadyPacket(std::span<const uint8_t> header, std::span<const uint8_t> rest) {
+    return header.size() == 3 && rest.size() >= 4 && header[0] == loader_code::kReady &&
+           GetLe32(rest.data()) == ComputeCrc(0, header);
+}
+
 std::vector<std::pair<uint32_t, uint32_t>> BlockRuns(std::vector<uint32_t> blocks) {
     std::sort(blocks.begin(), blocks.end());
     blocks.erase(std::unique(blocks.begin(), blocks.end()), blocks.end());

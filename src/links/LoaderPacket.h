@@ -30,6 +30,23 @@ std::vector<uint8_t> ReadDataPacket(uint32_t count, uint32_t address);
 // header: the 3 header bytes; rest: the L bytes that followed.
 bool LoaderReplyCrcMatches(std::span<const uint8_t> header, std::span<const uint8_t> rest);
 
+// What a loader reply says. header: its 3 bytes (code, L); rest: the L bytes that followed.
+enum class LoaderReplyKind {
+    Done,     // status "done"
+    Busy,     // status "busy": the host repeats the whole exchange
+    Data,     // a data reply; its payload is in data
+    Refused,  // any other status, or a reply of another kind
+    Damaged,  // too short for its CRC, or the CRC does not match
+};
+struct LoaderReply {
+    LoaderReplyKind kind = LoaderReplyKind::Damaged;
+    std::span<const uint8_t> data;  // inside rest
+};
+LoaderReply DecodeLoaderReply(std::span<const uint8_t> header, std::span<const uint8_t> rest);
+
+// True when header (3 bytes) is the loader's ready code and the first 4 bytes of rest hold its CRC.
+bool IsLoaderReadyPacket(std::span<const uint8_t> header, std::span<const uint8_t> rest);
+
 // Selected block numbers in ascending order, consecutive numbers merged: {3,4,5,9} -> (3,5), (9,9).
 std::vector<std::pair<uint32_t, uint32_t>> BlockRuns(std::vector<uint32_t> blocks);
 // Sectors s..e as pairs of at most 20 sharing their bounds: 0..45 -> (0,20), (20,40), (40,45).

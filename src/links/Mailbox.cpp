@@ -6,9 +6,9 @@
 
 #include "links/LoaderPacket.h"
 #include "links/TargetLink.h"
-#include "model/Checksum.h"
 #include "model/LittleEndian.h"
 #include "platform/Clock.h"
+#include "platform/Interruption.h"
 
 namespace tavrel {
 
@@ -49,7 +49,7 @@ bool WaitMailboxWord(TargetLink& link, uint32_t address, std::string_view hexTex
     if (!expected) return false;
     const uint64_t start = clock.NowMs();
     for (;;) {
-        if (start + kMailboxWaitMs < clock.NowMs()) return false;
+        if (start + kMailboxWaitMs < clock.NowMs() || InterruptionRequested()) return false;
         uint8_t word[4] = {};
         if (!link.ReadTargetMemory(address, word, sizeof word)) return false;
         if (std::equal(expected->begin(), expected->end(), word)) return true;
@@ -75,9 +75,7 @@ bool WaitLoaderReady(TargetLink& link, std::string_view family, Clock& clock) {
     if (length < 4) return false;  // too short to hold its checksum
     const auto body = ReadReplyBody(link, box.replyData + 3, length);
     if (!body) return false;
-    const bool intact = header[0] == loader_code::kReady &&
-                        GetLe32(body->data()) == ComputeCrc(0, std::span<const uint8_t>(header, 3));
-    if (!intact) return false;  // the flag is left as it is
+    if (!IsLoaderReadyPacket(std::span<const uint8_t>(header, 3), *body)) return false;  // the flag is left as it is
     WriteMailboxWord(link, box.replyFlag, mailbox_word::kReplyConsumed);
     return true;
 }
@@ -109,21 +107,19 @@ MailboxChannel::Outcome MailboxChannel::Exchange(std::span<const uint8_t> packet
     // The reply is consumed before it is judged, so the loader can go on whatever it said.
     WriteMailboxWord(link_, box.replyFlag, mailbox_word::kReplyConsumed);
 
-    // L counts the checksum: a shorter reply runs past what was read.
-    if (length < 4 || !LoaderReplyCrcMatches(std::span<const uint8_t>(header, 3), *body)) return Outcome::Failed;
-    const std::span<const uint8_t> payload(body->data(), length - 4u);
-    if (header[0] == loader_code::kData) {
-        if (payload.size() > reply_.size()) return Outcome::Failed;  // refused: nothing is kept
-        std::copy(payload.begin(), payload.end(), reply_.begin());
-        replyLength_ = payload.size();
-        return Outcome::Done;
+    const LoaderReply reply = DecodeLoaderReply(std::span<const uint8_t>(header, 3), *body);
+    switch (reply.kind) {
+        case LoaderReplyKind::Done: return Outcome::Done;
+        case LoaderReplyKind::Busy: return Outcome::Busy;
+        case LoaderReplyKind::Data:
+            if (reply.data.size() > reply_.size()) return Outcome::Failed;  // refused: nothing is kept
+            std::copy(reply.data.begin(), reply.data.end(), reply_.begin());
+            replyLength_ = reply.data.size();
+            return Outcome::Done;
+        case LoaderReplyKind::Refused:
+        case LoaderReplyKind::Damaged: return Outcome::Failed;
     }
-    if (header[0] != loader_code::kStatus || payload.empty()) return Outcome::Failed;
-    switch (payload[0]) {
-        case loader_code::kStatusDone: return Outcome::Done;
-        case loader_code::kStatusBusy: return Outcome::Busy;
-        default: return Outcome::Failed;
-    }
+    return Outcome::Failed;
 }
 
 bool MailboxChannel::Transaction(std::span<const uint8_t> packet) {

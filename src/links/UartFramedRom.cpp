@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "model/LittleEndian.h"
+#include "platform/Interruption.h"
 
 namespace tavrel {
 
@@ -28,7 +29,7 @@ int UartFramedRom::SyncBootRom() {
     Clock& clock = line_.clock();
     const uint64_t start = clock.NowMs();
     bool toldToReset = false;
-    while (clock.NowMs() - start < line_.timings().syncWindowMs) {
+    while (clock.NowMs() - start < line_.timings().syncWindowMs && !InterruptionRequested()) {
         uint8_t byte = 0;
         int result = 1;  // no result in this pass
         if (line_.ReadComBytes(&byte, 1, line_.timings().syncByteMs) == 1) {
@@ -81,6 +82,7 @@ bool UartFramedRom::WriteParameterWord(uint32_t baudRate) {
             if (ack[0] != kAcknowledged) return false;
             break;
         }
+        if (InterruptionRequested()) return false;
         // Silence: the ROM does not take the password word. The frame did leave, so the one sent
         // with the user's password carries bit 6 inverted like any next frame.
         if (passwordTried_) {

@@ -31,20 +31,25 @@ struct UartTimings {
 SerialPort& ProcessComPort();
 void CloseComPort();
 
+// The port's byte moves are virtual so that a scripted line can stand in for the port (the fuzz
+// targets feed the boot ROMs and the loader channel arbitrary answers through one).
 class UartLine {
 public:
     // prompt: where the line's users show their messages; clock: every wait's time.
     explicit UartLine(UserPrompt& prompt, Clock& clock = SystemClock(), UartTimings timings = {});
+    virtual ~UartLine() = default;
+    UartLine(const UartLine&) = delete;
+    UartLine& operator=(const UartLine&) = delete;
 
     // Shows its own messages on failure.
     bool OpenComPort(const std::string& portName, uint32_t baudRate);
     // count when exactly that many bytes were read, 0 when the time-out passed first.
-    size_t ReadComBytes(uint8_t* buffer, size_t count, uint32_t timeoutMs);
+    virtual size_t ReadComBytes(uint8_t* buffer, size_t count, uint32_t timeoutMs);
     // The bytes already queued, at most `maximum`, without waiting.
-    size_t ReadComAvailable(uint8_t* buffer, size_t maximum);
-    bool WriteComBytes(const uint8_t* data, size_t count);
+    virtual size_t ReadComAvailable(uint8_t* buffer, size_t maximum);
+    virtual bool WriteComBytes(const uint8_t* data, size_t count);
     // Waits until everything written has left the port.
-    void Flush();
+    virtual void Flush();
     // Drops whatever has been received and not yet read.
     void DiscardQueued();
 

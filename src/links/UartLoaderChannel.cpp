@@ -1,7 +1,6 @@
 #include "links/UartLoaderChannel.h"
 
 #include "links/LoaderPacket.h"
-#include "model/Checksum.h"
 #include "model/LittleEndian.h"
 #include "model/LoaderProtocol.h"
 
@@ -28,7 +27,7 @@ bool UartLoaderChannel::WaitUartLoaderReady() {
             packet[collected++] = byte;
         }
         if (collected == sizeof packet)
-            return ComputeCrc(0, std::span<const uint8_t>(packet, 3)) == GetLe32(packet + 3);
+            return IsLoaderReadyPacket(std::span<const uint8_t>(packet, 3), std::span<const uint8_t>(packet + 3, 4));
         if (collected > 0) break;
     }
     line_.Fail("Uart communication failed!");
@@ -66,18 +65,15 @@ bool UartLoaderChannel::UartLoaderTransaction(std::span<const uint8_t> packet) {
                 return false;
             }
             attemptFailed = true;
-        } else if (!LoaderReplyCrcMatches(header, rest)) {
-            attemptFailed = true;
-        } else if (header[0] == loader_code::kData) {
-            replyData_.assign(rest.begin(), rest.end() - 4);
-            return true;
-        } else if (header[0] != loader_code::kStatus || length < 5) {
-            return false;
         } else {
-            const uint8_t status = rest[0];
-            if (status == loader_code::kStatusDone) return true;
-            if (status != loader_code::kStatusBusy) return false;
-            attemptFailed = true;  // busy: the whole exchange is repeated
+            const LoaderReply reply = DecodeLoaderReply(header, rest);
+            switch (reply.kind) {
+                case LoaderReplyKind::Data: replyData_.assign(reply.data.begin(), reply.data.end()); return true;
+                case LoaderReplyKind::Done: return true;
+                case LoaderReplyKind::Refused: return false;
+                case LoaderReplyKind::Busy:     // the whole exchange is repeated
+                case LoaderReplyKind::Damaged: attemptFailed = true; break;
+            }
         }
         if (attemptFailed && ++failedAttempts >= 3) return false;
     }

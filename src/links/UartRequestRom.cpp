@@ -2,6 +2,7 @@
 
 #include "model/ImageFiles.h"
 #include "model/LittleEndian.h"
+#include "platform/Interruption.h"
 
 namespace tavrel {
 
@@ -79,6 +80,7 @@ int UartRequestRom::UnlockBootRom() {
     Clock& clock = line_.clock();
     const UartTimings& timings = line_.timings();
     for (;;) {
+        if (InterruptionRequested()) return kUnlockFailed;
         const SecurityAnswer answer = line_.prompt().AskSecurity(std::string(family_.name));
         if (!answer.ok) return kUnlockCancelled;
         if (answer.mode == 0) {
@@ -96,7 +98,7 @@ int UartRequestRom::UnlockBootRom() {
                     line_.prompt().ShowMessage("UART Erase Flash Okay!", MessageIcon::Information);
                     return kUnlockErased;
                 }
-                if (clock.NowMs() - start >= timings.unlockLimitMs) {
+                if (clock.NowMs() - start >= timings.unlockLimitMs || InterruptionRequested()) {
                     line_.Fail("UART Erase Flash failed!");
                     return kUnlockFailed;
                 }
@@ -118,7 +120,7 @@ int UartRequestRom::UnlockBootRom() {
         clock.SleepMs(timings.passwordPollMs);
         bool refused = false;
         while (!refused) {
-            if (clock.NowMs() - start >= timings.unlockLimitMs) return kUnlockFailed;
+            if (clock.NowMs() - start >= timings.unlockLimitMs || InterruptionRequested()) return kUnlockFailed;
             uint8_t answerByte = 0;
             if (line_.ReadComBytes(&answerByte, 1, timings.readMs) == 1) {
                 if (answerByte == kLocked) return kUnlockedByPassword;

@@ -5,8 +5,63 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace tavrel {
+
+// Splits text into lines (line ends LF or CR LF stripped) as it arrives in chunks, so a file is
+// read through one large buffer and an in-memory text in one piece.
+class HexLineReader {
+public:
+    virtual ~HexLineReader() = default;
+    bool Next(std::string& line) {
+        line.clear();
+        for (;;) {
+            if (pos_ == chunk_.size()) {
+                if (eof_) {
+                    if (line.empty() && !pendingText_) return false;
+                    pendingText_ = false;
+                    Strip(line);
+                    return true;
+                }
+                chunk_ = Fill();
+                pos_ = 0;
+                if (chunk_.empty()) {
+                    eof_ = true;
+                    continue;
+                }
+            }
+            const char* start = chunk_.data() + pos_;
+            const void* newline = std::memchr(start, '\n', chunk_.size() - pos_);
+            if (newline) {
+                size_t count = static_cast<const char*>(newline) - start;
+                line.append(start, count);
+                pos_ += count + 1;
+                pendingText_ = false;
+                Strip(line);
+                return true;
+            }
+            line.append(start, chunk_.size() - pos_);
+            pendingText_ = true;
+            pos_ = chunk_.size();
+        }
+    }
+
+protected:
+    // The next piece of the text; empty at its end.
+    virtual std::string_view Fill() = 0;
+
+private:
+    static void Strip(std::string& line) {
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    }
+    std::string_view chunk_;
+    size_t pos_ = 0;
+    bool eof_ = false;
+    bool pendingText_ = false;  // text read after the last line end
+};
+
 namespace {
 
 bool IsHexDigit(char c) {
@@ -28,7 +83,7 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Output with its own large buffer: a 10 MiB image is a few dozen write calls, not millions.
 // The first error is kept with its reason (no space, no permission, ...).
-class BufferedOutput {
+class BufferedOutput final : public HexByteSink {
 public:
     bool Open(const std::string& path) {
         file_.reset(std::fopen(path.c_str(), "wb"));
@@ -36,7 +91,7 @@ public:
         buffer_.reserve(kChunk);
         return file_ != nullptr;
     }
-    void Write(const uint8_t* data, size_t size) {
+    void Write(const uint8_t* data, size_t size) override {
         buffer_.insert(buffer_.end(), data, data + size);
         if (buffer_.size() >= kChunk) Flush();
     }
@@ -66,53 +121,34 @@ private:
 
 std::string Reason(int error) { return error != 0 ? std::strerror(error) : "unknown error"; }
 
-// Reads a text file line by line through one large buffer; line ends (LF, CR LF) are stripped.
-class LineReader {
+class FileLines final : public HexLineReader {
 public:
-    explicit LineReader(std::FILE* file) : file_(file), buffer_(1 << 18) {}
-    bool Next(std::string& line) {
-        line.clear();
-        for (;;) {
-            if (pos_ == end_) {
-                if (eof_) {
-                    if (line.empty() && !pendingText_) return false;
-                    pendingText_ = false;
-                    Strip(line);
-                    return true;
-                }
-                end_ = std::fread(buffer_.data(), 1, buffer_.size(), file_);
-                pos_ = 0;
-                if (end_ == 0) {
-                    eof_ = true;
-                    continue;
-                }
-            }
-            const char* start = buffer_.data() + pos_;
-            const void* newline = std::memchr(start, '\n', end_ - pos_);
-            if (newline) {
-                size_t count = static_cast<const char*>(newline) - start;
-                line.append(start, count);
-                pos_ += count + 1;
-                pendingText_ = false;
-                Strip(line);
-                return true;
-            }
-            line.append(start, end_ - pos_);
-            pendingText_ = true;
-            pos_ = end_;
-        }
-    }
+    explicit FileLines(std::FILE* file) : file_(file), buffer_(1 << 18) {}
 
 private:
-    static void Strip(std::string& line) {
-        while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    std::string_view Fill() override {
+        return {buffer_.data(), std::fread(buffer_.data(), 1, buffer_.size(), file_)};
     }
     std::FILE* file_;
     std::vector<char> buffer_;
-    size_t pos_ = 0;
-    size_t end_ = 0;
-    bool eof_ = false;
-    bool pendingText_ = false;  // text read after the last line end
+};
+
+class TextLines final : public HexLineReader {
+public:
+    explicit TextLines(std::string_view text) : text_(text) {}
+
+private:
+    std::string_view Fill() override { return std::exchange(text_, std::string_view()); }
+    std::string_view text_;
+};
+
+class MemoryOutput final : public HexByteSink {
+public:
+    explicit MemoryOutput(std::vector<uint8_t>& bytes) : bytes_(bytes) { bytes_.clear(); }
+    void Write(const uint8_t* data, size_t size) override { bytes_.insert(bytes_.end(), data, data + size); }
+
+private:
+    std::vector<uint8_t>& bytes_;
 };
 
 // The lists being built: a run stored by a start-address record stays the list's last entry and
@@ -223,6 +259,35 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
         return false;
     }
 
+    FileLines reader(hex.get());
+    const bool ok = ConvertRecords(reader, outputs[0], hasSecond ? &outputs[1] : nullptr, firstList, secondList, family);
+    const int firstError = outputs[0].Close();
+    const int secondError = hasSecond ? outputs[1].Close() : 0;
+    if (firstError != 0 || secondError != 0) {
+        failure_ = HexFailure::Output;
+        prompt_.ShowMessage("Cannot write the file " + (firstError != 0 ? firstOutput : secondOutput) + ": " +
+                                Reason(firstError != 0 ? firstError : secondError),
+                            MessageIcon::Error);
+        return false;
+    }
+    return ok;
+}
+
+bool CHexParser::ConvertHexText(std::string_view hexText, std::vector<uint8_t>& firstOutput,
+                                std::vector<uint8_t>* secondOutput, SegmentList& firstList,
+                                SegmentList* secondList, const std::string& family) {
+    failedLine_ = 0;
+    failure_ = HexFailure::None;
+    MemoryOutput first(firstOutput);
+    std::optional<MemoryOutput> second;
+    if (secondOutput) second.emplace(*secondOutput);
+    TextLines reader(hexText);
+    return ConvertRecords(reader, first, second ? &*second : nullptr, firstList, secondList, family);
+}
+
+bool CHexParser::ConvertRecords(HexLineReader& reader, HexByteSink& first, HexByteSink* second,
+                                SegmentList& firstList, SegmentList* secondList, const std::string& family) {
+    const bool hasSecond = second != nullptr;
     const bool split = rule_ == SplitRule::Always || family == "KR2A600";
     ListBuilder lists[2];
     lists[0].list = &firstList;
@@ -245,7 +310,6 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
         failure_ = HexFailure::Malformed;
     };
 
-    LineReader reader(hex.get());
     std::string line;
     HexRecord record;
     while (ok && reader.Next(line)) {
@@ -283,7 +347,7 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
                 break;
             }
             current.length += record.byteCount;
-            outputs[current.region].Write(record.data.data(), record.data.size());
+            (current.region == 0 ? first : *second).Write(record.data.data(), record.data.size());
             break;
         }
         case 2:
@@ -324,15 +388,6 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
     // A file without a start-address record still gets its last run listed.
     if (ok && current.length > 0) lists[current.region].Put(current, false);
 
-    const int firstError = outputs[0].Close();
-    const int secondError = hasSecond ? outputs[1].Close() : 0;
-    if (firstError != 0 || secondError != 0) {
-        failure_ = HexFailure::Output;
-        prompt_.ShowMessage("Cannot write the file " + (firstError != 0 ? firstOutput : secondOutput) + ": " +
-                                Reason(firstError != 0 ? firstError : secondError),
-                            MessageIcon::Error);
-        return false;
-    }
     return ok;
 }
 

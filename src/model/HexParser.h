@@ -3,6 +3,7 @@
 // file order, no gap filling) plus the list of runs telling where each run belongs in the
 // target's address space. Runs in the external-flash window 0x1F000000-0x1FFFFFFF go to the
 // second output and list, everything else to the first.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -31,6 +32,15 @@ inline constexpr const char* kHexRecordWrong = "Record wrong message";
 inline constexpr const char* kHexExternalWithoutOutput =
     "The .hex file has data for the external flash (0x1F000000-0x1FFFFFFF), which this image cannot hold";
 inline constexpr const char* kHexRunTooLong = "The .hex file has a contiguous run of 2 GiB or more";
+
+// Where a conversion puts the bytes of one output.
+class HexByteSink {
+public:
+    virtual ~HexByteSink() = default;
+    virtual void Write(const uint8_t* data, size_t size) = 0;
+};
+
+class HexLineReader;
 
 // Why the last conversion did not finish.
 enum class HexFailure {
@@ -67,6 +77,13 @@ public:
                             const std::string& secondOutput, SegmentList& firstList,
                             SegmentList* secondList, const std::string& family);
 
+    // The same conversion over a HEX text in memory, into byte buffers (replaced, not appended
+    // to); secondOutput null means no second output. The results and messages are those of
+    // ConvertHexToBinary, without the file ones.
+    bool ConvertHexText(std::string_view hexText, std::vector<uint8_t>& firstOutput,
+                        std::vector<uint8_t>* secondOutput, SegmentList& firstList, SegmentList* secondList,
+                        const std::string& family);
+
     // True when line is a well-formed record with a correct checksum; otherwise shows a message
     // and returns false. A line shorter than its byte count announces, or with anything but
     // hexadecimal digits after the ":", is malformed.
@@ -87,6 +104,10 @@ public:
     HexFailure LastFailure() const { return failure_; }
 
 private:
+    // The records of reader into the sinks (second null: no second output).
+    bool ConvertRecords(HexLineReader& reader, HexByteSink& first, HexByteSink* second, SegmentList& firstList,
+                        SegmentList* secondList, const std::string& family);
+
     UserPrompt& prompt_;
     SplitRule rule_;
     int failedLine_ = 0;

@@ -173,11 +173,19 @@ std::string AdvancedBinMapPath(const std::string& binPath) {
 }
 
 int ReadAdvancedBinMap(const std::string& mapPath, std::vector<AdvancedBinEntry>& entries) {
-    std::ifstream in(mapPath);
+    std::ifstream in(mapPath, std::ios::binary);
     if (!in) return -1;
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (in.bad()) return -1;
+    return ParseAdvancedBinMap(text, entries);
+}
+
+int ParseAdvancedBinMap(std::string_view text, std::vector<AdvancedBinEntry>& entries) {
     std::vector<AdvancedBinEntry> read;
-    std::string line;
-    while (std::getline(in, line)) {
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         if (line.empty() || line[0] != '#') continue;
         auto entry = ParseMapLine(line);
         if (!entry) return -1;
@@ -185,7 +193,6 @@ int ReadAdvancedBinMap(const std::string& mapPath, std::vector<AdvancedBinEntry>
         if (uint64_t(entry->flashAddress) + entry->dataLength > 0x100000000ull) return -1;
         read.push_back(*entry);
     }
-    if (in.bad()) return -1;
     std::stable_sort(read.begin(), read.end(),
                      [](const AdvancedBinEntry& a, const AdvancedBinEntry& b) { return a.flashAddress < b.flashAddress; });
     for (size_t i = 1; i < read.size(); ++i) {

@@ -3,6 +3,7 @@
 // map, the KR2H70X program run's images, and image sizes for progress.
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "model/ImageSegment.h"
@@ -48,6 +49,8 @@ std::string AdvancedBinMapPath(const std::string& binPath);
 // entries sorted by flash address. 0 on success (an empty map included); -1 when the file
 // cannot be opened, a "#" line breaks the form, or two entries overlap in flash.
 int ReadAdvancedBinMap(const std::string& mapPath, std::vector<AdvancedBinEntry>& entries);
+// The same over the map's text in memory (no file to open).
+int ParseAdvancedBinMap(std::string_view text, std::vector<AdvancedBinEntry>& entries);
 
 // What the KR2H70X program run prepares before it talks to the target.
 struct HX700ImageJob {

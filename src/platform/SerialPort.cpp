@@ -17,6 +17,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "platform/Interruption.h"
+
 namespace tavrel {
 
 namespace {
@@ -41,6 +43,23 @@ constexpr uint32_t kOfferedRates[] = {9600, 14400, 19200, 38400, 56000, 57600, 1
 uint64_t SteadyMs() {
     using namespace std::chrono;
     return static_cast<uint64_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+}
+
+// poll() for up to ms on the steady clock, in slices, so that a run asked to stop does not sit out
+// a long wait: it then gives -1 with errno EINTR, as a signal would.
+int PollInSlices(pollfd& waiting, uint64_t ms) {
+    const uint64_t end = SteadyMs() + ms;
+    for (;;) {
+        if (InterruptionRequested()) {
+            errno = EINTR;
+            return -1;
+        }
+        const uint64_t now = SteadyMs();
+        const uint64_t left = end > now ? end - now : 0;
+        const uint64_t slice = std::min<uint64_t>(left, kInterruptionPollMs);
+        const int ready = ::poll(&waiting, 1, static_cast<int>(slice));
+        if (ready != 0 || left <= slice) return ready;
+    }
 }
 
 std::string SystemText(int error) {
@@ -149,7 +168,7 @@ bool SerialPort::Drain() {
     if (fd_ < 0) return false;
     // tcdrain(): TCSBRK with a nonzero argument waits for the output to be sent and sends no break.
     while (::ioctl(fd_, TCSBRK, 1) != 0) {
-        if (errno != EINTR) return false;
+        if (errno != EINTR || InterruptionRequested()) return false;
     }
     return true;
 }
@@ -195,11 +214,11 @@ size_t SerialPort::ReadExact(uint8_t* buffer, size_t count, uint32_t timeoutMs, 
     for (;;) {
         const bool alive = Pump();
         if (received_.size() - receivedStart_ >= count) return ReadAvailable(buffer, count);
-        if (!alive) return 0;
+        if (!alive || InterruptionRequested()) return 0;
         const uint64_t elapsed = clock.NowMs() - start;
         if (elapsed >= timeoutMs) return 0;
         pollfd waiting{fd_, POLLIN, 0};
-        int ready = ::poll(&waiting, 1, static_cast<int>(timeoutMs - elapsed));
+        int ready = PollInSlices(waiting, timeoutMs - elapsed);
         if (ready < 0 && errno == EINTR) continue;
         // The whole remaining time has passed on the line (whatever the clock says), or the
         // descriptor failed.
@@ -216,6 +235,7 @@ bool SerialPort::WriteAll(const uint8_t* data, size_t count, uint32_t timeoutMs)
     const uint64_t deadline = SteadyMs() + timeoutMs;
     size_t done = 0;
     while (done < count) {
+        if (InterruptionRequested()) return false;
         ssize_t wrote = ::write(fd_, data + done, count - done);
         if (wrote > 0) {
             done += static_cast<size_t>(wrote);
@@ -226,7 +246,7 @@ bool SerialPort::WriteAll(const uint8_t* data, size_t count, uint32_t timeoutMs)
             const uint64_t now = SteadyMs();
             if (now >= deadline) return false;
             pollfd waiting{fd_, POLLOUT, 0};
-            int ready = ::poll(&waiting, 1, static_cast<int>(deadline - now));
+            int ready = PollInSlices(waiting, deadline - now);
             if (ready < 0 && errno == EINTR) continue;
             if (ready <= 0 || (waiting.revents & POLLOUT) == 0) return false;
             continue;

@@ -47,3 +47,38 @@ TEST(LoaderPacket, SectorPairsShareTheirBounds) {
     EXPECT_EQ(SectorPairs(0, 40), (Pairs{{0, 20}, {20, 40}}));
     EXPECT_EQ(SectorPairs(7, 7), (Pairs{{7, 7}}));
 }
+
+TEST(LoaderPacket, RepliesAreJudgedByCodeStatusAndCrc) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> reply;
+        LoaderReplyKind kind;
+        std::vector<uint8_t> data;
+    };
+    std::vector<uint8_t> badCrc = BuildLoaderPacket(0xB8, 5, std::vector<uint8_t>{1});
+    badCrc.back() ^= 0x80;
+    const std::vector<uint8_t> payload = {9, 8, 7};
+    const Case cases[] = {
+        {"done", BuildLoaderPacket(0xB8, 5, std::vector<uint8_t>{1}), LoaderReplyKind::Done, {}},
+        {"busy", BuildLoaderPacket(0xB8, 5, std::vector<uint8_t>{2}), LoaderReplyKind::Busy, {}},
+        {"failed", BuildLoaderPacket(0xB8, 5, std::vector<uint8_t>{3}), LoaderReplyKind::Refused, {}},
+        {"status without its byte", BuildLoaderPacket(0xB8, 4, {}), LoaderReplyKind::Refused, {}},
+        {"data", BuildLoaderPacket(0x95, 7, payload), LoaderReplyKind::Data, payload},
+        {"empty data", BuildLoaderPacket(0x95, 4, {}), LoaderReplyKind::Data, {}},
+        {"another code", BuildLoaderPacket(0xB2, 5, std::vector<uint8_t>{1}), LoaderReplyKind::Refused, {}},
+        {"wrong CRC", badCrc, LoaderReplyKind::Damaged, {}},
+        {"too short for a CRC", {0xB8, 3, 0, 1, 0, 0}, LoaderReplyKind::Damaged, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::span<const uint8_t> whole(c.reply);
+        const LoaderReply reply = DecodeLoaderReply(whole.first(3), whole.subspan(3));
+        EXPECT_EQ(reply.kind, c.kind);
+        EXPECT_EQ(std::vector<uint8_t>(reply.data.begin(), reply.data.end()), c.data);
+    }
+    const std::vector<uint8_t> ready = BuildLoaderPacket(0xB2, 4, {});
+    EXPECT_TRUE(IsLoaderReadyPacket(std::span(ready).first(3), std::span(ready).subspan(3)));
+    EXPECT_FALSE(IsLoaderReadyPacket(std::span(ready).first(3), std::span(ready).subspan(3, 3)));
+    const std::vector<uint8_t> notReady = BuildLoaderPacket(0xB8, 4, {});
+    EXPECT_FALSE(IsLoaderReadyPacket(std::span(notReady).first(3), std::span(notReady).subspan(3)));
+}

@@ -35,7 +35,36 @@ protected:
         result.first = ReadFileBytes(dir / "sram.bin");
         if (withSecond) result.second = ReadFileBytes(dir / "flash.bin");
         result.messages = prompt.messages;
+        ExpectSameInMemory(text, withSecond, rule, family, result);
         return result;
+    }
+
+    // The in-memory entry converts the same text to the same bytes, runs, messages and line.
+    static void ExpectSameInMemory(const std::string& text, bool withSecond, CHexParser::SplitRule rule,
+                                   const std::string& family, const Conversion& fromFile) {
+        RecordingPrompt memoryPrompt;
+        CHexParser parser(memoryPrompt, rule);
+        std::vector<uint8_t> first = {0xEE}, second = {0xEE};  // replaced, not appended to
+        SegmentList firstList, secondList;
+        const bool ok = parser.ConvertHexText(text, first, withSecond ? &second : nullptr, firstList,
+                                              withSecond ? &secondList : nullptr, family);
+        EXPECT_EQ(ok, fromFile.ok);
+        EXPECT_EQ(parser.FailedLine(), fromFile.failedLine);
+        EXPECT_EQ(first, fromFile.first);
+        if (withSecond) {
+            EXPECT_EQ(second, fromFile.second);
+        }
+        EXPECT_EQ(memoryPrompt.messages, fromFile.messages);
+        for (const auto& [memory, file] : {std::pair{&firstList, &fromFile.firstList},
+                                           std::pair{&secondList, &fromFile.secondList}}) {
+            EXPECT_EQ(memory->entryAddress, file->entryAddress);
+            ASSERT_EQ(memory->runs.size(), file->runs.size());
+            for (size_t i = 0; i < memory->runs.size(); ++i) {
+                EXPECT_EQ(memory->runs[i].startAddress, file->runs[i].startAddress);
+                EXPECT_EQ(memory->runs[i].length, file->runs[i].length);
+                EXPECT_EQ(memory->runs[i].region, file->runs[i].region);
+            }
+        }
     }
 
     static void ExpectRun(const ImageSegment& run, uint32_t start, int32_t length, uint32_t region) {

@@ -160,6 +160,13 @@ TEST(AdvancedBinMap, ReadsSortsAndRejects) {
         EXPECT_EQ(ReadAdvancedBinMap(path, entries), -1) << text;
     }
     EXPECT_EQ(ReadAdvancedBinMap((dir / "missing.cfg").string(), entries), -1);
+
+    // The text in memory reads alike, the last line without its line end included.
+    ASSERT_EQ(ParseAdvancedBinMap(b + "comment\n#OFFSET_BIN:0;ADDR_FLASH:0;DATA_LEN:16;", entries), 0);
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].flashAddress, 0u);
+    EXPECT_EQ(entries[1].flashAddress, 0x1800u);
+    EXPECT_EQ(ParseAdvancedBinMap(a + b, entries), -1);
     EXPECT_EQ(AdvancedBinMapPath("/d/app.v2.bin"), "/d/app.v2.cfg");
 }
 

@@ -1,0 +1,31 @@
+#pragma once
+// A serial line whose other side "sends" the fuzz input. The input comes in bursts, each a length
+// byte and that many bytes: a read of N bytes takes them across bursts, while reading what is
+// already queued stops at the end of a burst (what had arrived so far). A read the input cannot
+// fill takes nothing and lets its whole time-out pass on the clock. Writes always succeed.
+#include <span>
+#include <vector>
+
+#include "links/UartLine.h"
+#include "platform/Clock.h"
+
+namespace tavrel::fuzz {
+
+class ScriptedLine final : public UartLine {
+public:
+    ScriptedLine(UserPrompt& prompt, ManualClock& clock, std::span<const uint8_t> bursts);
+
+    size_t ReadComBytes(uint8_t* buffer, size_t count, uint32_t timeoutMs) override;
+    size_t ReadComAvailable(uint8_t* buffer, size_t maximum) override;
+    bool WriteComBytes(const uint8_t*, size_t) override { return true; }
+    void Flush() override {}
+
+private:
+    ManualClock& clock_;
+    std::vector<uint8_t> stream_;
+    std::vector<size_t> burstEnds_;
+    size_t pos_ = 0;
+    bool atBurstEnd_ = false;  // the last queued read ended a burst: the next one finds nothing
+};
+
+}  // namespace tavrel::fuzz

@@ -1,0 +1,52 @@
+#include "ScriptedUsb.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "model/DfuProtocol.h"
+
+namespace tavrel::fuzz {
+
+ScriptedUsb::ScriptedUsb(uint16_t vendorId, uint16_t productId, std::span<const uint8_t> functionalDescriptor,
+                         InputReader& replies)
+    : replies_(replies) {
+    device_.vendorId = vendorId;
+    device_.productId = productId;
+    UsbAltSetting setting;
+    setting.interfaceClass = kDfuInterfaceClass;
+    setting.interfaceSubClass = kDfuInterfaceSubClass;
+    setting.extra.assign(functionalDescriptor.begin(), functionalDescriptor.end());
+    UsbConfiguration configuration;
+    configuration.value = 1;
+    configuration.interfaces.push_back({setting});
+    device_.configurations.push_back(configuration);
+}
+
+int ScriptedUsb::ListDevices(std::vector<UsbDeviceEntry>& devices) {
+    devices = {device_};
+    return 0;
+}
+
+int ScriptedUsb::Moved(uint16_t length) {
+    if (replies_.Rest().empty()) return -1;
+    switch (replies_.Byte()) {
+        case 0xFF: return -1;
+        case 0xFE: return length > 0 ? length - 1 : 0;
+        default: return length;
+    }
+}
+
+int ScriptedUsb::ControlOut(uint8_t, uint8_t, uint16_t, uint16_t, const uint8_t*, uint16_t length, uint32_t) {
+    return Moved(length);
+}
+
+int ScriptedUsb::ControlIn(uint8_t, uint8_t, uint16_t, uint16_t, uint8_t* data, uint16_t length, uint32_t) {
+    const int moved = Moved(length);
+    if (moved <= 0) return moved;
+    const std::span<const uint8_t> bytes = replies_.Take(static_cast<size_t>(moved));
+    std::memset(data, 0, static_cast<size_t>(moved));
+    if (!bytes.empty()) std::memcpy(data, bytes.data(), bytes.size());
+    return moved;
+}
+
+}  // namespace tavrel::fuzz

@@ -1,0 +1,46 @@
+// The request-protocol boot ROM against a line that answers with the fuzz input: the handshake
+// (locked or not, the user erasing, giving a password or cancelling) and the loader download the
+// ROM pulls with requests.
+#include <cstdlib>
+
+#include "FuzzSupport.h"
+#include "HexFiles.h"
+#include "ScriptedLine.h"
+#include "links/UartRequestRom.h"
+#include "model/ImageFiles.h"
+
+namespace {
+
+// A loader image of two data blocks and the jump block, made once from a small HEX file.
+const std::string& LoaderImage() {
+    static const std::string path = [] {
+        using namespace tavrel;
+        const std::string hex = fuzz::WriteScratchFile(
+            "loader.hex", test::HexImage(0x20000000, test::PatternBytes(16)) +
+                              test::HexImage(0x20000100, test::PatternBytes(13, 7)) +
+                              test::HexStartLinear(0x20000001) + "\n" + test::HexEnd() + "\n");
+        fuzz::SilentPrompt prompt;
+        const std::string image = fuzz::ScratchFolder() + "/loader_image.bin";
+        if (BuildUartBootImage(prompt, hex, image) != 0) std::abort();
+        return image;
+    }();
+    return path;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    using namespace tavrel;
+    fuzz::InputReader input(std::span(data, size));
+    const uint8_t choice = input.Byte();
+    SecurityAnswer answer{true, (choice >> 1) & 1, "12345678"};
+    fuzz::SilentPrompt prompt(answer, (choice >> 2) & 3);
+    fuzz::SilentHost host;
+    ManualClock clock;
+    fuzz::ScriptedLine line(prompt, clock, input.Rest());
+    RomLockState lock{(choice & 1) != 0};
+    UartRequestRom rom(line, host, lock, *FindFamilyProfile(choice & 0x10 ? "KR2H70X" : "KR2A600"));
+    if (choice & 0x20) rom.RomHandshake();
+    rom.DownloadLoaderByRequest(LoaderImage());
+    return 0;
+}
