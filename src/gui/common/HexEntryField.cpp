@@ -11,11 +11,14 @@ HexEntryField::HexEntryField(QWidget* parent) : QLineEdit(parent) {
 
 void HexEntryField::keyPressEvent(QKeyEvent* event) {
     const QString typed = event->text();
-    // Keys without a printable character (editing keys, shortcuts such as paste) keep their
-    // usual meaning; Enter goes to QLineEdit, which inserts nothing and passes it on.
+    // Keys without a printable character (editing keys) and shortcuts such as paste keep their
+    // usual meaning: QLineEdit inserts no text with Control or Control+Shift held. Enter goes to
+    // QLineEdit too, which inserts nothing and passes it on.
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const bool shortcut = modifiers == Qt::ControlModifier || modifiers == (Qt::ControlModifier | Qt::ShiftModifier);
     bool printable = !typed.isEmpty();
     for (const QChar c : typed) printable = printable && c.isPrint();
-    if (!printable) {
+    if (!printable || shortcut) {
         QLineEdit::keyPressEvent(event);
         return;
     }
