@@ -144,6 +144,18 @@ TEST_F(GeneratorWindowTest, StartsWithEveryControlOfTheWindowInItsGroupAndOrder)
         EXPECT_GT(y, previous) << id;
         previous = y;
     }
+
+    // Tab walks the controls in the same order.
+    std::vector<int> tabOrder;
+    QWidget* widget = W(1000);
+    do {
+        for (const int id : {1000, 1001, 1002, 1003, 1004, 1005, 1006, 1021, 1007, 1008, 1009, 1010, 1020, 1011,
+                             1012, 1013, 1015, 1014, 1016, 1017, 1018, 1036, 1037, 1019})
+            if (window.control(id) == widget) tabOrder.push_back(id);
+        widget = widget->nextInFocusChain();
+    } while (widget != W(1000));
+    EXPECT_EQ(tabOrder, (std::vector<int>{1000, 1001, 1002, 1003, 1004, 1005, 1006, 1021, 1007, 1008, 1009, 1010,
+                                          1020, 1011, 1012, 1013, 1015, 1014, 1016, 1017, 1018, 1036, 1037, 1019}));
     EXPECT_TRUE(prompt.messages.empty());
 }
 

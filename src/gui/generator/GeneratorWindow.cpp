@@ -20,6 +20,9 @@
 #include "gui/generator/ProgramIcon.h"
 
 #ifdef Q_OS_WIN
+#ifndef NOMINMAX
+#define NOMINMAX  // std::max below, not the header's macro
+#endif
 #include <windows.h>
 #endif
 
@@ -55,15 +58,16 @@ GeneratorWindow::GeneratorWindow(UserPrompt& prompt, FileChooser* chooser, QWidg
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
 
-    auto* generate = Button(Dlg::IDC_GENERATE);
-    auto* bottom = new QHBoxLayout;
-    bottom->addStretch(1);
-    bottom->addWidget(generate);
-
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(Group(Dlg::IDC_GROUP_FILE_TYPE, FileTypeGroup()));
+    // Made top to bottom: the focus moves with Tab in the order the widgets were made.
+    QWidget* fileType = Group(Dlg::IDC_GROUP_FILE_TYPE, FileTypeGroup());
     QWidget* configuration = ConfigurationGroup();
     QWidget* file = FileGroup();
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch(1);
+    bottom->addWidget(Button(Dlg::IDC_GENERATE));
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(fileType);
     AlignFirstColumns({static_cast<QGridLayout*>(configuration->layout()), static_cast<QGridLayout*>(file->layout())});
     layout->addWidget(configuration);
     layout->addWidget(file);
