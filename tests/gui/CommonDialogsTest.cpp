@@ -134,6 +134,23 @@ TEST(QtFileChooser, DialogsAreSetUpAsRequestedAndReturnTheChosenPath) {
     save.filter = "Image Files (*.bin)|*.bin||";
     save.defaultExtension = "cfg";
     save.overwritePrompt = true;
+    // A save path in a folder that does not exist is refused and the dialog asked again.
+    const QString missing = QString::fromStdString((dir / "no" / "such" / "boot.bin").string());
+    QString refusal;
+    AnswerNextModal([&](QWidget& modal) {
+        auto* first = qobject_cast<QFileDialog*>(&modal);
+        if (!first) return modal.close(), void();
+        AnswerNextModal([&](QWidget& box) {
+            refusal = qobject_cast<QMessageBox*>(&box) ? qobject_cast<QMessageBox*>(&box)->text() : QString();
+            AnswerNextModal([](QWidget& again) { again.close(); });
+            box.close();
+        });
+        first->selectFile(missing);
+        static_cast<QDialog*>(first)->accept();
+    });
+    EXPECT_EQ(chooser.ChooseFile(save), std::nullopt);
+    EXPECT_EQ(refusal, missing + "\nThe folder does not exist.\nCheck the path and try again.");
+
     const std::unique_ptr<QFileDialog> dialog(MakeFileDialog(save, nullptr));
     EXPECT_EQ(dialog->acceptMode(), QFileDialog::AcceptSave);
     EXPECT_EQ(dialog->defaultSuffix(), "cfg");

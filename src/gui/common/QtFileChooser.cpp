@@ -36,7 +36,8 @@ QFileDialog* MakeFileDialog(const FileDialogRequest& request, QWidget* parent) {
         dialog->setAcceptMode(QFileDialog::AcceptOpen);
         dialog->setFileMode(request.fileMustExist ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     }
-    // Qt's dialogs have no read-only box to hide; read-only targets are refused after the choice.
+    // Qt's dialogs have no read-only box to hide; a missing folder and a read-only target are
+    // refused after the choice.
     return dialog;
 }
 
@@ -46,6 +47,11 @@ std::optional<std::string> QtFileChooser::ChooseFile(const FileDialogRequest& re
         if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return std::nullopt;
         const QString path = QDir::toNativeSeparators(dialog->selectedFiles().first());
         const QFileInfo chosen(path);
+        if (request.pathMustExist && !chosen.absoluteDir().exists()) {
+            QMessageBox::warning(dialog.get(), dialog->windowTitle(),
+                                 path + "\nThe folder does not exist.\nCheck the path and try again.");
+            continue;
+        }
         if (request.save && request.noReadOnlyReturn && chosen.exists() && !chosen.isWritable()) {
             QMessageBox::warning(dialog.get(), dialog->windowTitle(),
                                  path + "\nThis file is set to read-only.\nTry again with a different file name.");
