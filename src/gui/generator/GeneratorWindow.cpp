@@ -118,7 +118,7 @@ QWidget* GeneratorWindow::List(int id, QLabel*& caption) {
     return list;
 }
 
-QWidget* GeneratorWindow::Edit(int id, QLabel*& caption, int visibleCharacters) {
+QWidget* GeneratorWindow::Edit(int id, QLabel** caption, int visibleCharacters) {
     const ControlState& state = model_.control(id);
     QLineEdit* edit = nullptr;
     if (state.kind == ControlKind::HexEdit) {
@@ -134,9 +134,12 @@ QWidget* GeneratorWindow::Edit(int id, QLabel*& caption, int visibleCharacters) 
         const int width = edit->fontMetrics().horizontalAdvance(QString(visibleCharacters, '0'));
         edit->setMinimumWidth(width + 2 * edit->fontMetrics().averageCharWidth() + 8);
     }
-    caption = new QLabel(this);
-    caption->setBuddy(edit);
-    binder_.BindEdit(*edit, state, [this, id](const std::string& text) { model_.SetText(id, text); }, caption);
+    QLabel* label = nullptr;
+    if (caption) {
+        label = *caption = new QLabel(this);
+        label->setBuddy(edit);
+    }
+    binder_.BindEdit(*edit, state, [this, id](const std::string& text) { model_.SetText(id, text); }, label);
     widgets_[id] = edit;
     return edit;
 }
@@ -163,25 +166,24 @@ QWidget* GeneratorWindow::ConfigurationGroup() {
     grid->addWidget(UsbHostBootGroup(), row++, 0, 1, 4);
 
     for (int id : {int{Dlg::IDC_DEST_START_ADDR}, int{Dlg::IDC_ENTRY_ADDR}}) {
-        QWidget* address = Edit(id, caption, 10);
+        QWidget* address = Edit(id, &caption, 10);
         grid->addWidget(caption, row, 0);
         grid->addWidget(address, row++, 1);
     }
 
     grid->addWidget(Button(Dlg::IDC_ENCRYPTED), row++, 0, 1, 3, Qt::AlignLeft);
-    QWidget* key = Edit(Dlg::IDC_ENCRYPT_KEY, caption, 64);
+    QWidget* key = Edit(Dlg::IDC_ENCRYPT_KEY, &caption, 64);
     grid->addWidget(caption, row, 0);
     grid->addWidget(key, row++, 1, 1, 3);
     QWidget* nonceCheck = Button(Dlg::IDC_NONCE_CHECK);
-    QWidget* nonce = Edit(Dlg::IDC_NONCE, caption, 24);
-    caption->setBuddy(nullptr);  // the check box beside it is the nonce field's caption
+    QWidget* nonce = Edit(Dlg::IDC_NONCE, nullptr, 24);  // the check box beside it is its caption
     grid->addWidget(nonceCheck, row, 0, Qt::AlignLeft);
     grid->addWidget(nonce, row++, 1, 1, 2, Qt::AlignLeft);
 
     grid->addWidget(Button(Dlg::IDC_SIGNATURE), row++, 0, 1, 3, Qt::AlignLeft);
     for (auto [field, browse] : {std::pair{int{Dlg::IDC_PUBLIC_KEY}, int{Dlg::IDC_PUBLIC_KEY_BROWSE}},
                                  std::pair{int{Dlg::IDC_PRIVATE_KEY}, int{Dlg::IDC_PRIVATE_KEY_BROWSE}}}) {
-        QWidget* path = Edit(field, caption);
+        QWidget* path = Edit(field, &caption);
         grid->addWidget(caption, row, 0);
         grid->addWidget(path, row, 1, 1, 2);
         grid->addWidget(Button(browse), row++, 3);
@@ -210,7 +212,7 @@ QWidget* GeneratorWindow::FileGroup() {
     for (auto [field, button] : {std::pair{int{Dlg::IDC_SOURCE_FILE}, int{Dlg::IDC_SOURCE_BROWSE}},
                                  std::pair{int{Dlg::IDC_SAVE_FILE}, int{Dlg::IDC_SAVE}}}) {
         QLabel* caption = nullptr;
-        QWidget* path = Edit(field, caption);
+        QWidget* path = Edit(field, &caption);
         grid->addWidget(caption, row, 0);
         grid->addWidget(path, row, 1);
         grid->addWidget(Button(button), row++, 2);

@@ -42,7 +42,8 @@ private:
     QWidget* Group(int id, QLayout* content);
     QWidget* Button(int id);
     QWidget* List(int id, QLabel*& caption);
-    QWidget* Edit(int id, QLabel*& caption, int visibleCharacters = 0);
+    // caption: where the static text beside the field goes; null when it has none of its own.
+    QWidget* Edit(int id, QLabel** caption, int visibleCharacters = 0);
 
     generator::CPellion_Generate_BinDlg model_;
     ControlBinder binder_;
