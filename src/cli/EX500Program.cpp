@@ -13,14 +13,20 @@ namespace {
 
 // Empty when the page took every option; otherwise what was wrong.
 std::string FillPage(const Options& options, EX500FlashDlg& page) {
-    if (options.Has("bin")) {
-        page.ClickBin();
-        if (options.Has("advanced")) {
-            page.ClickAdvancedBin();
-            if (!page.advancedBin.checked) return "--advanced: " + page.family() + " has no advanced bin";
-        }
-        if (options.Has("no-header-protection")) page.ClickHeaderProtection();
-        page.flashAddress.text = FieldText(options.ValueOr("address", ""));
+    if (options.Has("hex")) page.ClickHex();
+    if (options.Has("bin")) page.ClickBin();
+    if (options.Has("advanced")) {
+        if (!page.binRadio.checked) return "--advanced goes with a bin image";
+        if (!page.advancedBin.checked) page.ClickAdvancedBin();
+        if (!page.advancedBin.checked) return "--advanced: " + page.family() + " has no advanced bin";
+    }
+    if (options.Has("no-header-protection")) {
+        if (!page.headerProtection.enabled) return "--no-header-protection goes with --bin --address only";
+        if (page.headerProtection.checked) page.ClickHeaderProtection();
+    }
+    if (auto address = options.Value("address")) {
+        if (!page.flashAddress.enabled) return "--address goes with a plain bin image (not --hex or --advanced)";
+        page.flashAddress.text = FieldText(*address);
     }
     const auto select = [&page](ControlState& list, int index) { return page.Select(list, index); };
     // The port first: choosing it refills the locations.
@@ -39,46 +45,43 @@ std::string FillPage(const Options& options, EX500FlashDlg& page) {
             if (!error.empty()) return error;
         }
     }
-    const std::string erase = options.ValueOr("erase", "all");
-    const auto mode = EraseModeOption(erase);
-    if (!mode) return "--erase: '" + erase + "' is " + kEraseModeChoices;
-    page.ClickEraseMode(*mode);
-    if (EraseModeOf(page.eraseBlocks, page.eraseSectors) != *mode)
-        return "--erase " + erase + " does not go with --advanced (only all or blocks)";
+    if (auto erase = options.Value("erase")) {
+        const std::string error = ApplyEraseOption(options, [&page](int mode) { page.ClickEraseMode(mode); });
+        if (!error.empty()) return error;
+        if (EraseModeOf(page.eraseBlocks, page.eraseSectors) != EraseModeOption(*erase))
+            return "--erase " + *erase + " does not go with --advanced (only all or blocks)";
+    }
     if (auto password = options.Value("secure-password")) {
         if (!page.secureRadio.enabled) return "--secure-password goes with --hex only";
         page.ClickSecure();
         page.password.text = FieldText(*password);
     }
-    if (options.Has("verify")) page.ClickVerify();
-    page.SetImagePath(DialogPath(options.ValueOr(options.Has("hex") ? "hex" : "bin", "")));
+    ApplyVerifyOption(options, page.verify, [&page] { page.ClickVerify(); });
+    if (auto file = options.Value(options.Has("hex") ? "hex" : "bin")) page.SetImagePath(DialogPath(*file));
     return {};
 }
 
 }  // namespace
 
-int RunEX500ProgramCommand(const Options& options) {
-    if (options.Has("bin") && options.Has("advanced") == options.Has("address"))
+int ProgramEX500(const Options& options, OperationContext& context) {
+    if (!context.loaded && options.Has("bin") && options.Has("advanced") == options.Has("address"))
         return UsageError("program", "--bin needs either --address HEX or --advanced");
     if (options.Has("hex") && (options.Has("address") || options.Has("advanced") || options.Has("no-header-protection")))
         return UsageError("program", "--address, --advanced and --no-header-protection go with --bin only");
-    if (options.Has("advanced") && options.Has("no-header-protection"))
-        return UsageError("program", "--no-header-protection goes with --bin --address only");
+    if (options.Has("advanced") && (options.Has("no-header-protection") || options.Has("address")))
+        return UsageError("program", "--address and --no-header-protection go with --bin --address only");
 
-    return RunOperation("program", options, [&](OperationContext& context) {
-        context.window.PressProgram();
-        EX500FlashDlg& page = context.window.ex500Page;
-        const std::string error = FillPage(options, page);
-        if (!error.empty()) return UsageError("program", error);
-        const auto request = page.Start(context.window.Snapshot());
-        if (!request) return 1;
-        context.window.LockForRun();
-        ProgramContext run{context.progress, context.prompt, context.seams.workFolder(), context.seams.loaderFolder(),
-                           OpenFlashSessionWith(context.seams, context.progress, context.prompt)};
-        const bool result = RunEX500Program(*request, run);
-        context.window.OnOperationDone(kOperationProgram, kPageEX500);
-        return result ? 0 : 1;
-    });
+    EX500FlashDlg& page = context.window.ex500Page;
+    const std::string error = FillPage(options, page);
+    if (!error.empty()) return UsageError("program", error);
+    const auto request = page.Start(context.window.Snapshot());
+    if (!request) return 1;
+    context.window.LockForRun();
+    ProgramContext run{context.progress, context.prompt, context.seams.workFolder(), context.seams.loaderFolder(),
+                       OpenFlashSessionWith(context.seams, context.progress, context.prompt)};
+    const bool result = RunEX500Program(*request, run);
+    context.window.OnOperationDone(kOperationProgram, kPageEX500);
+    return result ? 0 : 1;
 }
 
 }  // namespace tavrel::cli

@@ -1,9 +1,10 @@
 #pragma once
+#include "cli/OperationCommand.h"
 #include "cli/Options.h"
 
 namespace tavrel::cli {
 
 // "program" for the KR2E500 group: the page filled from the options, Start pressed, the worker run.
-int RunEX500ProgramCommand(const Options& options);
+int ProgramEX500(const Options& options, OperationContext& context);
 
 }  // namespace tavrel::cli

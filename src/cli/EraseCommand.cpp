@@ -13,7 +13,7 @@ int RunErase(const Options& options) {
     const int modes = options.Has("all") + options.Has("blocks") + options.Has("sectors");
     if (modes > 1) return UsageError("erase", "give one of --all, --blocks and --sectors");
     return RunOperation("erase", options, [&](OperationContext& context) {
-        context.window.PressErase();
+        if (!context.loaded) context.window.PressErase();
         EraseDlg& page = context.window.erasePage;
         const TargetSelection target = context.window.Snapshot();
         if (auto blocks = options.Value("blocks")) {
@@ -34,7 +34,7 @@ int RunErase(const Options& options) {
             const auto dash = sectors->find('-');
             page.startField.text = sectors->substr(0, dash);
             page.endField.text = dash == std::string::npos ? sectors->substr(0, dash) : sectors->substr(dash + 1);
-        } else {
+        } else if (options.Has("all") || !context.loaded) {
             page.ClickEraseAll();
         }
         const auto settings = page.PressErase(target, context.prompt);
@@ -48,6 +48,7 @@ int RunErase(const Options& options) {
 
 CommandRun DefineErase(Options& options) {
     DeclareTargetOptions(options);
+    DeclareSettingsOption(options);
     options.StartGroup("What to erase");
     options.AddFlag("all", "the whole flash (the default)");
     options.AddValue("blocks", "N,N,...", "these 64 KiB blocks (numbers from 0)");

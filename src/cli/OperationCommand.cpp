@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "cli/Command.h"
+#include "app/SettingsFile.h"
 #include "cli/CommandSeams.h"
 #include "links/DfuLink.h"
 #include "model/HexText.h"
@@ -31,17 +32,25 @@ std::string Joined(const std::vector<std::string>& items) {
 }
 
 // Empty when the window took every option; otherwise what was wrong.
-std::string FillWindow(const Options& options, CCorvaneDlg& window) {
-    const std::string chip = options.ValueOr("chip", "");
-    if (!window.ChooseFamily(chip))
-        return "--chip: unknown chip family '" + chip + "' (" +
-               Joined(std::vector<std::string>(kFamilies.begin(), kFamilies.end())) + ")";
-    const std::string interfaceName = options.ValueOr("interface", "JLINK");
-    const int interfaceIndex = IndexOf(window.interfaceList.items, interfaceName);
-    if (interfaceIndex < 0)
-        return "--interface: '" + interfaceName + "' is not offered for " + chip + " (" +
-               Joined(window.interfaceList.items) + ")";
-    window.ChooseInterface(interfaceIndex);
+// loaded: a settings file has set the window up; only the options given change it.
+std::string FillWindow(const Options& options, CCorvaneDlg& window, bool loaded) {
+    if (auto given = options.Value("chip")) {
+        if (!window.ChooseFamily(*given))
+            return "--chip: unknown chip family '" + *given + "' (" +
+                   Joined(std::vector<std::string>(kFamilies.begin(), kFamilies.end())) + ")";
+    } else if (!loaded) {
+        return "--chip is required (or --settings FILE)";
+    }
+    const std::string chip = window.family();
+    if (options.Has("interface") || options.Has("chip") || !loaded) {
+        const std::string wanted = options.ValueOr("interface", "JLINK");
+        const int interfaceIndex = IndexOf(window.interfaceList.items, wanted);
+        if (interfaceIndex < 0)
+            return "--interface: '" + wanted + "' is not offered for " + chip + " (" +
+                   Joined(window.interfaceList.items) + ")";
+        window.ChooseInterface(interfaceIndex);
+    }
+    const std::string interfaceName = window.interfaceName();
     // Each link's own options, refused with another link rather than quietly ignored.
     struct OwnOption {
         const char* name;
@@ -97,6 +106,13 @@ std::string FillWindow(const Options& options, CCorvaneDlg& window) {
 
 }  // namespace
 
+void DeclareSettingsOption(Options& options) {
+    options.StartGroup("Settings file");
+    options.AddValue("settings", "FILE",
+                     "a job saved with File > Save in Tavrel: the window and the page as saved, then the "
+                     "options given here on top (the COM port and passwords are not in the file)");
+}
+
 std::optional<std::string> HexDigits(const std::string& text) {
     const std::string digits = WithoutHexPrefix(text);
     if (digits.empty() || digits.size() > 8) return std::nullopt;
@@ -106,7 +122,9 @@ std::optional<std::string> HexDigits(const std::string& text) {
 }
 
 void DeclareTargetOptions(Options& options) {
-    options.AddValue("chip", "FAMILY", "the chip family: KR2A600, KR2E500, KR2A500, KR2E550, KR2G700, KR2E700 or KR2H70X", Need::Required);
+    options.AddValue("chip", "FAMILY",
+                     "the chip family: KR2A600, KR2E500, KR2A500, KR2E550, KR2G700, KR2E700 or KR2H70X "
+                     "(required unless --settings gives it)");
     options.AddValue("interface", "JLINK|UART|USB", "how the board is reached (default JLINK; USB: KR2H70X only)");
     options.AddValue("flash-location", "internal|external", "KR2H70X: the internal or the external flash");
     options.AddValue("flash-type", "NAME", "the external flash part, for the families that have one");
@@ -130,7 +148,21 @@ int RunOperation(const std::string& commandName, const Options& options,
     if (auto port = options.Value("port")) ports = std::vector<std::string>{*port};
     TerminalPrompt prompt;
     CCorvaneDlg window(prompt, nullptr, ports ? UartConfigDlg(ports) : UartConfigDlg());
-    const std::string error = FillWindow(options, window);
+    bool loaded = false;
+    if (auto settings = options.Value("settings")) {
+        // As File > Load: the file's message, or the failure's.
+        const int result = LoadSettings(window, *settings, prompt);
+        if (result == -2) prompt.ShowMessage(kSettingsLoadFailed, MessageIcon::Error);
+        if (result != 0) return 1;
+        const OperationKind saved = window.currentOperation();
+        const char* savedName = saved == kOperationErase ? "erase" : saved == kOperationRead ? "read" : "program";
+        if (savedName != commandName)
+            return UsageError(commandName, "--settings: " + *settings + " holds " +
+                                               (saved == kOperationErase ? "an " : "a ") + savedName +
+                                               " job; run it with tavrel-cli " + savedName);
+        loaded = true;
+    }
+    const std::string error = FillWindow(options, window, loaded);
     if (!error.empty()) return UsageError(commandName, error);
 
     SessionOptions link;
@@ -154,7 +186,7 @@ int RunOperation(const std::string& commandName, const Options& options,
     int status = 1;
     {
         ProgressBar progress;
-        OperationContext context{window, seams, progress, prompt, link};
+        OperationContext context{window, seams, progress, prompt, link, loaded};
         status = operation(context);
     }
     // What the main window does on the operation's end: the link the interface left open is closed.

@@ -24,7 +24,12 @@ struct OperationContext {
     ProgressBar& progress;
     TerminalPrompt& prompt;
     SessionOptions& link;
+    // A settings file set the window and the page up: options change only what they name.
+    bool loaded = false;
 };
+
+// --settings FILE, for program, erase and read.
+void DeclareSettingsOption(Options& options);
 
 // Reads the target options into the main window (a usage error names the option), then runs
 // `operation` (its exit status) and closes the link it left open. Ctrl-C or SIGTERM during the

@@ -39,6 +39,19 @@ std::optional<int> EraseModeOption(const std::string& value) {
     return std::nullopt;
 }
 
+std::string ApplyEraseOption(const Options& options, const std::function<void(int mode)>& click) {
+    const auto value = options.Value("erase");
+    if (!value) return {};
+    const auto mode = EraseModeOption(*value);
+    if (!mode) return "--erase: '" + *value + "' is none of all, blocks and sectors";
+    click(*mode);
+    return {};
+}
+
+void ApplyVerifyOption(const Options& options, const ControlState& verify, const std::function<void()>& click) {
+    if (options.Has("verify") && !verify.checked) click();
+}
+
 std::string DialogPath(const std::string& file) {
     std::error_code error;
     const auto path = std::filesystem::absolute(file, error);

@@ -21,7 +21,12 @@ std::string ChooseListEntry(ControlState& list, const std::string& option, const
 
 // "all", "blocks" or "sectors" as erase mode 0, 1, 2; none for anything else.
 std::optional<int> EraseModeOption(const std::string& value);
-inline constexpr const char* kEraseModeChoices = "none of all, blocks and sectors";
+
+class Options;
+// --erase, when given, through the page's erase radios; what is wrong, or empty.
+std::string ApplyEraseOption(const Options& options, const std::function<void(int mode)>& click);
+// --verify, when given, checks "Verify after programming" (a box a settings file checked stays so).
+void ApplyVerifyOption(const Options& options, const ControlState& verify, const std::function<void()>& click);
 
 // The full path the file dialog would hand over (the worker looks a relative one up beside the
 // program, not in the current folder).

@@ -13,10 +13,14 @@ namespace tavrel::cli {
 namespace {
 
 // Empty when the page took every option; otherwise what was wrong.
-std::string FillPage(const Options& options, FlashDlg& page) {
-    if (options.Has("bin")) {
-        page.ClickBin();
-        page.flashAddress.text = FieldText(options.ValueOr("address", ""));
+std::string FillPage(const Options& options, bool loaded, FlashDlg& page) {
+    if (!loaded && options.Has("bin") != options.Has("address"))
+        return "--address goes with --bin, and --bin needs it";
+    if (options.Has("hex")) page.ClickHex();
+    if (options.Has("bin")) page.ClickBin();
+    if (auto address = options.Value("address")) {
+        if (!page.binRadio.checked) return "--address goes with a bin image";
+        page.flashAddress.text = FieldText(*address);
     }
     const auto select = [&page](ControlState& list, int index) { return page.Select(list, index); };
     const struct {
@@ -34,19 +38,30 @@ std::string FillPage(const Options& options, FlashDlg& page) {
             if (!error.empty()) return error;
         }
     }
-    const std::string erase = options.ValueOr("erase", "all");
-    const auto mode = EraseModeOption(erase);
-    if (!mode) return "--erase: '" + erase + "' is " + kEraseModeChoices;
-    page.ClickEraseMode(*mode);
+    const std::string erase = ApplyEraseOption(options, [&page](int mode) { page.ClickEraseMode(mode); });
+    if (!erase.empty()) return erase;
     if (auto password = options.Value("secure-password")) {
         if (!page.secureRadio.enabled) return "--secure-password goes with --hex only";
         page.ClickSecure();
         page.password.text = FieldText(*password);
     }
-    if (options.Has("verify")) page.ClickVerify();
-
-    page.SetImagePath(DialogPath(options.ValueOr(options.Has("hex") ? "hex" : "bin", "")));
+    ApplyVerifyOption(options, page.verify, [&page] { page.ClickVerify(); });
+    if (auto file = options.Value(options.Has("hex") ? "hex" : "bin")) page.SetImagePath(DialogPath(*file));
     return {};
+}
+
+int ProgramKR2A600(const Options& options, OperationContext& context) {
+    FlashDlg& page = context.window.flashPage;
+    const std::string error = FillPage(options, context.loaded, page);
+    if (!error.empty()) return UsageError("program", error);
+    const auto request = page.Start(context.window.Snapshot());
+    if (!request) return 1;
+    context.window.LockForRun();
+    ProgramContext run{context.progress, context.prompt, context.seams.workFolder(), context.seams.loaderFolder(),
+                       OpenFlashSessionWith(context.seams, context.progress, context.prompt)};
+    const bool result = RunProgram(*request, run);
+    context.window.OnOperationDone(kOperationProgram, kPageKR2A600);
+    return result ? 0 : 1;
 }
 
 // Options that only some pages take.
@@ -71,40 +86,32 @@ constexpr PageOption kPageOptions[] = {
 };
 
 int RunProgramCommand(const Options& options) {
-    if (options.Has("hex") == options.Has("bin")) return UsageError("program", "give either --hex FILE or --bin FILE");
-    const FamilyProfile* profile = FindFamilyProfile(options.ValueOr("chip", ""));
-    if (profile) {
+    if (options.Has("hex") && options.Has("bin")) return UsageError("program", "give either --hex FILE or --bin FILE");
+    if (!options.Has("settings") && !options.Has("hex") && !options.Has("bin"))
+        return UsageError("program", "give either --hex FILE or --bin FILE (or --settings FILE)");
+
+    return RunOperation("program", options, [&](OperationContext& context) {
+        // The page of the family chosen now, by --chip or by the settings file.
+        const FamilyProfile* profile = FindFamilyProfile(context.window.family());
+        const ProgramPage page = profile ? profile->page : ProgramPage::FlashDlg;
         for (const PageOption& entry : kPageOptions) {
-            const bool taken = profile->page == ProgramPage::FlashDlg        ? entry.kr2a600
-                               : profile->page == ProgramPage::EX500FlashDlg ? entry.ex500
-                                                                             : entry.hx700;
+            const bool taken = page == ProgramPage::FlashDlg        ? entry.kr2a600
+                               : page == ProgramPage::EX500FlashDlg ? entry.ex500
+                                                                    : entry.hx700;
             if (options.Has(entry.option) && !taken)
                 return UsageError("program", std::string("--") + entry.option + " goes with " + entry.families + " only");
         }
-        if (profile->page == ProgramPage::HX700FlashDlg) return RunHX700ProgramCommand(options);
-        if (profile->page == ProgramPage::EX500FlashDlg) return RunEX500ProgramCommand(options);
-    }
-    if (options.Has("bin") != options.Has("address"))
-        return UsageError("program", "--address goes with --bin, and --bin needs it");
-
-    return RunOperation("program", options, [&](OperationContext& context) {
-        context.window.PressProgram();
-        FlashDlg& page = context.window.flashPage;
-        const std::string error = FillPage(options, page);
-        if (!error.empty()) return UsageError("program", error);
-        const auto request = page.Start(context.window.Snapshot());
-        if (!request) return 1;
-        context.window.LockForRun();
-        ProgramContext run{context.progress, context.prompt, context.seams.workFolder(), context.seams.loaderFolder(),
-                           OpenFlashSessionWith(context.seams, context.progress, context.prompt)};
-        const bool result = RunProgram(*request, run);
-        context.window.OnOperationDone(kOperationProgram, kPageKR2A600);
-        return result ? 0 : 1;
+        // A loaded file has shown the program page already; pressing PROGRAM again would reset it.
+        if (context.window.currentOperation() != kOperationProgram || !context.loaded) context.window.PressProgram();
+        if (page == ProgramPage::HX700FlashDlg) return ProgramHX700(options, context);
+        if (page == ProgramPage::EX500FlashDlg) return ProgramEX500(options, context);
+        return ProgramKR2A600(options, context);
     });
 }
 
 CommandRun DefineProgram(Options& options) {
     DeclareTargetOptions(options);
+    DeclareSettingsOption(options);
     options.StartGroup("Image");
     options.AddValue("hex", "FILE", "an Intel HEX image: the boot header is made for it");
     options.AddValue("bin", "FILE", "a raw image, written unchanged at --address");

@@ -21,24 +21,36 @@ private:
 };
 
 int RunRead(const Options& options) {
-    if (options.Has("output") == options.Has("dump")) return UsageError("read", "give either --output FILE or --dump");
-    if (options.Has("dump-file") && !options.Has("dump")) return UsageError("read", "--dump-file goes with --dump");
-    const auto address = HexDigits(options.ValueOr("address", ""));
-    if (!address) return UsageError("read", "--address: '" + options.ValueOr("address", "") + "' is not hexadecimal");
-    const auto length = HexDigits(options.ValueOr("length", ""));
-    if (!length) return UsageError("read", "--length: '" + options.ValueOr("length", "") + "' is not hexadecimal");
+    if (options.Has("output") && options.Has("dump")) return UsageError("read", "give either --output FILE or --dump");
+    if (!options.Has("settings")) {
+        if (!options.Has("output") && !options.Has("dump")) return UsageError("read", "give either --output FILE or --dump");
+        for (const char* required : {"address", "length"})
+            if (!options.Has(required)) return UsageError("read", std::string("--") + required + " is required");
+    }
+    if (options.Has("dump-file") && options.Has("output")) return UsageError("read", "--dump-file goes with --dump");
+    std::optional<std::string> address, length;
+    if (auto given = options.Value("address")) {
+        address = HexDigits(*given);
+        if (!address) return UsageError("read", "--address: '" + *given + "' is not hexadecimal");
+    }
+    if (auto given = options.Value("length")) {
+        length = HexDigits(*given);
+        if (!length) return UsageError("read", "--length: '" + *given + "' is not hexadecimal");
+    }
     return RunOperation("read", options, [&](OperationContext& context) {
-        context.window.PressRead();
+        if (!context.loaded) context.window.PressRead();
         ReadDlg& page = context.window.readPage;
         if (auto output = options.Value("output")) {
             page.ClickSaveToFile();
             OptionChooser chooser(*output);
             page.PressBrowse(chooser);
-        } else {
+        } else if (options.Has("dump")) {
             page.ClickDisplay();
         }
-        page.addressField.text = *address;
-        page.lengthField.text = *length;
+        if (options.Has("dump-file") && page.mode() != ReadMode::Display)
+            return UsageError("read", "--dump-file goes with --dump");
+        if (address) page.addressField.text = *address;
+        if (length) page.lengthField.text = *length;
         const auto settings = page.PressRead(context.window.Snapshot(), context.prompt);
         if (!settings) return 1;
         context.window.LockForRun();
@@ -46,7 +58,7 @@ int RunRead(const Options& options) {
                                          [&](const ReadDisplayBlock& block) { page.ReceiveDisplayBlock(block); });
         context.window.OnOperationDone(kOperationRead, std::nullopt);
         if (result != 0) return 1;
-        if (options.Has("dump")) {
+        if (page.mode() == ReadMode::Display) {
             for (const auto& line : page.dumpList.items) std::printf("%s\n", line.c_str());
             std::fflush(stdout);
             if (auto file = options.Value("dump-file")) {
@@ -60,9 +72,10 @@ int RunRead(const Options& options) {
 
 CommandRun DefineRead(Options& options) {
     DeclareTargetOptions(options);
+    DeclareSettingsOption(options);
     options.StartGroup("What to read");
-    options.AddValue("address", "HEX", "the flash address", Need::Required);
-    options.AddValue("length", "HEX", "the number of bytes", Need::Required);
+    options.AddValue("address", "HEX", "the flash address (required unless --settings gives it)");
+    options.AddValue("length", "HEX", "the number of bytes (required unless --settings gives it)");
     options.AddValue("output", "FILE", "save the bytes to this file (written whole or not at all)");
     options.AddFlag("dump", "show the bytes as dump lines on stdout (at most 0xC80 bytes)");
     options.AddValue("dump-file", "FILE", "with --dump: also save the lines as a text file");

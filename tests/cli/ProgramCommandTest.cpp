@@ -105,3 +105,45 @@ TEST_F(ProgramCommand, AFailedRunExitsNonZeroAndLeavesNoTemporaryFile) {
 
 }  // namespace
 }  // namespace tavrel
+
+namespace tavrel {
+namespace {
+
+// A job saved from the window (File > Save) runs through --settings, with options on top; the
+// flash comes out as the same job given as options.
+TEST_F(ProgramCommand, SettingsFileRunsTheSavedJob) {
+    const std::string hex = HexFile();
+    const auto job = work / "job.txt";
+    test::WriteTextFile(job, "ChipName:KR2A600\r\nInterfaceType:JLINK\r\nJLINK Speed:4000\r\n"
+                             "Flash Location:External\r\nFlash Interface:QSPI\r\nFlash Type:\r\nOption:Flash\r\n"
+                             "File Type:Hex\r\nQSPI:Fast read quad out\r\nInit Mem:Normal\r\nFinal Mem:Normal\r\n"
+                             "CRC:CRC-16-IBM\r\nClock Source:System:RC32M\r\nFlash Address:\r\n"
+                             "Erase:Erase Sector\r\nVerify:false\r\nFile Path:" + hex + "\r\n");
+    auto saved = Run("chip=KR2A600", {"--settings", job.string(), "--verify"});
+    EXPECT_EQ(saved.exitCode, 0) << saved.err;
+    EXPECT_NE(saved.err.find("Verify Sucess"), std::string::npos) << saved.err;
+    const auto fromSettings = test::ReadFileBytes(flash);
+
+    std::filesystem::remove(flash);
+    auto given = Run("chip=KR2A600", {"--chip", "KR2A600", "--hex", hex, "--qspi-mode", "3", "--crc", "1", "--erase",
+                                      "sectors", "--speed", "4000"});
+    EXPECT_EQ(given.exitCode, 0) << given.err;
+    EXPECT_EQ(test::ReadFileBytes(flash), fromSettings);
+    ExpectNoTemporaryFiles();
+
+    // A job of another operation, a file that does not load, a missing file.
+    test::WriteTextFile(work / "erase.txt", "ChipName:KR2A600\r\nInterfaceType:JLINK\r\nOption:Erase\r\n");
+    auto other = Run("chip=KR2A600", {"--settings", (work / "erase.txt").string()});
+    EXPECT_EQ(other.exitCode, 2) << other.err;
+    EXPECT_NE(other.err.find("holds an erase job"), std::string::npos) << other.err;
+    test::WriteTextFile(work / "bad.txt", "ChipName:KR2E550\r\n");
+    auto bad = Run("chip=KR2A600", {"--settings", (work / "bad.txt").string()});
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_NE(bad.err.find("Load setting is failed!"), std::string::npos) << bad.err;
+    auto lost = Run("chip=KR2A600", {"--settings", (work / "none.txt").string()});
+    EXPECT_EQ(lost.exitCode, 1);
+    EXPECT_NE(lost.err.find("Load File is Lost!"), std::string::npos) << lost.err;
+}
+
+}  // namespace
+}  // namespace tavrel
