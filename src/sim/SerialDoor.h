@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "sim/BootRom.h"
+#include "sim/SerialDoorPace.h"
 
 namespace tavrel::sim {
 
@@ -64,6 +65,9 @@ private:
     void StartSession(uint64_t now);
     void EndSession();
     void FromHost(const uint8_t* bytes, size_t count, uint64_t now);
+    // Paced line: hands the board the host's bytes that have crossed by now (all of them when
+    // `all`: the host has closed the device after they left it).
+    void DeliverCrossed(bool all = false);
     // Records bytes the host sends at another rate than the one the ROM took (once a session).
     void CheckLineRate(uint32_t lineBaud);
     void Send(const std::vector<uint8_t>& bytes);
@@ -89,6 +93,9 @@ private:
     std::vector<uint8_t> hostBytes_;
     uint64_t hostCount_ = 0;
     std::vector<uint8_t> outQueue_;
+    std::vector<uint8_t> inWire_;  // paced line: host bytes still crossing to the board
+    LinePace inPace_;
+    LinePace outPace_;
     std::optional<uint64_t> announceAt_;
     uint64_t lastLoaderByte_ = 0;
     bool rateChangeRecorded_ = false;
