@@ -1,9 +1,11 @@
 #include "generator/BootImageBuilder.h"
 
+#include <algorithm>
 #include <fstream>
+#include <memory>
 #include <new>
+#include <span>
 #include <system_error>
-#include <vector>
 
 #include "model/SaveFile.h"
 
@@ -80,13 +82,14 @@ int BootImageBuilder::BuildBinImage(const fs::path& sourcePath, const fs::path& 
     bootHeader_.ComputeCrc();
     segmentHeader_.ComputeCrc();
 
-    std::vector<uint8_t> body;
-    try {
-        body.assign(static_cast<size_t>(bodyLength), 0xFF);
-    } catch (const std::bad_alloc&) {
+    // Left uninitialised: every byte is written below (headers, source, padding, CRC), so the
+    // image is not filled once more before the source is read over it.
+    std::unique_ptr<uint8_t[]> storage(new (std::nothrow) uint8_t[static_cast<size_t>(bodyLength)]);
+    if (!storage) {
         detail_ = "Not enough memory for an image of " + std::to_string(bodyLength) + " bytes.";
         return -1;
     }
+    const std::span<uint8_t> body(storage.get(), static_cast<size_t>(bodyLength));
     const auto boot = bootHeader_.Bytes();
     const auto segment = segmentHeader_.Bytes();
     std::copy(boot.begin(), boot.end(), body.begin());
@@ -98,6 +101,7 @@ int BootImageBuilder::BuildBinImage(const fs::path& sourcePath, const fs::path& 
     }
     source.close();
     const size_t payloadEnd = kHeadersSize + static_cast<size_t>(payloadLength);
+    std::fill(body.begin() + kHeadersSize + static_cast<std::ptrdiff_t>(length), body.begin() + static_cast<std::ptrdiff_t>(payloadEnd), 0xFF);
     PutLe32(body.data() + payloadEnd,
             ImageCrc(std::span(body.data() + kHeadersSize, static_cast<size_t>(payloadLength))));
 
