@@ -8,6 +8,10 @@
 // reset at its boot ROM; closing it ends the session, and whatever the host did not read is
 // gone. Flash, SRAM and the ROM's lock outlive sessions.
 //
+// With SerialDoorOptions::pacedLine the line runs at the rate the host set, as a UART does: each
+// byte takes 10 bit times to cross, both ways, and the host's writes wait in the pseudo-terminal
+// behind it. Without it bytes cross as fast as the pseudo-terminal moves them.
+//
 // The door either serves on a thread of its own, holding the board's mutex while it drives the
 // board (a board shared with a test), or joins the event loop of a board process (SimServer),
 // where every door runs on the one thread.
