@@ -202,6 +202,10 @@ mem16=$(get memory.image16m.bin.kb)
         row "serial $baud baud, program + verify, transfer: payload / line rate" "$(fmt "$(calc "100 * $program / $line")" 1) % ($(fmt "$program" 0) B/s)" "at least 90 %" "$(verdict "$program >= 0.9 * $line")"
         row "serial $baud baud, read, transfer: payload / line rate" "$(fmt "$(calc "100 * $read / $line")" 1) % ($(fmt "$read" 0) B/s)" "at least 90 %" "$(verdict "$read >= 0.9 * $line")"
     done
+    for route in jlink usb; do
+        routeName=$([ $route = jlink ] && echo "J-Link (KR2A600)" || echo "USB DFU (KR2H70X)")
+        row "$routeName, 512 KiB program + verify: payload as shipped / with the host's sleeps removed" "$(fmt "$(calc "$(get "$route-nowait.wall") / $(get "$route.wall")")") ($(get "$route.wall") s against $(get "$route-nowait.wall") s)" "none set: what is left is protocol cost" "$([ $route = jlink ] && echo "no host wait to remove" || echo "the erase's fixed 1 s status poll (below)")"
+    done
     row "host CPU during a paced serial program + verify (115200 / 300000 baud)" "$(fmt "$cpu115" 1) % / $(fmt "$cpu300" 1) % of one core" "under 5 %" "$(verdict "$cpu115 < 5 && $cpu300 < 5")"
     row "peak memory of program, 64 KiB / 16 MiB image" "$mem64 KiB / $mem16 KiB (difference $((mem16 - mem64)) KiB)" "flat (difference well under 16 MiB)" "$(verdict "$mem16 - $mem64 < 1024")"
     echo
