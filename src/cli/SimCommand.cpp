@@ -118,7 +118,7 @@ int RunSim(const Options& options) {
     sim::SimProbe probe(*board);
     sim::AttachJLinkDoor(server, *board, probe);
 
-    SimDoorContext context{*board, server, runFolder};
+    SimDoorContext context{*board, server, runFolder, options.Has("paced-serial")};
     std::map<std::string, std::unique_ptr<OpenSimDoor>> open;
     for (auto& [name, opener] : Doors()) {
         std::string doorError;
@@ -178,6 +178,8 @@ int RunSim(const Options& options) {
 CommandRun DefineSim(Options& options) {
     options.AddValue("socket", "PATH", "the board's socket (default: in a fresh folder under /tmp)");
     options.AddValue("write-loaders", "DIR", "write the simulated board's loader files into DIR and exit");
+    options.AddFlag("paced-serial", "run the serial door's line at the baud rate the host sets (10 bit times a byte, "
+                                    "both ways), as a real UART does; without it bytes cross at once");
     options.StartGroup("Board");
     for (const auto& word : sim::SimConfigWords()) {
         if (word.takesValue)

@@ -16,6 +16,7 @@ struct SimDoorContext {
     sim::Board& board;
     sim::SimServer& server;  // SetHandler / Watch / Every: the door joins the board's loop
     std::string runFolder;   // a private folder of this run, removed at the end (e.g. for a link)
+    bool pacedSerial = false;  // the serial line runs at the host's baud rate, as a real UART
 };
 
 // A door that is open; destroyed (and so closed) when the board stops.

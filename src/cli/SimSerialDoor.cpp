@@ -9,11 +9,12 @@ namespace {
 
 class PtySimDoor : public OpenSimDoor {
 public:
-    PtySimDoor(std::unique_ptr<sim::SerialDoor> door, std::string family, std::string loaderFolder)
-        : door_(std::move(door)), family_(std::move(family)), loaderFolder_(std::move(loaderFolder)) {}
+    PtySimDoor(std::unique_ptr<sim::SerialDoor> door, std::string family, std::string loaderFolder, bool paced)
+        : door_(std::move(door)), family_(std::move(family)), loaderFolder_(std::move(loaderFolder)), paced_(paced) {}
 
     std::vector<std::string> Lines() const override {
-        return {"Serial door: " + door_->path() + " (opening the port resets the chip)",
+        return {"Serial door: " + door_->path() + " (opening the port resets the chip" +
+                    (paced_ ? "; the line runs at the rate the host sets)" : ")"),
                 "  tavrel-cli connect --chip " + family_ + " --interface UART --port " + door_->path() +
                     " --loader-dir " + loaderFolder_};
     }
@@ -22,12 +23,16 @@ private:
     std::unique_ptr<sim::SerialDoor> door_;
     std::string family_;
     std::string loaderFolder_;
+    bool paced_;
 };
 
 const RegisterSimDoor kSerialDoor{"serial", [](SimDoorContext& context, std::string& error) -> std::unique_ptr<OpenSimDoor> {
-    auto door = sim::SerialDoor::Attach(context.board, context.server, error);
+    sim::SerialDoorOptions options;
+    options.pacedLine = context.pacedSerial;
+    auto door = sim::SerialDoor::Attach(context.board, context.server, error, options);
     if (!door) return nullptr;
-    return std::make_unique<PtySimDoor>(std::move(door), context.board.family(), context.runFolder + "/config");
+    return std::make_unique<PtySimDoor>(std::move(door), context.board.family(), context.runFolder + "/config",
+                                        options.pacedLine);
 }};
 
 }  // namespace

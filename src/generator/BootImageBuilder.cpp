@@ -1,15 +1,47 @@
 #include "generator/BootImageBuilder.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <fstream>
-#include <new>
+#include <span>
 #include <system_error>
-#include <vector>
 
 #include "model/SaveFile.h"
 
 namespace tavrel::generator {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+// The image in memory, on anonymous pages asked for as huge pages where the system offers them:
+// reading a 16 MiB source then takes a handful of page faults instead of four thousand, which
+// cost more than the copying itself. Left uninitialised: the builder writes every byte.
+class ImageMemory {
+public:
+    explicit ImageMemory(size_t size) : size_(size) {
+        if (size_ == 0) return;
+        void* pages = ::mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (pages == MAP_FAILED) return;
+        ::madvise(pages, size_, MADV_HUGEPAGE);  // a hint: without huge pages the image still works
+        data_ = static_cast<uint8_t*>(pages);
+    }
+    ~ImageMemory() {
+        if (data_ != nullptr) ::munmap(data_, size_);
+    }
+    ImageMemory(const ImageMemory&) = delete;
+    ImageMemory& operator=(const ImageMemory&) = delete;
+
+    bool ok() const { return data_ != nullptr; }
+    std::span<uint8_t> bytes() const { return {data_, size_}; }
+
+private:
+    uint8_t* data_ = nullptr;
+    size_t size_;
+};
+
+}  // namespace
 
 BootImageBuilder::BootImageBuilder(UserPrompt& prompt) : prompt_(prompt), encryption_(prompt), signature_(prompt) {}
 
@@ -80,13 +112,14 @@ int BootImageBuilder::BuildBinImage(const fs::path& sourcePath, const fs::path& 
     bootHeader_.ComputeCrc();
     segmentHeader_.ComputeCrc();
 
-    std::vector<uint8_t> body;
-    try {
-        body.assign(static_cast<size_t>(bodyLength), 0xFF);
-    } catch (const std::bad_alloc&) {
+    // Every byte is written below (headers, source, padding, CRC), so the image is not filled
+    // once more before the source is read over it.
+    const ImageMemory storage(static_cast<size_t>(bodyLength));
+    if (!storage.ok()) {
         detail_ = "Not enough memory for an image of " + std::to_string(bodyLength) + " bytes.";
         return -1;
     }
+    const std::span<uint8_t> body = storage.bytes();
     const auto boot = bootHeader_.Bytes();
     const auto segment = segmentHeader_.Bytes();
     std::copy(boot.begin(), boot.end(), body.begin());
@@ -98,6 +131,7 @@ int BootImageBuilder::BuildBinImage(const fs::path& sourcePath, const fs::path& 
     }
     source.close();
     const size_t payloadEnd = kHeadersSize + static_cast<size_t>(payloadLength);
+    std::fill(body.begin() + kHeadersSize + static_cast<std::ptrdiff_t>(length), body.begin() + static_cast<std::ptrdiff_t>(payloadEnd), 0xFF);
     PutLe32(body.data() + payloadEnd,
             ImageCrc(std::span(body.data() + kHeadersSize, static_cast<size_t>(payloadLength))));
 

@@ -26,6 +26,9 @@ struct SerialDoorOptions {
     uint32_t quietMs = 250;          // a line quiet this long breaks off a half-received block or frame
     uint32_t requestRepeatMs = 4000; // request ROM: a request nobody answered is sent again
     uint32_t eraseMs = 50;           // request ROM: how long erasing all flash takes
+    // The line carries a byte in 10 bit times at the rate the host set, both ways, as a UART does;
+    // off, bytes cross as fast as the pseudo-terminal moves them (fast tests).
+    bool pacedLine = false;
 
     // Request ROM: how many bytes the ROM answers the 1st, 2nd, ... handshake with (4 when not
     // listed). An answer of any other length carries no state byte.

@@ -26,6 +26,11 @@ constexpr size_t kHostBytesKept = 1 << 20;
 constexpr int kIdleLookMs = 10;
 // The loader announces itself this long after it was started.
 constexpr uint64_t kAnnounceDelayMs = 10;
+// How often a paced door in a board process's loop moves bytes across its line.
+constexpr int kPaceLookMs = 1;
+
+// The millisecond by which a paced byte due at ns has crossed.
+uint64_t DueMs(uint64_t ns) { return ns / 1000000 + 1; }
 
 // Opens the slave side briefly to set it raw and drop whatever is queued for the host. Closing
 // it again leaves the master in the hung-up state that tells the door nobody has the device.
@@ -81,6 +86,10 @@ std::unique_ptr<SerialDoor> SerialDoor::Attach(Board& board, SimServer& server, 
         }
         d->Tick();
     });
+    if (door->options_.pacedLine)
+        server.Every(kPaceLookMs, [d = door.get(), alive = std::weak_ptr<bool>(door->alive_)] {
+            if (!alive.expired() && d->connected_) d->Tick();
+        });
     return door;
 }
 
@@ -139,6 +148,9 @@ void SerialDoor::StartSession(uint64_t now) {
     hostBytes_.clear();
     hostCount_ = 0;
     outQueue_.clear();
+    inWire_.clear();
+    inPace_ = LinePace();
+    outPace_ = LinePace();
     announceAt_.reset();
     faults_ = std::make_unique<SerialLineFaults>(board_.config());
     rateChangeRecorded_ = false;
@@ -161,15 +173,21 @@ void SerialDoor::EndSession() {
 void SerialDoor::Send(const std::vector<uint8_t>& bytes) {
     if (bytes.empty() || !faults_) return;
     const std::vector<uint8_t> line = faults_->Outgoing(bytes);
+    if (outQueue_.empty()) outPace_.Started(PaceNowNs());
     outQueue_.insert(outQueue_.end(), line.begin(), line.end());
     Flush();
 }
 
 void SerialDoor::Flush() {
+    const uint32_t baud = options_.pacedLine ? TerminalBaudRate(master_) : 0;
     while (!outQueue_.empty()) {
-        ssize_t wrote = ::write(master_, outQueue_.data(), outQueue_.size());
+        const size_t crossed = options_.pacedLine ? outPace_.Crossed(outQueue_.size(), PaceNowNs(), baud)
+                                                  : outQueue_.size();
+        if (crossed == 0) return;
+        ssize_t wrote = ::write(master_, outQueue_.data(), crossed);
         if (wrote > 0) {
             outQueue_.erase(outQueue_.begin(), outQueue_.begin() + wrote);
+            outPace_.Took(static_cast<size_t>(wrote), baud);
             continue;
         }
         if (wrote < 0 && errno == EINTR) continue;
@@ -211,6 +229,16 @@ void SerialDoor::FromHost(const uint8_t* bytes, size_t count, uint64_t now) {
     }
 }
 
+void SerialDoor::DeliverCrossed(bool all) {
+    if (inWire_.empty()) return;
+    const uint32_t baud = TerminalBaudRate(master_);
+    const size_t crossed = all ? inWire_.size() : inPace_.Crossed(inWire_.size(), PaceNowNs(), baud);
+    if (crossed == 0) return;
+    FromHost(inWire_.data(), crossed, SystemClock().NowMs());
+    inWire_.erase(inWire_.begin(), inWire_.begin() + static_cast<std::ptrdiff_t>(crossed));
+    inPace_.Took(crossed, baud);
+}
+
 void SerialDoor::CheckLineRate(uint32_t lineBaud) {
     // Once the ROM has taken a rate, the ROM and then the loader read the line at that rate only.
     const auto sessionBaud = rom_ ? rom_->sessionBaud() : std::nullopt;
@@ -230,6 +258,11 @@ std::optional<uint64_t> SerialDoor::NextTimer() {
     take(announceAt_);
     if (SerialLoader* loader = board_.serialLoader(); loader && loader->pendingBytes() > 0)
         take(lastLoaderByte_ + options_.quietMs);
+    if (options_.pacedLine) {
+        const uint32_t baud = TerminalBaudRate(master_);
+        if (!inWire_.empty()) take(DueMs(inPace_.NextNs(baud)));
+        if (!outQueue_.empty()) take(DueMs(outPace_.NextNs(baud)));
+    }
     return next;
 }
 
@@ -264,7 +297,14 @@ void SerialDoor::ReadHost() {
     for (;;) {
         ssize_t got = ::read(master_, buffer, sizeof buffer);
         if (got > 0) {
-            FromHost(buffer, static_cast<size_t>(got), SystemClock().NowMs());
+            if (!options_.pacedLine) {
+                FromHost(buffer, static_cast<size_t>(got), SystemClock().NowMs());
+                continue;
+            }
+            // The bytes start crossing the line now, behind those still on it.
+            DeliverCrossed();
+            if (inWire_.empty()) inPace_.Started(PaceNowNs());
+            inWire_.insert(inWire_.end(), buffer, buffer + got);
             continue;
         }
         if (got < 0 && errno == EINTR) continue;
@@ -273,6 +313,8 @@ void SerialDoor::ReadHost() {
         break;
     }
     if (hungUp) {
+        // What the host wrote before closing had left its port: the board takes it all.
+        DeliverCrossed(true);
         EndSession();
         connected_ = false;
         if (server_ != nullptr) server_->Unwatch(master_);
@@ -282,6 +324,7 @@ void SerialDoor::ReadHost() {
 }
 
 void SerialDoor::Tick() {
+    DeliverCrossed();
     std::lock_guard lock(board_.mutex());
     Timers(SystemClock().NowMs());
     Flush();

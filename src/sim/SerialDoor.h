@@ -8,6 +8,10 @@
 // reset at its boot ROM; closing it ends the session, and whatever the host did not read is
 // gone. Flash, SRAM and the ROM's lock outlive sessions.
 //
+// With SerialDoorOptions::pacedLine the line runs at the rate the host set, as a UART does: each
+// byte takes 10 bit times to cross, both ways, and the host's writes wait in the pseudo-terminal
+// behind it. Without it bytes cross as fast as the pseudo-terminal moves them.
+//
 // The door either serves on a thread of its own, holding the board's mutex while it drives the
 // board (a board shared with a test), or joins the event loop of a board process (SimServer),
 // where every door runs on the one thread.
@@ -20,6 +24,7 @@
 #include <vector>
 
 #include "sim/BootRom.h"
+#include "sim/SerialDoorPace.h"
 
 namespace tavrel::sim {
 
@@ -64,6 +69,9 @@ private:
     void StartSession(uint64_t now);
     void EndSession();
     void FromHost(const uint8_t* bytes, size_t count, uint64_t now);
+    // Paced line: hands the board the host's bytes that have crossed by now (all of them when
+    // `all`: the host has closed the device after they left it).
+    void DeliverCrossed(bool all = false);
     // Records bytes the host sends at another rate than the one the ROM took (once a session).
     void CheckLineRate(uint32_t lineBaud);
     void Send(const std::vector<uint8_t>& bytes);
@@ -89,6 +97,9 @@ private:
     std::vector<uint8_t> hostBytes_;
     uint64_t hostCount_ = 0;
     std::vector<uint8_t> outQueue_;
+    std::vector<uint8_t> inWire_;  // paced line: host bytes still crossing to the board
+    LinePace inPace_;
+    LinePace outPace_;
     std::optional<uint64_t> announceAt_;
     uint64_t lastLoaderByte_ = 0;
     bool rateChangeRecorded_ = false;

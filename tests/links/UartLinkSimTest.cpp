@@ -170,6 +170,32 @@ TEST_F(UartSim, RequestProtocolDownloadsTheLoaderAndTheLoaderServes) {
     }
 }
 
+// A line paced at the host's rate loses and reorders nothing either way, and the packet the host
+// wrote just before closing the port still reaches the loader, as it would through a UART.
+TEST_F(UartSim, APacedLineCarriesEveryByteAndTheLastPacketBeforeTheClose) {
+    sim::SerialDoorOptions options;
+    options.pacedLine = true;
+    SimBoard sim("chip=KR2A600", options);
+    auto link = Link("KR2A600");
+    ASSERT_TRUE(RequestBringUp(*link, sim, "KR2A600")) << ::testing::PrintToString(prompt.messages);
+    std::vector<uint8_t> body = {0x00, 0x10, 0x00, 0x00};
+    for (int i = 0; i < 1024; ++i) body.push_back(static_cast<uint8_t>(i * 37 + 5));
+    EXPECT_TRUE(LoaderEraseSectors(link->loader, 0, 1));
+    EXPECT_TRUE(LoaderWriteData(link->loader, static_cast<uint16_t>(body.size() + 4), body));
+    EXPECT_TRUE(LoaderReadData(link->loader, 1024, 0x1000));
+    EXPECT_EQ(std::vector<uint8_t>(link->loader.ReplyData().begin(), link->loader.ReplyData().end()),
+              std::vector<uint8_t>(body.begin() + 4, body.end()));
+    EXPECT_TRUE(link->loader.UartLoaderFinish());
+    CloseComPort();
+    ASSERT_TRUE(sim.door->WaitSessionsEnded(1, 5000));
+    const std::vector<uint8_t> received = sim.door->HostBytes();
+    const std::vector<uint8_t> finish = FinishPacket();
+    ASSERT_GE(received.size(), finish.size());
+    EXPECT_EQ(std::vector<uint8_t>(received.end() - static_cast<std::ptrdiff_t>(finish.size()), received.end()), finish);
+    EXPECT_EQ(sim.Violations(), "");
+    EXPECT_TRUE(prompt.messages.empty()) << ::testing::PrintToString(prompt.messages);
+}
+
 TEST_F(UartSim, HandshakeTakesExactlyFourBytesBeforeTheState) {
     struct Case {
         std::vector<int> lengths;  // the ROM's answers, one per hello
