@@ -40,6 +40,15 @@ std::string EraseValue(const ControlState& eraseBlocks, const ControlState& eras
     }
 }
 
+// The lines that end every program page's section.
+template <typename Page>
+void WriteProgramTail(const Page& page, Lines& lines) {
+    lines.Add("Flash Address", page.flashAddress.text);
+    lines.Add("Erase", EraseValue(page.eraseBlocks, page.eraseSectors));
+    lines.Flag("Verify", page.verify.checked);
+    lines.Add("File Path", page.imagePath.text);
+}
+
 void WriteFlashDlg(const FlashDlg& page, Lines& lines) {
     if (page.hexRadio.checked) lines.Add("File Type", "Hex");
     lines.Add("QSPI", page.qspiMode.SelectedText());
@@ -48,10 +57,7 @@ void WriteFlashDlg(const FlashDlg& page, Lines& lines) {
     lines.Add("CRC", page.crcMode.SelectedText());
     lines.Add("Clock Source", page.clockSource.SelectedText());
     if (page.binRadio.checked) lines.Add("File Type", "Bin");
-    lines.Add("Flash Address", page.flashAddress.text);
-    lines.Add("Erase", EraseValue(page.eraseBlocks, page.eraseSectors));
-    lines.Flag("Verify", page.verify.checked);
-    lines.Add("File Path", page.imagePath.text);
+    WriteProgramTail(page, lines);
 }
 
 void WriteEX500FlashDlg(const EX500FlashDlg& page, const std::string& family, Lines& lines) {
@@ -65,17 +71,11 @@ void WriteEX500FlashDlg(const EX500FlashDlg& page, const std::string& family, Li
     const FamilyProfile* profile = FindFamilyProfile(family);
     if (profile && profile->advancedBin) lines.Flag("AdvancedBin", page.advancedBin.checked);
     lines.Flag("Header Protection", page.headerProtection.checked);
-    lines.Add("Flash Address", page.flashAddress.text);
-    lines.Add("Erase", EraseValue(page.eraseBlocks, page.eraseSectors));
-    lines.Flag("Verify", page.verify.checked);
-    lines.Add("File Path", page.imagePath.text);
+    WriteProgramTail(page, lines);
 }
 
 void WriteHX700FlashDlg(const HX700FlashDlg& page, Lines& lines) {
-    lines.Add("Flash Address", page.flashAddress.text);
-    lines.Add("Erase", EraseValue(page.eraseBlocks, page.eraseSectors));
-    lines.Flag("Verify", page.verify.checked);
-    lines.Add("File Path", page.imagePath.text);
+    WriteProgramTail(page, lines);
 }
 
 void WriteEraseDlg(const EraseDlg& page, Lines& lines) {
@@ -137,6 +137,17 @@ void LoadEraseRadios(const std::string& value, ControlState& eraseAll, ControlSt
 
 using LineIt = std::vector<Line>::const_iterator;
 
+// The lines every program page reads the same way; false for any other key.
+template <typename Page>
+bool ReadProgramTailLine(Page& page, const std::string& key, const std::string& value) {
+    if (key == "Flash Address") page.flashAddress.text = value;
+    else if (key == "File Path") ShowImagePath(value, page.imagePath, page.startButton);
+    else if (key == "Erase") LoadEraseRadios(value, page.eraseAll, page.eraseBlocks, page.eraseSectors);
+    else if (key == "Verify") page.verify.checked = value == "true";
+    else return false;
+    return true;
+}
+
 bool ReadFlashDlg(FlashDlg& page, LineIt line, LineIt end) {
     std::string fileType;
     const std::map<std::string, ControlState*> lists = {{"QSPI", &page.qspiMode},
@@ -152,14 +163,8 @@ bool ReadFlashDlg(FlashDlg& page, LineIt line, LineIt end) {
             if (value == "Bin") CheckRadio(page.binRadio, {&page.hexRadio});
         } else if (auto list = lists.find(key); list != lists.end()) {
             if (!SelectExactly(*list->second, value)) return false;
-        } else if (key == "Flash Address") {
-            page.flashAddress.text = value;
-        } else if (key == "File Path") {
-            ShowImagePath(value, page.imagePath, page.startButton);
-        } else if (key == "Erase") {
-            LoadEraseRadios(value, page.eraseAll, page.eraseBlocks, page.eraseSectors);
-        } else if (key == "Verify") {
-            page.verify.checked = value == "true";
+        } else {
+            ReadProgramTailLine(page, key, value);
         }
     }
     const bool hex = fileType == "Hex";
@@ -200,14 +205,8 @@ bool ReadEX500FlashDlg(EX500FlashDlg& page, const std::string& family, LineIt li
             page.headerProtection.enabled = page.flashAddress.enabled = !page.advancedBin.checked;
         } else if (key == "Header Protection") {
             page.headerProtection.checked = value == "true";
-        } else if (key == "Flash Address") {
-            page.flashAddress.text = value;
-        } else if (key == "File Path") {
-            ShowImagePath(value, page.imagePath, page.startButton);
-        } else if (key == "Erase") {
-            LoadEraseRadios(value, page.eraseAll, page.eraseBlocks, page.eraseSectors);
-        } else if (key == "Verify") {
-            page.verify.checked = value == "true";
+        } else {
+            ReadProgramTailLine(page, key, value);
         }
     }
     const bool hex = fileType == "Hex";
@@ -223,13 +222,7 @@ bool ReadEX500FlashDlg(EX500FlashDlg& page, const std::string& family, LineIt li
 }
 
 bool ReadHX700FlashDlg(HX700FlashDlg& page, const std::string& interfaceName, LineIt line, LineIt end) {
-    for (; line != end; ++line) {
-        const auto& [key, value] = *line;
-        if (key == "Flash Address") page.flashAddress.text = value;
-        else if (key == "Erase") LoadEraseRadios(value, page.eraseAll, page.eraseBlocks, page.eraseSectors);
-        else if (key == "Verify") page.verify.checked = value == "true";
-        else if (key == "File Path") ShowImagePath(value, page.imagePath, page.startButton);
-    }
+    for (; line != end; ++line) ReadProgramTailLine(page, line->key, line->value);
     if (interfaceName == "USB") page.AllowBlockErase(false);
     return true;
 }

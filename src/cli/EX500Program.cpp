@@ -28,23 +28,13 @@ std::string FillPage(const Options& options, EX500FlashDlg& page) {
         if (!page.flashAddress.enabled) return "--address goes with a plain bin image (not --hex or --advanced)";
         page.flashAddress.text = FieldText(*address);
     }
-    const auto select = [&page](ControlState& list, int index) { return page.Select(list, index); };
     // The port first: choosing it refills the locations.
-    const struct {
-        const char* option;
-        ControlState* list;
-    } lists[] = {{"boot-uart", &page.uartPort},
-                 {"uart-location", &page.uartLocation},
-                 {"uart-baud", &page.uartBaudRate},
-                 {"boot-delay", &page.bootDelay},
-                 {"crc", &page.crc}};
-    for (const auto& entry : lists) {
-        if (auto value = options.Value(entry.option)) {
-            const std::string error = ChooseListEntry(*entry.list, entry.option, *value, select,
-                                                      std::string("--") + entry.option + " goes with --hex only");
-            if (!error.empty()) return error;
-        }
-    }
+    const std::string listError = ChooseListOptions(
+        options,
+        {{"boot-uart", &page.uartPort}, {"uart-location", &page.uartLocation}, {"uart-baud", &page.uartBaudRate},
+         {"boot-delay", &page.bootDelay}, {"crc", &page.crc}},
+        [&page](ControlState& list, int index) { return page.Select(list, index); });
+    if (!listError.empty()) return listError;
     if (auto erase = options.Value("erase")) {
         const std::string error = ApplyEraseOption(options, [&page](int mode) { page.ClickEraseMode(mode); });
         if (!error.empty()) return error;
@@ -74,14 +64,7 @@ int ProgramEX500(const Options& options, OperationContext& context) {
     EX500FlashDlg& page = context.window.ex500Page;
     const std::string error = FillPage(options, page);
     if (!error.empty()) return UsageError("program", error);
-    const auto request = page.Start(context.window.Snapshot());
-    if (!request) return 1;
-    context.window.LockForRun();
-    ProgramContext run{context.progress, context.prompt, context.seams.workFolder(), context.seams.loaderFolder(),
-                       OpenFlashSessionWith(context.seams, context.progress, context.prompt)};
-    const bool result = RunEX500Program(*request, run);
-    context.window.OnOperationDone(kOperationProgram, kPageEX500);
-    return result ? 0 : 1;
+    return RunProgramRequest(context, page.Start(context.window.Snapshot()), &RunEX500Program, kPageEX500);
 }
 
 }  // namespace tavrel::cli

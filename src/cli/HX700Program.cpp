@@ -22,14 +22,7 @@ int ProgramHX700(const Options& options, OperationContext& context) {
     ApplyVerifyOption(options, page.verify, [&page] { page.ClickVerify(); });
     if (auto file = options.Value("bin")) page.SetImagePath(DialogPath(*file));
 
-    const auto request = page.Start(context.window.Snapshot());
-    if (!request) return 1;
-    context.window.LockForRun();
-    ProgramContext run{context.progress, context.prompt, context.seams.workFolder(), context.seams.loaderFolder(),
-                       OpenFlashSessionWith(context.seams, context.progress, context.prompt)};
-    const bool result = RunHX700Program(*request, run);
-    context.window.OnOperationDone(kOperationProgram, kPageHX700);
-    return result ? 0 : 1;
+    return RunProgramRequest(context, page.Start(context.window.Snapshot()), &RunHX700Program, kPageHX700);
 }
 
 }  // namespace tavrel::cli

@@ -11,6 +11,7 @@
 #include "cli/ProgressBar.h"
 #include "cli/TerminalPrompt.h"
 #include "operations/FlashSession.h"
+#include "operations/ProgramWorker.h"
 
 namespace tavrel::cli {
 
@@ -27,6 +28,21 @@ struct OperationContext {
     // A settings file set the window and the page up: options change only what they name.
     bool loaded = false;
 };
+
+// The end of every program page's run: Start has given a request (none: the page has said why,
+// exit 1); the window is locked, the page's worker runs over the real links, the window's done
+// report follows. 0 when the flash was programmed.
+template <typename Request>
+int RunProgramRequest(OperationContext& context, const std::optional<Request>& request,
+                      bool (*worker)(const Request&, ProgramContext&), ProgramPageKind page) {
+    if (!request) return 1;
+    context.window.LockForRun();
+    ProgramContext run{context.progress, context.prompt, context.seams.workFolder(), context.seams.loaderFolder(),
+                       OpenFlashSessionWith(context.seams, context.progress, context.prompt)};
+    const bool result = worker(*request, run);
+    context.window.OnOperationDone(kOperationProgram, page);
+    return result ? 0 : 1;
+}
 
 // --settings FILE, for program, erase and read.
 void DeclareSettingsOption(Options& options);

@@ -32,6 +32,18 @@ std::string ChooseListEntry(ControlState& list, const std::string& option, const
     return {};
 }
 
+std::string ChooseListOptions(const Options& options, std::initializer_list<ListOption> lists,
+                              const std::function<bool(ControlState&, int)>& select) {
+    for (const ListOption& entry : lists) {
+        if (auto value = options.Value(entry.option)) {
+            const std::string error = ChooseListEntry(*entry.list, entry.option, *value, select,
+                                                      std::string("--") + entry.option + " goes with --hex only");
+            if (!error.empty()) return error;
+        }
+    }
+    return {};
+}
+
 std::optional<int> EraseModeOption(const std::string& value) {
     if (value == "all") return 0;
     if (value == "blocks") return 1;

@@ -3,12 +3,15 @@
 // entries chosen by index or by their text, hexadecimal fields typed without "0x", the erase
 // radios, and the image path as the file dialog hands it over.
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <string>
 
 #include "widgets/ControlState.h"
 
 namespace tavrel::cli {
+
+class Options;
 
 // Hexadecimal text as the fields take it: a leading "0x" is not typed.
 std::string FieldText(const std::string& text);
@@ -19,10 +22,18 @@ std::string FieldText(const std::string& text);
 std::string ChooseListEntry(ControlState& list, const std::string& option, const std::string& value,
                             const std::function<bool(ControlState&, int)>& select, const std::string& refused);
 
+// The list options of a page, each (when given) through ChooseListEntry, in the order given
+// (a list whose choice refills another comes first). A refused choice is "goes with --hex only".
+struct ListOption {
+    const char* option;
+    ControlState* list;
+};
+std::string ChooseListOptions(const Options& options, std::initializer_list<ListOption> lists,
+                              const std::function<bool(ControlState&, int)>& select);
+
 // "all", "blocks" or "sectors" as erase mode 0, 1, 2; none for anything else.
 std::optional<int> EraseModeOption(const std::string& value);
 
-class Options;
 // --erase, when given, through the page's erase radios; what is wrong, or empty.
 std::string ApplyEraseOption(const Options& options, const std::function<void(int mode)>& click);
 // --verify, when given, checks "Verify after programming" (a box a settings file checked stays so).

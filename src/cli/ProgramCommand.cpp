@@ -22,22 +22,12 @@ std::string FillPage(const Options& options, bool loaded, FlashDlg& page) {
         if (!page.binRadio.checked) return "--address goes with a bin image";
         page.flashAddress.text = FieldText(*address);
     }
-    const auto select = [&page](ControlState& list, int index) { return page.Select(list, index); };
-    const struct {
-        const char* option;
-        ControlState* list;
-    } lists[] = {{"crc", &page.crcMode},
-                 {"qspi-mode", &page.qspiMode},
-                 {"init-mem", &page.initMemMode},
-                 {"final-mem", &page.finalMemMode},
-                 {"clock-source", &page.clockSource}};
-    for (const auto& entry : lists) {
-        if (auto value = options.Value(entry.option)) {
-            const std::string error = ChooseListEntry(*entry.list, entry.option, *value, select,
-                                                      std::string("--") + entry.option + " goes with --hex only");
-            if (!error.empty()) return error;
-        }
-    }
+    const std::string listError = ChooseListOptions(
+        options,
+        {{"crc", &page.crcMode}, {"qspi-mode", &page.qspiMode}, {"init-mem", &page.initMemMode},
+         {"final-mem", &page.finalMemMode}, {"clock-source", &page.clockSource}},
+        [&page](ControlState& list, int index) { return page.Select(list, index); });
+    if (!listError.empty()) return listError;
     const std::string erase = ApplyEraseOption(options, [&page](int mode) { page.ClickEraseMode(mode); });
     if (!erase.empty()) return erase;
     if (auto password = options.Value("secure-password")) {
@@ -54,14 +44,7 @@ int ProgramKR2A600(const Options& options, OperationContext& context) {
     FlashDlg& page = context.window.flashPage;
     const std::string error = FillPage(options, context.loaded, page);
     if (!error.empty()) return UsageError("program", error);
-    const auto request = page.Start(context.window.Snapshot());
-    if (!request) return 1;
-    context.window.LockForRun();
-    ProgramContext run{context.progress, context.prompt, context.seams.workFolder(), context.seams.loaderFolder(),
-                       OpenFlashSessionWith(context.seams, context.progress, context.prompt)};
-    const bool result = RunProgram(*request, run);
-    context.window.OnOperationDone(kOperationProgram, kPageKR2A600);
-    return result ? 0 : 1;
+    return RunProgramRequest(context, page.Start(context.window.Snapshot()), &RunProgram, kPageKR2A600);
 }
 
 // Options that only some pages take.
