@@ -28,8 +28,8 @@ for target in "${targets[@]}"; do
     if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
         "$dir/fuzz/$target" "$dir/corpus/$target" "fuzz/corpus/$target" -max_total_time="$seconds" \
         -timeout=10 -print_final_stats=1 -artifact_prefix="$dir/findings/$target-" >"$dir/logs/$target.log" 2>&1; then
-        grep -o 'stat::number_of_executed_units: *[0-9]*' "$dir/logs/$target.log" | awk '{printf "%s runs", $2}'
-        grep -o 'stat::average_exec_per_sec: *[0-9]*' "$dir/logs/$target.log" | awk '{printf ", %s/s\n", $2}'
+        grep -o 'stat::number_of_executed_units: *[0-9]*' "$dir/logs/$target.log" | awk '{printf "%s runs", $2}' || true
+        grep -o 'stat::average_exec_per_sec: *[0-9]*' "$dir/logs/$target.log" | awk '{printf ", %s/s\n", $2}' || true
     else
         echo "FINDING (see $dir/logs/$target.log)"
         grep -E '^(==[0-9]+==ERROR|SUMMARY)|runtime error' "$dir/logs/$target.log" | head -5 || true

@@ -1,6 +1,7 @@
 #include "generator/ImageInspection.h"
 
 #include <openssl/crypto.h>
+#include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/rsa.h>
 
@@ -163,6 +164,11 @@ void CheckSignature(Report& report, std::span<const uint8_t> image, const Securi
 }  // namespace
 
 InspectionReport InspectBootImage(std::span<const uint8_t> image, const InspectionOptions& options) {
+    // A check that fails inside OpenSSL is a finding of the report: its error texts are not left
+    // on the thread's error queue, where they would pile up for every image inspected.
+    struct ClearOpenSslErrors {
+        ~ClearOpenSslErrors() { ERR_clear_error(); }
+    } clearErrors;
     Report report;
     report.Line(Format("Size: %zu bytes", image.size()));
     if (image.size() < kLayoutAOverhead - 4) {

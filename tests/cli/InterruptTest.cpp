@@ -56,8 +56,13 @@ bool WaitForTemporaryFile(const std::filesystem::path& folder) {
 }
 
 // Sends the signal and checks how the run ended: soon, with the signal's status and its message,
-// leaving no temporary file and no output file.
-void InterruptAndCheck(test::BackgroundProcess& run, const Case& c, const std::filesystem::path& folder) {
+// leaving no temporary file and no output file. started: a text the run prints once it has
+// reached the board (empty: none awaited).
+void InterruptAndCheck(test::BackgroundProcess& run, const Case& c, const std::filesystem::path& folder,
+                       const std::string& started = {}) {
+    if (!started.empty()) {
+        ASSERT_TRUE(run.ReadUntil(started)) << run.output();
+    }
     ASSERT_TRUE(WaitForTemporaryFile(folder)) << run.output();
     const auto sent = Clock::now();
     run.Signal(c.signal);
@@ -102,7 +107,8 @@ TEST_F(InterruptRun, OverUartTheRunEndsAndTheBoardSeesThePortClosed) {
         argv.insert(argv.end(), {"--chip", "KR2A600", "--interface", "UART", "--port", door->path(), "--loader-dir",
                                  loaders});
         test::BackgroundProcess run(argv);
-        InterruptAndCheck(run, c, work.path());
+        // Once the loader is being downloaded the port is open: one session per run.
+        InterruptAndCheck(run, c, work.path(), "Uart downLoad MCU loader");
         EXPECT_TRUE(door->WaitSessionsEnded(++sessions, 5000));
     }
 }

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <openssl/err.h>
 
 #include "GeneratorTestKit.h"
 #include "Recorders.h"
@@ -64,6 +65,12 @@ TEST_F(InspectionFixture, EncryptedAndSignedImageIsOpenedAndVerified) {
     std::vector<uint8_t> changed = image;
     changed[900] ^= 1;
     EXPECT_FALSE(InspectBootImage(changed, {keys.publicDer, kKeyText}).holds);
+    // A public key field that is not a key: a finding of the report, not an error left behind in
+    // OpenSSL for whoever asks next.
+    changed = image;
+    changed[0] ^= 0xFF;
+    EXPECT_FALSE(InspectBootImage(changed, {std::nullopt, kKeyText}).holds);
+    EXPECT_EQ(ERR_peek_error(), 0u);
 }
 
 TEST_F(InspectionFixture, AskingForWhatTheImageDoesNotHaveFails) {
