@@ -41,14 +41,7 @@ std::string FillPage(const Options& options, EX500FlashDlg& page) {
         if (EraseModeOf(page.eraseBlocks, page.eraseSectors) != EraseModeOption(*erase))
             return "--erase " + *erase + " does not go with --advanced (only all or blocks)";
     }
-    if (auto password = options.Value("secure-password")) {
-        if (!page.secureRadio.enabled) return "--secure-password goes with --hex only";
-        page.ClickSecure();
-        page.password.text = FieldText(*password);
-    }
-    ApplyVerifyOption(options, page.verify, [&page] { page.ClickVerify(); });
-    if (auto file = options.Value(options.Has("hex") ? "hex" : "bin")) page.SetImagePath(DialogPath(*file));
-    return {};
+    return ApplyImageOptions(options, page);
 }
 
 }  // namespace

@@ -7,11 +7,11 @@
 #include <optional>
 #include <string>
 
+#include "cli/Options.h"
 #include "widgets/ControlState.h"
 
 namespace tavrel::cli {
 
-class Options;
 
 // Hexadecimal text as the fields take it: a leading "0x" is not typed.
 std::string FieldText(const std::string& text);
@@ -39,8 +39,25 @@ std::string ApplyEraseOption(const Options& options, const std::function<void(in
 // --verify, when given, checks "Verify after programming" (a box a settings file checked stays so).
 void ApplyVerifyOption(const Options& options, const ControlState& verify, const std::function<void()>& click);
 
+// What the pages with a boot header (HEX or BIN) end with: --secure-password, --verify and the
+// image file of --hex or --bin. Empty when taken; otherwise what is wrong.
+template <typename Page>
+std::string ApplyImageOptions(const Options& options, Page& page);
+
 // The full path the file dialog would hand over (the worker looks a relative one up beside the
 // program, not in the current folder).
 std::string DialogPath(const std::string& file);
+
+template <typename Page>
+std::string ApplyImageOptions(const Options& options, Page& page) {
+    if (auto password = options.Value("secure-password")) {
+        if (!page.secureRadio.enabled) return "--secure-password goes with --hex only";
+        page.ClickSecure();
+        page.password.text = FieldText(*password);
+    }
+    ApplyVerifyOption(options, page.verify, [&page] { page.ClickVerify(); });
+    if (auto file = options.Value(options.Has("hex") ? "hex" : "bin")) page.SetImagePath(DialogPath(*file));
+    return {};
+}
 
 }  // namespace tavrel::cli

@@ -30,14 +30,7 @@ std::string FillPage(const Options& options, bool loaded, FlashDlg& page) {
     if (!listError.empty()) return listError;
     const std::string erase = ApplyEraseOption(options, [&page](int mode) { page.ClickEraseMode(mode); });
     if (!erase.empty()) return erase;
-    if (auto password = options.Value("secure-password")) {
-        if (!page.secureRadio.enabled) return "--secure-password goes with --hex only";
-        page.ClickSecure();
-        page.password.text = FieldText(*password);
-    }
-    ApplyVerifyOption(options, page.verify, [&page] { page.ClickVerify(); });
-    if (auto file = options.Value(options.Has("hex") ? "hex" : "bin")) page.SetImagePath(DialogPath(*file));
-    return {};
+    return ApplyImageOptions(options, page);
 }
 
 int ProgramKR2A600(const Options& options, OperationContext& context) {
