@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -114,6 +115,19 @@ void ShowLines(Board& board, std::string& text, bool standardError, bool atEnd, 
     text.erase(0, start);
 }
 
+// The port as a file name's part: /dev/ttyUSB0 -> ttyUSB0, /dev/pts/3 -> pts_3.
+std::string PortTag(const std::string& port) {
+    std::string tag = port.rfind("/dev/", 0) == 0 ? port.substr(5) : port;
+    std::replace(tag.begin(), tag.end(), '/', '_');
+    return tag;
+}
+
+// file with the port's name before its extension: flash.bin -> flash-ttyUSB0.bin.
+std::string BoardFile(const std::string& file, const std::string& port) {
+    const std::filesystem::path path(file);
+    return (path.parent_path() / (path.stem().string() + "-" + PortTag(port) + path.extension().string())).string();
+}
+
 std::string Result(const ChildProcess& child) {
     if (child.exitCode() == 0) return "ok";
     if (child.exitCode()) return "failed (exit " + std::to_string(*child.exitCode()) + ")";
@@ -148,13 +162,27 @@ int RunBoards(const std::string& commandName, const Options& options) {
     for (size_t i = 0; i < ports.size(); ++i)
         if (std::find(ports.begin(), ports.begin() + static_cast<long>(i), ports[i]) != ports.begin() + static_cast<long>(i))
             return UsageError(commandName, "--port: " + ports[i] + " is given twice (one board per port)");
+    // A file a board writes gets the port's name before its extension, so no board overwrites
+    // another's: read --output flash.bin gives flash-ttyUSB0.bin, flash-ttyUSB1.bin, ...
+    if (commandName == "read" && !options.Has("output") && !options.Has("dump"))
+        return UsageError(commandName, "several boards at once read with --output FILE or --dump (each board gets its own file)");
+    std::vector<std::string> ownFileOptions;
+    for (const char* name : {"output", "dump-file"})
+        if (options.Has(name)) ownFileOptions.push_back(name);
+    for (size_t i = 0; i < ports.size(); ++i)
+        for (size_t j = 0; j < i; ++j)
+            if (!ownFileOptions.empty() && PortTag(ports[i]) == PortTag(ports[j]))
+                return UsageError(commandName, "--port: " + ports[j] + " and " + ports[i] +
+                                                   " would write the same files (" + PortTag(ports[i]) + ")");
     const std::string self = platform::ExecutablePath().string();
     if (self.empty()) {
         std::fprintf(stderr, "tavrel-cli %s: cannot find its own program file to run the boards\n", commandName.c_str());
         return 1;
     }
     std::vector<std::string> argv = {self, commandName};
-    const std::vector<std::string> common = options.Words({"port"});
+    std::vector<std::string> leaving = ownFileOptions;
+    leaving.push_back("port");
+    const std::vector<std::string> common = options.Words(leaving);
     argv.insert(argv.end(), common.begin(), common.end());
 
     // Ctrl-C or SIGTERM from here on: every board still running is asked to stop.
@@ -166,8 +194,10 @@ int RunBoards(const std::string& commandName, const Options& options) {
         Board& board = boards[i];
         board.port = ports[i];
         std::vector<std::string> words = argv;
+        std::vector<std::string> own = {"--port=" + board.port};
+        for (const auto& name : ownFileOptions) own.push_back("--" + name + "=" + BoardFile(*options.Value(name), board.port));
         // Before a "--" that starts the positional words, if there is one.
-        words.insert(std::find(words.begin() + 2, words.end(), std::string("--")), "--port=" + board.port);
+        words.insert(std::find(words.begin() + 2, words.end(), std::string("--")), own.begin(), own.end());
         std::string error;
         board.startMs = clock.NowMs();
         board.child = ChildProcess::Start(words, {{kReportVariable, "1"}}, error);

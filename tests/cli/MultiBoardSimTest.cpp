@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include <memory>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -18,9 +22,10 @@ namespace {
 
 class MultiBoardSim : public ::testing::Test {
 protected:
-    // A KR2A600 board; extra: fault switches of `tavrel-cli sim`.
-    void AddBoard(std::vector<std::string> extra = {}) {
+    // A KR2A600 board; extra: fault switches of `tavrel-cli sim`; fill: what its flash holds first.
+    void AddBoard(std::vector<std::string> extra = {}, std::optional<uint8_t> fill = std::nullopt) {
         const std::string name = "board" + std::to_string(boards.size());
+        if (fill) test::WriteFileBytes(folder / (name + ".bin"), std::vector<uint8_t>(0x100000, *fill));
         std::vector<std::string> options = {"--chip", "KR2A600", "--socket", (folder / (name + ".sock")).string(),
                                             "--flash-file", (folder / (name + ".bin")).string()};
         options.insert(options.end(), extra.begin(), extra.end());
@@ -136,6 +141,41 @@ TEST_F(MultiBoardSim, OneBoardsFailureLeavesTheOthersWhole) {
             EXPECT_EQ(Row(run.out, ports[i]).at(1), "ok") << run.out;
         }
     }
+}
+
+// Each board reads into its own file, the port's name before the extension.
+TEST_F(MultiBoardSim, ReadsEveryBoardIntoItsOwnFile) {
+    AddBoard({}, 0x11);
+    AddBoard({}, 0x22);
+    const auto output = folder / "flash.bin";
+    std::vector<std::string> argv = {TAVREL_CLI_PATH, "read", "--chip", "KR2A600", "--loader-dir", loaderDir,
+                                     "--interface", "UART", "--address", "0x1000", "--length", "0x100",
+                                     "--output", output.string()};
+    const auto every = EveryPort();
+    argv.insert(argv.end(), every.begin(), every.end());
+    const auto run = test::RunProcess(argv, {{"TAVREL_WORK_DIR", folder.path().string()}, {"TAVREL_SIM_CONFIG", ""}});
+    EXPECT_EQ(run.exitCode, 0) << run.err << run.out;
+    EXPECT_FALSE(std::filesystem::exists(output));
+    const uint8_t fills[] = {0x11, 0x22};
+    for (size_t i = 0; i < ports.size(); ++i) {
+        std::string tag = ports[i].substr(5);  // "/dev/pts/N" -> "pts_N"
+        std::replace(tag.begin(), tag.end(), '/', '_');
+        EXPECT_EQ(test::ReadFileBytes(folder / ("flash-" + tag + ".bin")), std::vector<uint8_t>(0x100, fills[i]))
+            << ports[i];
+    }
+    // A saved read job names one file; without --output every board would write it.
+    const auto job = folder / "read.txt";
+    test::WriteTextFile(job, "ChipName:KR2A600\r\nInterfaceType:UART\r\nUART Baudrate:115200\r\n"
+                             "Flash Location:External\r\nFlash Interface:QSPI\r\nFlash Type:\r\nOption:Read\r\n"
+                             "Read mode:Save File\r\nFile Path:" + output.string() + "\r\nFlash Address:1000\r\n"
+                             "Word:100\r\n");
+    argv = {TAVREL_CLI_PATH, "read", "--settings", job.string(), "--interface", "UART"};
+    argv.insert(argv.end(), every.begin(), every.end());
+    const auto none = test::RunProcess(argv, {{"TAVREL_WORK_DIR", folder.path().string()}, {"TAVREL_SIM_CONFIG", ""}});
+    EXPECT_EQ(none.exitCode, 2);
+    EXPECT_NE(none.err.find("several boards at once read with --output FILE or --dump (each board gets its own file)"),
+              std::string::npos)
+        << none.err;
 }
 
 // Ctrl-C stops every board through its own failure path; the summary still comes, and the status
