@@ -7,6 +7,7 @@
 #include "cli/Command.h"
 #include "app/SettingsFile.h"
 #include "cli/CommandSeams.h"
+#include "cli/MultiBoard.h"
 #include "links/DfuLink.h"
 #include "model/HexText.h"
 #include "platform/Interruption.h"
@@ -132,7 +133,9 @@ void DeclareTargetOptions(Options& options) {
     options.StartGroup("J-Link");
     options.AddValue("speed", "KHZ", "the probe's speed: 8000 (default), 4000, 2000, 1000, 500 or 100");
     options.StartGroup("UART");
-    options.AddValue("port", "DEVICE", "the serial port (default: the first one of 'tavrel-cli ports')");
+    options.AddValues("port", "DEVICE",
+                      "the serial port (default: the first one of 'tavrel-cli ports'); program, erase and read "
+                      "take it several times to run the same job on several boards at once");
     options.AddValue("baud", "N", "the line speed, one the family offers");
     options.AddFlag("unlock-erase", "answer a locked boot ROM by erasing all flash (KR2A600, KR2H70X)");
     options.StartGroup("UART and USB");
@@ -142,8 +145,10 @@ void DeclareTargetOptions(Options& options) {
     options.AddFlag("usb-sim", "a simulated board in this process instead of USB");
 }
 
-int RunOperation(const std::string& commandName, const Options& options,
-                 const std::function<int(OperationContext& context)>& operation) {
+namespace {
+
+int RunOnOneBoard(const std::string& commandName, const Options& options,
+                  const std::function<int(OperationContext& context)>& operation) {
     std::optional<std::vector<std::string>> ports;
     if (auto port = options.Value("port")) ports = std::vector<std::string>{*port};
     TerminalPrompt prompt;
@@ -196,6 +201,19 @@ int RunOperation(const std::string& commandName, const Options& options,
         // The shell's way of saying which signal ended the run.
         return InterruptionSignal() != 0 ? 128 + InterruptionSignal() : 1;
     }
+    return status;
+}
+
+}  // namespace
+
+int RunOperation(const std::string& commandName, const Options& options,
+                 const std::function<int(OperationContext& context)>& operation) {
+    if (options.Values("port").size() > 1) {
+        if (commandName == "connect") return UsageError(commandName, "--port: connect reaches one board; give one --port");
+        return RunBoards(commandName, options);
+    }
+    const int status = RunOnOneBoard(commandName, options, operation);
+    ReportBoardTraffic();
     return status;
 }
 

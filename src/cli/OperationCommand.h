@@ -50,6 +50,7 @@ void DeclareSettingsOption(Options& options);
 // Reads the target options into the main window (a usage error names the option), then runs
 // `operation` (its exit status) and closes the link it left open. Ctrl-C or SIGTERM during the
 // run makes it fail at the link's next wait; the status is then 128 + the signal's number.
+// --port given several times runs the job once per port, each in a process of its own (RunBoards).
 int RunOperation(const std::string& commandName, const Options& options,
                  const std::function<int(OperationContext& context)>& operation);
 

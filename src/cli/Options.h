@@ -29,6 +29,8 @@ public:
     // --name VALUE (also --name=VALUE); valueName shows in --help, e.g. "FILE".
     void AddValue(const std::string& name, const std::string& valueName, const std::string& help,
                   Need need = Need::Optional);
+    // --name VALUE that may be given several times, every value kept in order (Value() is the last).
+    void AddValues(const std::string& name, const std::string& valueName, const std::string& help);
     // --name, standing alone.
     void AddFlag(const std::string& name, const std::string& help);
     // A word without a name, in declaration order.
@@ -40,16 +42,23 @@ public:
     bool Has(const std::string& name) const;
     std::optional<std::string> Value(const std::string& name) const;
     std::string ValueOr(const std::string& name, const std::string& fallback) const;
+    // Every value of an option declared with AddValues, in the order given.
+    std::vector<std::string> Values(const std::string& name) const;
+    // The options given (except those of `leaving`) as words that parse back to the same values.
+    std::vector<std::string> Words(const std::vector<std::string>& leaving) const;
     // The options of `names` that were given, for "does not apply" checks.
     std::vector<std::string> Given(const std::vector<std::string>& names) const;
 
 private:
-    void Declare(const std::string& name, CLI::Option* option);
+    enum class Kind { Value, Values, Flag, Positional };
+    void Declare(const std::string& name, CLI::Option* option, Kind kind);
 
     CLI::App& command_;
     std::string group_;
     std::map<std::string, CLI::Option*> declared_;  // owned by the parser
+    std::vector<std::pair<std::string, Kind>> order_;  // as declared
     std::map<std::string, std::string> values_;     // nodes stay put: the parser writes into them
+    std::map<std::string, std::vector<std::string>> lists_;
 };
 
 // Whole-number parsing for option values: decimal, or hexadecimal with 0x. Rejects trailing text.

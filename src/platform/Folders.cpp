@@ -56,12 +56,13 @@ std::filesystem::path DocumentsFolder(const std::filesystem::path& home, const s
     return home / "Documents";
 }
 
-std::filesystem::path ProgramFolder() {
+std::filesystem::path ExecutablePath() {
     std::error_code error;
     const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return {};
-    return exe.parent_path();
+    return error ? std::filesystem::path() : exe;
 }
+
+std::filesystem::path ProgramFolder() { return ExecutablePath().parent_path(); }
 
 int CurrentProcessId() { return static_cast<int>(getpid()); }
 

@@ -17,7 +17,9 @@ std::filesystem::path HomeFolder(const std::string& homeVariable);
 // path, else home + "/.config/user-dirs.dirs"), else home + "/Documents". Empty when home is.
 std::filesystem::path DocumentsFolder(const std::filesystem::path& home, const std::string& configHomeVariable);
 
-// The folder that holds the running executable (from /proc/self/exe), or empty.
+// The running executable (from /proc/self/exe), or empty.
+std::filesystem::path ExecutablePath();
+// The folder that holds the running executable, or empty.
 std::filesystem::path ProgramFolder();
 
 int CurrentProcessId();

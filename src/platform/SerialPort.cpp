@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -39,6 +40,9 @@ constexpr unsigned int kPtySlaveMajorFirst = 136;
 constexpr unsigned int kPtySlaveMajorLast = 143;
 
 constexpr uint32_t kOfferedRates[] = {9600, 14400, 19200, 38400, 56000, 57600, 115200, 230400, 300000};
+
+std::atomic<uint64_t> gWritten{0};
+std::atomic<uint64_t> gRead{0};
 
 uint64_t SteadyMs() {
     using namespace std::chrono;
@@ -184,6 +188,7 @@ bool SerialPort::Pump() {
                 receivedStart_ = 0;
             }
             received_.insert(received_.end(), chunk, chunk + got);
+            gRead += static_cast<uint64_t>(got);
             continue;
         }
         if (got < 0 && errno == EINTR) continue;
@@ -239,6 +244,7 @@ bool SerialPort::WriteAll(const uint8_t* data, size_t count, uint32_t timeoutMs)
         ssize_t wrote = ::write(fd_, data + done, count - done);
         if (wrote > 0) {
             done += static_cast<size_t>(wrote);
+            gWritten += static_cast<uint64_t>(wrote);
             continue;
         }
         if (wrote < 0 && errno == EINTR) continue;
@@ -255,6 +261,8 @@ bool SerialPort::WriteAll(const uint8_t* data, size_t count, uint32_t timeoutMs)
     }
     return true;
 }
+
+SerialTraffic SerialTrafficSoFar() { return SerialTraffic{gWritten.load(), gRead.load()}; }
 
 uint32_t SerialPort::CurrentBaudRate() const { return fd_ < 0 ? 0 : TerminalBaudRate(fd_); }
 

@@ -64,6 +64,14 @@ private:
     size_t receivedStart_ = 0;
 };
 
+// The bytes every serial port of this process has moved so far: what the programmer read from its
+// ports and what it wrote to them (the production line's summary shows them per board).
+struct SerialTraffic {
+    uint64_t written = 0;
+    uint64_t read = 0;
+};
+SerialTraffic SerialTrafficSoFar();
+
 // The rate a terminal's line is set to (of a pseudo-terminal's master: the rate its slave side
 // was set to), or 0 when it cannot be read.
 uint32_t TerminalBaudRate(int fd);

@@ -46,6 +46,7 @@ TEST(SerialPort, IsRawAndKeepsEveryByte) {
     Pty pty;
     SerialPort port;
     ASSERT_TRUE(port.Open(pty.path(), 115200).ok());
+    const SerialTraffic before = SerialTrafficSoFar();
     // Bytes a cooked terminal would translate or act on: CR, LF, ^C, ^S, ^Q, DEL, 0xFF.
     pty.Send({0x0D, 0x0A, 0x03, 0x13, 0x11, 0x7F, 0xFF, 0x00});
     uint8_t got[8] = {};
@@ -56,6 +57,9 @@ TEST(SerialPort, IsRawAndKeepsEveryByte) {
     ASSERT_TRUE(port.WriteAll(out, 3, 100));
     ASSERT_TRUE(port.Drain());
     EXPECT_EQ(pty.Receive(3), (std::vector<uint8_t>{0x0A, 0x0D, 0x04}));  // no echo, no CR/LF mapping
+    // The process's count of what its ports moved: the production line's summary shows it.
+    EXPECT_EQ(SerialTrafficSoFar().read - before.read, 8u);
+    EXPECT_EQ(SerialTrafficSoFar().written - before.written, 3u);
 }
 
 TEST(SerialPort, ReadExactTakesNothingUntilTheWholeCountIsThere) {

@@ -1,0 +1,254 @@
+#include "cli/MultiBoard.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "cli/Command.h"
+#include "platform/ChildProcess.h"
+#include "platform/Clock.h"
+#include "platform/Folders.h"
+#include "platform/Interruption.h"
+#include "platform/SerialPort.h"
+
+namespace tavrel::cli {
+namespace {
+
+// Set for a board's process: it then ends its standard error with the traffic line.
+constexpr const char* kReportVariable = "TAVREL_BOARD_REPORT";
+constexpr const char* kTrafficMarker = "tavrel-cli board bytes: ";
+
+struct Board {
+    std::string port;
+    std::unique_ptr<ChildProcess> child;
+    std::string out, err;  // what has come and is not a whole line yet
+    uint64_t startMs = 0;
+    uint64_t endMs = 0;
+    bool done = false;
+    std::string result;
+    std::optional<uint64_t> bytes;
+    std::string current;  // its latest line, for the terminal's view
+};
+
+// A line of a board's progress bar as it prints it to a pipe: "NNN% status".
+bool IsProgressLine(const std::string& line) {
+    if (line.size() < 5 || line[3] != '%' || line[4] != ' ') return false;
+    return std::all_of(line.begin(), line.begin() + 3, [](char c) { return c == ' ' || (c >= '0' && c <= '9'); });
+}
+
+// The boards' output together. On a terminal, one line per board at the bottom, redrawn as they
+// move, with every other line printed above it; elsewhere every line as it comes, so logs stay
+// readable.
+class BoardView {
+public:
+    explicit BoardView(std::vector<Board>& boards) : boards_(boards), terminal_(isatty(STDERR_FILENO) != 0) {}
+
+    // A line that stays: a board's message, or what it printed on its standard output.
+    void Message(const Board& board, const std::string& line, FILE* stream) {
+        Clear();
+        std::fprintf(stream, "%s: %s\n", board.port.c_str(), line.c_str());
+        std::fflush(stream);
+        Draw();
+    }
+
+    void Progress(const Board& board, const std::string& line) {
+        if (!terminal_) {
+            std::fprintf(stderr, "%s: %s\n", board.port.c_str(), line.c_str());
+            std::fflush(stderr);
+            return;
+        }
+        Clear();
+        Draw();
+    }
+
+private:
+    void Clear() {
+        if (!terminal_ || !drawn_) return;
+        std::fprintf(stderr, "\x1b[%zuA\x1b[J", boards_.size());
+        drawn_ = false;
+    }
+
+    void Draw() {
+        if (!terminal_) return;
+        for (const Board& board : boards_)
+            std::fprintf(stderr, "%s: %.70s\n", board.port.c_str(), board.current.c_str());
+        std::fflush(stderr);
+        drawn_ = true;
+    }
+
+    std::vector<Board>& boards_;
+    bool terminal_;
+    bool drawn_ = false;
+};
+
+// Shows the whole lines of `text` (a board's standard output or error) and keeps the rest.
+void ShowLines(Board& board, std::string& text, bool standardError, bool atEnd, BoardView& view) {
+    size_t start = 0;
+    for (;;) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) {
+            if (!atEnd || start == text.size()) break;
+            end = text.size();
+        }
+        std::string line = text.substr(start, end - start);
+        start = std::min(end + 1, text.size());
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!standardError) {
+            view.Message(board, line, stdout);
+        } else if (line.rfind(kTrafficMarker, 0) == 0) {
+            board.bytes = std::strtoull(line.c_str() + std::char_traits<char>::length(kTrafficMarker), nullptr, 10);
+        } else if (IsProgressLine(line)) {
+            board.current = line;
+            view.Progress(board, line);
+        } else if (!line.empty()) {
+            board.current = line;
+            view.Message(board, line, stderr);
+        }
+    }
+    text.erase(0, start);
+}
+
+// The port as a file name's part: /dev/ttyUSB0 -> ttyUSB0, /dev/pts/3 -> pts_3.
+std::string PortTag(const std::string& port) {
+    std::string tag = port.rfind("/dev/", 0) == 0 ? port.substr(5) : port;
+    std::replace(tag.begin(), tag.end(), '/', '_');
+    return tag;
+}
+
+// file with the port's name before its extension: flash.bin -> flash-ttyUSB0.bin.
+std::string BoardFile(const std::string& file, const std::string& port) {
+    const std::filesystem::path path(file);
+    return (path.parent_path() / (path.stem().string() + "-" + PortTag(port) + path.extension().string())).string();
+}
+
+std::string Result(const ChildProcess& child) {
+    if (child.exitCode() == 0) return "ok";
+    if (child.exitCode()) return "failed (exit " + std::to_string(*child.exitCode()) + ")";
+    return "failed (signal " + std::to_string(child.signal()) + ")";
+}
+
+void PrintSummary(const std::vector<Board>& boards) {
+    size_t portWidth = 4;
+    size_t resultWidth = 6;
+    for (const Board& board : boards) {
+        portWidth = std::max(portWidth, board.port.size());
+        resultWidth = std::max(resultWidth, board.result.size());
+    }
+    const int portColumn = static_cast<int>(portWidth);
+    const int resultColumn = static_cast<int>(resultWidth);
+    std::printf("%-*s  %-*s  %8s  %10s\n", portColumn, "Port", resultColumn, "Result", "Time (s)", "Bytes");
+    for (const Board& board : boards) {
+        const double seconds = static_cast<double>(board.endMs - board.startMs) / 1000.0;
+        const std::string bytes = board.bytes ? std::to_string(*board.bytes) : "-";
+        std::printf("%-*s  %-*s  %8.1f  %10s\n", portColumn, board.port.c_str(), resultColumn, board.result.c_str(),
+                    seconds, bytes.c_str());
+    }
+    std::fflush(stdout);
+}
+
+}  // namespace
+
+int RunBoards(const std::string& commandName, const Options& options) {
+    const std::vector<std::string> ports = options.Values("port");
+    if (options.ValueOr("interface", "") != "UART")
+        return UsageError(commandName, "--port given several times: several boards at once go with --interface UART");
+    for (size_t i = 0; i < ports.size(); ++i)
+        if (std::find(ports.begin(), ports.begin() + static_cast<long>(i), ports[i]) != ports.begin() + static_cast<long>(i))
+            return UsageError(commandName, "--port: " + ports[i] + " is given twice (one board per port)");
+    // A file a board writes gets the port's name before its extension, so no board overwrites
+    // another's: read --output flash.bin gives flash-ttyUSB0.bin, flash-ttyUSB1.bin, ...
+    if (commandName == "read" && !options.Has("output") && !options.Has("dump"))
+        return UsageError(commandName, "several boards at once read with --output FILE or --dump (each board gets its own file)");
+    std::vector<std::string> ownFileOptions;
+    for (const char* name : {"output", "dump-file"})
+        if (options.Has(name)) ownFileOptions.push_back(name);
+    for (size_t i = 0; i < ports.size(); ++i)
+        for (size_t j = 0; j < i; ++j)
+            if (!ownFileOptions.empty() && PortTag(ports[i]) == PortTag(ports[j]))
+                return UsageError(commandName, "--port: " + ports[j] + " and " + ports[i] +
+                                                   " would write the same files (" + PortTag(ports[i]) + ")");
+    const std::string self = platform::ExecutablePath().string();
+    if (self.empty()) {
+        std::fprintf(stderr, "tavrel-cli %s: cannot find its own program file to run the boards\n", commandName.c_str());
+        return 1;
+    }
+    std::vector<std::string> argv = {self, commandName};
+    std::vector<std::string> leaving = ownFileOptions;
+    leaving.push_back("port");
+    const std::vector<std::string> common = options.Words(leaving);
+    argv.insert(argv.end(), common.begin(), common.end());
+
+    // Ctrl-C or SIGTERM from here on: every board still running is asked to stop.
+    InstallInterruptionHandlers();
+    Clock& clock = SystemClock();
+    std::vector<Board> boards(ports.size());
+    BoardView view(boards);
+    for (size_t i = 0; i < ports.size(); ++i) {
+        Board& board = boards[i];
+        board.port = ports[i];
+        std::vector<std::string> words = argv;
+        std::vector<std::string> own = {"--port=" + board.port};
+        for (const auto& name : ownFileOptions) own.push_back("--" + name + "=" + BoardFile(*options.Value(name), board.port));
+        // Before a "--" that starts the positional words, if there is one.
+        words.insert(std::find(words.begin() + 2, words.end(), std::string("--")), own.begin(), own.end());
+        std::string error;
+        board.startMs = clock.NowMs();
+        board.child = ChildProcess::Start(words, {{kReportVariable, "1"}}, error);
+        if (!board.child) {
+            board.done = true;
+            board.endMs = board.startMs;
+            board.result = "failed (not started)";
+            view.Message(board, "cannot start: " + error, stderr);
+        }
+    }
+
+    bool stopping = false;
+    for (;;) {
+        std::vector<ChildProcess*> running;
+        for (Board& board : boards)
+            if (!board.done) running.push_back(board.child.get());
+        if (running.empty()) break;
+        ChildProcess::WaitForOutput(running, kInterruptionPollMs);
+        if (InterruptionRequested() && !stopping) {
+            // Each board ends its link through its own failure path.
+            stopping = true;
+            for (Board& board : boards)
+                if (!board.done) board.child->Signal(SIGTERM);
+        }
+        for (Board& board : boards) {
+            if (board.done) continue;
+            board.child->TakeOutput(board.out, board.err);
+            const bool ended = board.child->OutputEnded() && board.child->Ended();
+            ShowLines(board, board.out, false, ended, view);
+            ShowLines(board, board.err, true, ended, view);
+            if (!ended) continue;
+            board.done = true;
+            board.endMs = clock.NowMs();
+            board.result = Result(*board.child);
+        }
+    }
+    PrintSummary(boards);
+    if (InterruptionRequested()) {
+        std::fprintf(stderr, "tavrel-cli %s: interrupted\n", commandName.c_str());
+        return InterruptionSignal() != 0 ? 128 + InterruptionSignal() : 1;
+    }
+    const bool allOk = std::all_of(boards.begin(), boards.end(), [](const Board& board) { return board.result == "ok"; });
+    return allOk ? 0 : 1;
+}
+
+void ReportBoardTraffic() {
+    const char* asked = std::getenv(kReportVariable);
+    if (asked == nullptr || *asked == '\0') return;
+    const SerialTraffic traffic = SerialTrafficSoFar();
+    std::fprintf(stderr, "%s%llu\n", kTrafficMarker, static_cast<unsigned long long>(traffic.written + traffic.read));
+    std::fflush(stderr);
+}
+
+}  // namespace tavrel::cli
