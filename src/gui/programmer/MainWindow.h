@@ -43,6 +43,8 @@ public:
     CCorvaneDlg& model() { return model_; }
     // Shows the model again after it was changed other than through the window's widgets.
     void Refresh();
+    // Where the worker's reports arrive (on this window's thread).
+    OperationHost& reports() { return *this; }
     // A worker is running (from Start until its thread has ended).
     bool operationRunning() const { return worker_ != nullptr; }
 
