@@ -136,7 +136,6 @@ QWidget* MainWindow::ChoiceColumn() {
     BoundWidgets make(binder_, *column);
 
     auto* lists = new QGridLayout;
-    QLabel* caption = nullptr;
     QComboBox* chip = make.List(model_.chipList, [this](int index) { Acting([this, index] { model_.ChooseChip(index); })(); });
     lists->addWidget(make.Label(model_.chipLabel), 0, 0);
     lists->addWidget(chip, 0, 1);
@@ -145,7 +144,6 @@ QWidget* MainWindow::ChoiceColumn() {
     lists->addWidget(make.Label(model_.interfaceLabel), 1, 0);
     lists->addWidget(interfaces, 1, 1);
     lists->setColumnStretch(1, 1);
-    (void)caption;
 
     auto* buttons = new QHBoxLayout;
     for (auto [state, press] : {std::pair{&model_.programButton, &CCorvaneDlg::PressProgram},
