@@ -146,10 +146,11 @@ QWidget* MainWindow::ChoiceColumn() {
     lists->setColumnStretch(1, 1);
 
     auto* buttons = new QHBoxLayout;
-    for (auto [state, press] : {std::pair{&model_.programButton, &CCorvaneDlg::PressProgram},
-                                std::pair{&model_.eraseButton, &CCorvaneDlg::PressErase},
-                                std::pair{&model_.readButton, &CCorvaneDlg::PressRead}}) {
-        auto* button = static_cast<QPushButton*>(make.Button(*state, Acting([this, press] { (model_.*press)(); })));
+    for (const auto& entry : {std::pair{&model_.programButton, &CCorvaneDlg::PressProgram},
+                              std::pair{&model_.eraseButton, &CCorvaneDlg::PressErase},
+                              std::pair{&model_.readButton, &CCorvaneDlg::PressRead}}) {
+        const auto press = entry.second;
+        auto* button = static_cast<QPushButton*>(make.Button(*entry.first, Acting([this, press] { (model_.*press)(); })));
         button->setCheckable(true);  // the chosen operation is shown pressed
         buttons->addWidget(button);
     }
