@@ -15,8 +15,8 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "gui/common/AboutBox.h"
 #include "gui/common/HexEntryField.h"
-#include "gui/generator/AboutBox.h"
 #include "gui/generator/ProgramIcon.h"
 
 #ifdef Q_OS_WIN
@@ -221,7 +221,7 @@ QWidget* GeneratorWindow::FileGroup() {
 }
 
 void GeneratorWindow::ShowAbout() {
-    AboutBox box(this);
+    AboutBox box(Dlg::kAboutTitle, Dlg::kAboutText, GeneratorIcon(), this);
     box.exec();
 }
 

@@ -1,46 +1,10 @@
 #include "gui/generator/ProgramIcon.h"
 
-#include <QFont>
-#include <QPainter>
-#include <QPixmap>
+#include "gui/common/ChipIcon.h"
 
 namespace tavrel::gui {
 
-namespace {
-
-// A chip with its pins and the family's short name, drawn rather than shipped as a file.
-QPixmap ChipPixmap(int size) {
-    QPixmap pixmap(size, size);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const qreal unit = size / 16.0;
-    painter.setPen(Qt::NoPen);
-    painter.setBrush(QColor(0x9a, 0xa4, 0xad));
-    for (int pin = 0; pin < 4; ++pin) {
-        const qreal at = (3 + pin * 3) * unit;
-        painter.drawRect(QRectF(at, 0.5 * unit, unit, 2 * unit));
-        painter.drawRect(QRectF(at, 13.5 * unit, unit, 2 * unit));
-        painter.drawRect(QRectF(0.5 * unit, at, 2 * unit, unit));
-        painter.drawRect(QRectF(13.5 * unit, at, 2 * unit, unit));
-    }
-    painter.setBrush(QColor(0x1f, 0x4e, 0x79));
-    painter.drawRoundedRect(QRectF(2 * unit, 2 * unit, 12 * unit, 12 * unit), unit, unit);
-    QFont font("Sans");
-    font.setBold(true);
-    font.setPixelSize(qMax(6, static_cast<int>(4.5 * unit)));
-    painter.setFont(font);
-    painter.setPen(Qt::white);
-    painter.drawText(QRectF(2 * unit, 2 * unit, 12 * unit, 12 * unit), Qt::AlignCenter, "KR2");
-    return pixmap;
-}
-
-}  // namespace
-
-QIcon GeneratorIcon() {
-    QIcon icon;
-    for (int size : {16, 32, 48, 64}) icon.addPixmap(ChipPixmap(size));
-    return icon;
-}
+// The family's short name on a blue chip.
+QIcon GeneratorIcon() { return ChipIcon("KR2", QColor(0x1f, 0x4e, 0x79)); }
 
 }  // namespace tavrel::gui

@@ -1,21 +1,18 @@
-#include "gui/generator/AboutBox.h"
+#include "gui/common/AboutBox.h"
 
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 
-#include "generator/Pellion_Generate_BinDlg.h"
-#include "gui/generator/ProgramIcon.h"
-
 namespace tavrel::gui {
 
-using Dlg = generator::CPellion_Generate_BinDlg;
-
-AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(Dlg::kAboutTitle);
+AboutBox::AboutBox(const QString& title, const QString& text, const QIcon& programIcon, QWidget* parent)
+    : QDialog(parent) {
+    setWindowTitle(title);
     auto* icon = new QLabel(this);
-    icon->setPixmap(GeneratorIcon().pixmap(32, 32));
-    auto* text = new QLabel(Dlg::kAboutText, this);
+    icon->setPixmap(programIcon.pixmap(32, 32));
+    auto* label = new QLabel(text, this);
     auto* ok = new QPushButton("OK", this);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
@@ -23,7 +20,7 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
     auto* row = new QHBoxLayout;
     row->addWidget(icon, 0, Qt::AlignTop);
     row->addSpacing(12);
-    row->addWidget(text, 1);
+    row->addWidget(label, 1);
     row->addSpacing(12);
     row->addWidget(ok, 0, Qt::AlignTop);
     row->setSizeConstraint(QLayout::SetFixedSize);
