@@ -8,6 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl1-mesa-dev
   libusb-1.0-0-dev libtommath-dev libssl-dev openssl libcli11-dev
   xvfb xauth
+  umockdev gir1.2-umockdev-1.0 libumockdev-dev
   time bc binutils gnuplot-nox
 )
 

@@ -70,6 +70,7 @@ OpenedDfuTransport OperationBench::OpenDfuTransport(std::string& error) {
         error = "no DFU device on this bench";
         return {};
     }
+    if (dfuTransport) return dfuTransport();
     return {std::make_unique<sim::SimDfuTransport>(std::vector<sim::UsbDevicePort*>{dfu_.get()}), "the bench"};
 }
 

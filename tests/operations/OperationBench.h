@@ -4,6 +4,7 @@
 // The flash starts with a known pattern, so an erase shows and a read has something to read.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +41,10 @@ public:
     TargetSelection Selection(const std::string& family, const std::string& flashType = "") const;
     std::vector<uint8_t> Flash(uint32_t offset, uint32_t count);
     std::string Violations();
+    // USB only: the board's DFU device, for a bench that reaches it through another USB stack.
+    sim::DfuDevice& dfuDevice() { return *dfu_; }
+    // USB only: when set, the transport each run gets instead of the simulated bus.
+    std::function<OpenedDfuTransport()> dfuTransport;
     // USB only: the DFU device's flash requests (mode, address, write and read sizes) in order.
     std::vector<std::string> DfuTransfers() const { return dfu_ ? dfu_->transfers() : std::vector<std::string>{}; }
     void SetLoaderFolder(const std::string& folder) { loaders_ = folder; }

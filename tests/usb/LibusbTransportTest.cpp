@@ -1,0 +1,155 @@
+// The real libusb transport under the DFU link and the KR2H70X workers, against the simulated
+// board's DFU device mocked at the kernel's usbdevfs level: what runs on a real bus, minus the wire.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "HexFiles.h"
+#include "MockUsbDevice.h"
+#include "OperationBench.h"
+#include "links/DfuLink.h"
+#include "operations/EraseWorker.h"
+#include "operations/HX700FlashDlg.h"
+#include "operations/HX700ProgramWorker.h"
+#include "operations/ReadWorker.h"
+#include "platform/Clock.h"
+#include "platform/LibusbDfuTransport.h"
+
+namespace tavrel::test {
+namespace {
+
+constexpr uint32_t kCapacity = 0x40000;  // W25Q20CL
+constexpr uint32_t kSector = 4096;
+
+// A KR2H70X board whose DFU device sits behind the mock; every run gets a fresh libusb transport.
+struct UsbBench {
+    UsbBench() : bench("chip=KR2H70X flash-type=W25Q20CL", "USB", kCapacity), mock(bench.dfuDevice()) {
+        bench.dfuTransport = [] { return OpenedDfuTransport{std::make_unique<LibusbDfuTransport>(), "libusb"}; };
+    }
+    // The run left the device closed and the mock saw nothing it did not know.
+    void ExpectReleased() {
+        EXPECT_FALSE(mock.claimed());
+        EXPECT_TRUE(mock.WaitAllClosed(clock));
+        EXPECT_EQ(mock.unknown(), "");
+    }
+    SteadyClock clock;
+    OperationBench bench;
+    MockUsbDevice mock;
+};
+
+class LibusbTransport : public ::testing::Test {
+protected:
+    bool Program(UsbBench& usb, const std::string& image) {
+        HX700FlashDlg page(usb.bench.prompt);
+        page.flashAddress.text = "3000";
+        page.ClickEraseMode(kEraseSectorsByFile);
+        page.ClickVerify();
+        page.SetImagePath(image);
+        const auto request = page.Start(usb.bench.Selection("KR2H70X", "W25Q20CL"));
+        EXPECT_TRUE(request);
+        if (!request) return false;
+        ProgramContext context{usb.bench.host, usb.bench.prompt, usb.bench.workFolder(), usb.bench.loaderFolder(),
+                               OpenFlashSessionWith(usb.bench, usb.bench.host, usb.bench.prompt)};
+        return RunHX700Program(*request, context);
+    }
+    int Read(UsbBench& usb, const std::string& output) {
+        ReadSettings settings{usb.bench.Selection("KR2H70X", "W25Q20CL"), ReadMode::SaveToFile, 0x2000, 5000, output};
+        return RunReadWorker(settings, usb.bench, usb.bench.host, usb.bench.prompt, {});
+    }
+
+    TempDir files;
+};
+
+TEST_F(LibusbTransport, OpensDetachesAndReadsTheDeviceInformation) {
+    UsbBench usb;
+    LibusbDfuTransport transport;
+    DfuLink link(transport, usb.clock);
+    ASSERT_EQ(link.DfuOpen(sim::kSimDfuVendorId, sim::kSimDfuProductId), 0) << usb.mock.unknown();
+    EXPECT_TRUE(usb.mock.claimed());
+    ASSERT_EQ(link.DfuDetach(kDfuDetachTimeoutMs), 0);
+    EXPECT_EQ(usb.bench.dfuDevice().state(), 2);  // dfuIDLE
+    DfuDeviceInformation information;
+    ASSERT_EQ(link.DfuGetInfo(information), 0);
+    EXPECT_FALSE(information.isProtected());
+    EXPECT_EQ(link.DfuClose(), 0);
+    usb.ExpectReleased();
+    EXPECT_EQ(usb.bench.Violations(), "");
+    // Another vendor and product id finds nothing on this bus.
+    EXPECT_NE(link.DfuOpen(0x1234, 0x5678), 0);
+}
+
+TEST_F(LibusbTransport, ProgramsWithVerifyErasesAndReads) {
+    const auto image = PatternBytes(5000, 9);
+    WriteFileBytes(files / "boot.bin", image);
+    UsbBench usb;
+    ASSERT_TRUE(Program(usb, (files / "boot.bin").string())) << ::testing::PrintToString(usb.bench.prompt.messages);
+    EXPECT_EQ(usb.bench.Flash(0x3000, 5000), image);
+    EXPECT_EQ(usb.bench.prompt.messages, std::vector<std::string>{"Verify Sucess"});
+    ExpectCleanEnd(usb.bench, kOperationProgram, "Flash Success");
+    usb.ExpectReleased();
+
+    usb.bench.host = {};
+    const auto output = files / "read.bin";
+    ASSERT_EQ(Read(usb, output.string()), 0);
+    const auto read = ReadFileBytes(output);
+    ASSERT_EQ(read.size(), 5000u);
+    for (uint32_t i = 0; i < 5000; ++i)
+        ASSERT_EQ(read[i], i < 0x1000 ? PatternByte(0x2000 + i) : image[i - 0x1000]) << i;
+    ExpectCleanEnd(usb.bench, kOperationRead, "Read Success");
+    usb.ExpectReleased();
+
+    usb.bench.host = {};
+    EraseSettings erase{usb.bench.Selection("KR2H70X", "W25Q20CL"), EraseMode::Sectors, {}, 3, 4};
+    ASSERT_EQ(RunEraseWorker(erase, usb.bench, usb.bench.host, usb.bench.prompt), 0);
+    EXPECT_EQ(usb.bench.Flash(3 * kSector, 2 * kSector), std::vector<uint8_t>(2 * kSector, 0xFF));
+    for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(usb.bench.Flash(2 * kSector + i, 1)[0], PatternByte(2 * kSector + i));
+    ExpectCleanEnd(usb.bench, kOperationErase, "Erase Success");
+    usb.ExpectReleased();
+}
+
+// Where a fault meets the run decides what the user is told; the device is closed in every case.
+TEST_F(LibusbTransport, AStallOrAVanishingDeviceMidTransferFailsTheRunWithTheDeviceClosed) {
+    constexpr int kDownload = 1, kUpload = 2;  // DFU_DNLOAD, DFU_UPLOAD
+    const auto image = PatternBytes(5000, 3);
+    WriteFileBytes(files / "boot.bin", image);
+    const struct {
+        const char* what;
+        int transfer;
+        int request;
+        std::vector<std::string> messages;
+        std::vector<std::string> transfers;  // what reached the device's flash
+    } programCases[] = {
+        // The device information is the first upload.
+        {"information", 1, kUpload, {"Can't get device information!"}, {}},
+        // Downloads: the information's mode, the erase, the flash mode, then address and chunk in turn.
+        {"second chunk", 7, kDownload, {}, {"mode 2", "mode 1", "address 0x3000", "write 2048", "address 0x3800"}},
+        {"verify", 2, kUpload, {"Verify Fail"}, {}},
+    };
+    for (const UsbFault fault : {UsbFault::Stall, UsbFault::Vanish}) {
+        for (const auto& c : programCases) {
+            SCOPED_TRACE(std::string(fault == UsbFault::Stall ? "stall at " : "vanish at ") + c.what);
+            UsbBench usb;
+            usb.mock.FailAt(c.transfer, fault, c.request);
+            EXPECT_FALSE(Program(usb, (files / "boot.bin").string()));
+            EXPECT_EQ(usb.bench.prompt.messages, c.messages);
+            if (!c.transfers.empty()) {
+                EXPECT_EQ(usb.bench.DfuTransfers(), c.transfers);
+            }
+            ExpectCleanEnd(usb.bench, kOperationProgram, "Flash Failed");
+            usb.ExpectReleased();
+        }
+        SCOPED_TRACE(fault == UsbFault::Stall ? "read stall" : "read vanish");
+        UsbBench usb;
+        usb.mock.FailAt(3, fault, kUpload);  // the second chunk of the read
+        const auto output = files / "partial.bin";
+        EXPECT_EQ(Read(usb, output.string()), -1);
+        EXPECT_EQ(usb.bench.prompt.messages, std::vector<std::string>{});
+        EXPECT_FALSE(std::filesystem::exists(output));
+        ExpectCleanEnd(usb.bench, kOperationRead, "Read Failed");
+        usb.ExpectReleased();
+    }
+}
+
+}  // namespace
+}  // namespace tavrel::test
