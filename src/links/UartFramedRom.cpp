@@ -19,10 +19,23 @@ const char* const kLoaderStatus = "Uart downLoad MCU loader";
 UartFramedRom::UartFramedRom(UartLine& line, OperationHost& host, const FamilyProfile& family)
     : line_(line), host_(host), family_(family) {}
 
+namespace {
+
+// Announcements of a ROM that repeats them while our answer is on its way.
+constexpr int kLateAnnouncements = 8;
+
+}  // namespace
+
 int UartFramedRom::SyncBootRom() {
     auto judge = [&]() {
+        // Announcements the ROM sent before our answer reached it are still on the line, ahead of
+        // its "OK" (a host that answers late): they are passed over, a few at most.
         uint8_t answer[3];
-        if (line_.ReadComBytes(answer, 3, line_.timings().readMs) != 3) return kSyncNoAnswer;
+        int passed = 0;
+        do {
+            if (line_.ReadComBytes(answer, 1, line_.timings().readMs) != 1) return kSyncNoAnswer;
+        } while ((answer[0] == kAnnounce || answer[0] == kAnnounceColon) && ++passed < kLateAnnouncements);
+        if (line_.ReadComBytes(answer + 1, 2, line_.timings().readMs) != 2) return kSyncNoAnswer;
         if (answer[0] != kOk[0] || answer[1] != kOk[1]) return kSyncNoAnswer;
         return answer[2] == kAnsweredOne ? kSyncAnsweredOne : kSyncReady;
     };
