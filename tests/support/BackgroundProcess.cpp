@@ -22,7 +22,9 @@ BackgroundProcess::BackgroundProcess(std::vector<std::string> argv) {
     for (auto& arg : argv) args.push_back(arg.data());
     args.push_back(nullptr);
     int out[2];
-    if (::pipe(out) != 0) throw std::runtime_error("pipe failed");
+    // Close-on-exec: a process another thread starts meanwhile must not hold this pipe open, or
+    // its end would never show here.
+    if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     // It never reads the test's terminal: a question it asks is answered by end of input.
