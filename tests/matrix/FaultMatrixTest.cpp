@@ -357,12 +357,12 @@ std::vector<Cell> BadInputCells() {
 
 std::vector<Cell> DyingLinkCells() {
     std::vector<Cell> cells;
-    // The probe library finds no board behind its next halt; the serial line's next wait ends; a
-    // DFU request that fails ends the run with its final status alone.
+    // The serial line's next wait ends with its message. Over J-Link the board goes at whatever
+    // call comes next: a halt says "Jlink is not Halted!", a memory access fails with the final
+    // status alone, as a DFU request does; so only the final status is certain there.
     for (const Route& route : {kJlink, kRequestRom, kFramedRom, kUsb}) {
         const std::string interfaceName = route.interfaceName;
         std::vector<std::string> messages;
-        if (interfaceName == "JLINK") messages = {"Jlink is not Halted!"};
         if (interfaceName == "UART") messages = {kUartCommunication};
         for (Operation operation : {Operation::Program, Operation::Read}) {
             Cell cell = MakeCell("dying link", route, operation, "board process killed", Outcome::Fails, messages);
