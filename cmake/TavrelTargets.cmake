@@ -24,7 +24,8 @@ endfunction()
 
 # One test program per test folder, every .cpp in it; each test case is a CTest test.
 function(tavrel_test_folder dir)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  # SERIAL: the folder's tests run alone (they start many board processes and time real lines).
+  cmake_parse_arguments(ARG "SERIAL" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp")
   if(NOT sources)
     return()
@@ -41,6 +42,11 @@ function(tavrel_test_folder dir)
     target_compile_definitions(${exe} PRIVATE TAVREL_SIM_JLINK_PATH="$<TARGET_FILE:tavrel_sim_jlink>")
     add_dependencies(${exe} tavrel_sim_jlink)
   endif()
+  set(serial FALSE)
+  if(ARG_SERIAL)
+    set(serial TRUE)
+  endif()
   gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60
-    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TAVREL_TEST_DATA=${CMAKE_CURRENT_SOURCE_DIR}/data;TAVREL_BUILD_DIR=${PROJECT_BINARY_DIR}")
+    PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TAVREL_TEST_DATA=${CMAKE_CURRENT_SOURCE_DIR}/data;TAVREL_BUILD_DIR=${PROJECT_BINARY_DIR}"
+    RUN_SERIAL ${serial})
 endfunction()

@@ -599,7 +599,7 @@ std::string CellName(const Cell& cell) {
 
 int Jobs() {
     const char* text = std::getenv("TAVREL_MATRIX_JOBS");
-    const int jobs = text ? std::atoi(text) : 8;
+    const int jobs = text ? std::atoi(text) : 4;
     return std::max(1, jobs);
 }
 
