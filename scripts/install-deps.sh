@@ -10,6 +10,11 @@ packages=(
   xvfb xauth
   umockdev gir1.2-umockdev-1.0 libumockdev-dev
   time bc binutils gnuplot-nox
+  ccache
+  libelf-dev gcc-arm-none-eabi libnewlib-arm-none-eabi binutils-arm-none-eabi
+  nlohmann-json3-dev
+  libp11-dev softhsm2 p11-kit opensc
+  lintian desktop-file-utils dpkg-dev file man-db
 )
 
 missing=()
