@@ -84,8 +84,15 @@ std::string LoaderFileName(std::string_view family, std::string_view interfaceNa
 
 std::string FindLoader(const std::string& loaderFolder, std::string_view family, std::string_view interfaceName) {
     const std::string name = LoaderFileName(family, interfaceName);
-    if (loaderFolder.empty()) return Locate("config/" + name, false);
-    const fs::path path = fs::path(loaderFolder) / name;
+    // Never from the current directory: a loader planted there would run on the target.
+    fs::path path;
+    if (loaderFolder.empty()) {
+        const fs::path programFolder = platform::ProgramFolder();
+        if (programFolder.empty()) return {};
+        path = programFolder / "config" / name;
+    } else {
+        path = fs::path(loaderFolder) / name;
+    }
     std::error_code error;
     return fs::is_regular_file(path, error) ? Absolute(path) : std::string();
 }

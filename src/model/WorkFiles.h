@@ -37,8 +37,8 @@ std::string TempFilePath(const std::string& workFolder, std::string_view name);
 std::string LoaderFileName(std::string_view family, std::string_view interfaceName);
 
 // The full path of the family's loader for the interface, or empty when it is missing.
-// loaderFolder empty: "config" beside the program (found as FindBesideProgram finds it);
-// otherwise the folder the caller names (the command line's --loader-dir, the simulated board).
+// loaderFolder empty: "config" beside the program, never the current directory's; otherwise
+// the folder the caller names (the command line's --loader-dir, the simulated board).
 std::string FindLoader(const std::string& loaderFolder, std::string_view family, std::string_view interfaceName);
 
 }  // namespace tavrel

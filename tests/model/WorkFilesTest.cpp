@@ -161,3 +161,15 @@ TEST(WorkFiles, LoadersInANamedFolder) {
     // Default: "config" beside the program; the test build ships none.
     EXPECT_EQ(FindLoader("", "KR2A600", "JLINK"), "");
 }
+
+// A loader planted in the current directory's "config" would run on the target.
+TEST(WorkFiles, LoadersNeverFromTheCurrentDirectory) {
+    TempDir planted;
+    fs::create_directories(planted / "config");
+    WriteTextFile(planted / "config" / "KR2A600_Load1", ":00000001FF\n");
+    const fs::path before = fs::current_path();
+    fs::current_path(planted.path());
+    const std::string found = FindLoader("", "KR2A600", "JLINK");
+    fs::current_path(before);
+    EXPECT_EQ(found, "");
+}
