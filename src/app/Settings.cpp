@@ -25,6 +25,7 @@ Settings SettingsFromEnvironment(const EnvironmentLookup& lookup) {
     if (auto id = lookup(kDfuIdVariable)) settings.dfuId = SettingValue{*id, kDfuIdVariable};
     settings.simSocket = lookup(kSimSocketVariable).value_or("");
     settings.simConfig = lookup(kSimConfigVariable).value_or("");
+    if (auto module = lookup(kPkcs11ModuleVariable)) settings.pkcs11Module = SettingValue{*module, kPkcs11ModuleVariable};
     return settings;
 }
 

@@ -21,6 +21,7 @@ inline constexpr const char* kWorkFolderVariable = "TAVREL_WORK_DIR";
 inline constexpr const char* kDfuIdVariable = "TAVREL_DFU_ID";
 inline constexpr const char* kSimSocketVariable = "TAVREL_SIM_SOCKET";
 inline constexpr const char* kSimConfigVariable = "TAVREL_SIM_CONFIG";
+inline constexpr const char* kPkcs11ModuleVariable = "TAVREL_PKCS11_MODULE";
 
 struct Settings {
     std::optional<SettingValue> jlinkLibrary;  // the probe library file; none: the usual names and folders
@@ -30,6 +31,7 @@ struct Settings {
     std::string simSocket;     // the socket of a `tavrel-cli sim` board that stands in for the hardware
     std::string simConfig;     // the settings of a simulated board inside the program itself
     bool simulatedUsb = false; // a simulated board stands in for USB (a board in the program unless simSocket)
+    std::optional<SettingValue> pkcs11Module;  // the PKCS#11 module of signing keys; none: the p11-kit proxy
 
     // Whether USB DFU goes to a simulated board instead of libusb.
     bool UsesSimulatedUsb() const { return simulatedUsb || !simSocket.empty(); }

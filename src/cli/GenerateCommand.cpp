@@ -5,6 +5,7 @@
 
 #include "cli/Command.h"
 #include "cli/TerminalPrompt.h"
+#include "cli/TokenOptions.h"
 #include "generator/Pellion_Generate_BinDlg.h"
 
 namespace tavrel::cli {
@@ -51,7 +52,17 @@ int RunGenerate(const Options& options) {
     if (options.Has("nonce") && !options.Has("key")) return Usage("--nonce goes with --key");
 
     TerminalPrompt prompt;
+    std::string problem;
+    bool usage = false;
+    auto tokenSettings = TokenSettings(options, {"public-key", "private-key"}, prompt, problem, usage);
+    if (!tokenSettings) {
+        if (usage) return Usage(problem);
+        std::fprintf(stderr, "tavrel-cli generate: %s\n", problem.c_str());
+        return 1;
+    }
+    generator::Pkcs11Tokens tokens(std::move(*tokenSettings));
     Dlg dialog(prompt);
+    dialog.SetKeyTokens(&tokens);
     if (options.Has("bin")) {
         dialog.Click(Dlg::IDC_BIN);
         dialog.SetText(Dlg::IDC_SOURCE_FILE, *options.Value("bin"));
@@ -132,8 +143,9 @@ CommandRun DefineGenerate(Options& options) {
     options.StartGroup("Encryption and signature");
     options.AddValue("key", "HEX64", "encrypt with this AES-256 key (64 hexadecimal digits)");
     options.AddValue("nonce", "HEX24", "the CCM nonce (24 hexadecimal digits) instead of a random one; with --key");
-    options.AddValue("public-key", "FILE", "sign: the 294-byte public key, with --private-key");
-    options.AddValue("private-key", "FILE", "sign: the PKCS#1 DER private key, with --public-key");
+    options.AddValue("public-key", "FILE|URI", "sign: the 294-byte public key, or a pkcs11: URI of a token key, with --private-key");
+    options.AddValue("private-key", "FILE|URI", "sign: the PKCS#1 DER private key, or a pkcs11: URI of a token key, with --public-key");
+    AddTokenOptions(options);
     return [&options] { return RunGenerate(options); };
 }
 

@@ -1,6 +1,9 @@
 #include "cli/TerminalPrompt.h"
 
+#include <termios.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <cctype>
 #include <cstdio>
@@ -40,7 +43,35 @@ SecurityAnswer AnswerThroughDialog(const std::string& family, const SecurityAnsw
     return dialog.Result();
 }
 
+// The terminal's settings while echo is off, put back if the user interrupts the question.
+termios savedTerminal;
+
+void RestoreTerminalAndStop(int signal) {
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
 }  // namespace
+
+std::optional<std::string> TerminalPrompt::AskHidden(const std::string& question) {
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return std::nullopt;
+    termios quiet = savedTerminal;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    quiet.c_lflag |= ECHONL;
+    const auto previousInterrupt = std::signal(SIGINT, RestoreTerminalAndStop);
+    const auto previousTerminate = std::signal(SIGTERM, RestoreTerminalAndStop);
+    std::fprintf(stderr, "%s", question.c_str());
+    std::fflush(stderr);
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    std::string line;
+    const bool got = static_cast<bool>(std::getline(std::cin, line));
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    std::signal(SIGINT, previousInterrupt);
+    std::signal(SIGTERM, previousTerminate);
+    if (!got) return std::nullopt;
+    return line;
+}
 
 void TerminalPrompt::ShowMessage(const std::string& text, MessageIcon icon) {
     ++shown;

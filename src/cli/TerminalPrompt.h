@@ -12,6 +12,9 @@ class TerminalPrompt : public UserPrompt {
 public:
     void ShowMessage(const std::string& text, MessageIcon icon) override;
     SecurityAnswer AskSecurity(const std::string& family) override;
+    // A line typed on the terminal without echo (a PIN); none when there is no terminal or the
+    // input ends. The text is neither shown nor kept.
+    std::optional<std::string> AskHidden(const std::string& question);
 
     // Preset answers from options such as --unlock-password HEX or --unlock-erase.
     std::optional<SecurityAnswer> preset;

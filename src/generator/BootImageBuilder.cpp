@@ -78,6 +78,21 @@ KeyFileResult BootImageBuilder::LoadPrivateKey(const fs::path& path) {
     return result;
 }
 
+KeyFileResult BootImageBuilder::LoadTokenPublicKey(KeyTokens& tokens, const std::string& uri) {
+    const KeyFileResult result = signature_.LoadTokenPublicKey(tokens, uri, preamble_);
+    detail_ = signature_.failureDetail();
+    publicKeyLoaded_ = result == KeyFileResult::Ok;
+    signing_ = false;
+    return result;
+}
+
+KeyFileResult BootImageBuilder::LoadTokenPrivateKey(KeyTokens& tokens, const std::string& uri) {
+    const KeyFileResult result = signature_.LoadTokenPrivateKey(tokens, uri);
+    detail_ = signature_.failureDetail();
+    signing_ = publicKeyLoaded_ && result == KeyFileResult::Ok;
+    return result;
+}
+
 void BootImageBuilder::EndGeneration() {
     encryption_.ClearKey();
     signature_.ClearPrivateKey();

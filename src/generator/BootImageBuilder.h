@@ -40,6 +40,9 @@ public:
     // Signing on once both key files are loaded.
     KeyFileResult LoadPublicKey(const std::filesystem::path& path);
     KeyFileResult LoadPrivateKey(const std::filesystem::path& path);
+    // The same for keys in a PKCS#11 token, named by URIs.
+    KeyFileResult LoadTokenPublicKey(KeyTokens& tokens, const std::string& uri);
+    KeyFileResult LoadTokenPrivateKey(KeyTokens& tokens, const std::string& uri);
 
     // Layout A from a raw binary file. 0 on success, negative on failure; nothing is written then
     // and an earlier file at savePath stays as it was.

@@ -77,25 +77,45 @@ struct BnFree {
     void operator()(BIGNUM* number) const { BN_free(number); }
 };
 
-// Whether one parameter of an RSA key equals value.
-bool SameNumber(const EVP_PKEY* key, const char* name, const mp_int& value) {
+// One parameter of an RSA key as a LibTomMath number.
+bool ReadNumber(const EVP_PKEY* key, const char* name, mp_int& value) {
     BIGNUM* raw = nullptr;
     if (EVP_PKEY_get_bn_param(key, name, &raw) != 1) return false;
     const std::unique_ptr<BIGNUM, BnFree> number(raw);
     std::vector<uint8_t> bytes(static_cast<size_t>(BN_num_bytes(number.get())));
     BN_bn2bin(number.get(), bytes.data());
-    mp_int other;
-    if (mp_init(&other) != MP_OKAY) return false;
-    const bool same = mp_from_ubin(&other, bytes.data(), bytes.size()) == MP_OKAY && mp_cmp(&other, &value) == MP_EQ;
-    mp_clear(&other);
-    return same;
+    return mp_from_ubin(&value, bytes.data(), bytes.size()) == MP_OKAY;
 }
 
-// Whether der is, whole, the SubjectPublicKeyInfo of the RSA key with key's modulus and exponent.
-bool IsPublicKeyOf(std::span<const uint8_t> der, const RsaPrivateKey& key) {
-    const PkeyPtr publicKey = ParseRsaPublicKey(der);
-    return publicKey && SameNumber(publicKey.get(), OSSL_PKEY_PARAM_RSA_N, key.n) &&
-           SameNumber(publicKey.get(), OSSL_PKEY_PARAM_RSA_E, key.e);
+// The modulus and public exponent of a SubjectPublicKeyInfo DER that is, whole, an RSA key.
+struct PublicNumbers {
+    mp_int n, e;
+    bool ok;
+    PublicNumbers() { ok = mp_init_multi(&n, &e, nullptr) == MP_OKAY; }
+    ~PublicNumbers() {
+        if (ok) mp_clear_multi(&n, &e, nullptr);
+    }
+    bool Read(std::span<const uint8_t> der) {
+        const PkeyPtr key = ParseRsaPublicKey(der);
+        return ok && key && ReadNumber(key.get(), OSSL_PKEY_PARAM_RSA_N, n) &&
+               ReadNumber(key.get(), OSSL_PKEY_PARAM_RSA_E, e);
+    }
+};
+
+// Whether der is, whole, the SubjectPublicKeyInfo of the RSA key with modulus n and exponent e.
+bool IsPublicKeyOf(std::span<const uint8_t> der, const mp_int& n, const mp_int& e) {
+    PublicNumbers numbers;
+    return numbers.Read(der) && mp_cmp(&numbers.n, &n) == MP_EQ && mp_cmp(&numbers.e, &e) == MP_EQ;
+}
+
+// EM = 00 01 FF..FF 00 H (the raw hash, no DigestInfo), k bytes.
+std::vector<uint8_t> EncodedMessage(size_t k, const uint8_t* hash) {
+    std::vector<uint8_t> em(k, 0xFF);
+    em[0] = 0x00;
+    em[1] = 0x01;
+    em[k - 33] = 0x00;
+    std::copy(hash, hash + kHashSize, em.end() - kHashSize);
+    return em;
 }
 
 // RAII for the working numbers of one signature.
@@ -179,7 +199,39 @@ KeyFileResult ImageSignature::LoadPrivateKey(std::span<const uint8_t> bytes) {
     return KeyFileResult::Ok;
 }
 
+KeyFileResult ImageSignature::LoadTokenPublicKey(KeyTokens& tokens, const std::string& uri,
+                                                SecurityPreamble& preamble) {
+    detail_.clear();
+    std::vector<uint8_t> der;
+    std::string error;
+    if (!tokens.ReadPublicKey(uri, der, error)) {
+        prompt_.ShowMessage(error, MessageIcon::Error);
+        return KeyFileResult::TokenFailed;
+    }
+    // A 2048-bit key with an exponent other than 65537 encodes to another length.
+    if (der.size() != kPublicKeySize) {
+        prompt_.ShowMessage(kInvalidPublicKey, MessageIcon::Warning);
+        return KeyFileResult::WrongSize;
+    }
+    std::copy(der.begin(), der.end(), preamble.publicKey.begin());
+    return KeyFileResult::Ok;
+}
+
+KeyFileResult ImageSignature::LoadTokenPrivateKey(KeyTokens& tokens, const std::string& uri) {
+    detail_.clear();
+    ClearPrivateKey();
+    std::string error;
+    tokenKey_ = tokens.OpenPrivateKey(uri, error);
+    if (!tokenKey_) {
+        prompt_.ShowMessage(error, MessageIcon::Error);
+        return KeyFileResult::TokenFailed;
+    }
+    return KeyFileResult::Ok;
+}
+
 void ImageSignature::ClearPrivateKey() {
+    // The token session ends here: logged out, the module let go.
+    tokenKey_.reset();
     OPENSSL_cleanse(store_.data(), store_.size());
     storeLength_ = 0;
 }
@@ -192,6 +244,7 @@ int ImageSignature::SignImageBody(std::span<const uint8_t> body, std::span<const
         detail_ = "SHA-256 failed.";
         return -1;
     }
+    if (tokenKey_) return SignWithToken(hash, publicKey, signature);
     RsaPrivateKey key;
     if (!ParsePrivateKeyStore(std::span(store_.data(), storeLength_), key)) {
         detail_ = "The private key file is not a DER-encoded RSA private key (PKCS#1).";
@@ -207,20 +260,13 @@ int ImageSignature::SignImageBody(std::span<const uint8_t> body, std::span<const
         detail_ = "The private key's primes are not positive.";
         return -4;
     }
-    // EM = 00 01 FF..FF 00 H (the raw hash, no DigestInfo), k bytes.
-    std::vector<uint8_t> em(k, 0xFF);
-    em[0] = 0x00;
-    em[1] = 0x01;
-    em[k - 33] = 0x00;
-    std::copy(hash, hash + kHashSize, em.end() - kHashSize);
+    const std::vector<uint8_t> em = EncodedMessage(k, hash);
 
     Numbers x;
     if (!x.ok) {
         detail_ = "Out of memory.";
         return -5;
     }
-    std::vector<uint8_t> out(k, 0);
-    size_t written = 0;
     bool ok = mp_from_ubin(&x.m, em.data(), em.size()) == MP_OKAY &&
               mp_exptmod(&x.m, &key.dP, &key.p, &x.m1) == MP_OKAY &&
               mp_exptmod(&x.m, &key.dQ, &key.q, &x.m2) == MP_OKAY && mp_sub(&x.m1, &x.m2, &x.h) == MP_OKAY &&
@@ -230,20 +276,71 @@ int ImageSignature::SignImageBody(std::span<const uint8_t> body, std::span<const
         detail_ = "The signature could not be computed with this private key.";
         return -6;
     }
+    return CheckAndPlace(x.s, key.n, key.e, x.m, k, publicKey, signature);
+}
+
+int ImageSignature::SignWithToken(const uint8_t* hash, std::span<const uint8_t, kPublicKeySize> publicKey,
+                                  std::array<uint8_t, kSignatureSize>& signature) {
+    PublicNumbers key;
+    if (!key.Read(tokenKey_->PublicKeyInfo())) {
+        detail_ = "The token's public key is not an RSA key.";
+        return -2;
+    }
+    const size_t k = (static_cast<size_t>(mp_count_bits(&key.n)) + 7) / 8;
+    if (k < 43 || k > kSignatureSize) {
+        detail_ = "The token key's modulus does not fit the signature field.";
+        return -3;
+    }
+    // The token pads the hash itself (CKM_RSA_PKCS over the 32 bytes); the message it must have
+    // signed is built here for the check.
+    const std::vector<uint8_t> em = EncodedMessage(k, hash);
+    std::vector<uint8_t> bytes;
+    std::string error;
+    if (!tokenKey_->SignPkcs1(std::span<const uint8_t>(hash, kHashSize), bytes, error)) {
+        prompt_.ShowMessage(error, MessageIcon::Error);
+        return -10;
+    }
+    Numbers x;
+    if (!x.ok) {
+        detail_ = "Out of memory.";
+        return -5;
+    }
+    if (bytes.size() != k || mp_from_ubin(&x.s, bytes.data(), bytes.size()) != MP_OKAY ||
+        mp_from_ubin(&x.m, em.data(), em.size()) != MP_OKAY) {
+        detail_ = "The token's signature is " + std::to_string(bytes.size()) + " bytes long, not " +
+                  std::to_string(k) + ".";
+        return -8;
+    }
+    return CheckAndPlace(x.s, key.n, key.e, x.m, k, publicKey, signature);
+}
+
+int ImageSignature::CheckAndPlace(const mp_int& s, const mp_int& n, const mp_int& e, const mp_int& m, size_t k,
+                                  std::span<const uint8_t, kPublicKeySize> publicKey,
+                                  std::array<uint8_t, kSignatureSize>& signature) {
     // A key whose parts do not belong together gives a signature no one can verify; check it
     // with the key's own modulus and public exponent before it goes into an image.
-    if (mp_cmp_d(&key.e, 0) != MP_GT || mp_exptmod(&x.s, &key.e, &key.n, &x.check) != MP_OKAY ||
-        mp_cmp(&x.check, &x.m) != MP_EQ) {
-        detail_ = "The private key is inconsistent: the signature it makes does not verify.";
+    mp_int check;
+    if (mp_init(&check) != MP_OKAY) {
+        detail_ = "Out of memory.";
+        return -5;
+    }
+    const bool verifies = mp_cmp_d(&e, 0) == MP_GT && mp_exptmod(&s, &e, &n, &check) == MP_OKAY &&
+                          mp_cmp(&check, &m) == MP_EQ;
+    mp_clear(&check);
+    if (!verifies) {
+        detail_ = tokenKey_ ? "The token's signature does not verify with the token key's own public key."
+                            : "The private key is inconsistent: the signature it makes does not verify.";
         return -7;
     }
     // The image carries the public key the chip verifies with: it must be this key's own.
-    if (!IsPublicKeyOf(publicKey, key)) {
+    if (!IsPublicKeyOf(publicKey, n, e)) {
         prompt_.ShowMessage(kKeysDoNotMatch, MessageIcon::Error);
         return -9;
     }
-    const size_t size = mp_ubin_size(&x.s);
-    if (size > k || mp_to_ubin(&x.s, out.data() + (k - size), size, &written) != MP_OKAY || written != size) {
+    std::vector<uint8_t> out(k, 0);
+    size_t written = 0;
+    const size_t size = mp_ubin_size(&s);
+    if (size > k || mp_to_ubin(&s, out.data() + (k - size), size, &written) != MP_OKAY || written != size) {
         detail_ = "The signature does not fit the modulus length.";
         return -8;
     }

@@ -1,15 +1,19 @@
 #pragma once
 // RSA signature over SHA-256 of the body of a binary-style boot image. The public key file is
 // carried into the image unchanged; the private key file (PKCS#1 RSAPrivateKey, DER) is the key.
+// Both keys may instead stay in a PKCS#11 token, named by a URI: the token then makes the same
+// signature, and the same checks hold for it.
 #include <tommath.h>
 
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <span>
 #include <string>
 
 #include "generator/BootImageLayout.h"
+#include "generator/TokenKeys.h"
 #include "platform/UserPrompt.h"
 
 namespace tavrel::generator {
@@ -25,6 +29,7 @@ enum class KeyFileResult {
     CannotOpen,  // no message: the generation just stops
     WrongSize,   // public key not exactly 294 bytes ("Invalid public key" shown)
     TooLong,     // private key longer than its store (message shown)
+    TokenFailed, // a key named by a PKCS#11 URI could not be reached (message shown)
 };
 
 // The eight numbers of an RSA private key.
@@ -58,9 +63,15 @@ public:
     KeyFileResult LoadPrivateKey(const std::filesystem::path& path);
     // The same over the key's bytes in memory (Ok or TooLong).
     KeyFileResult LoadPrivateKey(std::span<const uint8_t> bytes);
+    // The public key of a token's 2048-bit RSA key, as SubjectPublicKeyInfo, into the field.
+    KeyFileResult LoadTokenPublicKey(KeyTokens& tokens, const std::string& uri, SecurityPreamble& preamble);
+    // A token's 2048-bit RSA private key, logged in; it signs in place of the store until cleared.
+    KeyFileResult LoadTokenPrivateKey(KeyTokens& tokens, const std::string& uri);
 
-    // SHA-256 of body, padded as 00 01 FF.. 00 H and raised to the private key with the CRT; the
-    // k bytes of a k-byte modulus go to the front of signature, the rest is zero. publicKey is
+    // SHA-256 of body, padded as 00 01 FF.. 00 H and raised to the private key with the CRT (or by
+    // the token's CKM_RSA_PKCS over H, the same bytes); the k bytes of a k-byte modulus go to the
+    // front of signature, the rest is zero. Either way the signature must verify with the key's
+    // modulus and exponent before it is used. publicKey is
     // the preamble's public key field: it must be the private key's own public key (modulus and
     // exponent), else the signing fails with kKeysDoNotMatch shown. 0 or negative.
     int SignImageBody(std::span<const uint8_t> body, std::span<const uint8_t, kPublicKeySize> publicKey,
@@ -72,7 +83,13 @@ public:
     const std::string& failureDetail() const { return detail_; }
 
 private:
+    int SignWithToken(const uint8_t* hash, std::span<const uint8_t, kPublicKeySize> publicKey,
+                      std::array<uint8_t, kSignatureSize>& signature);
+    int CheckAndPlace(const mp_int& s, const mp_int& n, const mp_int& e, const mp_int& m, size_t k,
+                      std::span<const uint8_t, kPublicKeySize> publicKey, std::array<uint8_t, kSignatureSize>& signature);
+
     UserPrompt& prompt_;
+    std::unique_ptr<TokenPrivateKey> tokenKey_;
     std::array<uint8_t, kPrivateKeyStoreSize> store_{};
     size_t storeLength_ = 0;  // the key file's own length: the parse ends there
     std::string detail_;

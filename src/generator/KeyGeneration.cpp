@@ -79,4 +79,30 @@ bool GenerateKeyPair(const fs::path& publicPath, const fs::path& privatePath, bo
     return ok;
 }
 
+bool GenerateTokenKeyPair(KeyTokens& tokens, const std::string& uri, const fs::path& publicPath, bool overwrite,
+                          std::string& error) {
+    std::error_code ec;
+    if (!overwrite && fs::exists(fs::symlink_status(publicPath, ec))) {
+        error = publicPath.string() + " exists already; it is kept (give --force to replace it).";
+        return false;
+    }
+    // The file is made ready before the token makes the key, so a folder that cannot take it
+    // stops the work before anything is made.
+    SaveFileWriter publicFile;
+    if (!publicFile.Open(publicPath, error, 0644)) return false;
+    return tokens.GenerateKeyPair(
+        uri,
+        [&](const std::vector<uint8_t>& der, std::string& why) {
+            if (der.size() != kPublicKeySize) {
+                why = "The token's new public key takes " + std::to_string(der.size()) + " bytes, not " +
+                      std::to_string(kPublicKeySize) + " (its public exponent is not 65537).";
+                return false;
+            }
+            if (publicFile.Write(der.data(), der.size()) && publicFile.Commit(why)) return true;
+            if (why.empty()) why = "Cannot write the public key file " + publicPath.string() + ".";
+            return false;
+        },
+        error);
+}
+
 }  // namespace tavrel::generator

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "generator/Pkcs11Uri.h"
 #include "model/HexText.h"
 #include "model/WorkFiles.h"
 #include "widgets/HexEntryFilter.h"
@@ -277,21 +278,29 @@ GenerateOutcome CPellion_Generate_BinDlg::RunGenerate() {
         return GenerateOutcome::Stopped;
 
     if (Find(IDC_SIGNATURE).checked) {
-        const std::string publicKey = FindBesideProgram(Find(IDC_PUBLIC_KEY).text);
-        if (publicKey.empty()) {
+        // A key field that names no file but holds a PKCS#11 URI names a key in a token; a file
+        // of that name stays what it is, so no file path changes its meaning.
+        const std::string& publicText = Find(IDC_PUBLIC_KEY).text;
+        const std::string publicKey = FindBesideProgram(publicText);
+        const bool publicInToken = publicKey.empty() && tokens_ && IsPkcs11Uri(publicText);
+        if (publicKey.empty() && !publicInToken) {
             prompt_.ShowMessage(kPublicKeyLost, MessageIcon::Warning);
             return GenerateOutcome::Stopped;
         }
-        if (builder_.LoadPublicKey(publicKey) != KeyFileResult::Ok) {
+        if ((publicInToken ? builder_.LoadTokenPublicKey(*tokens_, publicText) : builder_.LoadPublicKey(publicKey)) !=
+            KeyFileResult::Ok) {
             detail_ = builder_.failureDetail();
             return GenerateOutcome::Stopped;
         }
-        const std::string privateKey = FindBesideProgram(Find(IDC_PRIVATE_KEY).text);
-        if (privateKey.empty()) {
+        const std::string& privateText = Find(IDC_PRIVATE_KEY).text;
+        const std::string privateKey = FindBesideProgram(privateText);
+        const bool privateInToken = privateKey.empty() && tokens_ && IsPkcs11Uri(privateText);
+        if (privateKey.empty() && !privateInToken) {
             prompt_.ShowMessage(kPrivateKeyLost, MessageIcon::Warning);
             return GenerateOutcome::Stopped;
         }
-        if (builder_.LoadPrivateKey(privateKey) != KeyFileResult::Ok) {
+        if ((privateInToken ? builder_.LoadTokenPrivateKey(*tokens_, privateText)
+                            : builder_.LoadPrivateKey(privateKey)) != KeyFileResult::Ok) {
             detail_ = builder_.failureDetail();
             return GenerateOutcome::Stopped;
         }

@@ -91,6 +91,10 @@ public:
     // The Generate button's flow.
     GenerateOutcome Generate();
 
+    // Where key fields holding a PKCS#11 URI ("pkcs11:...") are looked up; null (the default):
+    // the fields name files only. A text that names a file is always that file.
+    void SetKeyTokens(KeyTokens* tokens) { tokens_ = tokens; }
+
     // Why the last generation failed when no message said so (for the command line).
     const std::string& failureDetail() const { return detail_; }
     const BootImageBuilder& builder() const { return builder_; }
@@ -104,6 +108,7 @@ private:
 
     UserPrompt& prompt_;
     FileChooser* chooser_;
+    KeyTokens* tokens_ = nullptr;
     std::vector<ControlState> controls_;
     BootImageBuilder builder_;
     std::string detail_;
