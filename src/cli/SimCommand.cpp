@@ -38,6 +38,16 @@ std::string ExecutableFolder() {
     return failure ? std::string() : self.parent_path().string();
 }
 
+// The simulated probe library: beside tavrel-cli in a build, in sim/ beside it in an installed kit.
+std::string SimJLinkLibrary() {
+    const std::string folder = ExecutableFolder();
+    for (const char* place : {"/libtavrel_sim_jlink.so", "/sim/libtavrel_sim_jlink.so"}) {
+        std::error_code failure;
+        if (fs::exists(folder + place, failure)) return folder + place;
+    }
+    return folder + "/libtavrel_sim_jlink.so";
+}
+
 // The run's own folder for the socket and the loader files: under $TMPDIR or /tmp.
 std::string MakeRunFolder(std::string& error) {
     const char* base = std::getenv("TMPDIR");
@@ -130,7 +140,7 @@ int RunSim(const Options& options) {
         if (door) open[name] = std::move(door);
     }
 
-    const std::string library = ExecutableFolder() + "/libtavrel_sim_jlink.so";
+    const std::string library = SimJLinkLibrary();
     const std::string& family = board->family();
     std::printf("Simulated %s board\n", family.c_str());
     const std::string part = board->flashTypeName().empty() ? "internal" : board->flashTypeName();

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "cli/Command.h"
+#include "cli/KitFiles.h"
 
 namespace {
 
@@ -35,6 +36,8 @@ int main(int argc, char** argv) {
         runs[sub] = command.define(*options.back());
     }
 
+    // The build's hidden command: the manual pages, completions and udev rule from the declarations above.
+    if (argc == 4 && std::string(argv[1]) == "--write-kit-files") return tavrel::cli::WriteKitFiles(app, argv[2], argv[3]);
     if (argc < 2) {
         std::fputs(app.help().c_str(), stderr);
         return kUsageStatus;

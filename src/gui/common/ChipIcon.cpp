@@ -38,7 +38,7 @@ QPixmap ChipPixmap(int size, const QString& label, const QColor& body) {
 
 QIcon ChipIcon(const QString& label, const QColor& body) {
     QIcon icon;
-    for (int size : {16, 32, 48, 64}) icon.addPixmap(ChipPixmap(size, label, body));
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256}) icon.addPixmap(ChipPixmap(size, label, body));
     return icon;
 }
 

@@ -26,7 +26,6 @@
 #include "app/SettingsFile.h"
 #include "gui/common/AboutBox.h"
 #include "gui/common/BoundWidgets.h"
-#include "gui/common/ChipIcon.h"
 #include "gui/common/QueuedOperationHost.h"
 #include "gui/common/QueuedUserPrompt.h"
 #include "gui/common/UiThreadCall.h"
@@ -35,6 +34,7 @@
 #include "gui/programmer/FlashPageView.h"
 #include "gui/programmer/HX700PageView.h"
 #include "gui/programmer/LinkPanelViews.h"
+#include "gui/programmer/ProgramIcon.h"
 #include "gui/programmer/ReadPageView.h"
 #include "gui/programmer/UartSecDialog.h"
 #include "model/WorkFiles.h"
@@ -57,8 +57,6 @@ namespace tavrel::gui {
 namespace {
 
 QString ToQt(const std::string& text) { return QString::fromStdString(text); }
-
-QIcon ProgrammerIcon() { return ChipIcon("KR2", QColor(0x2e, 0x7d, 0x32)); }
 
 #ifdef Q_OS_WIN
 constexpr UINT kOldAboutCommand = 0x0010;  // system commands keep the low four bits clear
