@@ -196,6 +196,34 @@ TEST_F(TokenSigning, EachFailureSaysWhatFailedAndWritesNothing) {
     }
 }
 
+TEST_F(TokenSigning, AWrongPinIsTriedOnceAndARefusedMechanismIsReported) {
+    const RsaKeyFiles& keys = TestKeys(2048);
+    token_->Import(keys.privateDer, keys.publicDer, "boot-signing", "01");
+    // OpenSC's pkcs11-spy stands between the program and SoftHSM and logs every call.
+    const fs::path spy = "/usr/lib/x86_64-linux-gnu/pkcs11/pkcs11-spy.so";
+    if (fs::exists(spy)) {
+        WriteTextFile(*token_ / "wrong-pin", "9999\n");
+        auto env = token_->env();
+        env["PKCS11SPY"] = SoftHsmToken::ModulePath();
+        env["PKCS11SPY_OUTPUT"] = (*token_ / "spy.log").string();
+        const ProcessResult result =
+            Cli({"generate", "--bin", (*token_ / "app.bin").string(), "--dest", "0", "--entry", "0", "--output",
+                 (*token_ / "out.bin").string(), "--public-key", kKeyUri, "--private-key", kKeyUri, "--pin-file",
+                 (*token_ / "wrong-pin").string(), "--pkcs11-module", spy.string()},
+                env);
+        EXPECT_EQ(result.exitCode, 1);
+        const std::string log = CommandOutput("grep -c ': C_Login' '" + (*token_ / "spy.log").string() + "'");
+        EXPECT_EQ(log, "1\n");
+    }
+
+    token_->ForbidSigning("boot-signing");
+    const ProcessResult result = Generate("out.bin", {"--public-key", kKeyUri, "--private-key", kKeyUri});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(result.err, "error: The token \"line\" refuses to sign with the key \"boot-signing\" by CKM_RSA_PKCS "
+                          "(CKR_KEY_FUNCTION_NOT_PERMITTED).\nerror: Generating file is failed\n");
+    EXPECT_FALSE(fs::exists(*token_ / "out.bin"));
+}
+
 TEST_F(TokenSigning, TheModuleComesFromTheEnvironmentOrTheP11KitProxy) {
     const RsaKeyFiles& keys = TestKeys(2048);
     token_->Import(keys.privateDer, keys.publicDer, "boot-signing", "01");

@@ -24,6 +24,9 @@ public:
                 const std::string& label, const std::string& idHex);
     // A key pair made by the token itself.
     void Generate(const std::string& keyType, const std::string& label, const std::string& idHex);
+    // Takes the sign usage (CKA_SIGN) from the private key with this label, so the token refuses
+    // CKM_RSA_PKCS with it. pkcs11-tool cannot, so the test speaks PKCS#11 to SoftHSM itself.
+    void ForbidSigning(const std::string& label);
     // pkcs11-tool's listing of the token's objects (logged in).
     std::string Objects() const;
     // Runs pkcs11-tool with these arguments against the token (logged in); its exit status, output in out.
