@@ -6,7 +6,10 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "cli/TerminalPrompt.h"
+#include "cli/TokenOptions.h"
 #include "generator/ImageInspection.h"
+#include "generator/Pkcs11Uri.h"
 
 namespace tavrel::cli {
 
@@ -43,7 +46,26 @@ int RunInspect(const Options& options) {
         return 1;
     }
     generator::InspectionOptions inspection;
-    if (auto key = options.Value("public-key")) inspection.publicKeyPath = *key;
+    TerminalPrompt prompt;
+    bool usage = false;
+    auto tokenSettings = TokenSettings(options, {"public-key"}, prompt, error, usage);
+    if (!tokenSettings) {
+        if (usage) return UsageError("inspect", error);
+        std::fprintf(stderr, "tavrel-cli inspect: %s\n", error.c_str());
+        return 1;
+    }
+    if (auto key = options.Value("public-key"); key && generator::IsPkcs11Uri(*key)) {
+        // A key in a token is checked with its public half as the token gives it out.
+        std::vector<uint8_t> der;
+        if (!generator::Pkcs11Tokens(std::move(*tokenSettings)).ReadPublicKey(*key, der, error)) {
+            std::fprintf(stderr, "tavrel-cli inspect: %s\n", error.c_str());
+            return 1;
+        }
+        inspection.publicKey = std::move(der);
+        inspection.publicKeyName = generator::UriWithoutPin(*key);
+    } else if (key) {
+        inspection.publicKeyPath = *key;
+    }
     inspection.keyText = options.Value("key");
     const generator::InspectionReport report = generator::InspectBootImage(image, inspection);
     std::printf("%s\n", path.c_str());
@@ -54,8 +76,9 @@ int RunInspect(const Options& options) {
 
 CommandRun DefineInspect(Options& options) {
     options.AddPositional("IMAGE", "the boot image file");
-    options.AddValue("public-key", "FILE", "the public key to check the signature with");
+    options.AddValue("public-key", "FILE|URI", "the public key to check the signature with, or a pkcs11: URI of a token key");
     options.AddValue("key", "HEX64", "the AES-256 key (64 hexadecimal digits) to check the encrypted body with");
+    AddTokenOptions(options);
     return [&options] { return RunInspect(options); };
 }
 

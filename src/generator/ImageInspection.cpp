@@ -112,7 +112,7 @@ void CheckSignature(Report& report, std::span<const uint8_t> image, const Securi
     const bool signedImage = !AllEqual(preamble.signature, 0);
     report.Line("Signature:");
     if (!signedImage) {
-        if (options.publicKeyPath)
+        if (options.publicKeyPath || options.publicKey)
             report.Check(false, "signature", "the image is not signed");
         else
             report.Line("  none");
@@ -120,14 +120,19 @@ void CheckSignature(Report& report, std::span<const uint8_t> image, const Securi
     }
     std::vector<uint8_t> keyBytes;
     std::string keyName = "the image's public key field";
-    if (options.publicKeyPath) {
-        std::ifstream in(*options.publicKeyPath, std::ios::binary);
-        if (!in) {
-            report.Check(false, "signature", "cannot read " + options.publicKeyPath->string());
-            return;
+    if (options.publicKeyPath || options.publicKey) {
+        if (options.publicKey) {
+            keyBytes = *options.publicKey;
+            keyName = options.publicKeyName;
+        } else {
+            std::ifstream in(*options.publicKeyPath, std::ios::binary);
+            if (!in) {
+                report.Check(false, "signature", "cannot read " + options.publicKeyPath->string());
+                return;
+            }
+            keyBytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            keyName = options.publicKeyPath->string();
         }
-        keyBytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        keyName = options.publicKeyPath->string();
         report.Line(std::string("  public key field ") +
                     (std::equal(keyBytes.begin(), keyBytes.end(), preamble.publicKey.begin(), preamble.publicKey.end())
                          ? "holds this key"

@@ -16,6 +16,9 @@ struct InspectionOptions {
     std::optional<std::filesystem::path> publicKeyPath;
     // 64 hexadecimal characters, as typed into the generator: decrypt and authenticate the body.
     std::optional<std::string> keyText;
+    // The public key given as its bytes (one read from a token), called publicKeyName in the report.
+    std::optional<std::vector<uint8_t>> publicKey{};
+    std::string publicKeyName{};
 };
 
 struct InspectionReport {

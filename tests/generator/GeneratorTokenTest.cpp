@@ -75,10 +75,15 @@ TEST_F(TokenSigning, AnImageSignedInTheTokenEqualsTheOneSignedFromTheKeyFile) {
     EXPECT_EQ(ReadFileBytes(*token_ / "both.bin"), fromFile);
     EXPECT_EQ(Slice(fromFile, 0, 294), ReadFileBytes(keys.publicDer));
 
-    const ProcessResult inspected = Cli({"inspect", (*token_ / "both.bin").string(), "--public-key",
-                                         keys.publicDer.string(), "--key", kKeyText},
-                                        {});
-    EXPECT_EQ(inspected.exitCode, 0) << inspected.out;
+    // inspect checks it with the key as the token gives it out.
+    const ProcessResult inspected =
+        Cli({"inspect", (*token_ / "both.bin").string(), "--public-key", kKeyUri, "--key", kKeyText,
+             "--pkcs11-module", SoftHsmToken::ModulePath()},
+            token_->env());
+    EXPECT_EQ(inspected.exitCode, 0) << inspected.out << inspected.err;
+    EXPECT_NE(inspected.out.find("  public key field holds this key\n  verified with " + kKeyUri + " (2048-bit)"),
+              std::string::npos)
+        << inspected.out;
 }
 
 TEST_F(TokenSigning, KeygenMakesAKeyInTheTokenThatSignsAndNeverLeavesIt) {
@@ -94,6 +99,12 @@ TEST_F(TokenSigning, KeygenMakesAKeyInTheTokenThatSignsAndNeverLeavesIt) {
 
     result = Generate("out.bin", {"--public-key", pub, "--private-key", uri});
     ASSERT_EQ(result.exitCode, 0) << result.err;
+    for (const std::string& key : {pub, uri}) {
+        const ProcessResult inspected = Cli({"inspect", (*token_ / "out.bin").string(), "--public-key", key, "--key",
+                                             kKeyText, "--pkcs11-module", SoftHsmToken::ModulePath()},
+                                            token_->env());
+        EXPECT_EQ(inspected.exitCode, key == pub ? 2 : 0) << inspected.out << inspected.err;
+    }
     const ProcessResult inspected =
         Cli({"inspect", (*token_ / "out.bin").string(), "--public-key", pub, "--key", kKeyText}, {});
     EXPECT_EQ(inspected.exitCode, 0) << inspected.out;
