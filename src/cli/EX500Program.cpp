@@ -48,15 +48,15 @@ std::string FillPage(const Options& options, EX500FlashDlg& page) {
 
 int ProgramEX500(const Options& options, OperationContext& context) {
     if (!context.loaded && options.Has("bin") && options.Has("advanced") == options.Has("address"))
-        return UsageError("program", "--bin needs either --address HEX or --advanced");
+        return UsageError(context.command, "--bin needs either --address HEX or --advanced");
     if (options.Has("hex") && (options.Has("address") || options.Has("advanced") || options.Has("no-header-protection")))
-        return UsageError("program", "--address, --advanced and --no-header-protection go with --bin only");
+        return UsageError(context.command, "--address, --advanced and --no-header-protection go with --bin only");
     if (options.Has("advanced") && (options.Has("no-header-protection") || options.Has("address")))
-        return UsageError("program", "--address and --no-header-protection go with --bin --address only");
+        return UsageError(context.command, "--address and --no-header-protection go with --bin --address only");
 
     EX500FlashDlg& page = context.window.ex500Page;
     const std::string error = FillPage(options, page);
-    if (!error.empty()) return UsageError("program", error);
+    if (!error.empty()) return UsageError(context.command, error);
     return RunProgramRequest(context, page.Start(context.window.Snapshot()), &RunEX500Program, kPageEX500);
 }
 

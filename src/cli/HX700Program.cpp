@@ -8,17 +8,17 @@
 namespace tavrel::cli {
 
 int ProgramHX700(const Options& options, OperationContext& context) {
-    if (options.Has("hex")) return UsageError("program", "KR2H70X: give --bin FILE with --address HEX (no --hex)");
+    if (options.Has("hex")) return UsageError(context.command, "KR2H70X: give --bin FILE with --address HEX (no --hex)");
     if (!context.loaded && options.Has("bin") != options.Has("address"))
-        return UsageError("program", "--address goes with --bin, and --bin needs it");
+        return UsageError(context.command, "--address goes with --bin, and --bin needs it");
 
     HX700FlashDlg& page = context.window.hx700Page;
     if (auto address = options.Value("address")) page.flashAddress.text = FieldText(*address);
     const std::string erase = ApplyEraseOption(options, [&page](int mode) { page.ClickEraseMode(mode); });
-    if (!erase.empty()) return UsageError("program", erase);
+    if (!erase.empty()) return UsageError(context.command, erase);
     // Over USB the page offers no block erase; a refused choice is said, not dropped.
     if (options.Has("erase") && !page.eraseBlocks.enabled && options.ValueOr("erase", "") == "blocks")
-        return UsageError("program", "--erase blocks: the DFU boot ROM has no block erase (all or sectors)");
+        return UsageError(context.command, "--erase blocks: the DFU boot ROM has no block erase (all or sectors)");
     ApplyVerifyOption(options, page.verify, [&page] { page.ClickVerify(); });
     if (auto file = options.Value("bin")) page.SetImagePath(DialogPath(*file));
 

@@ -161,7 +161,9 @@ int RunOnOneBoard(const std::string& commandName, const Options& options,
         if (result != 0) return 1;
         const OperationKind saved = window.currentOperation();
         const char* savedName = saved == kOperationErase ? "erase" : saved == kOperationRead ? "read" : "program";
-        if (savedName != commandName)
+        // verify takes the options of program, and so its saved jobs.
+        const std::string takes = commandName == "verify" ? "program" : commandName;
+        if (savedName != takes)
             return UsageError(commandName, "--settings: " + *settings + " holds " +
                                                (saved == kOperationErase ? "an " : "a ") + savedName +
                                                " job; run it with tavrel-cli " + savedName);

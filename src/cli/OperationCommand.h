@@ -27,7 +27,17 @@ struct OperationContext {
     SessionOptions& link;
     // A settings file set the window and the page up: options change only what they name.
     bool loaded = false;
+    // The command being run ("program", "verify", ...), for its messages.
+    std::string command = "program";
+    // verify: the page's flow runs against a recorder and the flash is compared with what it
+    // would write; nothing is erased or written.
+    bool verifyOnly = false;
 };
+
+// verify: the flow (a program page's worker over the context it is given) run against a recorder,
+// then the flash compared with what it wrote over the real link. 0 equal, 1 otherwise.
+int VerifyProgramPlan(OperationContext& context, const std::function<bool(ProgramContext& run)>& flow,
+                      ProgramPageKind page);
 
 // The end of every program page's run: Start has given a request (none: the page has said why,
 // exit 1); the window is locked, the page's worker runs over the real links, the window's done
@@ -36,6 +46,8 @@ template <typename Request>
 int RunProgramRequest(OperationContext& context, const std::optional<Request>& request,
                       bool (*worker)(const Request&, ProgramContext&), ProgramPageKind page) {
     if (!request) return 1;
+    if (context.verifyOnly)
+        return VerifyProgramPlan(context, [&](ProgramContext& run) { return worker(*request, run); }, page);
     context.window.LockForRun();
     ProgramContext run{context.progress, context.prompt, context.seams.workFolder(), context.seams.loaderFolder(),
                        OpenFlashSessionWith(context.seams, context.progress, context.prompt)};

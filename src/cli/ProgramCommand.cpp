@@ -36,7 +36,7 @@ std::string FillPage(const Options& options, bool loaded, FlashDlg& page) {
 int ProgramKR2A600(const Options& options, OperationContext& context) {
     FlashDlg& page = context.window.flashPage;
     const std::string error = FillPage(options, context.loaded, page);
-    if (!error.empty()) return UsageError("program", error);
+    if (!error.empty()) return UsageError(context.command, error);
     return RunProgramRequest(context, page.Start(context.window.Snapshot()), &RunProgram, kPageKR2A600);
 }
 
@@ -61,12 +61,15 @@ constexpr PageOption kPageOptions[] = {
     {"no-header-protection", false, true, false, "the KR2E500 group"},
 };
 
-int RunProgramCommand(const Options& options) {
-    if (options.Has("hex") && options.Has("bin")) return UsageError("program", "give either --hex FILE or --bin FILE");
+// program, and verify: the same page filled from the same options.
+int RunProgramCommand(const std::string& command, const Options& options) {
+    if (options.Has("hex") && options.Has("bin")) return UsageError(command, "give either --hex FILE or --bin FILE");
     if (!options.Has("settings") && !options.Has("hex") && !options.Has("bin"))
-        return UsageError("program", "give either --hex FILE or --bin FILE (or --settings FILE)");
+        return UsageError(command, "give either --hex FILE or --bin FILE (or --settings FILE)");
 
-    return RunOperation("program", options, [&](OperationContext& context) {
+    return RunOperation(command, options, [&](OperationContext& context) {
+        context.command = command;
+        context.verifyOnly = command == "verify";
         // The page of the family chosen now, by --chip or by the settings file.
         const FamilyProfile* profile = FindFamilyProfile(context.window.family());
         const ProgramPage page = profile ? profile->page : ProgramPage::FlashDlg;
@@ -75,7 +78,7 @@ int RunProgramCommand(const Options& options) {
                                : page == ProgramPage::EX500FlashDlg ? entry.ex500
                                                                     : entry.hx700;
             if (options.Has(entry.option) && !taken)
-                return UsageError("program", std::string("--") + entry.option + " goes with " + entry.families + " only");
+                return UsageError(command, std::string("--") + entry.option + " goes with " + entry.families + " only");
         }
         // A loaded file has shown the program page already; pressing PROGRAM again would reset it.
         if (context.window.currentOperation() != kOperationProgram || !context.loaded) context.window.PressProgram();
@@ -85,7 +88,7 @@ int RunProgramCommand(const Options& options) {
     });
 }
 
-CommandRun DefineProgram(Options& options) {
+void DeclareProgramOptions(Options& options) {
     DeclareTargetOptions(options);
     DeclareSettingsOption(options);
     options.StartGroup("Image");
@@ -116,10 +119,24 @@ CommandRun DefineProgram(Options& options) {
     options.AddValue("uart-location", "PINS", "the pin pair of that UART (default: the first)");
     options.AddValue("uart-baud", "RATE", "9600, 14400, 19200, 38400, 56000, 57600 or 115200 (default)");
     options.AddValue("boot-delay", "DELAY", "0 20ms, 1 40ms, 2 1 Sec (default), 3 2 Sec, 4 3 Sec");
-    return [&options] { return RunProgramCommand(options); };
+}
+
+CommandRun DefineProgram(Options& options) {
+    DeclareProgramOptions(options);
+    return [&options] { return RunProgramCommand("program", options); };
+}
+
+CommandRun DefineVerify(Options& options) {
+    DeclareProgramOptions(options);
+    options.AddFooter(
+        "verify takes the options of program and compares the flash with exactly what program would write\n"
+        "there, boot header included, without erasing or writing anything. Exit status 0: the flash holds\n"
+        "it; 1: it differs (the count of differing bytes and the first of them are printed) or the run failed.");
+    return [&options] { return RunProgramCommand("verify", options); };
 }
 
 const RegisterCommand kProgram{{"program", "program an image: KR2A600 and KR2E500 group (HEX with its boot header, or BIN), KR2H70X boot image (BIN)", DefineProgram}};
+const RegisterCommand kVerify{{"verify", "compare the flash with what program would write, boot header included, writing nothing", DefineVerify}};
 
 }  // namespace
 }  // namespace tavrel::cli

@@ -1,0 +1,90 @@
+// "verify": the program page's flow run once against a recorder (what program would erase and
+// write, boot header included), then the flash read over the real link and compared with it.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+
+#include "cli/OperationCommand.h"
+#include "model/FamilyProfile.h"
+#include "operations/ProgramPlan.h"
+
+namespace tavrel::cli {
+namespace {
+
+// The flow's reports while it only records: nothing of it reaches the terminal.
+class SilentHost final : public OperationHost {
+public:
+    void ReportProgress(uint32_t, const std::string&) override {}
+    void ReportTotal(uint32_t) override {}
+    void ReportDone(OperationKind, std::optional<ProgramPageKind>) override {}
+};
+
+}  // namespace
+
+int VerifyProgramPlan(OperationContext& context, const std::function<bool(ProgramContext& run)>& flow,
+                      ProgramPageKind page) {
+    ProgramPlan plan;
+    SilentHost silent;
+    ProgramContext recording{silent, context.prompt, context.seams.workFolder(), context.seams.loaderFolder(),
+                             RecordPlanWith(plan)};
+    // A flow that fails here has said why (a missing image, a field out of range).
+    if (!flow(recording)) return 1;
+    if (plan.writes.empty()) {
+        std::fprintf(stderr, "tavrel-cli verify: the image writes nothing to compare\n");
+        return 1;
+    }
+
+    const TargetSelection target = context.window.Snapshot();
+    const FamilyProfile* profile = FindFamilyProfile(target.family);
+    const bool usb = target.interfaceName == "USB";
+    context.window.LockForRun();
+    bool ok = false;
+    std::optional<PlanComparison> comparison;
+    {
+        auto session = OpenFlashSession(
+            target, context.seams, context.progress, context.prompt,
+            [&](BringUpStep step, uint32_t) {
+                if (step == BringUpStep::Connecting) context.progress.ReportProgress(0, "Connect...");
+            },
+            context.link);
+        ok = session != nullptr;
+        // The same flash-type check the program page makes before it writes.
+        if (ok && !usb && profile && profile->checksFlashType &&
+            !session->CheckFlashType(static_cast<uint16_t>(target.flashTypeCode))) {
+            context.prompt.ShowMessage("Selected flash type is not matched with flash type in the chip!",
+                                       MessageIcon::Error);
+            ok = false;
+        }
+        if (ok) {
+            comparison = ComparePlan(*session, plan, usb, context.progress);
+            if (!comparison) {
+                context.prompt.ShowMessage("Read flash failed!", MessageIcon::Error);
+                ok = false;
+            }
+        }
+        if (session && !session->Finish() && ok) {
+            context.prompt.ShowMessage("The chip did not take the finish command", MessageIcon::Error);
+            ok = false;
+        }
+    }
+    const uint32_t position = comparison ? static_cast<uint32_t>(std::min<uint64_t>(comparison->compared, UINT32_MAX)) : 0;
+    context.progress.ReportProgress(position, ok && comparison->differing == 0 ? "Verify Sucess" : "Verify Fail");
+    context.window.OnOperationDone(kOperationProgram, page);
+    if (!ok) return 1;
+    if (comparison->differing == 0) {
+        std::printf("verify: the flash holds the image (%llu bytes compared)\n",
+                    static_cast<unsigned long long>(comparison->compared));
+        std::fflush(stdout);
+        return 0;
+    }
+    // The pages' flash addresses are offsets into the flash, so the two are one number.
+    std::printf("verify: %llu of %llu bytes differ; the first at address 0x%08X (flash offset 0x%X): "
+                "the image has 0x%02X, the flash 0x%02X\n",
+                static_cast<unsigned long long>(comparison->differing),
+                static_cast<unsigned long long>(comparison->compared), comparison->firstOffset,
+                comparison->firstOffset, comparison->expected, comparison->actual);
+    std::fflush(stdout);
+    return 1;
+}
+
+}  // namespace tavrel::cli
