@@ -40,9 +40,10 @@ int RunErase(const Options& options) {
         const auto settings = page.PressErase(target, context.prompt);
         if (!settings) return 1;
         context.window.LockForRun();
-        const int result = RunEraseWorker(*settings, context.seams, context.progress, context.prompt, context.link);
+        RunContext run = MakeRunContext(context.seams, context.progress, context.prompt, context.link);
+        const RunResult result = RunEraseWorker(*settings, run);
         context.window.OnOperationDone(kOperationErase, std::nullopt);
-        return result == 0 ? 0 : 1;
+        return Succeeded(result) ? 0 : 1;
     });
 }
 

@@ -11,7 +11,7 @@
 #include "cli/ProgressBar.h"
 #include "cli/TerminalPrompt.h"
 #include "operations/FlashSession.h"
-#include "operations/ProgramWorker.h"
+#include "operations/RunContext.h"
 
 namespace tavrel::cli {
 
@@ -24,6 +24,7 @@ struct OperationContext {
     Seams& seams;
     ProgressBar& progress;
     TerminalPrompt& prompt;
+    // The link options every worker of this run gets: the up-front framed password.
     SessionOptions& link;
     // A settings file set the window and the page up: options change only what they name.
     bool loaded = false;
@@ -44,16 +45,15 @@ int VerifyProgramPlan(OperationContext& context, const std::function<bool(Progra
 // report follows. 0 when the flash was programmed.
 template <typename Request>
 int RunProgramRequest(OperationContext& context, const std::optional<Request>& request,
-                      bool (*worker)(const Request&, ProgramContext&), ProgramPageKind page) {
+                      RunResult (*worker)(const Request&, RunContext&), ProgramPageKind page) {
     if (!request) return 1;
     if (context.verifyOnly)
         return VerifyProgramPlan(context, [&](ProgramContext& run) { return worker(*request, run); }, page);
     context.window.LockForRun();
-    ProgramContext run{context.progress, context.prompt, context.seams.workFolder(), context.seams.loaderFolder(),
-                       OpenFlashSessionWith(context.seams, context.progress, context.prompt)};
-    const bool result = worker(*request, run);
+    RunContext run = MakeRunContext(context.seams, context.progress, context.prompt, context.link);
+    const RunResult result = worker(*request, run);
     context.window.OnOperationDone(kOperationProgram, page);
-    return result ? 0 : 1;
+    return Succeeded(result) ? 0 : 1;
 }
 
 // --settings FILE, for program, erase and read.

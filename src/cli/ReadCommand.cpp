@@ -54,10 +54,11 @@ int RunRead(const Options& options) {
         const auto settings = page.PressRead(context.window.Snapshot(), context.prompt);
         if (!settings) return 1;
         context.window.LockForRun();
-        const int result = RunReadWorker(*settings, context.seams, context.progress, context.prompt,
-                                         [&](const ReadDisplayBlock& block) { page.ReceiveDisplayBlock(block); });
+        RunContext run = MakeRunContext(context.seams, context.progress, context.prompt, context.link);
+        const RunResult result =
+            RunReadWorker(*settings, run, [&](const ReadDisplayBlock& block) { page.ReceiveDisplayBlock(block); });
         context.window.OnOperationDone(kOperationRead, std::nullopt);
-        if (result != 0) return 1;
+        if (!Succeeded(result)) return 1;
         if (page.mode() == ReadMode::Display) {
             for (const auto& line : page.dumpList.items) std::printf("%s\n", line.c_str());
             std::fflush(stdout);

@@ -36,7 +36,7 @@ struct EX500Job {
 
 class EX500Run final : public ProgramFlow {
 public:
-    EX500Run(const ExProgramRequest& request, const EX500Job& job, ProgramContext& context)
+    EX500Run(const ExProgramRequest& request, const EX500Job& job, RunContext& context)
         : ProgramFlow(context, request.interfaceName, true), request_(request), job_(job) {}
 
     bool Run() {
@@ -192,7 +192,7 @@ bool PrepareHex(const ExProgramRequest& request, const std::string& image, const
     return true;
 }
 
-bool Prepare(const ExProgramRequest& request, ProgramContext& context, EX500Job& job) {
+bool Prepare(const ExProgramRequest& request, RunContext& context, EX500Job& job) {
     job.words = EX500RequestWords(request);
     std::string work;
     if (!EnsureWorkFolder(context.workFolder, work)) return false;
@@ -213,7 +213,7 @@ bool Prepare(const ExProgramRequest& request, ProgramContext& context, EX500Job&
 
 }  // namespace
 
-bool RunEX500Program(const ExProgramRequest& request, ProgramContext& context) {
+RunResult RunEX500Program(const ExProgramRequest& request, RunContext& context) {
     context.host.ReportProgress(0, "Flash loading start");
     EX500Job job;
     bool result = false;
@@ -223,7 +223,7 @@ bool RunEX500Program(const ExProgramRequest& request, ProgramContext& context) {
     if (job.IsHex()) DeleteTempFile(job.sramPath);
     CHexParser::FreeSegmentList(job.sram);
     context.host.ReportDone(kOperationProgram, kPageEX500);
-    return result;
+    return RunResultOf(result);
 }
 
 }  // namespace tavrel

@@ -11,7 +11,7 @@ inline constexpr const char* kNotAValidBinFile = " It is not a valid bin file ! 
 
 // Runs one program operation: "Flash loading start" at 0, "Flash Success" or "Flash Failed" at
 // 100, temporary files removed, and always the finished report (program, KR2E500-group page).
-// True when the flash was programmed (and verified when asked).
-bool RunEX500Program(const ExProgramRequest& request, ProgramContext& context);
+// Done when the flash was programmed (and verified when asked).
+RunResult RunEX500Program(const ExProgramRequest& request, RunContext& context);
 
 }  // namespace tavrel

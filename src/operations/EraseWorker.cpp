@@ -46,8 +46,9 @@ bool SendDfuErase(FlashSession& session, const EraseSettings& settings, WorkerPr
 
 }  // namespace
 
-int RunEraseWorker(const EraseSettings& settings, LinkSeams& seams, OperationHost& host, UserPrompt& prompt,
-                   SessionOptions link) {
+RunResult RunEraseWorker(const EraseSettings& settings, RunContext& context) {
+    OperationHost& host = context.host;
+    UserPrompt& prompt = context.prompt;
     const TargetSelection& target = settings.target;
     const FamilyProfile* profile = FindFamilyProfile(target.family);
     const bool jtag = target.interfaceName == "JLINK";
@@ -57,6 +58,7 @@ int RunEraseWorker(const EraseSettings& settings, LinkSeams& seams, OperationHos
     progress.Say("Erase start");
     if (usb) host.ReportTotal(kFlowProgress);
 
+    SessionOptions link = context.link;
     NameLinksInLoaderMessages(link);
     bool connecting = false;  // a failure before this is the preparation's: no final status
     auto report = [&](BringUpStep step, uint32_t size) {
@@ -85,7 +87,7 @@ int RunEraseWorker(const EraseSettings& settings, LinkSeams& seams, OperationHos
 
     bool ok = false;
     std::unique_ptr<FlashSession> session =
-        profile ? OpenFlashSession(target, seams, host, prompt, report, link) : nullptr;
+        profile ? context.openSession(target, report, link) : nullptr;
     if (session) {
         ok = true;
         if (!usb && profile->checksFlashType && !session->CheckFlashType(static_cast<uint16_t>(target.flashTypeCode))) {
@@ -98,7 +100,7 @@ int RunEraseWorker(const EraseSettings& settings, LinkSeams& seams, OperationHos
     session.reset();  // the DFU device closed, the loader's temporary file gone
     if (connecting) host.ReportProgress(100, ok ? "Erase Success" : "Erase Failed");
     host.ReportDone(kOperationErase, std::nullopt);
-    return ok ? 0 : -1;
+    return RunResultOf(ok);
 }
 
 }  // namespace tavrel

@@ -5,11 +5,8 @@
 #include <vector>
 
 #include "model/Catalogue.h"
-#include "model/OperationHost.h"
 #include "operations/EraseRequests.h"
-#include "operations/FlashSession.h"
-#include "operations/LinkSeams.h"
-#include "platform/UserPrompt.h"
+#include "operations/RunContext.h"
 
 namespace tavrel {
 
@@ -22,10 +19,8 @@ struct EraseSettings {
     uint32_t lastSector = 0;
 };
 
-// 0 when the erase succeeded, -1 otherwise (after the failing step's message). Ends with the
-// operation-finished report in every case. link: what the owner keeps between operations (the
-// boot ROM's lock) and how the serial line waits; its message texts are the erase page's own.
-int RunEraseWorker(const EraseSettings& settings, LinkSeams& seams, OperationHost& host, UserPrompt& prompt,
-                   SessionOptions link = {});
+// Done when the erase succeeded, failed otherwise (after the failing step's message). Ends with
+// the operation-finished report in every case. The link's message texts are the erase page's own.
+RunResult RunEraseWorker(const EraseSettings& settings, RunContext& context);
 
 }  // namespace tavrel

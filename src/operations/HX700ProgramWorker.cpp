@@ -17,7 +17,7 @@ namespace {
 
 class HX700Run final : public ProgramFlow {
 public:
-    HX700Run(const HX700ProgramRequest& request, const HX700ImageJob& job, uint32_t length, ProgramContext& context)
+    HX700Run(const HX700ProgramRequest& request, const HX700ImageJob& job, uint32_t length, RunContext& context)
         : ProgramFlow(context, request.interfaceName, false),
           request_(request),
           job_(job),
@@ -65,7 +65,7 @@ private:
     const EraseRange range_;
 };
 
-bool Prepare(const HX700ProgramRequest& request, ProgramContext& context, HX700ImageJob& job, uint32_t& length) {
+bool Prepare(const HX700ProgramRequest& request, RunContext& context, HX700ImageJob& job, uint32_t& length) {
     job.fileType = request.fileType;
     job.imagePath = request.imagePath;
     job.interfaceName = request.interfaceName;
@@ -88,7 +88,7 @@ bool Prepare(const HX700ProgramRequest& request, ProgramContext& context, HX700I
 
 }  // namespace
 
-bool RunHX700Program(const HX700ProgramRequest& request, ProgramContext& context) {
+RunResult RunHX700Program(const HX700ProgramRequest& request, RunContext& context) {
     context.host.ReportProgress(0, "Flash loading start");
     HX700ImageJob job;
     uint32_t length = 0;
@@ -99,7 +99,7 @@ bool RunHX700Program(const HX700ProgramRequest& request, ProgramContext& context
     for (const std::string* path : {&job.loaderTempPath, &job.firstImagePath, &job.secondImagePath})
         if (!path->empty()) DeleteTempFile(*path);
     context.host.ReportDone(kOperationProgram, kPageHX700);
-    return result;
+    return RunResultOf(result);
 }
 
 }  // namespace tavrel

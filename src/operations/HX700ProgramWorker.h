@@ -10,8 +10,8 @@ inline constexpr const char* kInvalidImageFile = "Invalid image file";
 inline constexpr const char* kImageOutOfFlash = "Image file is out of flash memory!";
 
 // Runs one program operation: "Flash loading start" at 0, "Flash Success" or "Flash Failed" at
-// 100, temporary files removed, and always the finished report (program, KR2H70X page). True when
+// 100, temporary files removed, and always the finished report (program, KR2H70X page). Done when
 // the flash was programmed (and verified when asked).
-bool RunHX700Program(const HX700ProgramRequest& request, ProgramContext& context);
+RunResult RunHX700Program(const HX700ProgramRequest& request, RunContext& context);
 
 }  // namespace tavrel

@@ -24,12 +24,12 @@ const ProgramRoute& ProgramRouteFor(const std::string& interfaceName) {
     return kUartRoute;
 }
 
-ProgramFlow::ProgramFlow(ProgramContext& context, const std::string& interfaceName, bool fixedSteps)
+ProgramFlow::ProgramFlow(RunContext& context, const std::string& interfaceName, bool fixedSteps)
     : context_(context), route_(ProgramRouteFor(interfaceName)), fixedSteps_(fixedSteps) {}
 
 bool ProgramFlow::RunOver(const TargetSelection& target) {
     std::unique_ptr<FlashSession> session =
-        context_.openSession(target, [this](BringUpStep step, uint32_t size) { OnBringUp(step, size); });
+        context_.openSession(target, [this](BringUpStep step, uint32_t size) { OnBringUp(step, size); }, context_.link);
     if (!session) return false;
     session_ = session.get();
     const bool result = Flow();

@@ -43,7 +43,7 @@ public:
 
 protected:
     // fixedSteps: the erase and the range command move the progress by the route's steps.
-    ProgramFlow(ProgramContext& context, const std::string& interfaceName, bool fixedSteps);
+    ProgramFlow(RunContext& context, const std::string& interfaceName, bool fixedSteps);
 
     // Opens the session for the target with this flow's bring-up reports, runs Flow() and closes
     // the session (the link, or the DFU device) whatever happened.
@@ -73,7 +73,7 @@ protected:
     // Over UART and DFU the verification's progress starts again from 0.
     void StartVerifying();
 
-    ProgramContext& context_;
+    RunContext& context_;
     const ProgramRoute& route_;
     FlashSession* session_ = nullptr;
     uint32_t position_ = 0;

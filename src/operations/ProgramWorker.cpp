@@ -31,7 +31,7 @@ uint64_t SizeOf(const std::string& path) {
 
 class ProgramRun final : public ProgramFlow {
 public:
-    ProgramRun(const ProgramRequest& request, ProgramJob& job, ProgramContext& context)
+    ProgramRun(const ProgramRequest& request, ProgramJob& job, RunContext& context)
         : ProgramFlow(context, job.interfaceName, true), request_(request), job_(job) {}
 
     bool Run() {
@@ -122,7 +122,7 @@ private:
 
 }  // namespace
 
-bool RunProgram(const ProgramRequest& request, ProgramContext& context) {
+RunResult RunProgram(const ProgramRequest& request, RunContext& context) {
     ProgramJob job = MakeProgramJob(request);
     context.host.ReportProgress(0, "Flash loading start");
 
@@ -134,7 +134,7 @@ bool RunProgram(const ProgramRequest& request, ProgramContext& context) {
     context.host.ReportProgress(100, result ? "Flash Success" : "Flash Failed");
     CleanUpProgramJob(job);
     context.host.ReportDone(kOperationProgram, kPageKR2A600);
-    return result;
+    return RunResultOf(result);
 }
 
 }  // namespace tavrel

@@ -27,8 +27,9 @@ ReadRoute RouteOf(const std::string& interfaceName) {
 
 }  // namespace
 
-int RunReadWorker(const ReadSettings& settings, LinkSeams& seams, OperationHost& host, UserPrompt& prompt,
-                  const ReadDisplaySink& display, SessionOptions link) {
+RunResult RunReadWorker(const ReadSettings& settings, RunContext& context, const ReadDisplaySink& display) {
+    OperationHost& host = context.host;
+    UserPrompt& prompt = context.prompt;
     const TargetSelection& target = settings.target;
     const FamilyProfile* profile = FindFamilyProfile(target.family);
     const ReadRoute route = RouteOf(target.interfaceName);
@@ -37,6 +38,7 @@ int RunReadWorker(const ReadSettings& settings, LinkSeams& seams, OperationHost&
     progress.Say("Read start");
     if (route == ReadRoute::Usb) host.ReportTotal(static_cast<uint32_t>(ReadChunks(route, 0, settings.count).ReadTotal()));
 
+    SessionOptions link = context.link;
     NameLinksInLoaderMessages(link);
     bool connecting = false;  // a failure before this is the preparation's: no final status
     auto report = [&](BringUpStep step, uint32_t size) {
@@ -68,7 +70,7 @@ int RunReadWorker(const ReadSettings& settings, LinkSeams& seams, OperationHost&
         if (!openedEarly) {
             connecting = true;
         } else {
-            session = OpenFlashSession(target, seams, host, prompt, report, link);
+            session = context.openSession(target, report, link);
         }
     }
     if (session) {
@@ -113,7 +115,7 @@ int RunReadWorker(const ReadSettings& settings, LinkSeams& seams, OperationHost&
     session.reset();  // the DFU device closed, the loader's temporary file gone
     if (connecting) host.ReportProgress(100, ok ? "Read Success" : "Read Failed");
     host.ReportDone(kOperationRead, std::nullopt);
-    return ok ? 0 : -1;
+    return RunResultOf(ok);
 }
 
 }  // namespace tavrel

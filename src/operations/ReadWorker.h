@@ -7,10 +7,7 @@
 #include <vector>
 
 #include "model/Catalogue.h"
-#include "model/OperationHost.h"
-#include "operations/FlashSession.h"
-#include "operations/LinkSeams.h"
-#include "platform/UserPrompt.h"
+#include "operations/RunContext.h"
 
 namespace tavrel {
 
@@ -34,10 +31,9 @@ struct ReadDisplayBlock {
 
 using ReadDisplaySink = std::function<void(const ReadDisplayBlock& block)>;
 
-// 0 when the whole range was read (and, in save mode, the file written whole), -1 otherwise
-// after the failing step's message; a failed read leaves the output file as it was. Ends with
-// the operation-finished report in every case.
-int RunReadWorker(const ReadSettings& settings, LinkSeams& seams, OperationHost& host, UserPrompt& prompt,
-                  const ReadDisplaySink& display, SessionOptions link = {});
+// Done when the whole range was read (and, in save mode, the file written whole), failed
+// otherwise after the failing step's message; a failed read leaves the output file as it was.
+// Ends with the operation-finished report in every case.
+RunResult RunReadWorker(const ReadSettings& settings, RunContext& context, const ReadDisplaySink& display);
 
 }  // namespace tavrel

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "HexFiles.h"
+#include "Recorders.h"
 #include "RunProcess.h"
 #include "SimProcess.h"
 
@@ -92,6 +94,29 @@ TEST(ConnectUart, LockedFramedRomTakesThePasswordWord) {
     EXPECT_EQ(tooLong.exitCode, 1);
     EXPECT_NE(tooLong.err.find(" Pass word should be 4 bytes, Please check data"), std::string::npos) << tooLong.err;
     ExpectStoppedWithoutViolations(sim);
+}
+
+TEST(ProgramUart, LockedRomOfEitherKindIsProgrammedWithTheGivenPassword) {
+    struct Case {
+        const char* family;
+        const char* password;
+    };
+    for (const Case& c : {Case{"KR2A600", "11223344"}, Case{"KR2G700", "CAFE0123"}}) {
+        SCOPED_TRACE(c.family);
+        SerialBoard sim({"--chip", c.family, "--rom-locked", "--rom-password", c.password});
+        test::TempDir work;
+        const auto image = work / "app.bin";
+        test::WriteFileBytes(image, test::PatternBytes(1500, 6));
+        auto run = test::RunProcess({TAVREL_CLI_PATH, "program", "--interface", "UART", "--chip", c.family, "--port",
+                                     sim.port(), "--loader-dir", sim.loaderDir(), "--bin", image.string(), "--address",
+                                     "00004000", "--verify", "--unlock-password", c.password},
+                                    {{"TAVREL_WORK_DIR", work.path().string()}});
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_NE(run.err.find("Verify Sucess"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("Flash Success"), std::string::npos) << run.err;
+        EXPECT_EQ(test::TemporaryFilesIn(work.path()), std::vector<std::string>{});
+        ExpectStoppedWithoutViolations(sim);
+    }
 }
 
 TEST(ConnectUart, RefusesBadOptionsBeforeTouchingThePort) {

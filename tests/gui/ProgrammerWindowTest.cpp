@@ -362,6 +362,53 @@ TEST_F(ProgrammerWindowTest, UartEraseOfALockedRomIsAnsweredInTheSecurityDialog)
     EXPECT_EQ(bench.Flash(0, 0x100), std::vector<uint8_t>(0x100, 0xFF));
 }
 
+TEST_F(ProgrammerWindowTest, TheLockAnEraseFoundIsCarriedIntoTheNextProgramRun) {
+    OperationBench bench("chip=KR2A600 rom-locked rom-password=1A2B3C4D", "UART", kCapacity);
+    Open(bench, {bench.Selection("KR2A600").comPort});
+    Choose(InterfaceList(), "UART");
+
+    // The erase finds the ROM locked and the user cancels the security question.
+    Click("ERASE");
+    int asked = 0;
+    AnswerModal([&](QWidget& modal) {
+        auto* dialog = dynamic_cast<UartSecDialog*>(&modal);
+        if (!dialog) return;
+        ++asked;
+        Shown<QPushButton>(*dialog, "Cancel")->click();
+    });
+    Click("Erase");
+    WaitForRunEnd();
+    EXPECT_EQ(window->statusText()->text(), "Erase Failed");
+    ASSERT_EQ(asked, 1);
+    ASSERT_TRUE(bench.WaitSerialSessionsEnded(1));
+
+    // The program run knows the ROM is locked: the password goes first, before any hello.
+    Click("PROGRAM");
+    const std::string hexPath = (files / "app.hex").string();
+    const auto code = PatternBytes(0x200, 3);
+    WriteTextFile(hexPath, HexImage(0x20000000, code) + HexStartLinear(0x20000101) + "\n" + HexEnd() + "\n");
+    chooser.answers.push_back(hexPath);
+    Click("Browse...");
+    AnswerModal([&](QWidget& modal) {
+        auto* dialog = dynamic_cast<UartSecDialog*>(&modal);
+        if (!dialog) return;
+        ++asked;
+        Shown<QRadioButton>(*dialog, "Password")->click();
+        QTest::keyClicks(dialog->passwordField(), "1A2B3C4D");
+        Shown<QPushButton>(*dialog, "OK")->click();
+    });
+    Click("Start");
+    WaitForRunEnd();
+    EXPECT_EQ(window->statusText()->text(), "Flash Success");
+    EXPECT_EQ(asked, 2);
+    const std::vector<uint8_t> sent = bench.SerialHostBytes();
+    ASSERT_GE(sent.size(), 5u);
+    EXPECT_EQ(sent[0], 0x5E);  // the unlock command, no 0x55 before it
+    EXPECT_TRUE(prompt->messages.empty()) << prompt->messages.front();
+    EXPECT_EQ(bench.Violations(), "");
+    EXPECT_EQ(bench.Flash(0x1000, static_cast<uint32_t>(code.size())), code);
+}
+
 TEST_F(ProgrammerWindowTest, DisplayReadFillsTheDumpList) {
     OperationBench bench("chip=KR2A600", "JLINK", kCapacity);
     Open(bench);

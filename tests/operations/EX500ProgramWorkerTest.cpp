@@ -63,8 +63,9 @@ protected:
     }
 
     bool Run(const ExProgramRequest& request) {
-        ProgramContext context{host, prompt, (dir / "work").string(), (dir / "loaders").string(),
-                               [this](const TargetSelection&, const BringUpReport& report) -> std::unique_ptr<FlashSession> {
+        RunContext context{host, prompt, (dir / "work").string(), (dir / "loaders").string(),
+                               [this](const TargetSelection&, const BringUpReport& report,
+                                      const SessionOptions&) -> std::unique_ptr<FlashSession> {
                                    report(BringUpStep::Connecting, 0);
                                    report(BringUpStep::Connected, 0);
                                    report(BringUpStep::LoaderImageReady, kLoaderImageSize);
@@ -72,8 +73,9 @@ protected:
                                    report(BringUpStep::LoaderStarted, kLoaderFirstSegment);
                                    report(BringUpStep::Ready, 0);
                                    return std::make_unique<FakeFlashSession>(flash);
-                               }};
-        return RunEX500Program(request, context);
+                               },
+                           SessionOptions{}};
+        return Succeeded(RunEX500Program(request, context));
     }
 
     std::vector<std::pair<uint32_t, std::string>> Progress() const {

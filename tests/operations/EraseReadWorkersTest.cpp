@@ -34,6 +34,16 @@ std::unique_ptr<OperationBench> MakeBench(const Board& board, const std::string&
     return std::make_unique<OperationBench>(text + more, board.interfaceName, board.capacity);
 }
 
+// The workers over the bench's links; the operations' result code (0 or -1).
+int Erase(const EraseSettings& settings, OperationBench& bench) {
+    RunContext run = MakeRunContext(bench, bench.host, bench.prompt);
+    return ResultCode(RunEraseWorker(settings, run));
+}
+int Read(const ReadSettings& settings, OperationBench& bench, const ReadDisplaySink& display = {}) {
+    RunContext run = MakeRunContext(bench, bench.host, bench.prompt);
+    return ResultCode(RunReadWorker(settings, run, display));
+}
+
 bool Erased(OperationBench& bench, uint32_t offset, uint32_t count) {
     const auto bytes = bench.Flash(offset, count);
     return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xFF; });
@@ -83,7 +93,7 @@ TEST(EraseWorker, ErasesWhatTheModeSaysOverEveryInterface) {
                      std::to_string(static_cast<int>(c.mode)));
         auto bench = MakeBench(c.board);
         EraseSettings settings{bench->Selection(c.board.family, c.board.flashType), c.mode, c.blocks, c.first, c.last};
-        EXPECT_EQ(RunEraseWorker(settings, *bench, bench->host, bench->prompt), 0)
+        EXPECT_EQ(Erase(settings, *bench), 0)
             << ::testing::PrintToString(bench->prompt.messages);
         EXPECT_TRUE(bench->prompt.messages.empty()) << ::testing::PrintToString(bench->prompt.messages);
         for (const Range& r : c.erased) EXPECT_TRUE(Erased(*bench, r.offset, r.count)) << std::hex << r.offset;
@@ -96,7 +106,7 @@ TEST(EraseWorker, ErasesWhatTheModeSaysOverEveryInterface) {
 TEST(EraseWorker, JtagFlowReportsItsStepsAndTotals) {
     auto bench = MakeBench(kA600Jtag);
     EraseSettings settings{bench->Selection("KR2A600"), EraseMode::All, {}, 0, 0};
-    ASSERT_EQ(RunEraseWorker(settings, *bench, bench->host, bench->prompt), 0);
+    ASSERT_EQ(Erase(settings, *bench), 0);
     std::vector<std::string> statuses;
     for (const auto& report : bench->host.progress)
         if (statuses.empty() || statuses.back() != report.status) statuses.push_back(report.status);
@@ -112,7 +122,7 @@ TEST(EraseWorker, FailuresEndWithTheirMessageAndLeaveNothingBehind) {
     // A flash type the chip does not have.
     auto bench = MakeBench({"KR2H70X", "JLINK", 0x100000, "W25Q80BV"});
     EraseSettings settings{bench->Selection("KR2H70X", "W25Q16BV/DV"), EraseMode::All, {}, 0, 0};
-    EXPECT_EQ(RunEraseWorker(settings, *bench, bench->host, bench->prompt), -1);
+    EXPECT_EQ(Erase(settings, *bench), -1);
     EXPECT_EQ(bench->prompt.messages,
               std::vector<std::string>{"Selected flash type is not matched with flash type in the chip!"});
     EXPECT_TRUE(Untouched(*bench, 0, kBlock));
@@ -122,7 +132,7 @@ TEST(EraseWorker, FailuresEndWithTheirMessageAndLeaveNothingBehind) {
     auto lost = MakeBench(kA600Uart);
     lost->SetLoaderFolder((lost->dir / "none").string());
     EraseSettings uart{lost->Selection("KR2A600"), EraseMode::All, {}, 0, 0};
-    EXPECT_EQ(RunEraseWorker(uart, *lost, lost->host, lost->prompt), -1);
+    EXPECT_EQ(Erase(uart, *lost), -1);
     EXPECT_EQ(lost->prompt.messages, std::vector<std::string>{"MCU Uart Load file lost"});
     EXPECT_EQ(lost->host.progress.back().status, "Erase start");
     EXPECT_EQ(lost->host.done.size(), 1u);
@@ -130,7 +140,7 @@ TEST(EraseWorker, FailuresEndWithTheirMessageAndLeaveNothingBehind) {
     // Block mode over DFU erases nothing, so it does not claim success.
     auto usb = MakeBench(kH70XUsb);
     EraseSettings blocks{usb->Selection("KR2H70X", "W25Q80BV"), EraseMode::Blocks, {1}, 0, 0};
-    EXPECT_EQ(RunEraseWorker(blocks, *usb, usb->host, usb->prompt), -1);
+    EXPECT_EQ(Erase(blocks, *usb), -1);
     ExpectCleanEnd(*usb, kOperationErase, "Erase Failed");
 }
 
@@ -152,7 +162,7 @@ TEST(ReadWorker, SavesTheRangeOverEveryInterface) {
         const auto output = bench->dir / "out.bin";
         ReadSettings settings{bench->Selection(c.board.family, c.board.flashType), ReadMode::SaveToFile, c.address,
                               c.count, output.string()};
-        EXPECT_EQ(RunReadWorker(settings, *bench, bench->host, bench->prompt, {}), 0)
+        EXPECT_EQ(Read(settings, *bench), 0)
             << ::testing::PrintToString(bench->prompt.messages);
         EXPECT_EQ(ReadFileBytes(output), Pattern(c.address, c.count));
         ExpectCleanEnd(*bench, kOperationRead, "Read Success");
@@ -176,7 +186,7 @@ TEST(ReadWorker, DisplayModeHandsEachChunkToThePage) {
         auto bench = MakeBench(c.board);
         std::vector<ReadDisplayBlock> blocks;
         ReadSettings settings{bench->Selection(c.board.family, c.board.flashType), ReadMode::Display, c.address, c.count, ""};
-        EXPECT_EQ(RunReadWorker(settings, *bench, bench->host, bench->prompt,
+        EXPECT_EQ(Read(settings, *bench,
                                 [&](const ReadDisplayBlock& block) { blocks.push_back(block); }),
                   0);
         std::vector<uint32_t> sizes;
@@ -201,7 +211,7 @@ TEST(ReadWorker, AFailedReadLeavesTheOutputAsItWas) {
     const auto output = bench->dir / "out.bin";
     WriteFileBytes(output, {1, 2, 3});
     ReadSettings settings{bench->Selection("KR2A600"), ReadMode::SaveToFile, 0, 0x4000, output.string()};
-    EXPECT_EQ(RunReadWorker(settings, *bench, bench->host, bench->prompt, {}), -1);
+    EXPECT_EQ(Read(settings, *bench), -1);
     EXPECT_EQ(ReadFileBytes(output), (std::vector<uint8_t>{1, 2, 3}));
     ExpectCleanEnd(*bench, kOperationRead, "Read Failed");
     for (const auto& entry : std::filesystem::directory_iterator(bench->dir.path()))
@@ -211,7 +221,7 @@ TEST(ReadWorker, AFailedReadLeavesTheOutputAsItWas) {
     auto usb = MakeBench(kH70XUsb);
     ReadSettings missing{usb->Selection("KR2H70X", "W25Q80BV"), ReadMode::SaveToFile, 0, 16,
                          (usb->dir / "no" / "out.bin").string()};
-    EXPECT_EQ(RunReadWorker(missing, *usb, usb->host, usb->prompt, {}), -1);
+    EXPECT_EQ(Read(missing, *usb), -1);
     EXPECT_EQ(usb->prompt.messages, std::vector<std::string>{"Can't open save file!"});
     ExpectCleanEnd(*usb, kOperationRead, "Read Failed");
 }

@@ -29,9 +29,8 @@ protected:
         const auto request = page.Start(bench.Selection("KR2H70X", "W25Q20CL"));
         EXPECT_TRUE(request);
         if (!request) return false;
-        ProgramContext context{bench.host, bench.prompt, bench.workFolder(), bench.loaderFolder(),
-                               OpenFlashSessionWith(bench, bench.host, bench.prompt)};
-        return RunHX700Program(*request, context);
+        RunContext context = MakeRunContext(bench, bench.host, bench.prompt);
+        return Succeeded(RunHX700Program(*request, context));
     }
 
     TempDir files;

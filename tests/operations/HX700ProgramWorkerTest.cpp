@@ -43,12 +43,14 @@ protected:
     }
 
     bool Run(const HX700ProgramRequest& request) {
-        ProgramContext context{host, prompt, (dir / "work").string(), (dir / "loaders").string(),
-                               [this](const TargetSelection&, const BringUpReport&) -> std::unique_ptr<FlashSession> {
+        RunContext context{host, prompt, (dir / "work").string(), (dir / "loaders").string(),
+                               [this](const TargetSelection&, const BringUpReport&,
+                                      const SessionOptions&) -> std::unique_ptr<FlashSession> {
                                    ++opened;
                                    return std::make_unique<FakeFlashSession>(flash);
-                               }};
-        return RunHX700Program(request, context);
+                               },
+                           SessionOptions{}};
+        return Succeeded(RunHX700Program(request, context));
     }
 
     void ExpectEnd(const std::string& final) {

@@ -48,6 +48,11 @@ public:
     // USB only: the DFU device's flash requests (mode, address, write and read sizes) in order.
     std::vector<std::string> DfuTransfers() const { return dfu_ ? dfu_->transfers() : std::vector<std::string>{}; }
     void SetLoaderFolder(const std::string& folder) { loaders_ = folder; }
+    // UART only: the bytes the host sent in the board's current (or last) serial session.
+    std::vector<uint8_t> SerialHostBytes() const { return door_ ? door_->HostBytes() : std::vector<uint8_t>{}; }
+    // UART only: waits (a few seconds at most) until the board has seen `count` serial sessions end,
+    // so the next run's bytes are a session of their own.
+    bool WaitSerialSessionsEnded(int count) { return door_ && door_->WaitSessionsEnded(count, 10000); }
     // Names of the files left in the work folder.
     std::vector<std::string> WorkFiles() const;
 

@@ -58,9 +58,8 @@ protected:
     }
 
     static bool Run(OperationBench& bench, const ProgramRequest& request) {
-        ProgramContext context{bench.host, bench.prompt, bench.workFolder(), bench.loaderFolder(),
-                               OpenFlashSessionWith(bench, bench.host, bench.prompt)};
-        return RunProgram(request, context);
+        RunContext context = MakeRunContext(bench, bench.host, bench.prompt);
+        return Succeeded(RunProgram(request, context));
     }
 
     static void ExpectFlash(OperationBench& bench, const std::vector<Expected>& expected) {

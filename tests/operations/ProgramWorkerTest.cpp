@@ -60,9 +60,9 @@ protected:
     }
 
     bool Run(const ProgramRequest& request) {
-        ProgramContext context{host, prompt, (dir / "work").string(), (dir / "loaders").string(),
-                               [this](const TargetSelection& selection, const BringUpReport& report)
-                                   -> std::unique_ptr<FlashSession> {
+        RunContext context{host, prompt, (dir / "work").string(), (dir / "loaders").string(),
+                               [this](const TargetSelection& selection, const BringUpReport& report,
+                                      const SessionOptions&) -> std::unique_ptr<FlashSession> {
                                    selections.push_back(selection);
                                    report(BringUpStep::Connecting, 0);
                                    if (onOpen) onOpen();
@@ -73,8 +73,9 @@ protected:
                                    report(BringUpStep::LoaderStarted, kLoaderFirstSegment);
                                    report(BringUpStep::Ready, 0);
                                    return std::make_unique<FakeFlashSession>(flash);
-                               }};
-        return RunProgram(request, context);
+                               },
+                           SessionOptions{}};
+        return Succeeded(RunProgram(request, context));
     }
 
     // Temporary files left anywhere under the test folder.

@@ -49,13 +49,13 @@ protected:
         const auto request = page.Start(usb.bench.Selection("KR2H70X", "W25Q20CL"));
         EXPECT_TRUE(request);
         if (!request) return false;
-        ProgramContext context{usb.bench.host, usb.bench.prompt, usb.bench.workFolder(), usb.bench.loaderFolder(),
-                               OpenFlashSessionWith(usb.bench, usb.bench.host, usb.bench.prompt)};
-        return RunHX700Program(*request, context);
+        RunContext context = MakeRunContext(usb.bench, usb.bench.host, usb.bench.prompt);
+        return Succeeded(RunHX700Program(*request, context));
     }
     int Read(UsbBench& usb, const std::string& output) {
         ReadSettings settings{usb.bench.Selection("KR2H70X", "W25Q20CL"), ReadMode::SaveToFile, 0x2000, 5000, output};
-        return RunReadWorker(settings, usb.bench, usb.bench.host, usb.bench.prompt, {});
+        RunContext context = MakeRunContext(usb.bench, usb.bench.host, usb.bench.prompt);
+        return ResultCode(RunReadWorker(settings, context, {}));
     }
 
     TempDir files;
@@ -101,7 +101,8 @@ TEST_F(LibusbTransport, ProgramsWithVerifyErasesAndReads) {
 
     usb.bench.host = {};
     EraseSettings erase{usb.bench.Selection("KR2H70X", "W25Q20CL"), EraseMode::Sectors, {}, 3, 4};
-    ASSERT_EQ(RunEraseWorker(erase, usb.bench, usb.bench.host, usb.bench.prompt), 0);
+    RunContext context = MakeRunContext(usb.bench, usb.bench.host, usb.bench.prompt);
+    ASSERT_EQ(ResultCode(RunEraseWorker(erase, context)), 0);
     EXPECT_EQ(usb.bench.Flash(3 * kSector, 2 * kSector), std::vector<uint8_t>(2 * kSector, 0xFF));
     for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(usb.bench.Flash(2 * kSector + i, 1)[0], PatternByte(2 * kSector + i));
     ExpectCleanEnd(usb.bench, kOperationErase, "Erase Success");

@@ -257,9 +257,8 @@ void MainWindow::StartProgram(const ControlState* enterField) {
     auto request = enterField ? model_.flashPage.PressEnter(*enterField, target) : model_.flashPage.Start(target);
     if (!request) return;
     Run([this, request = *request](OperationHost& host, UserPrompt& prompt) {
-        ProgramContext context{host, prompt, seams_.workFolder(), seams_.loaderFolder(),
-                               OpenFlashSessionWith(seams_, host, prompt)};
-        RunProgram(request, context);
+        RunContext context = RunContextFor(host, prompt);
+        (void)RunProgram(request, context);
     });
 }
 
@@ -268,9 +267,8 @@ void MainWindow::StartEX500Program(const ControlState* enterField) {
     auto request = enterField ? model_.ex500Page.PressEnter(*enterField, target) : model_.ex500Page.Start(target);
     if (!request) return;
     Run([this, request = *request](OperationHost& host, UserPrompt& prompt) {
-        ProgramContext context{host, prompt, seams_.workFolder(), seams_.loaderFolder(),
-                               OpenFlashSessionWith(seams_, host, prompt)};
-        RunEX500Program(request, context);
+        RunContext context = RunContextFor(host, prompt);
+        (void)RunEX500Program(request, context);
     });
 }
 
@@ -278,9 +276,8 @@ void MainWindow::StartHX700Program() {
     auto request = model_.hx700Page.Start(model_.Snapshot());
     if (!request) return;
     Run([this, request = *request](OperationHost& host, UserPrompt& prompt) {
-        ProgramContext context{host, prompt, seams_.workFolder(), seams_.loaderFolder(),
-                               OpenFlashSessionWith(seams_, host, prompt)};
-        RunHX700Program(request, context);
+        RunContext context = RunContextFor(host, prompt);
+        (void)RunHX700Program(request, context);
     });
 }
 
@@ -288,9 +285,8 @@ void MainWindow::StartErase() {
     auto settings = model_.erasePage.PressErase(model_.Snapshot(), prompt_);
     if (!settings) return;
     Run([this, settings = *settings](OperationHost& host, UserPrompt& prompt) {
-        SessionOptions link;
-        link.romLock = &romLock_;
-        RunEraseWorker(settings, seams_, host, prompt, link);
+        RunContext context = RunContextFor(host, prompt);
+        (void)RunEraseWorker(settings, context);
     });
 }
 
@@ -298,8 +294,7 @@ void MainWindow::StartRead() {
     auto settings = model_.readPage.PressRead(model_.Snapshot(), prompt_);
     if (!settings) return;
     Run([this, settings = *settings](OperationHost& host, UserPrompt& prompt) {
-        SessionOptions link;
-        link.romLock = &romLock_;
+        RunContext context = RunContextFor(host, prompt);
         // Each block reaches the page as its own copy, on this window's thread.
         const ReadDisplaySink display = [this](const ReadDisplayBlock& block) {
             CallOnThreadOf(*this, [this, copy = block] {
@@ -307,8 +302,14 @@ void MainWindow::StartRead() {
                 binder_.Refresh();
             });
         };
-        RunReadWorker(settings, seams_, host, prompt, display, link);
+        (void)RunReadWorker(settings, context, display);
     });
+}
+
+RunContext MainWindow::RunContextFor(OperationHost& host, UserPrompt& prompt) {
+    SessionOptions link;
+    link.romLock = &romLock_;  // every operation sees what the last one learnt of the boot ROM
+    return MakeRunContext(seams_, host, prompt, link);
 }
 
 void MainWindow::Run(std::function<void(OperationHost& host, UserPrompt& prompt)> job) {

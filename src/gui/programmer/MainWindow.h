@@ -16,6 +16,7 @@
 #include "links/UartRequestRom.h"
 #include "model/OperationHost.h"
 #include "operations/LinkSeams.h"
+#include "operations/RunContext.h"
 
 class QAction;
 class QLabel;
@@ -103,6 +104,8 @@ private:
     void StartRead();
     // Locks the window for the run and runs job on a new worker thread.
     void Run(std::function<void(OperationHost& host, UserPrompt& prompt)> job);
+    // The context of a run on the worker thread, with the lock state kept between operations.
+    RunContext RunContextFor(OperationHost& host, UserPrompt& prompt);
     void RunEnded();
     void EndGenerators();
     std::string BesideProgram(const std::string& name) const;
