@@ -14,7 +14,7 @@ packages=(
   libelf-dev gcc-arm-none-eabi libnewlib-arm-none-eabi binutils-arm-none-eabi
   nlohmann-json3-dev
   libp11-dev softhsm2 p11-kit opensc libp11-kit-dev
-  lintian desktop-file-utils dpkg-dev file man-db
+  lintian desktop-file-utils dpkg-dev file man-db zsh
 )
 
 missing=()

@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cctype>
 
+#include "links/DfuDeviceTable.h"
+#include "model/FamilyProfile.h"
+
 namespace tavrel::cli {
 
 namespace {
@@ -19,9 +22,17 @@ std::string Upper(std::string text) {
     return text;
 }
 
-// The header line every page starts with; no date, so a rebuild makes the same page.
+// The header line every page starts with; no date, so a rebuild makes the same page. No
+// hyphenation: paths and option names stay whole.
 std::string Header(const std::string& name, const std::string& version) {
-    return ".TH " + RoffText(Upper(name)) + " 1 \"\" \"Tavrel " + RoffText(version) + "\" \"User Commands\"\n";
+    return ".TH " + RoffText(Upper(name)) + " 1 \"\" \"Tavrel " + RoffText(version) + "\" \"User Commands\"\n.nh\n";
+}
+
+// The NAME line's description, as whatis lists it: lower case first, no full stop.
+std::string NameLine(const std::string& name, std::string summary) {
+    if (!summary.empty()) summary[0] = static_cast<char>(std::tolower(static_cast<unsigned char>(summary[0])));
+    while (!summary.empty() && summary.back() == '.') summary.pop_back();
+    return ".SH NAME\n" + RoffText(name) + " \\- " + RoffText(summary) + "\n";
 }
 
 // Prose wrapped for a terminal becomes paragraphs: lines joined, an empty line between paragraphs.
@@ -103,10 +114,18 @@ const char* kExitStatus =
     ".TP\n130, 143\nInterrupted by Ctrl\\-C or SIGTERM (128 + the signal's number): temporary files are removed and the "
     "link is closed.\n";
 
+// The families' default DFU ids, as the udev rule names them ("1209:0001").
+std::string DefaultDfuIds() {
+    std::string ids;
+    for (const auto& profile : FamilyProfiles)
+        if (profile.usb) ids += (ids.empty() ? "" : ", ") + FormatUsbId(profile.usbVendorId, profile.usbProductId);
+    return ids;
+}
+
 std::string ProgramPage(const std::vector<KitCommand>& tree, const std::string& version, const std::string& kit) {
     const KitCommand& program = tree.front();
     std::string page = Header(program.name, version);
-    page += ".SH NAME\n" + RoffText(program.name) + " \\- " + RoffText(program.summary) + "\n";
+    page += NameLine(program.name, program.summary);
     page += ".SH SYNOPSIS\n.B tavrel\\-cli\n\\fICOMMAND\\fR [\\fIOPTIONS\\fR]\n.br\n.B tavrel\\-cli\n\\fICOMMAND\\fR "
             "\\fB\\-\\-help\\fR\n.br\n.B tavrel\\-cli \\-\\-version\n";
     page += ".SH DESCRIPTION\n" + RoffText(Sentence(program.summary)) + "\n" + Paragraphs(program.footer);
@@ -137,7 +156,8 @@ std::string ProgramPage(const std::vector<KitCommand>& tree, const std::string& 
     page += ".SH PERMISSIONS\n"
             "A serial port (/dev/ttyUSB*, /dev/ttyACM*) belongs to the group \\fBdialout\\fR: add yourself with "
             "\\fBsudo adduser $USER dialout\\fR and log in again. "
-            "The USB DFU device is open to the user logged in at the seat through the udev rule above. "
+            "The boot ROM's USB DFU device (default id " + DefaultDfuIds() + ") is open to the user logged in at the seat "
+            "through the udev rule above. "
             "A board that shows other ids than the default needs a rule of its own: copy the rule's line into "
             "/etc/udev/rules.d/60\\-tavrel\\-local.rules with those ids, run \\fBsudo udevadm control \\-\\-reload\\fR and "
             "plug the board in again.\n";
@@ -151,7 +171,7 @@ std::string ProgramPage(const std::vector<KitCommand>& tree, const std::string& 
 std::string CommandPage(const KitCommand& program, const KitCommand& command, const std::string& version) {
     const std::string name = program.name + "-" + command.name;
     std::string page = Header(name, version);
-    page += ".SH NAME\n" + RoffText(name) + " \\- " + RoffText(command.summary) + "\n";
+    page += NameLine(name, command.summary);
     page += Synopsis(program.name + " " + command.name, command);
     page += ".SH DESCRIPTION\n" + RoffText(Sentence(command.summary)) + "\n" + Paragraphs(command.footer);
     page += OptionSections(command);

@@ -5,6 +5,7 @@
 # reads a simulated board with nothing from the build folder. Exits 77 (skipped) when a tool it
 # needs is missing.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$1 build_dir=$2 version=$3 cpack=$4
 
 for tool in "$cpack" dpkg-deb dpkg-shlibdeps lintian desktop-file-validate man gzip; do
@@ -93,7 +94,17 @@ check "the bash completion registers" \
     bash -c "source '$completion'; complete -p tavrel-cli | grep -q '_tavrel_cli tavrel-cli'"
 offered=$(bash -c "source '$completion'; COMP_WORDS=(tavrel-cli program --interface ''); COMP_CWORD=3; _tavrel_cli; echo \${COMPREPLY[*]}")
 check "it completes --interface's values" test "$offered" = "JLINK UART USB"
-check "the zsh completion" grep -q '^#compdef tavrel-cli' "$root/usr/share/zsh/vendor-completions/_tavrel-cli"
+zsh_folder="$root/usr/share/zsh/vendor-completions"
+check "the zsh completion" grep -q '^#compdef tavrel-cli' "$zsh_folder/_tavrel-cli"
+if command -v zsh >/dev/null; then
+    check "zsh completes the commands" zsh -f "$here/zsh-complete.zsh" "$zsh_folder" "tavrel-cli pro" program
+    check "zsh completes --interface's values" zsh -f "$here/zsh-complete.zsh" "$zsh_folder" \
+        "tavrel-cli program --interface " JLINK UART USB
+    check "zsh completes --chip's families" zsh -f "$here/zsh-complete.zsh" "$zsh_folder" \
+        "tavrel-cli connect --chip KR2H" KR2H70X
+else
+    echo "zsh is not installed: its completion is not tried"
+fi
 
 echo "== the unpacked tavrel-cli against the unpacked simulated board"
 cd "$work"
