@@ -61,12 +61,13 @@ std::optional<std::string> TerminalPrompt::AskHidden(const std::string& question
     quiet.c_lflag |= ECHONL;
     const auto previousInterrupt = std::signal(SIGINT, RestoreTerminalAndStop);
     const auto previousTerminate = std::signal(SIGTERM, RestoreTerminalAndStop);
+    // Echo goes off before the question shows, so nothing typed after it is ever echoed.
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     std::fprintf(stderr, "%s", question.c_str());
     std::fflush(stderr);
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
     std::string line;
     const bool got = static_cast<bool>(std::getline(std::cin, line));
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &savedTerminal);
+    tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
     std::signal(SIGINT, previousInterrupt);
     std::signal(SIGTERM, previousTerminate);
     if (!got) return std::nullopt;

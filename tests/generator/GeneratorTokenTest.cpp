@@ -5,7 +5,13 @@
 #include <algorithm>
 #include <filesystem>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "GeneratorTestKit.h"
+#include "Pty.h"
 #include "Recorders.h"
 #include "RunProcess.h"
 #include "SoftHsmToken.h"
@@ -233,6 +239,53 @@ TEST_F(TokenSigning, AWrongPinIsTriedOnceAndARefusedMechanismIsReported) {
     EXPECT_EQ(result.err, "error: The token \"line\" refuses to sign with the key \"boot-signing\" by CKM_RSA_PKCS "
                           "(CKR_KEY_FUNCTION_NOT_PERMITTED).\nerror: Generating file is failed\n");
     EXPECT_FALSE(fs::exists(*token_ / "out.bin"));
+}
+
+TEST_F(TokenSigning, OnATerminalThePinIsAskedForWithoutEcho) {
+    const RsaKeyFiles& keys = TestKeys(2048);
+    token_->Import(keys.privateDer, keys.publicDer, "boot-signing", "01");
+    Pty terminal;
+    const std::vector<std::string> args = {TAVREL_CLI_PATH, "generate", "--bin", (*token_ / "app.bin").string(),
+                                           "--dest", "0", "--entry", "0", "--output", (*token_ / "out.bin").string(),
+                                           "--public-key", kKeyUri, "--private-key", kKeyUri,
+                                           "--pkcs11-module", SoftHsmToken::ModulePath()};
+    std::vector<char*> argv;
+    for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        setsid();
+        const int fd = open(terminal.path().c_str(), O_RDWR);
+        dup2(fd, 0);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        setenv("SOFTHSM2_CONF", token_->env().at("SOFTHSM2_CONF").c_str(), 1);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    // Reads what the program shows until want appears (or it ends); the bound only stops a hang.
+    std::string shown;
+    const auto readUntil = [&](const std::string& want) {
+        for (int i = 0; i < 600 && shown.find(want) == std::string::npos; ++i) {
+            pollfd p{terminal.master(), POLLIN, 0};
+            if (::poll(&p, 1, 100) <= 0) continue;
+            char buffer[256];
+            const ssize_t got = ::read(terminal.master(), buffer, sizeof buffer);
+            if (got <= 0) break;
+            shown.append(buffer, static_cast<size_t>(got));
+        }
+    };
+    readUntil("PIN of token \"line\": ");
+    ASSERT_NE(shown.find("PIN of token \"line\": "), std::string::npos) << shown;
+    ASSERT_EQ(::write(terminal.master(), "1234\n", 5), 5);
+    readUntil("Generating file is successful");
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << shown;
+    EXPECT_NE(shown.find("Generating file is successful"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("1234"), std::string::npos) << shown;
+    EXPECT_TRUE(fs::exists(*token_ / "out.bin"));
 }
 
 TEST_F(TokenSigning, TheModuleComesFromTheEnvironmentOrTheP11KitProxy) {
