@@ -37,7 +37,7 @@ struct OperationContext {
 
 // verify: the flow (a program page's worker over the context it is given) run against a recorder,
 // then the flash compared with what it wrote over the real link. 0 equal, 1 otherwise.
-int VerifyProgramPlan(OperationContext& context, const std::function<bool(ProgramContext& run)>& flow,
+int VerifyProgramPlan(OperationContext& context, const std::function<RunResult(RunContext& run)>& flow,
                       ProgramPageKind page);
 
 // The end of every program page's run: Start has given a request (none: the page has said why,
@@ -48,7 +48,7 @@ int RunProgramRequest(OperationContext& context, const std::optional<Request>& r
                       RunResult (*worker)(const Request&, RunContext&), ProgramPageKind page) {
     if (!request) return 1;
     if (context.verifyOnly)
-        return VerifyProgramPlan(context, [&](ProgramContext& run) { return worker(*request, run); }, page);
+        return VerifyProgramPlan(context, [&](RunContext& run) { return worker(*request, run); }, page);
     context.window.LockForRun();
     RunContext run = MakeRunContext(context.seams, context.progress, context.prompt, context.link);
     const RunResult result = worker(*request, run);

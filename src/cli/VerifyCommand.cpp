@@ -21,14 +21,14 @@ public:
 
 }  // namespace
 
-int VerifyProgramPlan(OperationContext& context, const std::function<bool(ProgramContext& run)>& flow,
+int VerifyProgramPlan(OperationContext& context, const std::function<RunResult(RunContext& run)>& flow,
                       ProgramPageKind page) {
     ProgramPlan plan;
     SilentHost silent;
-    ProgramContext recording{silent, context.prompt, context.seams.workFolder(), context.seams.loaderFolder(),
-                             RecordPlanWith(plan)};
+    RunContext recording{silent, context.prompt, context.seams.workFolder(), context.seams.loaderFolder(),
+                         RecordPlanWith(plan), context.link};
     // A flow that fails here has said why (a missing image, a field out of range).
-    if (!flow(recording)) return 1;
+    if (!Succeeded(flow(recording))) return 1;
     if (plan.writes.empty()) {
         std::fprintf(stderr, "tavrel-cli verify: the image writes nothing to compare\n");
         return 1;

@@ -81,7 +81,8 @@ uint32_t RouteChunk(const std::string& interfaceName) {
 }
 
 FlashSessionFactory RecordPlanWith(ProgramPlan& plan) {
-    return [&plan](const TargetSelection& selection, const BringUpReport&) -> std::unique_ptr<FlashSession> {
+    return [&plan](const TargetSelection& selection, const BringUpReport&,
+                   const SessionOptions&) -> std::unique_ptr<FlashSession> {
         return std::make_unique<PlanRecorder>(plan, RouteChunk(selection.interfaceName));
     };
 }
