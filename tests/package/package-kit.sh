@@ -57,6 +57,7 @@ check "the simulated board's 14 loader files" test "$(ls "$kit/sim/config" | wc 
 check "the copyright file" test -s "$root/usr/share/doc/tavrel/copyright"
 check "no program looks into the build folder (no RPATH)" \
     bash -c "! readelf -d '$kit/tavrel-cli' '$kit/Tavrel' '$kit/KR2H70X_Generate_Bin/KR2H70X_Generate_Bin' '$kit/sim/libtavrel_sim_jlink.so' | grep -q 'R.*PATH'"
+check "the unpacked programmer starts (its --help)" env QT_QPA_PLATFORM=offscreen "$root/usr/bin/Tavrel" --help
 check "--version says the project's version" test "$("$root/usr/bin/tavrel-cli" --version)" = "tavrel-cli $version"
 
 rule="$root/usr/lib/udev/rules.d/60-tavrel.rules"
@@ -124,6 +125,10 @@ check "program over J-Link with the kit's simulated loaders" \
 cp "$kit"/sim/config/* "$kit/config/"
 check "read over J-Link with the loaders in config/ beside the program" \
     "${jlink[@]}" "$cli" read --chip KR2A600 --interface JLINK --address 0 --length 3000 --output "$work/flash.bin"
+mkdir "$work/no-loaders"
+refused=$("${jlink[@]}" "$cli" read --chip KR2A600 --interface JLINK --address 0 --length 10 --dump \
+    --loader-dir "$work/no-loaders" 2>&1 || true)
+check "--loader-dir wins over config/ beside the program" grep -q "Load file lost" <<<"$refused"
 "$cli" hex2bin "$app" "$work/app-sram.bin" "$work/app-flash.bin" >/dev/null
 check "the flash holds the image's SRAM segments at 0x1000" \
     cmp -n "$(stat -c %s "$work/app-sram.bin")" "$work/app-sram.bin" "$work/flash.bin" 0 4096
