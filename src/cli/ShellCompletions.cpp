@@ -129,6 +129,12 @@ std::string BashCompletion(const std::vector<KitCommand>& tree) {
            "}\n\n";
     out += function + "() {\n"
            "    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} command= i\n"
+           "    # --name=VALUE comes as three words: --name, = and the value.\n"
+           "    if [[ $cur == = ]]; then\n"
+           "        cur=\n"
+           "    elif [[ $prev == = ]]; then\n"
+           "        prev=${COMP_WORDS[COMP_CWORD-2]}\n"
+           "    fi\n"
            "    for ((i = 1; i < COMP_CWORD; i++)); do\n"
            "        case ${COMP_WORDS[i]} in\n"
            "        -*) ;;\n"

@@ -64,8 +64,8 @@ TEST_F(KitFiles, APageForEveryCommandListingEveryOptionOfItsHelp) {
         const fs::path page = folder_ / "man" / ("tavrel-cli-" + command + ".1");
         ASSERT_TRUE(fs::exists(page)) << page;
         const std::string text = Read(page);
-        std::string title = command;
-        for (char& c : title) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        std::string title;
+        for (char c : command) title += c == '-' ? std::string("\\-") : std::string(1, static_cast<char>(std::toupper(c)));
         EXPECT_EQ(text.rfind(".TH TAVREL\\-CLI\\-" + title + " 1 ", 0), 0u) << text.substr(0, 80);
         std::istringstream options(Cli({command, "--help"}).out);
         std::string word;
@@ -105,6 +105,8 @@ TEST_F(KitFiles, BashCompletesCommandsOptionsAndTheValuesTheirNamesStandFor) {
         {"tavrel-cli program --ver", "--verify\n"},
         {"tavrel-cli program --interface ''", "JLINK\nUART\nUSB\n"},
         {"tavrel-cli read --chip KR2H", "KR2H70X\n"},
+        {"tavrel-cli program --interface = U", "UART\nUSB\n"},  // --interface=U
+        {"tavrel-cli program --erase =", "all\nblocks\nsectors\n"},
         {"tavrel-cli generate --hex " + at + "ima", at + "image.hex\n"},
         {"tavrel-cli connect --loader-dir " + at + "l", at + "loaders\n"},
         {"tavrel-cli inspect " + at + "im", at + "image.hex\n"},
