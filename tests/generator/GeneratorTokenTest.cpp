@@ -15,6 +15,7 @@
 #include "Recorders.h"
 #include "RunProcess.h"
 #include "SoftHsmToken.h"
+#include "generator/Pkcs11Tokens.h"
 
 using namespace tavrel;
 using namespace tavrel::test;
@@ -140,6 +141,27 @@ TEST_F(TokenSigning, KeygenIntoAFolderThatCannotTakeTheFileMakesNoKey) {
             token_->env());
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(token_->Objects().find("lost"), std::string::npos);
+}
+
+TEST_F(TokenSigning, AKeyPairWhosePublicKeyCannotBeKeptIsTakenOutOfTheTokenAgain) {
+    setenv("SOFTHSM2_CONF", token_->env().at("SOFTHSM2_CONF").c_str(), 1);
+    generator::Pkcs11Settings settings;
+    settings.module = SoftHsmToken::ModulePath();
+    settings.pin = "1234";
+    generator::Pkcs11Tokens tokens(settings);
+    std::string error;
+    size_t offered = 0;
+    EXPECT_FALSE(tokens.GenerateKeyPair(
+        "pkcs11:token=line;object=dropped",
+        [&](const std::vector<uint8_t>& der, std::string& why) {
+            offered = der.size();
+            why = "No space left on the disk.";
+            return false;
+        },
+        error));
+    EXPECT_EQ(offered, 294u);
+    EXPECT_EQ(error, "No space left on the disk.");
+    EXPECT_EQ(token_->Objects().find("dropped"), std::string::npos) << token_->Objects();
 }
 
 TEST_F(TokenSigning, EachFailureSaysWhatFailedAndWritesNothing) {
