@@ -66,6 +66,8 @@ check "the udev rule opens the default DFU id to the seat's user" \
 
 for entry in "$root"/usr/share/applications/*.desktop; do
     check "desktop-file-validate $(basename "$entry")" desktop-file-validate "$entry"
+    exec=$(sed -n 's/^Exec=//p' "$entry")
+    check "$(basename "$entry") starts $exec from usr/bin" test -x "$root/usr/bin/$exec"
     icon=$(sed -n 's/^Icon=//p' "$entry")
     check "the icon $icon in every size" test "$(ls "$root"/usr/share/icons/hicolor/*/apps/"$icon".png | wc -l)" -ge 4
 done

@@ -12,6 +12,8 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // The menu entry the window belongs to (its icon on Wayland docks and task bars).
+    QGuiApplication::setDesktopFileName("kr2h70x-generate-bin");
     tavrel::gui::MessageBoxPrompt prompt(nullptr, "KR2H70X_Generate_Bin");
     tavrel::gui::QtFileChooser chooser(nullptr);
     tavrel::gui::GeneratorWindow window(prompt, &chooser);

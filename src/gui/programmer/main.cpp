@@ -12,6 +12,8 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // The menu entry the window belongs to (its icon on Wayland docks and task bars).
+    QGuiApplication::setDesktopFileName("tavrel");
     QCommandLineParser options;
     options.addHelpOption();
     const QCommandLineOption loaderDir("loader-dir", "The folder of the flash loaders (default: config beside the program).",
