@@ -4,6 +4,7 @@
 
 #include "generator/Pkcs11Uri.h"
 #include "model/HexText.h"
+#include "model/ImageSource.h"
 #include "model/WorkFiles.h"
 #include "widgets/HexEntryFilter.h"
 
@@ -174,7 +175,8 @@ bool CPellion_Generate_BinDlg::Click(int id) {
             Browse(IDC_PRIVATE_KEY, open, true);
             break;
         case IDC_SOURCE_BROWSE:
-            open.filter = Find(IDC_HEX).checked ? "Image Files (*.hex)|*.hex||" : "Image Files (*.bin)|*.bin||";
+            open.filter = Find(IDC_HEX).checked ? std::string("Image Files (*.hex)|*.hex|") + kElfAndSRecordFilters + "|"
+                                                : std::string("Image Files (*.bin)|*.bin||");
             Browse(IDC_SOURCE_FILE, open, true);
             break;
         case IDC_SAVE: {
@@ -311,7 +313,7 @@ GenerateOutcome CPellion_Generate_BinDlg::RunGenerate() {
         prompt_.ShowMessage(kTargetLost, MessageIcon::Warning);
         return GenerateOutcome::Stopped;
     }
-    if (Extension(source) != (hex ? "hex" : "bin")) {
+    if (hex ? !IsImageFileExtension(Extension(source)) : Extension(source) != "bin") {
         prompt_.ShowMessage(hex ? kNotHexFile : kNotBinFile, MessageIcon::Warning);
         return GenerateOutcome::Stopped;
     }

@@ -1,11 +1,16 @@
 #include "model/HexParser.h"
 
+#include "model/ElfImage.h"
+#include "model/ImageSource.h"
+#include "model/SRecordImage.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <span>
 #include <utility>
 
 namespace tavrel {
@@ -259,8 +264,13 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
         return false;
     }
 
-    FileLines reader(hex.get());
-    const bool ok = ConvertRecords(reader, outputs[0], hasSecond ? &outputs[1] : nullptr, firstList, secondList, family);
+    // The file's first bytes tell its format; ELF and S-record files have readers of their own.
+    bool ok = false;
+    if (!ConvertOtherFormat(hex.get(), hexPath, outputs[0], hasSecond ? &outputs[1] : nullptr, firstList, secondList,
+                            family, ok)) {
+        FileLines reader(hex.get());
+        ok = ConvertRecords(reader, outputs[0], hasSecond ? &outputs[1] : nullptr, firstList, secondList, family);
+    }
     const int firstError = outputs[0].Close();
     const int secondError = hasSecond ? outputs[1].Close() : 0;
     if (firstError != 0 || secondError != 0) {
@@ -271,6 +281,39 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
         return false;
     }
     return ok;
+}
+
+bool CHexParser::ConvertOtherFormat(std::FILE* file, const std::string& path, HexByteSink& first,
+                                    HexByteSink* second, SegmentList& firstList, SegmentList* secondList,
+                                    const std::string& family, bool& ok) {
+    uint8_t head[64];
+    const size_t headSize = std::fread(head, 1, sizeof head, file);
+    std::rewind(file);
+    const ImageFormat format = DetectImageFormat(std::span<const uint8_t>(head, headSize));
+    if (format == ImageFormat::IntelHex) return false;
+
+    std::vector<uint8_t> bytes;
+    std::vector<uint8_t> buffer(1 << 18);
+    for (size_t got; (got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0;)
+        bytes.insert(bytes.end(), buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(got));
+    if (std::ferror(file)) {
+        failure_ = HexFailure::SourceUnreadable;
+        prompt_.ShowMessage("Cannot read the file " + path + ": " + Reason(errno), MessageIcon::Error);
+        ok = false;
+        return true;
+    }
+    LoadableImage image;
+    bool read = false;
+    if (format == ImageFormat::Elf) {
+        read = ReadElfImage(std::move(bytes), path, image, prompt_);
+    } else {
+        const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        read = ReadSRecordImage(text, path, image, prompt_, failedLine_);
+    }
+    const bool split = rule_ == SplitRule::Always || family == "KR2A600";
+    ok = read && PlaceImageBlocks(image, path, first, second, firstList, secondList, split, prompt_);
+    if (!ok) failure_ = HexFailure::Malformed;
+    return true;
 }
 
 bool CHexParser::ConvertHexText(std::string_view hexText, std::vector<uint8_t>& firstOutput,

@@ -5,6 +5,7 @@
 // second output and list, everything else to the first.
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -104,6 +105,11 @@ public:
     HexFailure LastFailure() const { return failure_; }
 
 private:
+    // An ELF or S-record file, told by its first bytes, through its own reader into the sinks
+    // (ok: its result). False when file is Intel HEX, left at its start for the HEX reader.
+    bool ConvertOtherFormat(std::FILE* file, const std::string& path, HexByteSink& first, HexByteSink* second,
+                            SegmentList& firstList, SegmentList* secondList, const std::string& family, bool& ok);
+
     // The records of reader into the sinks (second null: no second output).
     bool ConvertRecords(HexLineReader& reader, HexByteSink& first, HexByteSink* second, SegmentList& firstList,
                         SegmentList* secondList, const std::string& family);

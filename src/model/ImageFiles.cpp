@@ -14,6 +14,7 @@
 #include "model/Checksum.h"
 #include "model/HexParser.h"
 #include "model/HexText.h"
+#include "model/ImageSource.h"
 #include "model/LittleEndian.h"
 #include "model/WorkFiles.h"
 
@@ -222,7 +223,7 @@ int PrepareHX700Images(UserPrompt& prompt, const std::string& family, HX700Image
         job.firstImagePath = image;
         job.imageSize = FileSize(image).value_or(0);
     } else {
-        if (extension != "hex") {
+        if (!IsImageFileExtension(extension)) {
             prompt.ShowMessage(kNotAHexFile, MessageIcon::Error);
             return 0;
         }

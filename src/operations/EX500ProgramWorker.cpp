@@ -9,6 +9,7 @@
 #include "model/FamilyProfile.h"
 #include "model/HexParser.h"
 #include "model/ImageFiles.h"
+#include "model/ImageSource.h"
 #include "model/WorkFiles.h"
 #include "operations/EX500AdvancedBin.h"
 #include "operations/EX500BootHeader.h"
@@ -176,7 +177,7 @@ bool PrepareBin(const ExProgramRequest& request, const std::string& image, UserP
 
 bool PrepareHex(const ExProgramRequest& request, const std::string& image, const std::string& work,
                 UserPrompt& prompt, EX500Job& job) {
-    if (FileExtension(request.imagePath) != "hex") {
+    if (!IsImageFileExtension(FileExtension(request.imagePath))) {
         prompt.ShowMessage(kNotAHexFile, MessageIcon::Error);
         return false;
     }

@@ -17,8 +17,13 @@ namespace tavrel {
 
 class FlashDlg {
 public:
-    static constexpr const char* kHexFilter = "Image Files (*.hex)|*.hex|Image Files (*.bin)|*.bin||";
-    static constexpr const char* kBinFilter = "Image Files (*.bin)|*.bin|Image Files (*.hex)|*.hex||";
+    // The HEX filter first, then the other image formats a HEX image may come as.
+    static constexpr const char* kHexFilter =
+        "Image Files (*.hex)|*.hex|Image Files (*.bin)|*.bin|ELF files (*.elf;*.axf;*.out)|*.elf;*.axf;*.out|"
+        "S-record files (*.srec;*.s19;*.s28;*.s37;*.mot)|*.srec;*.s19;*.s28;*.s37;*.mot||";
+    static constexpr const char* kBinFilter =
+        "Image Files (*.bin)|*.bin|Image Files (*.hex)|*.hex|ELF files (*.elf;*.axf;*.out)|*.elf;*.axf;*.out|"
+        "S-record files (*.srec;*.s19;*.s28;*.s37;*.mot)|*.srec;*.s19;*.s28;*.s37;*.mot||";
 
     static constexpr const char* kAddressLength = " Flash address should be 8 bytes, Please check data!";
     static constexpr const char* kInvalidAddress = "Invalid flash address ! \n";

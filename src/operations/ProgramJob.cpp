@@ -5,6 +5,7 @@
 
 #include "model/HexParser.h"
 #include "model/ImageFiles.h"
+#include "model/ImageSource.h"
 #include "model/WorkFiles.h"
 #include "operations/HexSplitCheck.h"
 #include "operations/ProgramFlow.h"
@@ -41,7 +42,7 @@ bool PrepareBin(ProgramJob& job, const std::string& image, UserPrompt& prompt) {
 
 bool PrepareHex(ProgramJob& job, const ProgramRequest& request, const std::string& image, const std::string& work,
                 UserPrompt& prompt) {
-    if (FileExtension(job.imagePath) != "hex") {
+    if (!IsImageFileExtension(FileExtension(job.imagePath))) {
         prompt.ShowMessage(kNotAHexFile, MessageIcon::Error);
         return false;
     }

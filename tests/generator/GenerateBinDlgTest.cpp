@@ -115,7 +115,8 @@ TEST_F(DialogFixture, BrowseButtonsAskWithTheirFiltersAndFillTheirFields) {
     chooser.answer = (dir / "image.hex").string();
     dialog.Click(Dlg::IDC_SOURCE_BROWSE);
     ASSERT_EQ(chooser.requests.size(), 1u);
-    EXPECT_EQ(chooser.requests[0].filter, "Image Files (*.hex)|*.hex||");
+    EXPECT_EQ(chooser.requests[0].filter, "Image Files (*.hex)|*.hex|"
+              "ELF files (*.elf;*.axf;*.out)|*.elf;*.axf;*.out|S-record files (*.srec;*.s19;*.s28;*.s37;*.mot)|*.srec;*.s19;*.s28;*.s37;*.mot||");
     EXPECT_TRUE(chooser.requests[0].fileMustExist);
     EXPECT_EQ(dialog.control(Dlg::IDC_SOURCE_FILE).text, *chooser.answer);
     EXPECT_EQ(dialog.control(Dlg::IDC_SOURCE_FILE).caret, chooser.answer->size());

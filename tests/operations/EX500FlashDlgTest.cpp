@@ -137,8 +137,10 @@ TEST_F(EX500FlashDlgTest, BrowseFiltersByFileType) {
     EXPECT_FALSE(page.startButton.enabled);
     page.ClickBin();
     EXPECT_TRUE(page.Browse());
-    EXPECT_EQ(chooser.requests[0].filter, "Image Files (*.hex)|*.hex|Image Files (*.bin)|*.bin||");
-    EXPECT_EQ(chooser.requests[1].filter, "Image Files (*.bin)|*.bin|Image Files (*.hex)|*.hex||");
+    EXPECT_EQ(chooser.requests[0].filter, "Image Files (*.hex)|*.hex|Image Files (*.bin)|*.bin|"
+              "ELF files (*.elf;*.axf;*.out)|*.elf;*.axf;*.out|S-record files (*.srec;*.s19;*.s28;*.s37;*.mot)|*.srec;*.s19;*.s28;*.s37;*.mot||");
+    EXPECT_EQ(chooser.requests[1].filter, "Image Files (*.bin)|*.bin|Image Files (*.hex)|*.hex|"
+              "ELF files (*.elf;*.axf;*.out)|*.elf;*.axf;*.out|S-record files (*.srec;*.s19;*.s28;*.s37;*.mot)|*.srec;*.s19;*.s28;*.s37;*.mot||");
     EXPECT_EQ(page.imagePath.text, "/img/app.bin");
     EXPECT_TRUE(page.startButton.enabled);
 }

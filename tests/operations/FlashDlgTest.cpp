@@ -77,8 +77,10 @@ TEST_F(FlashDlgTest, BrowseFiltersByFileTypeAndEnablesStart) {
     page.ClickBin();
     EXPECT_TRUE(page.Browse());
     ASSERT_EQ(chooser.requests.size(), 2u);
-    EXPECT_EQ(chooser.requests[0].filter, "Image Files (*.hex)|*.hex|Image Files (*.bin)|*.bin||");
-    EXPECT_EQ(chooser.requests[1].filter, "Image Files (*.bin)|*.bin|Image Files (*.hex)|*.hex||");
+    EXPECT_EQ(chooser.requests[0].filter, "Image Files (*.hex)|*.hex|Image Files (*.bin)|*.bin|"
+              "ELF files (*.elf;*.axf;*.out)|*.elf;*.axf;*.out|S-record files (*.srec;*.s19;*.s28;*.s37;*.mot)|*.srec;*.s19;*.s28;*.s37;*.mot||");
+    EXPECT_EQ(chooser.requests[1].filter, "Image Files (*.bin)|*.bin|Image Files (*.hex)|*.hex|"
+              "ELF files (*.elf;*.axf;*.out)|*.elf;*.axf;*.out|S-record files (*.srec;*.s19;*.s28;*.s37;*.mot)|*.srec;*.s19;*.s28;*.s37;*.mot||");
     EXPECT_TRUE(chooser.requests[1].fileMustExist);
     EXPECT_TRUE(chooser.requests[1].pathMustExist);
     EXPECT_TRUE(chooser.requests[1].hideReadOnly);
