@@ -129,7 +129,7 @@ int RunGenerate(const Options& options) {
 
 CommandRun DefineGenerate(Options& options) {
     options.StartGroup("Image");
-    options.AddValue("hex", "FILE", "the application as an Intel HEX file (it carries its own addresses)");
+    options.AddValue("hex", "FILE", "the application as an Intel HEX, ELF or S-record file, told by its content (it carries its own addresses)");
     options.AddValue("bin", "FILE", "the application as a raw binary, with --dest and --entry");
     options.AddValue("dest", "HEX", "destination start address of a --bin image (up to 8 hexadecimal digits)");
     options.AddValue("entry", "HEX", "entry address of a --bin image (up to 8 hexadecimal digits)");

@@ -1,4 +1,4 @@
-// "hex2bin": convert an Intel HEX image the way every program operation does first, and show
+// "hex2bin": convert an image (Intel HEX, ELF or S-record) the way every program operation does first, and show
 // where its runs belong.
 #include <cinttypes>
 #include <cstdio>
@@ -64,7 +64,7 @@ int RunHex2Bin(const Options& options) {
 }
 
 CommandRun DefineHex2Bin(Options& options) {
-    options.AddPositional("IN.hex", "the Intel HEX image");
+    options.AddPositional("IN.hex", "the image: Intel HEX, ELF or S-record, told by its content");
     options.AddPositional("OUT.bin", "the packed binary of the runs outside the external flash");
     options.AddPositional("FLASH.bin", "the packed binary of the runs at 0x1F000000-0x1FFFFFFF (without it, such "
                                        "runs are refused)",
@@ -73,7 +73,7 @@ CommandRun DefineHex2Bin(Options& options) {
 }
 
 const RegisterCommand kHex2Bin{{"hex2bin",
-                                "convert an Intel HEX image into packed binaries (FLASH.bin: the runs at "
+                                "convert an Intel HEX, ELF or S-record image into packed binaries (FLASH.bin: the runs at "
                                 "0x1F000000-0x1FFFFFFF) and list its runs",
                                 DefineHex2Bin}};
 

@@ -92,7 +92,7 @@ void DeclareProgramOptions(Options& options) {
     DeclareTargetOptions(options);
     DeclareSettingsOption(options);
     options.StartGroup("Image");
-    options.AddValue("hex", "FILE", "an Intel HEX image: the boot header is made for it");
+    options.AddValue("hex", "FILE", "an Intel HEX, ELF or S-record image, told by its content: the boot header is made for it");
     options.AddValue("bin", "FILE", "a raw image, written unchanged at --address");
     options.AddValue("address", "HEX",
                      "with --bin: the flash offset (KR2A600: below 100000; KR2E500, KR2A500, KR2E700: below 80000; "

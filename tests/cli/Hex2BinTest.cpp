@@ -39,6 +39,33 @@ TEST(Hex2BinCommand, ConvertsTheSampleAndListsItsRuns) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 2);
 }
 
+TEST(Hex2BinCommand, ConvertsElfAndSRecordsAsItsHex) {
+    TempDir dir;
+    const std::string firmware = std::string(TAVREL_SOURCE_DIR) + "/examples/firmware/kr2a600-app";
+    std::vector<std::string> outputs;
+    std::vector<std::vector<uint8_t>> sram, flash;
+    for (const char* extension : {".hex", ".elf", ".srec"}) {
+        const std::string first = (dir / (std::string("sram") + extension)).string();
+        const std::string second = (dir / (std::string("flash") + extension)).string();
+        const ProcessResult run = Hex2Bin({firmware + extension, first, second});
+        ASSERT_EQ(run.exitCode, 0) << extension << ": " << run.err;
+        outputs.push_back(run.out);
+        sram.push_back(ReadFileBytes(first));
+        flash.push_back(ReadFileBytes(second));
+    }
+    // Code and data in SRAM, one function in the execute-in-place window.
+    EXPECT_EQ(outputs[0].substr(0, outputs[0].find("1       ")),
+              "region  start       length\n"
+              "0       0x00100000  208\n"
+              "0       0x20000000  4\n");
+    EXPECT_NE(outputs[0].find("1       0x1F010000  "), std::string::npos) << outputs[0];
+    for (size_t i = 1; i < outputs.size(); ++i) {
+        EXPECT_EQ(outputs[i], outputs[0]);
+        EXPECT_EQ(sram[i], sram[0]);
+        EXPECT_EQ(flash[i], flash[0]);
+    }
+}
+
 TEST(Hex2BinCommand, MalformedUnreadableAndUnplaceableFilesExitWithOne) {
     TempDir dir;
     WriteTextFile(dir / "bad.hex", HexImage(0x100, PatternBytes(16)) + ":10000000zz\n");
