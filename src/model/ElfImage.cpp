@@ -55,13 +55,19 @@ bool ReadElfImage(std::vector<uint8_t> file, const std::string& path, LoadableIm
     const Elf32_Phdr* table = count > 0 ? elf32_getphdr(elf.get()) : nullptr;
     if (count > 0 && !table) return refuse(" is truncated or damaged: " + LibelfReason());
 
+    // A producer that leaves every physical address 0 has not set them: the segments load at
+    // their virtual addresses (objcopy reads such a file the same way).
+    bool physicalUnset = true;
+    for (size_t i = 0; i < count; ++i)
+        if (table[i].p_type == PT_LOAD && table[i].p_filesz > 0 && table[i].p_paddr != 0) physicalUnset = false;
+
     for (size_t i = 0; i < count; ++i) {
         const Elf32_Phdr& segment = table[i];
         if (segment.p_type != PT_LOAD || segment.p_filesz == 0) continue;
         if (static_cast<uint64_t>(segment.p_offset) + segment.p_filesz > file.size())
             return refuse(" is truncated: its loadable segment " + std::to_string(i) + " lies past the end of the file");
         ImageBlock block;
-        block.address = segment.p_paddr;
+        block.address = physicalUnset ? segment.p_vaddr : segment.p_paddr;
         // Only the bytes the file holds: the .bss tail up to p_memsz is not programmed.
         block.bytes.assign(file.begin() + segment.p_offset, file.begin() + segment.p_offset + segment.p_filesz);
         image.blocks.push_back(std::move(block));

@@ -179,6 +179,17 @@ TEST_F(ImageSourceTest, ElfLoadSegmentsAtTheirLoadAddressWithoutBss) {
     EXPECT_EQ(elf.firstList.entryAddress, 0x00100021u);
 }
 
+TEST_F(ImageSourceTest, ElfWithoutPhysicalAddressesLoadsAtVirtualOnes) {
+    // MakeElf sets p_vaddr to the load address | 0x40000000.
+    const Conversion elf = ConvertElf(MakeElf({{0, PatternBytes(8)}, {0, PatternBytes(4), 0, PT_NOTE}}));
+    ASSERT_TRUE(elf.ok);
+    EXPECT_EQ(Runs(elf.firstList), (std::vector<Placed>{{0x40000000, 8, 0}}));
+    // One segment at physical 0 beside others is taken at its word.
+    const Conversion mixed = ConvertElf(MakeElf({{0, PatternBytes(8)}, {0x100, PatternBytes(4)}}));
+    ASSERT_TRUE(mixed.ok);
+    EXPECT_EQ(Runs(mixed.firstList), (std::vector<Placed>{{0, 8, 0}, {0x100, 4, 0}}));
+}
+
 TEST_F(ImageSourceTest, ElfRunsAreTheRunsOfTheSameBytesAsHex) {
     // Contiguous segments join; a run ends at a 64 KiB boundary and at a gap, as in HEX.
     const auto a = PatternBytes(0x30, 3);
