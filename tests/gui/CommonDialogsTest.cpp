@@ -102,6 +102,7 @@ TEST(QtFileChooser, FiltersInTheDialogsNotationBecomeQtNameFilters) {
         {"Image Files (*.hex)|*.hex|Image Files (*.bin)|*.bin||", {"Image Files (*.hex)", "Image Files (*.bin)"}},
         {"ALL Files||", {"ALL Files (*)"}},
         {"Text|*.txt;*.log||", {"Text (*.txt *.log)"}},
+        {"ELF files (*.elf;*.axf;*.out)|*.elf;*.axf;*.out||", {"ELF files (*.elf *.axf *.out)"}},
         {"", {}},
     };
     for (const auto& [filter, expected] : cases) EXPECT_EQ(NameFilters(filter), expected) << filter;

@@ -12,13 +12,16 @@ QStringList NameFilters(const std::string& filter) {
     const QStringList parts = QString::fromStdString(filter).split('|');
     QStringList filters;
     for (qsizetype i = 0; i < parts.size() && !parts[i].isEmpty(); i += 2) {
-        const QString description = parts[i];
-        QString patterns = i + 1 < parts.size() ? parts[i + 1] : QString();
+        QString description = parts[i];
+        const QString written = i + 1 < parts.size() ? parts[i + 1] : QString();
+        QString patterns = written;
         patterns.replace(';', ' ');
         if (patterns.trimmed().isEmpty()) patterns = "*";
         // Qt reads the patterns from the last parentheses; a description that already ends with
-        // them is shown as it is.
+        // them is shown as it is, in Qt's notation when it names them as the filter does.
         const QString shown = "(" + patterns + ")";
+        if (!written.isEmpty() && description.endsWith("(" + written + ")"))
+            description = description.chopped(written.size() + 2) + shown;
         filters << (description.endsWith(shown) ? description : description + " " + shown);
     }
     return filters;
