@@ -25,6 +25,8 @@ struct Case {
     const char* image;  // the firmware built for the family's memory map
 };
 
+std::vector<uint8_t> Text(const std::string& text) { return {text.begin(), text.end()}; }
+
 class ImageFormatsSim : public ::testing::TestWithParam<Case> {
 protected:
     void SetUp() override {
@@ -97,7 +99,18 @@ TEST_P(ImageFormatsSim, ElfHexAndSRecordGiveTheSameFlash) {
         {"rel.elf", patched(16, {1, 0}), " is a relocatable object, not a linked executable"},
         {"cut.elf", std::vector<uint8_t>(elf.begin(), elf.begin() + 0x1010), " is truncated: its loadable segment 0"},
         {"empty.elf", noLoads, " has no loadable content"},
+        {"dyn.elf", patched(16, {3, 0}), " is not an executable (ELF type 3): only 32-bit"},
+        {"ident.elf", std::vector<uint8_t>(elf.begin(), elf.begin() + 10),
+         " is truncated: it ends inside its identification bytes"},
         {"sum.srec", std::vector<uint8_t>(badSum.begin(), badSum.end()), ", line 2: wrong checksum"},
+        {"length.srec", Text("S1070000AABB\n" + srecText), ", line 1: the record length says 7 bytes, the line holds 4"},
+        {"type.srec", Text("S4030000FC\n" + srecText), ", line 1: unknown record type S4"},
+        {"digit.srec", Text("S1050000ZZ00\n" + srecText), ", line 1: a character that is not a hexadecimal digit"},
+        {"line.srec", Text(srecText.substr(0, srecText.find('\n') + 1) + ":00000001FF\n" + srecText),
+         ", line 2: not an S-record"},
+        {"count.srec", Text(noEnd + "S5030009F3\n" + srecText.substr(noEnd.size())), ", line ",
+         ": the count record says 9 data records, the file has "},
+        {"after.srec", Text(srecText + srecText), ", line ", ": a record after the end record"},
         {"cut.srec", std::vector<uint8_t>(noEnd.begin(), noEnd.end()), ", line ",
          ": the file ends without an end record (S7, S8 or S9): it may be cut short"},
     };
