@@ -41,7 +41,9 @@ bool ReadElfImage(std::vector<uint8_t> file, const std::string& path, LoadableIm
     std::unique_ptr<Elf, ElfCloser> elf(
         elf_memory(reinterpret_cast<char*>(file.data()), file.size()));
     if (!elf || elf_kind(elf.get()) != ELF_K_ELF) return refuse(" is truncated or damaged: " + LibelfReason());
-    const Elf32_Ehdr* header = elf32_getehdr(elf.get());
+    // Copies through gelf: the tables may lie at any offset of the file, aligned or not.
+    GElf_Ehdr headerCopy;
+    const GElf_Ehdr* header = gelf_getehdr(elf.get(), &headerCopy);
     if (!header) return refuse(" is truncated or damaged: " + LibelfReason());
     if (header->e_machine != EM_ARM)
         return refuse(" is built for another processor than ARM (machine " + std::to_string(header->e_machine) + ")" +
@@ -52,8 +54,10 @@ bool ReadElfImage(std::vector<uint8_t> file, const std::string& path, LoadableIm
 
     size_t count = 0;
     if (elf_getphdrnum(elf.get(), &count) != 0) return refuse(" is truncated or damaged: " + LibelfReason());
-    const Elf32_Phdr* table = count > 0 ? elf32_getphdr(elf.get()) : nullptr;
-    if (count > 0 && !table) return refuse(" is truncated or damaged: " + LibelfReason());
+    std::vector<GElf_Phdr> table(count);
+    for (size_t i = 0; i < count; ++i)
+        if (!gelf_getphdr(elf.get(), static_cast<int>(i), &table[i]))
+            return refuse(" is truncated or damaged: " + LibelfReason());
 
     // A producer that leaves every physical address 0 has not set them: the segments load at
     // their virtual addresses (objcopy reads such a file the same way).
@@ -62,20 +66,21 @@ bool ReadElfImage(std::vector<uint8_t> file, const std::string& path, LoadableIm
         if (table[i].p_type == PT_LOAD && table[i].p_filesz > 0 && table[i].p_paddr != 0) physicalUnset = false;
 
     for (size_t i = 0; i < count; ++i) {
-        const Elf32_Phdr& segment = table[i];
+        const GElf_Phdr& segment = table[i];
         if (segment.p_type != PT_LOAD || segment.p_filesz == 0) continue;
         if (static_cast<uint64_t>(segment.p_offset) + segment.p_filesz > file.size())
             return refuse(" is truncated: its loadable segment " + std::to_string(i) + " lies past the end of the file");
         ImageBlock block;
-        block.address = physicalUnset ? segment.p_vaddr : segment.p_paddr;
+        block.address = static_cast<uint32_t>(physicalUnset ? segment.p_vaddr : segment.p_paddr);
         // Only the bytes the file holds: the .bss tail up to p_memsz is not programmed.
-        block.bytes.assign(file.begin() + segment.p_offset, file.begin() + segment.p_offset + segment.p_filesz);
+        const auto from = file.begin() + static_cast<std::ptrdiff_t>(segment.p_offset);
+        block.bytes.assign(from, from + static_cast<std::ptrdiff_t>(segment.p_filesz));
         image.blocks.push_back(std::move(block));
     }
     if (image.blocks.empty()) return refuse(" has no loadable content");
     std::stable_sort(image.blocks.begin(), image.blocks.end(),
                      [](const ImageBlock& a, const ImageBlock& b) { return a.address < b.address; });
-    image.entryAddress = header->e_entry;
+    image.entryAddress = static_cast<uint32_t>(header->e_entry);
     return true;
 }
 
