@@ -2,6 +2,7 @@
 #include <elf.h>
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 
@@ -177,6 +178,21 @@ TEST_F(ImageSourceTest, ElfLoadSegmentsAtTheirLoadAddressWithoutBss) {
     EXPECT_EQ(Runs(elf.firstList), (std::vector<Placed>{{0x00100000, 0x40, 0}, {0x20000000, 8, 0}}));
     EXPECT_EQ(Runs(elf.secondList), (std::vector<Placed>{{0x1F010000, 0x20, 1}}));
     EXPECT_EQ(elf.firstList.entryAddress, 0x00100021u);
+}
+
+TEST_F(ImageSourceTest, ElfTablesAtAnyAlignment) {
+    // The program header table one byte further on, at an odd offset.
+    auto file = MakeElf({{0x00100000, PatternBytes(16)}});
+    file.insert(file.begin() + sizeof(Elf32_Ehdr), 0);
+    const Elf32_Off phoff = sizeof(Elf32_Ehdr) + 1;
+    std::memcpy(file.data() + offsetof(Elf32_Ehdr, e_phoff), &phoff, sizeof phoff);
+    Elf32_Phdr program;
+    std::memcpy(&program, file.data() + phoff, sizeof program);
+    program.p_offset += 1;
+    std::memcpy(file.data() + phoff, &program, sizeof program);
+    const Conversion elf = ConvertElf(file);
+    ASSERT_TRUE(elf.ok) << (elf.messages.empty() ? "" : elf.messages[0]);
+    EXPECT_EQ(elf.first, PatternBytes(16));
 }
 
 TEST_F(ImageSourceTest, ElfWithoutPhysicalAddressesLoadsAtVirtualOnes) {
