@@ -1,0 +1,43 @@
+#pragma once
+// The state file of a production line's serial numbers: the next free number and what became
+// of every number given out. Every change happens under an exclusive lock on FILE.lock and
+// replaces the file in one step (written beside it, synced, renamed, the folder synced), so
+// runs, processes and crashes never see half a state and never give one number twice. A number
+// handed to a board stays "issued" until its board's result is recorded ("passed" or "failed");
+// a run killed in between leaves it "issued", never free again.
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "production/Identity.h"
+
+namespace tavrel::production {
+
+class SerialNumberState {
+public:
+    explicit SerialNumberState(std::filesystem::path file) : file_(std::move(file)) {}
+
+    // Gives out `count` numbers for `boards` (one name each): from the state's next number, or
+    // from counter.first when the file does not exist yet or counter.first lies beyond it.
+    // False with the reason in error when the file cannot be read, locked or replaced, or holds
+    // something else than a state (it is then left as it was).
+    bool Allocate(const SerialCounter& counter, const std::vector<std::string>& boards,
+                  std::vector<uint64_t>& numbers, std::string& error);
+
+    // A board's result for a number given out: "passed" or "failed".
+    bool Record(uint64_t number, const std::string& result, std::string& error);
+
+    // What the state file says of each number (for tests and the summary): number -> status.
+    struct Entry {
+        uint64_t number = 0;
+        std::string status;
+        std::string board;
+    };
+    bool Read(uint64_t& next, std::vector<Entry>& entries, std::string& error) const;
+
+private:
+    std::filesystem::path file_;
+};
+
+}  // namespace tavrel::production
