@@ -3,6 +3,7 @@
 
 #include "cli/Command.h"
 #include "cli/OperationCommand.h"
+#include "cli/ProductionLine.h"
 #include "operations/EraseDlg.h"
 #include "operations/EraseWorker.h"
 
@@ -54,6 +55,7 @@ CommandRun DefineErase(Options& options) {
     options.AddFlag("all", "the whole flash (the default)");
     options.AddValue("blocks", "N,N,...", "these 64 KiB blocks (numbers from 0)");
     options.AddValue("sectors", "FIRST-LAST", "the 4 KiB sectors FIRST to LAST");
+    DeclareLogOption(options);
     return [&options] { return RunErase(options); };
 }
 

@@ -12,11 +12,13 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "cli/ProductionLine.h"
 #include "platform/ChildProcess.h"
 #include "platform/Clock.h"
 #include "platform/Folders.h"
 #include "platform/Interruption.h"
 #include "platform/SerialPort.h"
+#include "production/ProductionLog.h"
 
 namespace tavrel::cli {
 namespace {
@@ -35,6 +37,8 @@ struct Board {
     std::string result;
     std::optional<uint64_t> bytes;
     std::string current;  // its latest line, for the terminal's view
+    std::string message;  // its latest message, for its record
+    std::string startedAt;
 };
 
 // A line of a board's progress bar as it prints it to a pipe: "NNN% status".
@@ -109,6 +113,7 @@ void ShowLines(Board& board, std::string& text, bool standardError, bool atEnd, 
             view.Progress(board, line);
         } else if (!line.empty()) {
             board.current = line;
+            board.message = line;
             view.Message(board, line, stderr);
         }
     }
@@ -153,11 +158,26 @@ void PrintSummary(const std::vector<Board>& boards) {
     std::fflush(stdout);
 }
 
+// The option that names the boards of the run and its values: the ports, probes or USB paths;
+// none given: the route's default board alone, named "".
+std::pair<std::string, std::vector<std::string>> BoardsOf(const Options& options) {
+    for (const char* name : {"port", "probe", "usb-path"}) {
+        std::vector<std::string> values = options.Values(name);
+        if (values.empty() && options.Value(name)) values = {*options.Value(name)};
+        if (!values.empty()) return {name, values};
+    }
+    return {"", {""}};
+}
+
+int ExitStatusOf(const ChildProcess& child) {
+    return child.exitCode() ? *child.exitCode() : 128 + child.signal();
+}
+
 }  // namespace
 
 int RunBoards(const std::string& commandName, const Options& options) {
-    const std::vector<std::string> ports = options.Values("port");
-    if (options.ValueOr("interface", "") != "UART")
+    const auto [keyOption, ports] = BoardsOf(options);
+    if (keyOption == "port" && ports.size() > 1 && options.ValueOr("interface", "") != "UART")
         return UsageError(commandName, "--port given several times: several boards at once go with --interface UART");
     for (size_t i = 0; i < ports.size(); ++i)
         if (std::find(ports.begin(), ports.begin() + static_cast<long>(i), ports[i]) != ports.begin() + static_cast<long>(i))
@@ -171,7 +191,7 @@ int RunBoards(const std::string& commandName, const Options& options) {
         if (options.Has(name)) ownFileOptions.push_back(name);
     for (size_t i = 0; i < ports.size(); ++i)
         for (size_t j = 0; j < i; ++j)
-            if (!ownFileOptions.empty() && PortTag(ports[i]) == PortTag(ports[j]))
+            if (!ownFileOptions.empty() && ports.size() > 1 && PortTag(ports[i]) == PortTag(ports[j]))
                 return UsageError(commandName, "--port: " + ports[j] + " and " + ports[i] +
                                                    " would write the same files (" + PortTag(ports[i]) + ")");
     const std::string self = platform::ExecutablePath().string();
@@ -181,31 +201,42 @@ int RunBoards(const std::string& commandName, const Options& options) {
     }
     std::vector<std::string> argv = {self, commandName};
     std::vector<std::string> leaving = ownFileOptions;
-    leaving.push_back("port");
+    if (!keyOption.empty()) leaving.push_back(keyOption);
+    for (const std::string& name : ProductionLine::ParentOnlyOptions()) leaving.push_back(name);
     const std::vector<std::string> common = options.Words(leaving);
     argv.insert(argv.end(), common.begin(), common.end());
+    ProductionLine line(commandName, options, keyOption, ports);
+    if (const auto stop = line.Prepare(self, common)) return *stop;
 
     // Ctrl-C or SIGTERM from here on: every board still running is asked to stop.
     InstallInterruptionHandlers();
     Clock& clock = SystemClock();
+    bool recordLost = false;  // a board's result could not be recorded
     std::vector<Board> boards(ports.size());
     BoardView view(boards);
     for (size_t i = 0; i < ports.size(); ++i) {
         Board& board = boards[i];
-        board.port = ports[i];
+        board.port = ports[i].empty() ? "board" : ports[i];
         std::vector<std::string> words = argv;
-        std::vector<std::string> own = {"--port=" + board.port};
-        for (const auto& name : ownFileOptions) own.push_back("--" + name + "=" + BoardFile(*options.Value(name), board.port));
+        std::vector<std::string> own = line.BoardWords(i);
+        if (!keyOption.empty()) own.push_back("--" + keyOption + "=" + board.port);
+        for (const auto& name : ownFileOptions)
+            own.push_back("--" + name + "=" + (ports.size() > 1 ? BoardFile(*options.Value(name), board.port) : *options.Value(name)));
         // Before a "--" that starts the positional words, if there is one.
         words.insert(std::find(words.begin() + 2, words.end(), std::string("--")), own.begin(), own.end());
         std::string error;
         board.startMs = clock.NowMs();
+        board.startedAt = production::UtcNow();
         board.child = ChildProcess::Start(words, {{kReportVariable, "1"}}, error);
         if (!board.child) {
             board.done = true;
             board.endMs = board.startMs;
             board.result = "failed (not started)";
-            view.Message(board, "cannot start: " + error, stderr);
+            board.message = "cannot start: " + error;
+            view.Message(board, board.message, stderr);
+            if (!line.BoardDone(i, {ports[i], board.result, std::nullopt, board.message, board.startMs, board.endMs,
+                                    std::nullopt, board.startedAt}))
+                recordLost = true;
         }
     }
 
@@ -222,7 +253,8 @@ int RunBoards(const std::string& commandName, const Options& options) {
             for (Board& board : boards)
                 if (!board.done) board.child->Signal(SIGTERM);
         }
-        for (Board& board : boards) {
+        for (size_t i = 0; i < boards.size(); ++i) {
+            Board& board = boards[i];
             if (board.done) continue;
             board.child->TakeOutput(board.out, board.err);
             const bool ended = board.child->OutputEnded() && board.child->Ended();
@@ -232,6 +264,10 @@ int RunBoards(const std::string& commandName, const Options& options) {
             board.done = true;
             board.endMs = clock.NowMs();
             board.result = Result(*board.child);
+            // Recorded before the board counts as done: a run stopped now has its record.
+            if (!line.BoardDone(i, {ports[i], board.result, ExitStatusOf(*board.child), board.message, board.startMs,
+                                    board.endMs, board.bytes, board.startedAt}))
+                recordLost = true;
         }
     }
     PrintSummary(boards);
@@ -240,7 +276,7 @@ int RunBoards(const std::string& commandName, const Options& options) {
         return InterruptionSignal() != 0 ? 128 + InterruptionSignal() : 1;
     }
     const bool allOk = std::all_of(boards.begin(), boards.end(), [](const Board& board) { return board.result == "ok"; });
-    return allOk ? 0 : 1;
+    return allOk && !recordLost ? 0 : 1;
 }
 
 void ReportBoardTraffic() {

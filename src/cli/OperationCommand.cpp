@@ -8,6 +8,7 @@
 #include "app/SettingsFile.h"
 #include "cli/CommandSeams.h"
 #include "cli/MultiBoard.h"
+#include "cli/ProductionLine.h"
 #include "links/DfuLink.h"
 #include "model/HexText.h"
 #include "platform/Interruption.h"
@@ -210,7 +211,7 @@ int RunOnOneBoard(const std::string& commandName, const Options& options,
 
 int RunOperation(const std::string& commandName, const Options& options,
                  const std::function<int(OperationContext& context)>& operation) {
-    if (options.Values("port").size() > 1) {
+    if (options.Values("port").size() > 1 || IsProductionRun(options)) {
         if (commandName == "connect") return UsageError(commandName, "--port: connect reaches one board; give one --port");
         return RunBoards(commandName, options);
     }

@@ -12,6 +12,8 @@
 #include "cli/TerminalPrompt.h"
 #include "operations/FlashSession.h"
 #include "operations/RunContext.h"
+#include "production/Identity.h"
+#include "production/IdentityPatch.h"
 
 namespace tavrel::cli {
 
@@ -33,7 +35,17 @@ struct OperationContext {
     // verify: the page's flow runs against a recorder and the flash is compared with what it
     // would write; nothing is erased or written.
     bool verifyOnly = false;
+    // program on a production line: this board's identity, written with the image.
+    std::optional<production::Identity> identity = std::nullopt;
+    // --check-identity: the identity's place checked against the run's plan; nothing is touched.
+    bool checkIdentityOnly = false;
 };
+
+// With an identity: the page's flow recorded against a stand-in for the link, the identity
+// checked against what it erases and where the boot header lies. 0 when it may go there; 2 (the
+// message printed) when not; 1 when the flow failed (it has said why).
+int CheckIdentityAgainstPlan(OperationContext& context, const std::function<RunResult(RunContext& run)>& flow,
+                             ProgramPageKind page, const production::Identity& identity);
 
 // verify: the flow (a program page's worker over the context it is given) run against a recorder,
 // then the flash compared with what it wrote over the real link. 0 equal, 1 otherwise.
@@ -49,8 +61,18 @@ int RunProgramRequest(OperationContext& context, const std::optional<Request>& r
     if (!request) return 1;
     if (context.verifyOnly)
         return VerifyProgramPlan(context, [&](RunContext& run) { return worker(*request, run); }, page);
+    if (context.identity) {
+        const int placed = CheckIdentityAgainstPlan(
+            context, [&](RunContext& run) { return worker(*request, run); }, page, *context.identity);
+        if (placed != 0 || context.checkIdentityOnly) return placed;
+    }
     context.window.LockForRun();
     RunContext run = MakeRunContext(context.seams, context.progress, context.prompt, context.link);
+    if (context.identity)
+        run.openSession = production::PatchIdentity(std::move(run.openSession), *context.identity,
+                                                    [&context](const std::string& reason) {
+                                                        context.prompt.ShowMessage(reason, MessageIcon::Error);
+                                                    });
     const RunResult result = worker(*request, run);
     context.window.OnOperationDone(kOperationProgram, page);
     return Succeeded(result) ? 0 : 1;

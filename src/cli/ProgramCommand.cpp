@@ -5,6 +5,7 @@
 #include "cli/HX700Program.h"
 #include "cli/OperationCommand.h"
 #include "cli/PageOptions.h"
+#include "cli/ProductionLine.h"
 #include "model/FamilyProfile.h"
 #include "operations/FlashDlg.h"
 #include "operations/ProgramWorker.h"
@@ -70,6 +71,10 @@ int RunProgramCommand(const std::string& command, const Options& options) {
     return RunOperation(command, options, [&](OperationContext& context) {
         context.command = command;
         context.verifyOnly = command == "verify";
+        std::string identityError;
+        context.identity = OwnIdentity(options, identityError);
+        if (!identityError.empty()) return UsageError(command, identityError);
+        context.checkIdentityOnly = options.Has("check-identity");
         // The page of the family chosen now, by --chip or by the settings file.
         const FamilyProfile* profile = FindFamilyProfile(context.window.family());
         const ProgramPage page = profile ? profile->page : ProgramPage::FlashDlg;
@@ -101,6 +106,7 @@ void DeclareProgramOptions(Options& options) {
     options.AddFlag("no-header-protection", "KR2E500 group, with --bin --address: offsets 0-1F may be written");
     options.AddValue("erase", "all|blocks|sectors", "erase all flash (default), or the blocks or sectors the image covers");
     options.AddFlag("verify", "read the flash back and compare after programming");
+    DeclareLogOption(options);
     options.StartGroup("Boot header (KR2A600 and KR2E500 group, with --hex; index or text as listed)");
     options.AddValue("crc", "MODE",
                      "0 CRC-16-CCITT, 1 CRC-16-IBM, 2 CRC-16-T10_DIF, 3 CRC-32-IEEE, 4 No CRC (default)");
@@ -123,6 +129,7 @@ void DeclareProgramOptions(Options& options) {
 
 CommandRun DefineProgram(Options& options) {
     DeclareProgramOptions(options);
+    DeclareIdentityOptions(options);
     return [&options] { return RunProgramCommand("program", options); };
 }
 

@@ -4,6 +4,7 @@
 
 #include "cli/Command.h"
 #include "cli/OperationCommand.h"
+#include "cli/ProductionLine.h"
 #include "operations/ReadDlg.h"
 #include "operations/ReadWorker.h"
 
@@ -80,6 +81,7 @@ CommandRun DefineRead(Options& options) {
     options.AddValue("output", "FILE", "save the bytes to this file (written whole or not at all)");
     options.AddFlag("dump", "show the bytes as dump lines on stdout (at most 0xC80 bytes)");
     options.AddValue("dump-file", "FILE", "with --dump: also save the lines as a text file");
+    DeclareLogOption(options);
     return [&options] { return RunRead(options); };
 }
 

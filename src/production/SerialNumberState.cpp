@@ -31,6 +31,7 @@ bool Load(const std::filesystem::path& file, json& state, std::string& error) {
 }  // namespace
 
 bool SerialNumberState::Allocate(const SerialCounter& counter, const std::vector<std::string>& boards,
+                                 const std::function<std::string(uint64_t number)>& fits,
                                  std::vector<uint64_t>& numbers, std::string& error) {
     numbers.clear();
     FileLock lock(LockFile(file_), error);
@@ -45,6 +46,13 @@ bool SerialNumberState::Allocate(const SerialCounter& counter, const std::vector
             error = "the serial numbers have run out";
             numbers.clear();
             return false;
+        }
+        if (fits) {
+            error = fits(next);
+            if (!error.empty()) {
+                numbers.clear();
+                return false;
+            }
         }
         numbers.push_back(next);
         state["numbers"].push_back({{"number", next}, {"status", "issued"}, {"board", board}});

@@ -7,6 +7,7 @@
 // a run killed in between leaves it "issued", never free again.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,9 +22,11 @@ public:
     // Gives out `count` numbers for `boards` (one name each): from the state's next number, or
     // from counter.first when the file does not exist yet or counter.first lies beyond it.
     // False with the reason in error when the file cannot be read, locked or replaced, or holds
-    // something else than a state (it is then left as it was).
+    // something else than a state, or when a number would not pass `fits` (which then says why):
+    // the file is then left as it was.
     bool Allocate(const SerialCounter& counter, const std::vector<std::string>& boards,
-                  std::vector<uint64_t>& numbers, std::string& error);
+                  const std::function<std::string(uint64_t number)>& fits, std::vector<uint64_t>& numbers,
+                  std::string& error);
 
     // A board's result for a number given out: "passed" or "failed".
     bool Record(uint64_t number, const std::string& result, std::string& error);
