@@ -103,6 +103,7 @@ void WriteReadDlg(const ReadDlg& page, Lines& lines) {
 struct Line {
     std::string key;
     std::string value;
+    int number = 0;  // in the file, from 1
 };
 
 // Lines split at LF; a CR that ends a line is part of its line end, not of its value. Lines
@@ -110,11 +111,13 @@ struct Line {
 std::vector<Line> SplitLines(const std::string& text) {
     std::vector<Line> lines;
     std::istringstream in(text);
+    int number = 0;
     for (std::string line; std::getline(in, line);) {
+        ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         const size_t colon = line.find(':');
         if (colon == std::string::npos) continue;
-        lines.push_back({line.substr(0, colon), line.substr(colon + 1)});
+        lines.push_back({line.substr(0, colon), line.substr(colon + 1), number});
     }
     return lines;
 }
@@ -148,7 +151,7 @@ bool ReadProgramTailLine(Page& page, const std::string& key, const std::string& 
     return true;
 }
 
-bool ReadFlashDlg(FlashDlg& page, LineIt line, LineIt end) {
+bool ReadFlashDlg(FlashDlg& page, LineIt& line, LineIt end) {
     std::string fileType;
     const std::map<std::string, ControlState*> lists = {{"QSPI", &page.qspiMode},
                                                         {"Init Mem", &page.initMemMode},
@@ -156,7 +159,7 @@ bool ReadFlashDlg(FlashDlg& page, LineIt line, LineIt end) {
                                                         {"CRC", &page.crcMode},
                                                         {"Clock Source", &page.clockSource}};
     for (; line != end; ++line) {
-        const auto& [key, value] = *line;
+        const std::string &key = line->key, &value = line->value;
         if (key == "File Type") {
             fileType = value;
             if (value == "Hex") CheckRadio(page.hexRadio, {&page.binRadio});
@@ -178,7 +181,7 @@ bool ReadFlashDlg(FlashDlg& page, LineIt line, LineIt end) {
     return true;
 }
 
-bool ReadEX500FlashDlg(EX500FlashDlg& page, const std::string& family, LineIt line, LineIt end) {
+bool ReadEX500FlashDlg(EX500FlashDlg& page, const std::string& family, LineIt& line, LineIt end) {
     const FamilyProfile* profile = FindFamilyProfile(family);
     page.advancedBin.visible = profile && profile->advancedBin;
     std::string fileType;
@@ -187,7 +190,7 @@ bool ReadEX500FlashDlg(EX500FlashDlg& page, const std::string& family, LineIt li
                                                         {"CRC", &page.crc},
                                                         {"Boot Delay", &page.bootDelay}};
     for (; line != end; ++line) {
-        const auto& [key, value] = *line;
+        const std::string &key = line->key, &value = line->value;
         if (key == "File Type") {
             fileType = value;
             if (value == "Hex") CheckRadio(page.hexRadio, {&page.binRadio});
@@ -236,12 +239,12 @@ std::optional<size_t> BlockPosition(const std::string& text) {
     return static_cast<size_t>(std::stoul(text));
 }
 
-bool ReadEraseDlg(CCorvaneDlg& window, LineIt line, LineIt end) {
+bool ReadEraseDlg(CCorvaneDlg& window, LineIt& line, LineIt end) {
     EraseDlg& page = window.erasePage;
     page.SetFamily(window.family(), window.flashTypeList.SelectedText());
     std::optional<EraseMode> mode;
     for (; line != end; ++line) {
-        const auto& [key, value] = *line;
+        const std::string &key = line->key, &value = line->value;
         if (key == "Erase") {
             if (value == "Erase All") mode = EraseMode::All;
             else if (value == "Erase Block") mode = EraseMode::Blocks;
@@ -277,7 +280,7 @@ bool ReadEraseDlg(CCorvaneDlg& window, LineIt line, LineIt end) {
 bool ReadReadDlg(ReadDlg& page, LineIt line, LineIt end) {
     std::string mode;
     for (; line != end; ++line) {
-        const auto& [key, value] = *line;
+        const std::string &key = line->key, &value = line->value;
         if (key == "Read mode") mode = value;
         else if (key == "File Path") page.fileField.text = value;
         else if (key == "Flash Address") page.addressField.text = value;
@@ -289,7 +292,7 @@ bool ReadReadDlg(ReadDlg& page, LineIt line, LineIt end) {
 }
 
 // The lines after "Option" belong to the section of that operation.
-bool ReadSection(CCorvaneDlg& window, const std::string& option, LineIt line, LineIt end) {
+bool ReadSection(CCorvaneDlg& window, const std::string& option, LineIt& line, LineIt end) {
     if (option == "Flash") {
         const FamilyProfile* profile = FindFamilyProfile(window.family());
         const ProgramPage page = profile ? profile->page : ProgramPage::FlashDlg;
@@ -321,7 +324,8 @@ std::string SettingsText(const CCorvaneDlg& window) {
     if (interfaceName == "UART") lines.Add("UART Baudrate", window.uartPanel.baudList.SelectedText());
     lines.Add("Flash Location", window.internalRadio.checked ? "Internal" : "External");
     lines.Add("Flash Interface", window.flashInterfaceList.SelectedText());
-    lines.Add("Flash Type", window.flashTypeList.SelectedText());
+    // A family without a flash type writes none: the list may still show the last family's choice.
+    lines.Add("Flash Type", UsesFlashType(window.family()) ? window.flashTypeList.SelectedText() : std::string());
     switch (window.currentOperation()) {
         case kOperationErase:
             lines.Add("Option", "Erase");
@@ -355,10 +359,14 @@ int SaveSettings(const CCorvaneDlg& window, const std::string& path, UserPrompt&
     return 0;
 }
 
-int ApplySettingsText(CCorvaneDlg& window, const std::string& text) {
+int ApplySettingsText(CCorvaneDlg& window, const std::string& text, SettingsLoadStop* stop) {
     const std::vector<Line> lines = SplitLines(text);
+    auto stopAt = [stop](const Line& line) {
+        if (stop) *stop = {line.number, line.key, line.value};
+        return -2;
+    };
     for (auto line = lines.begin(); line != lines.end(); ++line) {
-        const auto& [key, value] = *line;
+        const std::string &key = line->key, &value = line->value;
         bool applied = true;
         if (key == "ChipName") {
             applied = window.LoadChip(value);
@@ -375,17 +383,19 @@ int ApplySettingsText(CCorvaneDlg& window, const std::string& text) {
         } else if (key == "Flash Interface") {
             applied = SelectExactly(window.flashInterfaceList, value);
         } else if (key == "Flash Type") {
-            // Written empty for families without a flash type: nothing to choose.
-            applied = value.empty() || SelectExactly(window.flashTypeList, value);
+            // Written empty for families without a flash type: nothing to choose (files saved
+            // before may name the type another family had left in the list).
+            applied = value.empty() || !UsesFlashType(window.family()) || SelectExactly(window.flashTypeList, value);
         } else if (key == "Option") {
-            return ReadSection(window, value, std::next(line), lines.end()) ? 0 : -2;
+            LineIt section = std::next(line);
+            return ReadSection(window, value, section, lines.end()) ? 0 : stopAt(*section);
         }
-        if (!applied) return -2;
+        if (!applied) return stopAt(*line);
     }
     return 0;
 }
 
-int LoadSettings(CCorvaneDlg& window, const std::string& path, UserPrompt& prompt) {
+int LoadSettings(CCorvaneDlg& window, const std::string& path, UserPrompt& prompt, SettingsLoadStop* stop) {
     const std::string found = FindBesideProgram(path);
     if (found.empty()) {
         prompt.ShowMessage("Load File is Lost!", MessageIcon::Error);
@@ -397,14 +407,15 @@ int LoadSettings(CCorvaneDlg& window, const std::string& path, UserPrompt& promp
         prompt.ShowMessage("Can't open the load file!", MessageIcon::Error);
         return -1;
     }
-    return ApplySettingsText(window, text.str());
+    return ApplySettingsText(window, text.str(), stop);
 }
 
 void SaveSettingsFromMenu(const CCorvaneDlg& window, FileChooser& chooser, UserPrompt& prompt) {
     FileDialogRequest request;
     request.save = true;
     request.filter = kSettingsFilter;
-    request.defaultExtension = "cfg";
+    // The extension the filter shows, so a saved file is listed when it is loaded again.
+    request.defaultExtension = "txt";
     request.overwritePrompt = true;
     const auto path = chooser.ChooseFile(request);
     if (path && SaveSettings(window, *path, prompt) == 0) prompt.ShowMessage(kSettingsSaved, MessageIcon::Information);
@@ -412,7 +423,8 @@ void SaveSettingsFromMenu(const CCorvaneDlg& window, FileChooser& chooser, UserP
 
 void LoadSettingsFromMenu(CCorvaneDlg& window, FileChooser& chooser, UserPrompt& prompt) {
     FileDialogRequest request;
-    request.filter = "text Files (*.txt)|*.txt|";
+    // Files saved with the ".cfg" extension before are shown too.
+    request.filter = kSettingsLoadFilter;
     request.fileMustExist = true;
     const auto path = chooser.ChooseFile(request);
     if (!path) return;

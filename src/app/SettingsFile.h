@@ -11,6 +11,7 @@
 namespace tavrel {
 
 inline constexpr const char* kSettingsFilter = "text Files (*.txt)|*.txt||";
+inline constexpr const char* kSettingsLoadFilter = "text Files (*.txt *.cfg)|*.txt;*.cfg|";
 inline constexpr const char* kSettingsSaved = "Save setting successfully";
 inline constexpr const char* kSettingsLoaded = "Load setting successfully!";
 inline constexpr const char* kSettingsLoadFailed = "Load setting is failed!";
@@ -22,11 +23,18 @@ std::string SettingsText(const CCorvaneDlg& window);
 // or not at all.
 int SaveSettings(const CCorvaneDlg& window, const std::string& path, UserPrompt& prompt);
 
+// The line a load stopped at (-2): its number in the file (from 1), its key and its value.
+struct SettingsLoadStop {
+    int line = 0;
+    std::string key;
+    std::string value;
+};
+
 // 0 when every line was applied; -1 when the file is missing or unreadable (after a message);
-// -2 when a value could not be applied (what came before it stays applied).
-int LoadSettings(CCorvaneDlg& window, const std::string& path, UserPrompt& prompt);
+// -2 when a value could not be applied (what came before it stays applied; `stop` says where).
+int LoadSettings(CCorvaneDlg& window, const std::string& path, UserPrompt& prompt, SettingsLoadStop* stop = nullptr);
 // The same over text already read.
-int ApplySettingsText(CCorvaneDlg& window, const std::string& text);
+int ApplySettingsText(CCorvaneDlg& window, const std::string& text, SettingsLoadStop* stop = nullptr);
 
 // File > Save and File > Load: the dialog, the file, and the closing message.
 void SaveSettingsFromMenu(const CCorvaneDlg& window, FileChooser& chooser, UserPrompt& prompt);

@@ -26,7 +26,7 @@ std::string FillPage(const Options& options, EX500FlashDlg& page) {
     }
     if (auto address = options.Value("address")) {
         if (!page.flashAddress.enabled) return "--address goes with a plain bin image (not --hex or --advanced)";
-        page.flashAddress.text = FieldText(*address);
+        page.flashAddress.text = NumberFieldText(*address);
     }
     // The port first: choosing it refills the locations.
     const std::string listError = ChooseListOptions(
@@ -47,7 +47,10 @@ std::string FillPage(const Options& options, EX500FlashDlg& page) {
 }  // namespace
 
 int ProgramEX500(const Options& options, OperationContext& context) {
-    if (!context.loaded && options.Has("bin") && options.Has("advanced") == options.Has("address"))
+    if (options.Has("bin") && options.Has("advanced") && options.Has("address"))
+        return UsageError(context.command,
+                          "--bin takes either --address (a plain bin) or --advanced (placed by its .cfg map), not both");
+    if (!context.loaded && options.Has("bin") && !options.Has("advanced") && !options.Has("address"))
         return UsageError(context.command, "--bin needs either --address HEX or --advanced");
     if (options.Has("hex") && (options.Has("address") || options.Has("advanced") || options.Has("no-header-protection")))
         return UsageError(context.command, "--address, --advanced and --no-header-protection go with --bin only");

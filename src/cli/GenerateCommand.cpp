@@ -2,6 +2,7 @@
 // Generate, so every check and message of the window applies unchanged.
 #include <cctype>
 #include <cstdio>
+#include <filesystem>
 
 #include "cli/Command.h"
 #include "cli/TerminalPrompt.h"
@@ -77,7 +78,16 @@ int RunGenerate(const Options& options) {
     } else if (options.Has("hex")) {
         dialog.SetText(Dlg::IDC_SOURCE_FILE, *options.Value("hex"));
     }
-    if (auto output = options.Value("output")) dialog.SetText(Dlg::IDC_SAVE_FILE, *output);
+    if (auto output = options.Value("output")) {
+        // As keygen: a boot image made before is not lost to a command repeated by mistake.
+        std::error_code error;
+        if (!options.Has("force") && std::filesystem::exists(*output, error)) {
+            std::fprintf(stderr, "tavrel-cli generate: %s exists already; it is kept (give --force to replace it).\n",
+                         output->c_str());
+            return 1;
+        }
+        dialog.SetText(Dlg::IDC_SAVE_FILE, *output);
+    }
 
     if (auto clock = options.Value("clock")) {
         const auto choice = ListChoice(dialog.control(Dlg::IDC_CLOCK), *clock, {});
@@ -134,6 +144,7 @@ CommandRun DefineGenerate(Options& options) {
     options.AddValue("dest", "HEX", "destination start address of a --bin image (up to 8 hexadecimal digits)");
     options.AddValue("entry", "HEX", "entry address of a --bin image (up to 8 hexadecimal digits)");
     options.AddValue("output", "FILE", "the boot image to write (whole or not at all)");
+    options.AddFlag("force", "replace --output when it exists already");
     options.StartGroup("Boot options (each also takes 0 or 1, its list index, and checks \"Further Features\")");
     options.AddValue("clock", "0-3|TEXT", "the Clock list's entry, by index or text");
     options.AddValue("location-mode", "flash|sram", "boot location");

@@ -13,7 +13,7 @@ int ProgramHX700(const Options& options, OperationContext& context) {
         return UsageError(context.command, "--address goes with --bin, and --bin needs it");
 
     HX700FlashDlg& page = context.window.hx700Page;
-    if (auto address = options.Value("address")) page.flashAddress.text = FieldText(*address);
+    if (auto address = options.Value("address")) page.flashAddress.text = NumberFieldText(*address);
     const std::string erase = ApplyEraseOption(options, [&page](int mode) { page.ClickEraseMode(mode); });
     if (!erase.empty()) return UsageError(context.command, erase);
     // Over USB the page offers no block erase; a refused choice is said, not dropped.

@@ -19,6 +19,21 @@ void PrintRuns(const char* label, const SegmentList& list) {
     }
 }
 
+// The terminal's messages, noting the refusal of a run in the external flash (FLASH.bin not given).
+class ExternalRunWatch final : public UserPrompt {
+public:
+    explicit ExternalRunWatch(UserPrompt& terminal) : terminal_(terminal) {}
+    void ShowMessage(const std::string& text, MessageIcon icon) override {
+        if (text == kHexExternalWithoutOutput) externalRefused = true;
+        terminal_.ShowMessage(text, icon);
+    }
+    SecurityAnswer AskSecurity(const std::string& family) override { return terminal_.AskSecurity(family); }
+    bool externalRefused = false;
+
+private:
+    UserPrompt& terminal_;
+};
+
 int RunHex2Bin(const Options& options) {
     const std::string hexPath = options.ValueOr("IN.hex", "");
     const std::string firstOutput = options.ValueOr("OUT.bin", "");
@@ -39,13 +54,17 @@ int RunHex2Bin(const Options& options) {
         return 1;
     }
 
-    TerminalPrompt prompt;
+    TerminalPrompt terminal;
+    ExternalRunWatch prompt(terminal);
     CHexParser parser(prompt);
     SegmentList firstList;
     SegmentList secondList;
     if (!parser.ConvertHexToBinary(hexPath, first.workPath().string(),
                                    secondOutput.empty() ? std::string() : second.workPath().string(), firstList,
                                    &secondList, "")) {
+        if (prompt.externalRefused)
+            std::fprintf(stderr, "tavrel-cli hex2bin: give FLASH.bin as a third argument to keep those runs in a file "
+                                 "of their own\n");
         if (parser.FailedLine() > 0)
             std::fprintf(stderr, "tavrel-cli hex2bin: %s: conversion stopped at line %d\n", hexPath.c_str(),
                          parser.FailedLine());

@@ -2,19 +2,28 @@
 
 #include <algorithm>
 #include <cctype>
+#include <sys/stat.h>
+
 #include <cstdio>
+#include <initializer_list>
 
 #include "cli/Command.h"
 #include "app/SettingsFile.h"
 #include "cli/CommandSeams.h"
 #include "cli/MultiBoard.h"
+#include "cli/PageOptions.h"
 #include "cli/ProductionLine.h"
 #include "links/DfuLink.h"
 #include "model/HexText.h"
+#include "model/ImageFiles.h"
+#include "model/WorkFiles.h"
+#include "platform/Folders.h"
 #include "platform/Interruption.h"
 
 namespace tavrel::cli {
 namespace {
+
+constexpr const char* kChipHelp = "the chip family: KR2A600, KR2E500, KR2A500, KR2E550, KR2G700, KR2E700 or KR2H70X";
 
 // Hexadecimal text as the fields take it: a leading "0x" is dropped.
 std::string WithoutHexPrefix(const std::string& text) {
@@ -91,7 +100,11 @@ std::string FillWindow(const Options& options, CCorvaneDlg& window, bool loaded)
         const auto value = ParseNumber(*baud);
         const std::vector<uint32_t> rates = BaudChoices(chip);
         const auto found = value ? std::find(rates.begin(), rates.end(), *value) : rates.end();
-        if (interfaceName != "UART" || found == rates.end()) return "--baud: '" + *baud + "' is not offered for " + chip;
+        if (interfaceName != "UART" || found == rates.end()) {
+            std::string offered;
+            for (uint32_t rate : rates) offered += (offered.empty() ? "" : ", ") + std::to_string(rate);
+            return "--baud: '" + *baud + "' is not offered for " + chip + " (" + offered + ")";
+        }
         window.uartPanel.ChooseBaud(static_cast<int>(found - rates.begin()));
     }
     if (options.Has("unlock-password") && options.Has("unlock-erase"))
@@ -109,6 +122,8 @@ std::string FillWindow(const Options& options, CCorvaneDlg& window, bool loaded)
 }  // namespace
 
 void DeclareSettingsOption(Options& options) {
+    // Only the commands that take a settings file say it can name the chip.
+    options.SetHelp("chip", std::string(kChipHelp) + " (required unless --settings gives it)");
     options.StartGroup("Settings file");
     options.AddValue("settings", "FILE",
                      "a job saved with File > Save in Tavrel: the window and the page as saved, then the "
@@ -116,7 +131,7 @@ void DeclareSettingsOption(Options& options) {
 }
 
 std::optional<std::string> HexDigits(const std::string& text) {
-    const std::string digits = WithoutHexPrefix(text);
+    const std::string digits = NumberFieldText(text);
     if (digits.empty() || digits.size() > 8) return std::nullopt;
     for (char c : digits)
         if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
@@ -124,9 +139,7 @@ std::optional<std::string> HexDigits(const std::string& text) {
 }
 
 void DeclareTargetOptions(Options& options) {
-    options.AddValue("chip", "FAMILY",
-                     "the chip family: KR2A600, KR2E500, KR2A500, KR2E550, KR2G700, KR2E700 or KR2H70X "
-                     "(required unless --settings gives it)");
+    options.AddValue("chip", "FAMILY", std::string(kChipHelp) + " (required)");
     options.AddValue("interface", "JLINK|UART|USB", "how the board is reached (default JLINK; USB: KR2H70X only)");
     options.AddValue("flash-location", "internal|external", "KR2H70X: the internal or the external flash");
     options.AddValue("flash-type", "NAME", "the external flash part, for the families that have one");
@@ -148,6 +161,47 @@ void DeclareTargetOptions(Options& options) {
 
 namespace {
 
+bool Shown(const TerminalPrompt& prompt, std::initializer_list<const char*> any) {
+    for (const std::string& text : prompt.texts)
+        for (const char* wanted : any)
+            if (text == wanted) return true;
+    return false;
+}
+
+// What a failed run's own messages cannot say: the port, the folder, the likely cause.
+void PrintFailureContext(const std::string& commandName, const CCorvaneDlg& window, const Seams& seams,
+                         const TerminalPrompt& prompt) {
+    const TargetSelection target = window.Snapshot();
+    const std::string tag = "tavrel-cli " + commandName + ": ";
+    if (Shown(prompt, {"Open ComPort Failed"}))
+        std::fprintf(stderr, "%sthe serial port %s cannot be opened ('tavrel-cli ports' lists the ports there are)\n",
+                     tag.c_str(), target.comPort.c_str());
+    if (Shown(prompt, {kLoadFileLost, "MCU Jlink Load file lost", "MCU Uart Load file lost", "MCU Uart Loader file lost"})) {
+        const std::string folder =
+            seams.loaderFolder().empty() ? (platform::ProgramFolder() / "config").string() : seams.loaderFolder();
+        std::fprintf(stderr, "%sno loader file %s in %s (give the folder of the loader files with --loader-dir DIR)\n",
+                     tag.c_str(), LoaderFileName(target.family, target.interfaceName).c_str(), folder.c_str());
+    }
+    if (Shown(prompt, {"Uart hand shake failed!\n Please reset and try again!"}))
+        std::fprintf(stderr,
+                     "%sno %s boot ROM answered on %s at %u baud: is the chip a %s (--chip), in its boot mode and "
+                     "just reset?\n",
+                     tag.c_str(), target.family.c_str(), target.comPort.c_str(), target.baudRate, target.family.c_str());
+}
+
+// A TAVREL_SIM_SOCKET that names no socket would fail later as a missing probe or device.
+std::string SimSocketProblem(const Seams& seams) {
+    const std::string& path = seams.settings().simSocket;
+    if (path.empty()) return {};
+    struct stat status{};
+    if (::stat(path.c_str(), &status) != 0)
+        return std::string(kSimSocketVariable) + "=" + path + " names nothing there: start a board with 'tavrel-cli sim' "
+               "and give the socket it prints, or unset " + kSimSocketVariable;
+    if (!S_ISSOCK(status.st_mode))
+        return std::string(kSimSocketVariable) + "=" + path + " is not a socket: give the socket 'tavrel-cli sim' prints";
+    return {};
+}
+
 int RunOnOneBoard(const std::string& commandName, const Options& options,
                   const std::function<int(OperationContext& context)>& operation) {
     std::optional<std::vector<std::string>> ports;
@@ -157,8 +211,14 @@ int RunOnOneBoard(const std::string& commandName, const Options& options,
     bool loaded = false;
     if (auto settings = options.Value("settings")) {
         // As File > Load: the file's message, or the failure's.
-        const int result = LoadSettings(window, *settings, prompt);
-        if (result == -2) prompt.ShowMessage(kSettingsLoadFailed, MessageIcon::Error);
+        SettingsLoadStop stop;
+        const int result = LoadSettings(window, *settings, prompt, &stop);
+        if (result == -2) {
+            prompt.ShowMessage(kSettingsLoadFailed, MessageIcon::Error);
+            std::fprintf(stderr, "tavrel-cli %s: %s: line %d, \"%s:%s\": the window has no such choice for %s\n",
+                         commandName.c_str(), settings->c_str(), stop.line, stop.key.c_str(), stop.value.c_str(),
+                         window.family().c_str());
+        }
         if (result != 0) return 1;
         const OperationKind saved = window.currentOperation();
         const char* savedName = saved == kOperationErase ? "erase" : saved == kOperationRead ? "read" : "program";
@@ -183,6 +243,10 @@ int RunOnOneBoard(const std::string& commandName, const Options& options,
     prompt.offerErase = window.interfaceName() == "UART" && !IsEX500Group(window.family());
 
     Seams seams = CommandSeams(CommandSettings(options));
+    if (const std::string problem = SimSocketProblem(seams); !problem.empty()) {
+        std::fprintf(stderr, "tavrel-cli %s: %s\n", commandName.c_str(), problem.c_str());
+        return 1;
+    }
     const std::string interfaceName = window.interfaceName();
     if (interfaceName == "USB") {
         std::string idError;
@@ -199,6 +263,7 @@ int RunOnOneBoard(const std::string& commandName, const Options& options,
     }
     // What the main window does on the operation's end: the link the interface left open is closed.
     CloseFlashLink(interfaceName, seams, prompt);
+    if (status != 0 && !InterruptionRequested()) PrintFailureContext(commandName, window, seams, prompt);
     if (InterruptionRequested()) {
         std::fprintf(stderr, "tavrel-cli %s: interrupted\n", commandName.c_str());
         // The shell's way of saying which signal ended the run.

@@ -88,8 +88,8 @@ void DeclareSettingsOption(Options& options);
 int RunOperation(const std::string& commandName, const Options& options,
                  const std::function<int(OperationContext& context)>& operation);
 
-// A hexadecimal option value as the page's fields take it (a leading "0x" is dropped); none
-// when it is not 1 to 8 hexadecimal digits.
+// An address or length option as the page's fields take it (NumberFieldText: hexadecimal with or
+// without "0x", or a count with K or M); none when that is not 1 to 8 hexadecimal digits.
 std::optional<std::string> HexDigits(const std::string& text);
 
 }  // namespace tavrel::cli

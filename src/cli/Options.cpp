@@ -49,6 +49,8 @@ void Options::AddPositional(const std::string& name, const std::string& help, Ne
     Declare(name, option, Kind::Positional);
 }
 
+void Options::SetHelp(const std::string& name, const std::string& help) { declared_.at(name)->description(help); }
+
 void Options::AddFooter(const std::string& text) { command_.footer(text); }
 
 bool Options::Has(const std::string& name) const {

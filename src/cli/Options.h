@@ -35,6 +35,8 @@ public:
     void AddFlag(const std::string& name, const std::string& help);
     // A word without a name, in declaration order.
     void AddPositional(const std::string& name, const std::string& help, Need need = Need::Required);
+    // Replaces the --help text of an option declared before.
+    void SetHelp(const std::string& name, const std::string& help);
     // Lines printed at the end of the command's --help.
     void AddFooter(const std::string& text);
 

@@ -1,5 +1,8 @@
 #include "cli/PageOptions.h"
 
+#include <cctype>
+#include <cinttypes>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -10,6 +13,19 @@ namespace tavrel::cli {
 std::string FieldText(const std::string& text) {
     if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) return text.substr(2);
     return text;
+}
+
+std::string NumberFieldText(const std::string& text) {
+    if (text.size() < 2) return FieldText(text);
+    const char suffix = static_cast<char>(std::toupper(static_cast<unsigned char>(text.back())));
+    const std::string count = text.substr(0, text.size() - 1);
+    if ((suffix != 'K' && suffix != 'M') || count.find_first_not_of("0123456789") != std::string::npos ||
+        count.size() > 9)
+        return FieldText(text);
+    const uint64_t bytes = std::stoull(count) << (suffix == 'K' ? 10 : 20);
+    char digits[24];
+    std::snprintf(digits, sizeof digits, "%" PRIX64, bytes);
+    return digits;
 }
 
 std::string ChooseListEntry(ControlState& list, const std::string& option, const std::string& value,

@@ -16,6 +16,11 @@ namespace tavrel::cli {
 // Hexadecimal text as the fields take it: a leading "0x" is not typed.
 std::string FieldText(const std::string& text);
 
+// An address or a length as the fields take it: hexadecimal digits, with or without "0x", or a
+// decimal count of KiB or MiB with a K or M suffix ("64K" is "10000"). Anything else is passed
+// on as FieldText does, for the page's own check to refuse.
+std::string NumberFieldText(const std::string& text);
+
 // Chooses the entry of `list` that `value` names (its text as shown, or its index in decimal)
 // through the page's own `select`. Empty when taken; otherwise what is wrong, naming the option.
 // `refused` is said when the page does not take the choice (the list is disabled).

@@ -15,13 +15,13 @@ namespace {
 
 // Empty when the page took every option; otherwise what was wrong.
 std::string FillPage(const Options& options, bool loaded, FlashDlg& page) {
-    if (!loaded && options.Has("bin") != options.Has("address"))
-        return "--address goes with --bin, and --bin needs it";
+    if (!loaded && options.Has("bin") && !options.Has("address")) return "--bin needs --address HEX (the flash offset)";
+    if (!loaded && options.Has("address") && !options.Has("bin")) return "--address goes with --bin only";
     if (options.Has("hex")) page.ClickHex();
     if (options.Has("bin")) page.ClickBin();
     if (auto address = options.Value("address")) {
         if (!page.binRadio.checked) return "--address goes with a bin image";
-        page.flashAddress.text = FieldText(*address);
+        page.flashAddress.text = NumberFieldText(*address);
     }
     const std::string listError = ChooseListOptions(
         options,

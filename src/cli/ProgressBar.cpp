@@ -5,15 +5,31 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "platform/Interruption.h"
+
 namespace tavrel::cli {
+
+namespace {
+
+// One stderr, so one bar line at a time.
+bool lineOpen = false;
+
+}  // namespace
+
+void EndProgressLine() {
+    if (lineOpen) std::fputc('\n', stderr);
+    lineOpen = false;
+}
 
 ProgressBar::ProgressBar() : terminal_(isatty(STDERR_FILENO) != 0) {}
 
-ProgressBar::~ProgressBar() { EndLine(); }
+ProgressBar::~ProgressBar() { EndProgressLine(); }
 
 void ProgressBar::ReportTotal(uint32_t total) { total_ = total; }
 
 void ProgressBar::ReportProgress(uint32_t count, const std::string& status) {
+    // After Ctrl-C the run's failing steps are not news: the command says it was interrupted.
+    if (InterruptionRequested()) return;
     int percent = -1;
     if (total_ > 0) percent = static_cast<int>(std::min<uint64_t>(100, uint64_t{count} * 100 / total_));
     // A final status carries its percentage itself, as the main window reads it.
@@ -33,18 +49,13 @@ void ProgressBar::ReportProgress(uint32_t count, const std::string& status) {
         int filled = percent < 0 ? 0 : percent * width / 100;
         std::fprintf(stderr, "\r[%.*s%*s] %3d%% %-40.40s", filled, "##############################",
                      width - filled, "", std::max(percent, 0), status.c_str());
-        lineOpen_ = true;
+        lineOpen = true;
     }
     std::fflush(stderr);
     lastStatus_ = status;
     lastPercent_ = percent;
 }
 
-void ProgressBar::ReportDone(OperationKind, std::optional<ProgramPageKind>) { EndLine(); }
-
-void ProgressBar::EndLine() {
-    if (lineOpen_) std::fputc('\n', stderr);
-    lineOpen_ = false;
-}
+void ProgressBar::ReportDone(OperationKind, std::optional<ProgramPageKind>) { EndProgressLine(); }
 
 }  // namespace tavrel::cli

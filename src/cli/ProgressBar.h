@@ -6,8 +6,12 @@
 
 namespace tavrel::cli {
 
+// Ends the progress bar's line when one is open, so that a message printed next has a line of
+// its own (the bar is drawn again below it at the next report).
+void EndProgressLine();
+
 // Renders worker reports as a one-line progress bar on stderr (plain lines when stderr is
-// not a terminal, so logs stay readable).
+// not a terminal, so logs stay readable). Once the run is interrupted it shows nothing more.
 class ProgressBar : public OperationHost {
 public:
     ProgressBar();
@@ -17,9 +21,7 @@ public:
     void ReportDone(OperationKind kind, std::optional<ProgramPageKind> page) override;
 
 private:
-    void EndLine();
     bool terminal_;
-    bool lineOpen_ = false;
     uint32_t total_ = 0;
     std::string lastStatus_;
     int lastPercent_ = -1;

@@ -66,6 +66,13 @@ std::string Quoted(const std::string& value) {
 int RunSim(const Options& options) {
     if (auto folder = options.Value("write-loaders")) {
         std::string error;
+        std::error_code made;
+        std::filesystem::create_directories(*folder, made);
+        if (made) {
+            std::fprintf(stderr, "tavrel-cli sim: cannot create the folder %s: %s\n", folder->c_str(),
+                         made.message().c_str());
+            return 1;
+        }
         if (!sim::WriteLoaderFiles(*folder, error)) {
             std::fprintf(stderr, "tavrel-cli sim: %s\n", error.c_str());
             return 1;

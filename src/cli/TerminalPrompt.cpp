@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <iostream>
 
+#include "cli/ProgressBar.h"
 #include "links/panels/UartSecDlg.h"
+#include "platform/Interruption.h"
 
 namespace tavrel::cli {
 
@@ -63,6 +65,7 @@ std::optional<std::string> TerminalPrompt::AskHidden(const std::string& question
     const auto previousTerminate = std::signal(SIGTERM, RestoreTerminalAndStop);
     // Echo goes off before the question shows, so nothing typed after it is ever echoed.
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    EndProgressLine();
     std::fprintf(stderr, "%s", question.c_str());
     std::fflush(stderr);
     std::string line;
@@ -76,6 +79,10 @@ std::optional<std::string> TerminalPrompt::AskHidden(const std::string& question
 
 void TerminalPrompt::ShowMessage(const std::string& text, MessageIcon icon) {
     ++shown;
+    texts.push_back(text);
+    // After Ctrl-C the failures it causes are not news: the command says once that it was interrupted.
+    if (InterruptionRequested()) return;
+    EndProgressLine();
     const char* tag = icon == MessageIcon::Error ? "error: " : icon == MessageIcon::Warning ? "warning: " : "";
     std::fprintf(stderr, "%s%s\n", tag, text.c_str());
 }
@@ -87,6 +94,7 @@ SecurityAnswer TerminalPrompt::AskSecurity(const std::string& family) {
         preset.reset();
         return AnswerThroughDialog(family, wanted, *this);
     }
+    EndProgressLine();
     if (!isatty(STDIN_FILENO)) {
         std::fprintf(stderr, "The %s is locked; give --unlock-password HEX%s.\n", family.c_str(),
                      offerErase && UartSecDlg(family).eraseRadio.visible ? " or --unlock-erase" : "");
@@ -96,6 +104,7 @@ SecurityAnswer TerminalPrompt::AskSecurity(const std::string& family) {
     for (;;) {
         std::fprintf(stderr, "The %s is locked. Type the password (%zu hexadecimal digits)%s, or nothing to cancel: ",
                      family.c_str(), UartSecDlg::PasswordDigits(family), canErase ? ", 'erase' to erase all flash" : "");
+        std::fflush(stderr);
         std::string line;
         if (!std::getline(std::cin, line) || line.empty()) return {};
         SecurityAnswer wanted{true, line == "erase" ? 0 : 1, line == "erase" ? std::string() : line};

@@ -1,6 +1,7 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/UserPrompt.h"
 
@@ -22,6 +23,8 @@ public:
     bool offerErase = true;
     // How many messages were shown (a command can tell whether a failure was already explained).
     int shown = 0;
+    // The messages shown, in order (a command adds what the message cannot know: a path, a port).
+    std::vector<std::string> texts;
 };
 
 }  // namespace tavrel::cli

@@ -5,7 +5,9 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "cli/Command.h"
 #include "cli/KitFiles.h"
@@ -59,7 +61,22 @@ int main(int argc, char** argv) {
         return 0;
     } catch (const CLI::ParseError& error) {
         const std::string command = CommandPath(app);
-        std::fprintf(stderr, "tavrel-cli%s: %s\nRun 'tavrel-cli%s --help' for %s.\n", command.c_str(), error.what(),
+        std::string what = error.what();
+        // The parser's own words name the stray words but not what is wrong with them.
+        if (dynamic_cast<const CLI::ExtrasError*>(&error)) {
+            // The parser lists them last first.
+            std::vector<std::string> words;
+            std::istringstream list(what.substr(what.find(": ") + 2));
+            for (std::string word; list >> word;) words.insert(words.begin(), word);
+            std::string named, others;
+            for (const std::string& word : words) {
+                std::string& kind = word.size() > 1 && word[0] == '-' ? named : others;
+                kind += (kind.empty() ? "" : " ") + word;
+            }
+            what = named.empty() ? "more words than tavrel-cli" + command + " takes: " + others
+                                   : "not an option of tavrel-cli" + command + ": " + named;
+        }
+        std::fprintf(stderr, "tavrel-cli%s: %s\nRun 'tavrel-cli%s --help' for %s.\n", command.c_str(), what.c_str(),
                      command.c_str(), command.empty() ? "the commands" : "its options");
         return kUsageStatus;
     }

@@ -183,7 +183,7 @@ bool CPellion_Generate_BinDlg::Click(int id) {
             FileDialogRequest save;
             save.save = true;
             save.filter = "Image Files (*.bin)|*.bin||";
-            save.defaultExtension = "cfg";
+            save.defaultExtension = "bin";  // what the filter shows: a boot image
             save.overwritePrompt = true;
             save.noReadOnlyReturn = true;
             Browse(IDC_SAVE_FILE, save, false);
