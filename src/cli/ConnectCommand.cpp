@@ -6,6 +6,7 @@
 #include "cli/OperationCommand.h"
 #include "links/DfuDeviceTable.h"
 #include "model/FamilyProfile.h"
+#include "platform/Interruption.h"
 
 namespace tavrel::cli {
 namespace {
@@ -64,7 +65,8 @@ int Connect(OperationContext& context) {
         ok = false;
     }
     session.reset();
-    if (!ok) std::fprintf(stderr, "Connect Failed\n");
+    // Interrupted, the command says so itself.
+    if (!ok && !InterruptionRequested()) std::fprintf(stderr, "Connect Failed\n");
     return ok ? 0 : 1;
 }
 

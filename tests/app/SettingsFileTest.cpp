@@ -243,12 +243,15 @@ TEST(SettingsFile, MenusSaveAndLoadWithTheirMessages) {
     ASSERT_EQ(chooser.requests.size(), 1u);
     EXPECT_TRUE(chooser.requests[0].save);
     EXPECT_EQ(chooser.requests[0].filter, "text Files (*.txt)|*.txt||");
-    EXPECT_EQ(chooser.requests[0].defaultExtension, "cfg");
+    // Saved with the extension the filter shows, so File > Load lists it; Load shows ".cfg" too.
+    EXPECT_EQ(chooser.requests[0].defaultExtension, "txt");
     EXPECT_TRUE(chooser.requests[0].overwritePrompt);
 
     CCorvaneDlg fresh(prompt);
     chooser.answers.push_back(path);
     LoadSettingsFromMenu(fresh, chooser, prompt);
+    ASSERT_EQ(chooser.requests.size(), 2u);
+    EXPECT_EQ(chooser.requests[1].filter, "text Files (*.txt *.cfg)|*.txt;*.cfg|");
     EXPECT_EQ(fresh.readPage.addressField.text, "20");
     EXPECT_EQ(fresh.visiblePage(), MainPage::Read);
 
@@ -258,6 +261,44 @@ TEST(SettingsFile, MenusSaveAndLoadWithTheirMessages) {
     EXPECT_EQ(LoadSettings(fresh, (dir / "none.txt").string(), prompt), -1);
     EXPECT_EQ(prompt.messages, (std::vector<std::string>{"Save setting successfully", "Load setting successfully!",
                                                          "Load setting is failed!", "Load File is Lost!"}));
+}
+
+}  // namespace
+
+namespace {
+
+// KR2H70X chosen, then KR2A600: the flash type list still shows W25Q80BV, which a file of the
+// KR2A600 must not carry (a fresh window has no such entry); files saved so before still load.
+TEST(SettingsFile, AFamilyWithoutAFlashTypeWritesNoneLeftOverByTheFamilyBefore) {
+    RecordingPrompt prompt;
+    CCorvaneDlg window(prompt);
+    window.ChooseFamily("KR2H70X");
+    window.ChooseFamily("KR2A600");
+    window.PressRead();
+    const std::string text = SettingsText(window);
+    EXPECT_NE(text.find("Flash Type:\r\n"), std::string::npos) << text;
+    CCorvaneDlg fresh(prompt);
+    EXPECT_EQ(ApplySettingsText(fresh, text), 0);
+
+    std::string old = text;
+    old.replace(old.find("Flash Type:"), 11, "Flash Type:W25Q80BV");
+    CCorvaneDlg another(prompt);
+    EXPECT_EQ(ApplySettingsText(another, old), 0);
+    EXPECT_EQ(another.visiblePage(), MainPage::Read);
+}
+
+TEST(SettingsFile, AFailedLoadSaysWhichLineAndKeyStoppedIt) {
+    RecordingPrompt prompt;
+    CCorvaneDlg window(prompt);
+    SettingsLoadStop stop;
+    EXPECT_EQ(ApplySettingsText(window, "ChipName:KR2A600\r\nInterfaceType:JLINK\r\nJLINK Speed:7\r\n", &stop), -2);
+    EXPECT_EQ(stop.line, 3);
+    EXPECT_EQ(stop.key, "JLINK Speed");
+    EXPECT_EQ(stop.value, "7");
+    // In a section too.
+    EXPECT_EQ(ApplySettingsText(window, "ChipName:KR2A600\r\n# a note\r\nOption:Flash\r\nQSPI:Fastest\r\n", &stop), -2);
+    EXPECT_EQ(stop.line, 4);
+    EXPECT_EQ(stop.key, "QSPI");
 }
 
 }  // namespace

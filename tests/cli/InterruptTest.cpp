@@ -71,6 +71,9 @@ void InterruptAndCheck(test::BackgroundProcess& run, const Case& c, const std::f
     EXPECT_LT(Clock::now() - sent, std::chrono::seconds(5));
     EXPECT_EQ(status, 128 + c.signal) << run.output();
     EXPECT_NE(run.output().find(c.interrupted), std::string::npos) << run.output();
+    // One line says so; no failure message of the steps the interruption cut short comes first.
+    EXPECT_EQ(run.output().find("error:"), std::string::npos) << run.output();
+    EXPECT_EQ(run.output().find("Failed"), std::string::npos) << run.output();
     EXPECT_EQ(test::TemporaryFilesIn(folder), std::vector<std::string>{});
     EXPECT_FALSE(std::filesystem::exists(folder / "read.bin"));
 }

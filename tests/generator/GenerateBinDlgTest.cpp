@@ -131,7 +131,7 @@ TEST_F(DialogFixture, BrowseButtonsAskWithTheirFiltersAndFillTheirFields) {
     const FileDialogRequest& save = chooser.requests[2];
     EXPECT_TRUE(save.save && save.overwritePrompt && save.noReadOnlyReturn);
     EXPECT_EQ(save.filter, "Image Files (*.bin)|*.bin||");
-    EXPECT_EQ(save.defaultExtension, "cfg");
+    EXPECT_EQ(save.defaultExtension, "bin");
     EXPECT_FALSE(dialog.control(Dlg::IDC_SAVE_FILE).readOnly);
     EXPECT_TRUE(dialog.Type(Dlg::IDC_SAVE_FILE, "x"));
 

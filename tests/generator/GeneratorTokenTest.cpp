@@ -316,7 +316,7 @@ TEST_F(TokenSigning, TheModuleComesFromTheEnvironmentOrTheP11KitProxy) {
     const std::vector<std::string> args = {"generate", "--bin", (*token_ / "app.bin").string(), "--dest", "0",
                                            "--entry", "0", "--output", (*token_ / "out.bin").string(),
                                            "--public-key", kKeyUri, "--private-key", kKeyUri,
-                                           "--pin-file", (*token_ / "pin").string()};
+                                           "--pin-file", (*token_ / "pin").string(), "--force"};
     auto env = token_->env();
     env["TAVREL_PKCS11_MODULE"] = SoftHsmToken::ModulePath();
     ProcessResult result = Cli(args, env);
