@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "cli/JsonOutput.h"
 #include "cli/ProductionLine.h"
 #include "platform/ChildProcess.h"
 #include "platform/Clock.h"
@@ -105,7 +106,8 @@ void ShowLines(Board& board, std::string& text, bool standardError, bool atEnd, 
         start = std::min(end + 1, text.size());
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (!standardError) {
-            view.Message(board, line, stdout);
+            if (JsonOutput* json = JsonOutput::Active()) json->BoardLine(board.port, line, board.message);
+            else view.Message(board, line, stdout);
         } else if (line.rfind(kTrafficMarker, 0) == 0) {
             board.bytes = std::strtoull(line.c_str() + std::char_traits<char>::length(kTrafficMarker), nullptr, 10);
         } else if (IsProgressLine(line)) {
@@ -271,6 +273,16 @@ int RunBoards(const std::string& commandName, const Options& options) {
         }
     }
     PrintSummary(boards);
+    if (JsonOutput* json = JsonOutput::Active()) {
+        nlohmann::json rows = nlohmann::json::array();
+        for (const Board& board : boards)
+            rows.push_back({{"board", board.port},
+                            {"result", board.result},
+                            {"success", board.result == "ok"},
+                            {"duration_s", static_cast<double>(board.endMs - board.startMs) / 1000.0},
+                            {"bytes_moved", board.bytes ? nlohmann::json(*board.bytes) : nlohmann::json(nullptr)}});
+        json->AddToResult("boards", std::move(rows));
+    }
     if (InterruptionRequested()) {
         std::fprintf(stderr, "tavrel-cli %s: interrupted\n", commandName.c_str());
         return InterruptionSignal() != 0 ? 128 + InterruptionSignal() : 1;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "cli/JsonOutput.h"
 #include "platform/Interruption.h"
 
 namespace tavrel::cli {
@@ -28,6 +29,7 @@ ProgressBar::~ProgressBar() { EndProgressLine(); }
 void ProgressBar::ReportTotal(uint32_t total) { total_ = total; }
 
 void ProgressBar::ReportProgress(uint32_t count, const std::string& status) {
+    if (JsonOutput* json = JsonOutput::Active()) return json->Status("step", count, total_, status);
     // After Ctrl-C the run's failing steps are not news: the command says it was interrupted.
     if (InterruptionRequested()) return;
     int percent = -1;

@@ -1,5 +1,7 @@
 #include "cli/TerminalPrompt.h"
 
+#include "cli/JsonOutput.h"
+
 #include <termios.h>
 #include <unistd.h>
 
@@ -80,6 +82,7 @@ std::optional<std::string> TerminalPrompt::AskHidden(const std::string& question
 void TerminalPrompt::ShowMessage(const std::string& text, MessageIcon icon) {
     ++shown;
     texts.push_back(text);
+    if (JsonOutput* json = JsonOutput::Active()) return json->Message(text, icon);
     // After Ctrl-C the failures it causes are not news: the command says once that it was interrupted.
     if (InterruptionRequested()) return;
     EndProgressLine();

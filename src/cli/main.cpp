@@ -10,11 +10,42 @@
 #include <vector>
 
 #include "cli/Command.h"
+#include "cli/JsonOutput.h"
 #include "cli/KitFiles.h"
 
 namespace {
 
 constexpr int kUsageStatus = 2;
+
+// The commands whose runs --json prints as JSON Lines.
+bool TakesJson(const std::string& command) {
+    for (const char* name : {"program", "erase", "read", "verify", "connect", "list", "inspect", "blank-check"})
+        if (command == name) return true;
+    return false;
+}
+
+// --json among the words of a command that takes it (before a "--" that ends the options).
+bool AsksJson(int argc, char** argv) {
+    if (argc < 2 || !TakesJson(argv[1])) return false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string word = argv[i];
+        if (word == "--") return false;
+        if (word == "--json") return true;
+    }
+    return false;
+}
+
+int Run(int argc, char** argv);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // With --json every way out, a usage error included, ends with the result object.
+    if (AsksJson(argc, argv)) tavrel::cli::JsonOutput::Begin(argv[1]);
+    return tavrel::cli::JsonOutput::End(Run(argc, argv));
+}
+
+namespace {
 
 // The name of the command being parsed when the error came, for the way to its help.
 std::string CommandPath(const CLI::App& app) {
@@ -22,9 +53,7 @@ std::string CommandPath(const CLI::App& app) {
     return {};
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     CLI::App app("Programs the flash of KR2 microcontrollers and builds KR2H70X boot images.", "tavrel-cli");
     app.set_version_flag("--version", std::string("tavrel-cli ") + TAVREL_VERSION, "the kit's version");
     app.require_subcommand(1);
@@ -36,6 +65,11 @@ int main(int argc, char** argv) {
         CLI::App* sub = app.add_subcommand(command.name, command.summary);
         options.push_back(std::make_unique<tavrel::cli::Options>(*sub));
         runs[sub] = command.define(*options.back());
+        if (TakesJson(command.name)) {
+            options.back()->StartGroup("Output");
+            options.back()->AddFlag("json", "print JSON Lines on stdout instead of text: steps, progress, messages and "
+                                            "one final result whose status is the exit status (docs/json-output.md)");
+        }
     }
 
     // The build's hidden command: the manual pages, completions and udev rule from the declarations above.
@@ -76,6 +110,7 @@ int main(int argc, char** argv) {
             what = named.empty() ? "more words than tavrel-cli" + command + " takes: " + others
                                    : "not an option of tavrel-cli" + command + ": " + named;
         }
+        if (auto* json = tavrel::cli::JsonOutput::Active()) json->Message(what, tavrel::MessageIcon::Error);
         std::fprintf(stderr, "tavrel-cli%s: %s\nRun 'tavrel-cli%s --help' for %s.\n", command.c_str(), what.c_str(),
                      command.c_str(), command.empty() ? "the commands" : "its options");
         return kUsageStatus;
@@ -83,3 +118,5 @@ int main(int argc, char** argv) {
     for (const CLI::App* sub : app.get_subcommands()) return runs.at(sub)();
     return kUsageStatus;
 }
+
+}  // namespace
