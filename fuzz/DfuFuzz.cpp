@@ -1,11 +1,19 @@
 // The KR2H70X boot ROM's DFU device answers with the fuzz input: finding its DFU interface in the
 // descriptors, the detach, the device information and its unlock, then a read, a write and the
-// erase with its status polls.
+// erase with its status polls. With the endless bit the device never runs out of answers, and the
+// run must end within the bound of its status waits.
 #include <array>
 
 #include "FuzzSupport.h"
 #include "ScriptedUsb.h"
 #include "links/DfuTarget.h"
+
+namespace {
+
+constexpr uint64_t kBusyLimitMs = 10000;       // a status wait of any step
+constexpr uint64_t kEraseAllLimitMs = 900000;  // the erase of the whole flash
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tavrel;
@@ -13,8 +21,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t choice = input.Byte();
     const std::span<const uint8_t> descriptor = input.Take(choice & 0x0F);
     const DfuDeviceRow device = *FindDfuDevice("KR2H70X");
-    fuzz::ScriptedUsb usb(device.vendorId, device.productId, descriptor, input);
     ManualClock clock;
+    const bool endless = (choice & 0x80) != 0;
+    // Every step that waits for a busy device (the open's detach, information and unlock
+    // rounds, the read, the write and the range erase) within the busy limit, and the erase of
+    // the whole flash within its own.
+    const uint64_t boundMs = 20 * kBusyLimitMs + kEraseAllLimitMs + 1000;
+    fuzz::ScriptedUsb usb(device.vendorId, device.productId, descriptor, input, endless ? &clock : nullptr,
+                          endless ? boundMs : 0);
     DfuLink link(usb, clock);
     fuzz::SilentPrompt prompt(SecurityAnswer{true, 1, std::string(64, 'A')}, (choice >> 4) & 3);
     fuzz::SilentHost host;

@@ -7,6 +7,12 @@
 
 namespace tavrel::fuzz {
 
+void OutlastedBound(const char* path, uint64_t nowMs, uint64_t boundMs) {
+    std::fprintf(stderr, "==tavrel-fuzz== %s: the run outlasted its bound: still going at %llu ms of %llu ms\n", path,
+                 static_cast<unsigned long long>(nowMs), static_cast<unsigned long long>(boundMs));
+    std::abort();
+}
+
 const std::string& ScratchFolder() {
     static const std::string folder = [] {
         std::string pattern = (std::filesystem::temp_directory_path() / "tavrel-fuzz-XXXXXX").string();

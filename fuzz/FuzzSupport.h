@@ -60,6 +60,14 @@ private:
     std::span<const uint8_t> data_;
 };
 
+// The endless-input modes: a scripted device that never runs out of bytes must still see the run
+// end within the bound the receive path promises. Called by the scripted device on each access
+// once the test clock passed the bound: names the path and aborts (a finding).
+[[noreturn]] void OutlastedBound(const char* path, uint64_t nowMs, uint64_t boundMs);
+inline void CheckBound(const char* path, uint64_t nowMs, uint64_t boundMs) {
+    if (boundMs != 0 && nowMs > boundMs) OutlastedBound(path, nowMs, boundMs);
+}
+
 // A private folder for this fuzzing process, made once.
 const std::string& ScratchFolder();
 // Writes bytes to a file in the scratch folder and returns its path.

@@ -1,5 +1,6 @@
 // The framed-protocol boot ROM against a line that answers with the fuzz input: the sync, the
 // parameter word (with the password question), and the loader written and read back frame by frame.
+// With the endless bit the ROM never stops sending and the run must end within its bound.
 #include <cstdlib>
 
 #include "FuzzSupport.h"
@@ -43,7 +44,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::SilentPrompt prompt(SecurityAnswer{true, 1, "0123456789ABCDEF"}, choice & 1);
     fuzz::SilentHost host;
     ManualClock clock;
-    fuzz::ScriptedLine line(prompt, clock, input.Rest());
+    const bool endless = (choice & 0x80) != 0;
+    // The sync window and its answer, the parameter word twice (the second with the password),
+    // and each of the loader's frames written, acknowledged and read back three times over.
+    const UartTimings timings;
+    const uint64_t frames = 3;
+    const uint64_t boundMs = timings.syncWindowMs + 3 * uint64_t{timings.readMs} + 2 * uint64_t{timings.readMs} +
+                             frames * 3 * (2 * uint64_t{timings.readMs} + timings.framePauseMs) +
+                             3 * uint64_t{timings.readMs} + 1000;
+    fuzz::ScriptedLine line(prompt, clock, input.Rest(), endless, endless ? boundMs : 0, "UART framed boot ROM");
     UartFramedRom rom(line, host, *FindFamilyProfile(choice & 2 ? "KR2E700" : "KR2E500"));
     if (choice & 4) rom.SetPasswordWord(0x12345678);
     if (choice & 8) rom.SyncBootRom();

@@ -1,5 +1,6 @@
 // The serial flash loader's side of the line is the fuzz input: its ready packet and the replies
-// to a read, an erase and a flash-type check.
+// to a read, an erase and a flash-type check. With the endless bit the loader never stops sending
+// and the run must end within the bound of its waits.
 #include "FuzzSupport.h"
 #include "ScriptedLine.h"
 #include "links/UartLoaderChannel.h"
@@ -10,7 +11,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t choice = input.Byte();
     fuzz::SilentPrompt prompt;
     ManualClock clock;
-    fuzz::ScriptedLine line(prompt, clock, input.Rest());
+    const bool endless = (choice & 0x80) != 0;
+    // The ready wait's 20 rounds of one byte bound (and the byte that ends each), then three
+    // commands of at most five exchanges, each a reply header and its rest.
+    const UartTimings timings;
+    const uint64_t boundMs = 20 * 2 * uint64_t{timings.readyByteMs} +
+                             3 * 5 * (uint64_t{timings.replyHeaderMs} + timings.readMs) + 1000;
+    fuzz::ScriptedLine line(prompt, clock, input.Rest(), endless, endless ? boundMs : 0, "UART loader channel");
     UartLoaderChannel loader(line, *FindFamilyProfile(choice & 1 ? "KR2E500" : "KR2A600"));
     if (choice & 2) loader.WaitUartLoaderReady();
     LoaderReadData(loader, 100, 0x1000);

@@ -1,6 +1,7 @@
 // The request-protocol boot ROM against a line that answers with the fuzz input: the handshake
 // (locked or not, the user erasing, giving a password or cancelling) and the loader download the
-// ROM pulls with requests.
+// ROM pulls with requests. With the endless bit the ROM never stops sending and the run must end
+// within its bound.
 #include <cstdlib>
 
 #include "FuzzSupport.h"
@@ -37,7 +38,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::SilentPrompt prompt(answer, (choice >> 2) & 3);
     fuzz::SilentHost host;
     ManualClock clock;
-    fuzz::ScriptedLine line(prompt, clock, input.Rest());
+    const bool endless = (choice & 0x40) != 0;
+    // The handshake's 20 attempts (each a settle, the echo drained within one read bound and the
+    // state byte), the unlock's two waits, and the download: each request due within a read bound
+    // of the last progress, for the loader's three blocks and their repeats.
+    const UartTimings timings;
+    const uint64_t boundMs = 20 * (uint64_t{timings.handshakeSettleMs} + 2 * uint64_t{timings.readMs}) +
+                             2 * uint64_t{timings.unlockLimitMs} + 10 * uint64_t{timings.readMs} + 1000;
+    fuzz::ScriptedLine line(prompt, clock, input.Rest(), endless, endless ? boundMs : 0, "UART request boot ROM");
     RomLockState lock{(choice & 1) != 0};
     UartRequestRom rom(line, host, lock, *FindFamilyProfile(choice & 0x10 ? "KR2H70X" : "KR2A600"));
     if (choice & 0x20) rom.RomHandshake();

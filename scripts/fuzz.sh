@@ -2,7 +2,8 @@
 # Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for a bounded time from its
 # seed corpus in fuzz/corpus/<target>. A crash, leak, time-out or undefined behaviour in any target
 # fails the run (after every target had its turn); the input that did it is kept in
-# build-fuzz/findings/. Each target's log is build-fuzz/logs/<target>.log.
+# build-fuzz/findings/. Each target's log is build-fuzz/logs/<target>.log. A target's own libFuzzer
+# flags (e.g. a larger -max_len) are in fuzz/<target>.options, one a line.
 #   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]     (default 20 s, every target)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,10 +25,12 @@ for target in "${targets[@]}"; do
     # The corpus grows in the build folder; the committed seeds are only read.
     mkdir -p "$dir/corpus/$target"
     rm -f "$dir/findings/$target-"*
+    options=()
+    if [ -f "fuzz/$target.options" ]; then mapfile -t options < "fuzz/$target.options"; fi
     printf '%-24s ' "$target"
     if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
         "$dir/fuzz/$target" "$dir/corpus/$target" "fuzz/corpus/$target" -max_total_time="$seconds" \
-        -timeout=10 -print_final_stats=1 -artifact_prefix="$dir/findings/$target-" >"$dir/logs/$target.log" 2>&1; then
+        -timeout=10 -print_final_stats=1 -artifact_prefix="$dir/findings/$target-" "${options[@]}" >"$dir/logs/$target.log" 2>&1; then
         grep -o 'stat::number_of_executed_units: *[0-9]*' "$dir/logs/$target.log" | awk '{printf "%s runs", $2}' || true
         grep -o 'stat::average_exec_per_sec: *[0-9]*' "$dir/logs/$target.log" | awk '{printf ", %s/s\n", $2}' || true
     else
