@@ -10,6 +10,8 @@
 #include "cli/Options.h"
 #include "cli/ProgressBar.h"
 #include "cli/TerminalPrompt.h"
+#include "operations/BootHeader.h"
+#include "operations/EX500BootHeader.h"
 #include "operations/FlashSession.h"
 #include "operations/RunContext.h"
 #include "production/Identity.h"
@@ -44,8 +46,9 @@ struct OperationContext {
 // With an identity: the page's flow recorded against a stand-in for the link, the identity
 // checked against what it erases and where the boot header lies. 0 when it may go there; 2 (the
 // message printed) when not; 1 when the flow failed (it has said why).
+// imageChecked: the boot header checks the image's bytes, so the identity must lie outside them.
 int CheckIdentityAgainstPlan(OperationContext& context, const std::function<RunResult(RunContext& run)>& flow,
-                             ProgramPageKind page, const production::Identity& identity);
+                             ProgramPageKind page, const production::Identity& identity, bool imageChecked);
 
 // verify: the flow (a program page's worker over the context it is given) run against a recorder,
 // then the flash compared with what it wrote over the real link. 0 equal, 1 otherwise.
@@ -62,8 +65,13 @@ int RunProgramRequest(OperationContext& context, const std::optional<Request>& r
     if (context.verifyOnly)
         return VerifyProgramPlan(context, [&](RunContext& run) { return worker(*request, run); }, page);
     if (context.identity) {
+        // A boot header that checks the image's bytes (a CRC, the KR2H70X signature) would no
+        // longer match an image with the identity inside it.
+        bool imageChecked = page == kPageHX700;
+        if constexpr (requires { request->crcMode; }) imageChecked = request->fileType == "HEX" && request->crcMode != kNoCrc;
+        if constexpr (requires { request->crcIndex; }) imageChecked = request->fileType == "HEX" && request->crcIndex != kEX500NoCrc;
         const int placed = CheckIdentityAgainstPlan(
-            context, [&](RunContext& run) { return worker(*request, run); }, page, *context.identity);
+            context, [&](RunContext& run) { return worker(*request, run); }, page, *context.identity, imageChecked);
         if (placed != 0 || context.checkIdentityOnly) return placed;
     }
     context.window.LockForRun();

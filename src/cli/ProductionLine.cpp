@@ -129,7 +129,7 @@ std::optional<production::Identity> OwnIdentity(const Options& options, std::str
 }
 
 int CheckIdentityAgainstPlan(OperationContext& context, const std::function<RunResult(RunContext& run)>& flow,
-                             ProgramPageKind page, const production::Identity& identity) {
+                             ProgramPageKind page, const production::Identity& identity, bool imageChecked) {
     ProgramPlan plan;
     SilentHost silent;
     FailuresOnly failures(context.prompt);
@@ -157,6 +157,20 @@ int CheckIdentityAgainstPlan(OperationContext& context, const std::function<RunR
         uint64_t lowest = UINT64_MAX;
         for (const PlanWrite& write : plan.writes) lowest = std::min<uint64_t>(lowest, write.offset);
         header = FlashRange{lowest, lowest + generator::kPayloadOffset};
+    }
+    if (imageChecked) {
+        const uint64_t start = identity.address, end = start + identity.bytes.size();
+        for (const PlanWrite& write : plan.writes) {
+            if (header && write.offset >= header->start && write.offset + write.bytes.size() <= header->end) continue;
+            if (start < write.offset + write.bytes.size() && end > write.offset) {
+                char where[64];
+                std::snprintf(where, sizeof where, "0x%llX-0x%llX", static_cast<unsigned long long>(start),
+                              static_cast<unsigned long long>(end - 1));
+                return UsageError(context.command, std::string("--serial-number-at: the identity at ") + where +
+                                                       " lies inside the image, whose boot header checks its bytes "
+                                                       "(CRC or signature); place it outside the image");
+            }
+        }
     }
     const std::string refused = production::CheckIdentityPlace(identity, erased, header);
     if (refused.empty()) return 0;

@@ -182,6 +182,9 @@ TEST_F(ProductionLineSim, AnIdentityThatDoesNotFitIsRefusedBeforeAnyBoard) {
          "--serial-number-at: the identity at 0x10-0x13 overlaps the boot header (0x0-0xFFF)"},
         {{"--serial-number", "1", "--serial-number-at", "0x20000", "--erase", "sectors"},
          "--serial-number-at: the identity at 0x20000-0x20003 lies outside the flash the run erases"},
+        {{"--serial-number", "1", "--serial-number-at", "0x1010", "--crc", "3"},
+         "--serial-number-at: the identity at 0x1010-0x1013 lies inside the image, whose boot header checks its bytes "
+         "(CRC or signature); place it outside the image"},
         {{"--serial-number", "100", "--serial-number-at", "0x8000", "--serial-number-format", "ascii:2"},
          "--serial-number: 100 does not fit ascii:2"},
         {{"--serial-number", "0x100000000", "--serial-number-at", "0x8000"},
