@@ -7,9 +7,18 @@
 
 namespace tavrel::fuzz {
 
+UartTimings EndlessTimings() {
+    UartTimings timings;
+    for (uint32_t* bound : {&timings.readMs, &timings.syncWindowMs, &timings.syncByteMs, &timings.replyHeaderMs,
+                            &timings.readyByteMs, &timings.unlockLimitMs, &timings.handshakeSettleMs,
+                            &timings.eraseSettleMs, &timings.passwordPollMs})
+        *bound = std::max<uint32_t>(*bound / 50, 1);
+    return timings;
+}
+
 ScriptedLine::ScriptedLine(UserPrompt& prompt, ManualClock& clock, std::span<const uint8_t> bursts, bool endless,
-                           uint64_t boundMs, const char* path)
-    : UartLine(prompt, clock), clock_(clock), endless_(endless), boundMs_(boundMs), path_(path) {
+                           uint64_t boundMs, const char* path, UartTimings timings)
+    : UartLine(prompt, clock, timings), clock_(clock), endless_(endless), boundMs_(boundMs), path_(path) {
     while (!bursts.empty()) {
         const size_t length = std::min<size_t>(bursts[0], bursts.size() - 1);
         stream_.insert(stream_.end(), bursts.begin() + 1, bursts.begin() + 1 + static_cast<std::ptrdiff_t>(length));

@@ -17,10 +17,14 @@
 
 namespace tavrel::fuzz {
 
+// The line's bounds in the endless mode: the programmer's, each cut to a fiftieth, so that a run
+// through every bound takes thousands of scripted bytes rather than millions.
+UartTimings EndlessTimings();
+
 class ScriptedLine final : public UartLine {
 public:
     ScriptedLine(UserPrompt& prompt, ManualClock& clock, std::span<const uint8_t> bursts, bool endless = false,
-                 uint64_t boundMs = 0, const char* path = "UART line");
+                 uint64_t boundMs = 0, const char* path = "UART line", UartTimings timings = {});
 
     size_t ReadComBytes(uint8_t* buffer, size_t count, uint32_t timeoutMs) override;
     size_t ReadComAvailable(uint8_t* buffer, size_t maximum) override;

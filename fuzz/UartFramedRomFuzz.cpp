@@ -47,12 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool endless = (choice & 0x80) != 0;
     // The sync window and its answer, the parameter word twice (the second with the password),
     // and each of the loader's frames written, acknowledged and read back three times over.
-    const UartTimings timings;
+    const UartTimings timings = endless ? fuzz::EndlessTimings() : UartTimings{};
     const uint64_t frames = 3;
     const uint64_t boundMs = timings.syncWindowMs + 3 * uint64_t{timings.readMs} + 2 * uint64_t{timings.readMs} +
                              frames * 3 * (2 * uint64_t{timings.readMs} + timings.framePauseMs) +
                              3 * uint64_t{timings.readMs} + 1000;
-    fuzz::ScriptedLine line(prompt, clock, input.Rest(), endless, endless ? boundMs : 0, "UART framed boot ROM");
+    fuzz::ScriptedLine line(prompt, clock, input.Rest(), endless, endless ? boundMs : 0, "UART framed boot ROM", timings);
     UartFramedRom rom(line, host, *FindFamilyProfile(choice & 2 ? "KR2E700" : "KR2E500"));
     if (choice & 4) rom.SetPasswordWord(0x12345678);
     if (choice & 8) rom.SyncBootRom();
