@@ -186,7 +186,7 @@ int RunBoards(const std::string& commandName, const Options& options) {
             return UsageError(commandName, "--port: " + ports[i] + " is given twice (one board per port)");
     // A file a board writes gets the port's name before its extension, so no board overwrites
     // another's: read --output flash.bin gives flash-ttyUSB0.bin, flash-ttyUSB1.bin, ...
-    if (commandName == "read" && !options.Has("output") && !options.Has("dump"))
+    if (commandName == "read" && ports.size() > 1 && !options.Has("output") && !options.Has("dump"))
         return UsageError(commandName, "several boards at once read with --output FILE or --dump (each board gets its own file)");
     std::vector<std::string> ownFileOptions;
     for (const char* name : {"output", "dump-file"})
