@@ -44,12 +44,12 @@ std::optional<std::vector<uint8_t>> ReadReplyBody(TargetLink& link, uint32_t add
 
 }  // namespace
 
-bool WaitMailboxWord(TargetLink& link, uint32_t address, std::string_view hexText, Clock& clock) {
+bool WaitMailboxWord(TargetLink& link, uint32_t address, std::string_view hexText, Clock& clock, uint64_t waitMs) {
     const auto expected = FlagBytes(hexText, 8);
     if (!expected) return false;
     const uint64_t start = clock.NowMs();
     for (;;) {
-        if (start + kMailboxWaitMs < clock.NowMs() || InterruptionRequested()) return false;
+        if (start + waitMs < clock.NowMs() || InterruptionRequested()) return false;
         uint8_t word[4] = {};
         if (!link.ReadTargetMemory(address, word, sizeof word)) return false;
         if (std::equal(expected->begin(), expected->end(), word)) return true;
@@ -63,11 +63,11 @@ bool WriteMailboxWord(TargetLink& link, uint32_t address, std::string_view hexTe
     return link.WriteTargetMemory(address, bytes->data(), static_cast<uint32_t>(bytes->size()));
 }
 
-bool WaitLoaderReady(TargetLink& link, std::string_view family, Clock& clock) {
+bool WaitLoaderReady(TargetLink& link, std::string_view family, Clock& clock, uint64_t waitMs) {
     const FamilyProfile* profile = FindFamilyProfile(family);
     if (!profile) return false;
     const MailboxSet& box = profile->mailbox;
-    if (!WaitMailboxWord(link, box.replyFlag, mailbox_word::kReplyReady, clock)) return false;
+    if (!WaitMailboxWord(link, box.replyFlag, mailbox_word::kReplyReady, clock, waitMs)) return false;
     WriteMailboxWord(link, box.replyFlag, mailbox_word::kReplyReading);
     uint8_t header[3] = {};
     if (!link.ReadTargetMemory(box.replyData, header, sizeof header)) return false;
@@ -80,13 +80,13 @@ bool WaitLoaderReady(TargetLink& link, std::string_view family, Clock& clock) {
     return true;
 }
 
-MailboxChannel::MailboxChannel(TargetLink& link, std::string_view family, Clock& clock)
-    : link_(link), profile_(FindFamilyProfile(family)), clock_(clock) {}
+MailboxChannel::MailboxChannel(TargetLink& link, std::string_view family, Clock& clock, uint64_t waitMs)
+    : link_(link), profile_(FindFamilyProfile(family)), clock_(clock), waitMs_(waitMs) {}
 
 // Claims the idle command area, fills it and posts it.
 bool MailboxChannel::PostCommand(std::span<const uint8_t> packet) {
     const MailboxSet& box = profile_->mailbox;
-    if (!WaitMailboxWord(link_, box.commandFlag, mailbox_word::kCommandIdle, clock_)) return false;
+    if (!WaitMailboxWord(link_, box.commandFlag, mailbox_word::kCommandIdle, clock_, waitMs_)) return false;
     WriteMailboxWord(link_, box.commandFlag, mailbox_word::kCommandClaimed);
     // A packet that did not reach the mailbox is never posted: the loader would act on stale bytes.
     if (!link_.WriteTargetMemory(box.commandData, packet.data(), static_cast<uint32_t>(packet.size()))) return false;
@@ -97,7 +97,7 @@ bool MailboxChannel::PostCommand(std::span<const uint8_t> packet) {
 MailboxChannel::Outcome MailboxChannel::Exchange(std::span<const uint8_t> packet) {
     const MailboxSet& box = profile_->mailbox;
     if (!PostCommand(packet)) return Outcome::Failed;
-    if (!WaitMailboxWord(link_, box.replyFlag, mailbox_word::kReplyReady, clock_)) return Outcome::Failed;
+    if (!WaitMailboxWord(link_, box.replyFlag, mailbox_word::kReplyReady, clock_, waitMs_)) return Outcome::Failed;
     WriteMailboxWord(link_, box.replyFlag, mailbox_word::kReplyReading);
     uint8_t header[3] = {};
     if (!link_.ReadTargetMemory(box.replyData, header, sizeof header)) return Outcome::Failed;

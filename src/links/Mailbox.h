@@ -38,23 +38,26 @@ inline constexpr std::string_view kReplyConsumed = kMailboxWordText<mailbox_flag
 }  // namespace mailbox_word
 static_assert(mailbox_word::kCommandIdle == "750a0808", "lower case, the most significant pair first");
 
-// How long each flag may take to change, and how often it is looked at.
+// How long each flag may take to change (a test run may shorten it), and how often it is looked at.
 inline constexpr uint64_t kMailboxWaitMs = 90000;
 inline constexpr uint32_t kMailboxPollMs = 1;
 
-// True when the word at the address reads as the value; false after 90 s or on a failed read.
-bool WaitMailboxWord(TargetLink& link, uint32_t address, std::string_view hexText, Clock& clock);
+// True when the word at the address reads as the value; false after waitMs (however often the
+// word changes meanwhile) or on a failed read.
+bool WaitMailboxWord(TargetLink& link, uint32_t address, std::string_view hexText, Clock& clock,
+                     uint64_t waitMs = kMailboxWaitMs);
 // Writes digits / 2 bytes, the first digit pair to the highest address.
 bool WriteMailboxWord(TargetLink& link, uint32_t address, std::string_view hexText, int digits = 8);
 
 // Takes the loader's unasked ready packet; called once after the loader was started.
-bool WaitLoaderReady(TargetLink& link, std::string_view family, Clock& clock);
+bool WaitLoaderReady(TargetLink& link, std::string_view family, Clock& clock, uint64_t waitMs = kMailboxWaitMs);
 
 // The loader commands over the mailbox of a family, reached through the link's memory accesses.
 // The channel keeps the payload of the last data reply.
 class MailboxChannel final : public LoaderChannel {
 public:
-    MailboxChannel(TargetLink& link, std::string_view family, Clock& clock);
+    // waitMs: the bound of each flag wait.
+    MailboxChannel(TargetLink& link, std::string_view family, Clock& clock, uint64_t waitMs = kMailboxWaitMs);
 
     // One command exchange, repeated (up to three in all) only while the loader answers busy.
     // True on status "done" or a data reply, whose payload is then ReplyData(). A data reply
@@ -72,6 +75,7 @@ private:
     TargetLink& link_;
     const FamilyProfile* profile_;  // none for an unknown family: every exchange fails
     Clock& clock_;
+    uint64_t waitMs_;
     std::array<uint8_t, loader_packet::kMaxData> reply_{};  // also the largest chunk a read asks for
     size_t replyLength_ = 0;
 };

@@ -111,7 +111,10 @@ bool UartFramedRom::WriteParameterWord(uint32_t baudRate) {
             return false;
         }
         passwordWord_ = *word;
-        line_.DiscardQueued();
+        if (!line_.DiscardQueued()) {
+            line_.Fail("Uart communication failed!");
+            return false;
+        }
     }
     if (!SendFrame(Frame(kRead, family_.framedParameterAddress, {}, 1))) {
         line_.Fail("Uart communication failed!");
@@ -181,7 +184,11 @@ bool UartFramedRom::DownloadLoaderFramed(uint32_t baudRate, const std::string& c
                 // The retry repeats the failed attempt's frames byte for byte, bit 6 included,
                 // so that a ROM which did take the write sees a repetition and not a new frame.
                 // Left-over bytes of the failed exchange must not be read as the next answer.
-                line_.DiscardQueued();
+                if (!line_.DiscardQueued()) {
+                    line_.Fail("Uart communication failed!");
+                    ok = false;
+                    break;
+                }
                 flags_ = attemptFlags;
             }
             if (!ok) break;

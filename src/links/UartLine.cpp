@@ -52,10 +52,13 @@ bool UartLine::WriteComBytes(const uint8_t* data, size_t count) {
 
 void UartLine::Flush() { ProcessComPort().Drain(); }
 
-void UartLine::DiscardQueued() {
+bool UartLine::DiscardQueued() {
+    const uint64_t start = clock_.NowMs();
     uint8_t sink[256];
     while (ReadComAvailable(sink, sizeof sink) > 0) {
+        if (clock_.NowMs() - start >= timings_.readMs) return false;
     }
+    return true;
 }
 
 }  // namespace tavrel

@@ -18,7 +18,8 @@ struct UartTimings {
     uint32_t syncWindowMs = 20000;    // the whole boot-ROM sync of the KR2E500 group
     uint32_t syncByteMs = 1000;       // each byte read while syncing
     uint32_t replyHeaderMs = 90000;   // a loader reply's header (the loader may be erasing)
-    uint32_t readyByteMs = 1000;      // each byte read while waiting for the loader's ready packet
+    uint32_t readyByteMs = 1000;      // each byte read while waiting for the loader's ready packet,
+                                      // and each round of that wait as a whole
     uint32_t unlockLimitMs = 120000;  // how long an unlock may wait for the ROM's answer
     uint32_t handshakeSettleMs = 140; // before counting the ROM's handshake bytes
     uint32_t eraseSettleMs = 20;      // after asking a locked ROM to erase
@@ -50,8 +51,9 @@ public:
     virtual bool WriteComBytes(const uint8_t* data, size_t count);
     // Waits until everything written has left the port.
     virtual void Flush();
-    // Drops whatever has been received and not yet read.
-    void DiscardQueued();
+    // Drops whatever has been received and not yet read. False when the line does not fall
+    // quiet within readMs (a device that keeps sending): what follows would be noise too.
+    [[nodiscard]] bool DiscardQueued();
 
     // A failure's message (modal, error icon).
     void Fail(const std::string& text);

@@ -18,12 +18,17 @@ bool UartLoaderChannel::WaitUartLoaderReady() {
                 return false;
             }
         }
-        // Bytes before the ready code are line noise; from 0xB2 on the packet is collected.
+        // Bytes before the ready code are line noise; from 0xB2 on the packet is collected. A
+        // round lasts one byte bound in all, so a line that never falls quiet still ends it.
+        const uint64_t roundStart = line_.clock().NowMs();
         uint8_t packet[7];
         size_t collected = 0;
         uint8_t byte = 0;
         while (collected < sizeof packet && line_.ReadComBytes(&byte, 1, line_.timings().readyByteMs) == 1) {
-            if (collected == 0 && byte != loader_code::kReady) continue;
+            if (collected == 0 && byte != loader_code::kReady) {
+                if (line_.clock().NowMs() - roundStart >= line_.timings().readyByteMs) break;
+                continue;
+            }
             packet[collected++] = byte;
         }
         if (collected == sizeof packet)

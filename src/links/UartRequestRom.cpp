@@ -47,7 +47,9 @@ bool UartRequestRom::RomHandshake() {
         // The ROM answers with exactly four bytes before its state; their values do not matter.
         uint8_t echo[64];
         size_t echoed = 0;
-        for (size_t got; (got = line_.ReadComAvailable(echo, sizeof echo)) > 0;) echoed += got;
+        // More than four bytes fail the attempt however many follow: a noisy line is not drained.
+        for (size_t got; echoed <= kHelloAnswerBytes && (got = line_.ReadComAvailable(echo, sizeof echo)) > 0;)
+            echoed += got;
         if (echoed != kHelloAnswerBytes) continue;
         uint8_t state = 0;
         if (line_.ReadComBytes(&state, 1, line_.timings().readMs) != 1) continue;
@@ -164,15 +166,22 @@ bool UartRequestRom::DownloadLoaderByRequest(const std::string& imagePath) {
     nextCount_ = boot_image::kHeaderBytes;
     fruitlessRequests_ = 0;
     sentTotal_ = 0;
+    // Each request must be whole within the read bound of the one before (or of the start):
+    // bytes that keep coming without forming one are noise, however punctual each byte is.
+    Clock& clock = line_.clock();
+    const uint32_t readMs = line_.timings().readMs;
+    uint64_t requestDue = clock.NowMs() + readMs;
     RequestStep step = RequestStep::Continue;
     while (step == RequestStep::Continue) {
         uint8_t byte = 0;
-        if (line_.ReadComBytes(&byte, 1, line_.timings().readMs) != 1) {
+        if (clock.NowMs() >= requestDue || line_.ReadComBytes(&byte, 1, readMs) != 1) {
             line_.Fail("Uart communication failed!");
             step = RequestStep::Fail;
             break;
         }
+        const uint32_t sentBefore = sentTotal_;
         step = FeedRequestByte(byte);
+        if (sentTotal_ != sentBefore) requestDue = clock.NowMs() + readMs;
     }
     std::fclose(image_);
     image_ = nullptr;

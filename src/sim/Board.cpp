@@ -139,9 +139,11 @@ bool Board::StartLoader(LoaderRoute route, uint32_t entry) {
     core_ = std::make_unique<LoaderCore>(*flash_, flashTypeCode_, faults_, violations_, where);
     if (route == LoaderRoute::kJLink) {
         mailboxLoader_ = std::make_unique<MailboxLoader>(sram_, profile_.mailbox, *core_, violations_);
-        mailboxLoader_->Start(config_.noReady);
+        mailboxLoader_->Start(config_.noReady, config_.noisy == Noise::kMailbox);
     } else {
-        serial_ = std::make_unique<SerialLoader>(family(), *core_, violations_, config_.noReady);
+        // A noisy loader says nothing of its own; the serial door sends the noise.
+        serial_ = std::make_unique<SerialLoader>(family(), *core_, violations_,
+                                                 config_.noReady || config_.noisy == Noise::kLoaderReady);
     }
     return true;
 }

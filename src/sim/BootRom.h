@@ -70,6 +70,8 @@ public:
     virtual std::vector<uint8_t> Timer(uint64_t now) = 0;
     // The loader runs (the ROM has handed the line over).
     virtual bool loaderStarted() const = 0;
+    // The ROM has gone to sending noise for the rest of the session (a noisy board).
+    virtual bool sendsNoise() const { return false; }
 };
 
 // events: what the ROM did, one short line each ("hello", "request 16", "password accepted", ...).

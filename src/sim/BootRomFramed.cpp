@@ -75,10 +75,11 @@ public:
     }
 
     bool loaderStarted() const override { return phase_ == Phase::Started; }
+    bool sendsNoise() const override { return phase_ == Phase::Noise; }
     std::optional<uint32_t> sessionBaud() const override { return sessionBaud_; }
 
 private:
-    enum class Phase { Sync, Frames, Started };
+    enum class Phase { Sync, Frames, Started, Noise };
 
     void Sync(uint8_t byte, std::vector<uint8_t>& out) {
         syncIn_.push_back(byte);
@@ -218,6 +219,11 @@ private:
             board_.sram().Read(address, held);
             lastAnswer_.insert(lastAnswer_.end(), held.begin(), held.end());
             events_.push_back("read " + Hex32(address) + " " + std::to_string(words) + " " + Hex8(frame[2]));
+            if (address != parameterAddress_ && board_.config().noisy == Noise::kFramedAnswer) {
+                // This answer never ends: noise follows it for the rest of the session.
+                events_.push_back("noise");
+                phase_ = Phase::Noise;
+            }
         } else {
             events_.push_back("run " + Hex32(address));
             if (board_.StartLoader(LoaderRoute::kUart, address)) phase_ = Phase::Started;

@@ -63,6 +63,7 @@ public:
                 reportedStopped_ = true;
                 break;
             case Phase::Started:
+            case Phase::Noise:
                 break;
             }
         }
@@ -112,10 +113,11 @@ public:
     }
 
     bool loaderStarted() const override { return phase_ == Phase::Started; }
+    bool sendsNoise() const override { return phase_ == Phase::Noise; }
     std::optional<uint32_t> sessionBaud() const override { return sessionBaud_; }
 
 private:
-    enum class Phase { Idle, Password, Downloading, Started, Stopped };
+    enum class Phase { Idle, Password, Downloading, Started, Stopped, Noise };
     enum class Unit { Header, Data, End };
 
     void Idle(uint8_t byte, uint64_t now, std::vector<uint8_t>& out) {
@@ -190,6 +192,12 @@ private:
     }
 
     void StartDownload(uint64_t now, std::vector<uint8_t>& out) {
+        if (board_.config().noisy == Noise::kRomReady) {
+            // Ready, and from now on only noise: no request ever comes.
+            events_.push_back("noise");
+            phase_ = Phase::Noise;
+            return;
+        }
         phase_ = Phase::Downloading;
         lastServed_ = 0;
         repeats_ = 0;

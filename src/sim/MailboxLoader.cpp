@@ -37,11 +37,11 @@ std::string FlagName(uint32_t word) {
 MailboxLoader::MailboxLoader(Sram& sram, MailboxSet mailbox, LoaderCore& core, Violations& violations)
     : sram_(sram), mailbox_(mailbox), core_(core), violations_(violations) {}
 
-void MailboxLoader::Start(bool silent) {
+void MailboxLoader::Start(bool silent, bool noisy) {
     sram_.SetWord(mailbox_.commandFlag, 0);
     sram_.SetWord(mailbox_.replyFlag, 0);
-    if (silent) {
-        state_ = State::kSilent;
+    if (silent || noisy) {
+        state_ = silent ? State::kSilent : State::kNoisy;
         return;
     }
     sram_.Write(mailbox_.replyData, core_.ReadyPacket());
@@ -82,7 +82,7 @@ void MailboxLoader::CheckFlagWrite(const char* name, uint32_t flag, uint32_t add
 }
 
 void MailboxLoader::CheckHostWrite(uint32_t address, std::span<const uint8_t> data) {
-    if (state_ == State::kSilent) return;
+    if (state_ == State::kSilent || state_ == State::kNoisy) return;
     CheckFlagWrite("command", mailbox_.commandFlag, address, data);
     CheckFlagWrite("reply", mailbox_.replyFlag, address, data);
     if (Overlaps(address, data.size(), mailbox_.commandData, lp::kMaxCommand)) {
@@ -97,7 +97,9 @@ void MailboxLoader::CheckHostWrite(uint32_t address, std::span<const uint8_t> da
 }
 
 void MailboxLoader::CheckHostRead(uint32_t address, uint32_t count) {
-    if (state_ == State::kSilent || !Overlaps(address, count, mailbox_.replyData, lp::kMaxReply)) return;
+    if (state_ == State::kSilent || state_ == State::kNoisy ||
+        !Overlaps(address, count, mailbox_.replyData, lp::kMaxReply))
+        return;
     const uint32_t flag = sram_.Word(mailbox_.replyFlag);
     if (flag != mw::kReplyReading)
         violations_.Record("reply area read at " + Hex32(address) + " while the reply flag held " + FlagName(flag),
@@ -105,6 +107,11 @@ void MailboxLoader::CheckHostRead(uint32_t address, uint32_t count) {
 }
 
 void MailboxLoader::Run() {
+    if (state_ == State::kNoisy) {
+        // A word that changes at every look and is never the ready word.
+        sram_.SetWord(mailbox_.replyFlag, 0xA5000000u | (++noise_ & 0xFFFFFF));
+        return;
+    }
     if (state_ == State::kReplyPosted && sram_.Word(mailbox_.replyFlag) == mw::kReplyConsumed) {
         sram_.SetWord(mailbox_.commandFlag, mw::kCommandIdle);
         state_ = State::kIdle;

@@ -18,12 +18,13 @@ class Violations;
 
 class MailboxLoader {
 public:
-    enum class State { kSilent, kReplyPosted, kIdle, kFinished };
+    enum class State { kSilent, kNoisy, kReplyPosted, kIdle, kFinished };
 
     MailboxLoader(Sram& sram, MailboxSet mailbox, LoaderCore& core, Violations& violations);
 
-    // The loader starts: clears both flags and, unless silent, posts its ready packet.
-    void Start(bool silent);
+    // The loader starts: clears both flags and, unless silent or noisy, posts its ready packet.
+    // A noisy loader writes a new word to its reply flag at every step, never "reply ready".
+    void Start(bool silent, bool noisy = false);
     // Called before a host write lands / a host read happens, to check the host keeps the order.
     void CheckHostWrite(uint32_t address, std::span<const uint8_t> data);
     void CheckHostRead(uint32_t address, uint32_t count);
@@ -40,6 +41,7 @@ private:
     LoaderCore& core_;
     Violations& violations_;
     State state_ = State::kSilent;
+    uint32_t noise_ = 0;
 };
 
 }  // namespace tavrel::sim

@@ -28,6 +28,10 @@ constexpr int kIdleLookMs = 10;
 constexpr uint64_t kAnnounceDelayMs = 10;
 // How often a paced door in a board process's loop moves bytes across its line.
 constexpr int kPaceLookMs = 1;
+// A noisy board keeps at least this much noise waiting for the host, topped up every millisecond.
+constexpr size_t kNoiseQueued = 4096;
+// Noise is none of the bytes a host waits for (a request, the ready code, an acknowledgement).
+constexpr uint8_t kNoiseByte = 0x00;
 
 // The millisecond by which a paced byte due at ns has crossed.
 uint64_t DueMs(uint64_t ns) { return ns / 1000000 + 1; }
@@ -249,11 +253,22 @@ void SerialDoor::CheckLineRate(uint32_t lineBaud) {
                                "one rate for the whole session");
 }
 
+bool SerialDoor::Noisy() {
+    if (rom_ && !rom_->loaderStarted()) return rom_->sendsNoise();
+    return board_.serialLoader() != nullptr && board_.config().noisy == Noise::kLoaderReady;
+}
+
+void SerialDoor::SendNoise() {
+    if (!Noisy() || outQueue_.size() >= kNoiseQueued) return;
+    Send(std::vector<uint8_t>(kNoiseQueued, kNoiseByte));
+}
+
 std::optional<uint64_t> SerialDoor::NextTimer() {
     std::optional<uint64_t> next;
     auto take = [&](std::optional<uint64_t> at) {
         if (at) next = next ? std::min(*next, *at) : *at;
     };
+    if (Noisy()) take(SystemClock().NowMs() + 1);
     if (rom_ && !rom_->loaderStarted()) take(rom_->NextTimer());
     take(announceAt_);
     if (SerialLoader* loader = board_.serialLoader(); loader && loader->pendingBytes() > 0)
@@ -279,6 +294,7 @@ void SerialDoor::Timers(uint64_t now) {
         if (loader) Send(loader->Start());
     }
     if (loader && loader->pendingBytes() > 0 && now >= lastLoaderByte_ + options_.quietMs) loader->LineIdle();
+    SendNoise();
 }
 
 bool SerialDoor::LookForHost() {

@@ -76,6 +76,9 @@ private:
     void CheckLineRate(uint32_t lineBaud);
     void Send(const std::vector<uint8_t>& bytes);
     void Flush();
+    // A noisy board (the ROM or the loader sends noise): keeps the host's queue full.
+    bool Noisy();
+    void SendNoise();
     std::optional<uint64_t> NextTimer();
     void Timers(uint64_t now);
 

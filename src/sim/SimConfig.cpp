@@ -113,6 +113,7 @@ const std::vector<SimConfigWord>& SimConfigWords() {
         {"serial-drop", true, "drop the N-th byte the board sends on the serial line (N[,N...])"},
         {"serial-garble", true, "invert the N-th byte the board sends on the serial line (N[,N...])"},
         {"no-ready", false, "a started loader never gets ready"},
+        {"noisy", true, "endless noise: rom-ready, framed-answer, loader-ready or mailbox"},
         {"rom-locked", false, "the serial boot ROM is locked"},
         {"rom-password", true, "the boot ROM's password (hexadecimal digits)"},
         {"dfu-protected", false, "the DFU device is protected"},
@@ -199,6 +200,12 @@ std::optional<SimConfig> ParseSimConfig(std::string_view text, std::string& erro
             (key == "serial-drop" ? config.serialDrop : config.serialGarble) = *list;
         } else if (key == "no-ready") {
             config.noReady = true;
+        } else if (key == "noisy") {
+            if (value == "rom-ready") config.noisy = Noise::kRomReady;
+            else if (value == "framed-answer") config.noisy = Noise::kFramedAnswer;
+            else if (value == "loader-ready") config.noisy = Noise::kLoaderReady;
+            else if (value == "mailbox") config.noisy = Noise::kMailbox;
+            else return badValue("expected rom-ready, framed-answer, loader-ready or mailbox");
         } else if (key == "rom-locked") {
             config.romLocked = true;
         } else if (key == "rom-password") {
@@ -255,6 +262,13 @@ std::string FormatSimConfig(const SimConfig& config) {
     if (!config.serialDrop.empty()) add("serial-drop=" + IndexListText(config.serialDrop));
     if (!config.serialGarble.empty()) add("serial-garble=" + IndexListText(config.serialGarble));
     if (config.noReady) add("no-ready");
+    switch (config.noisy) {
+        case Noise::kNone: break;
+        case Noise::kRomReady: add("noisy=rom-ready"); break;
+        case Noise::kFramedAnswer: add("noisy=framed-answer"); break;
+        case Noise::kLoaderReady: add("noisy=loader-ready"); break;
+        case Noise::kMailbox: add("noisy=mailbox"); break;
+    }
     if (config.romLocked) add("rom-locked");
     if (!config.romPassword.empty()) add("rom-password=" + config.romPassword);
     if (config.dfuProtected) add("dfu-protected");

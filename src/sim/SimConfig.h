@@ -41,6 +41,14 @@
 //                       board's life) with its first byte's lowest bit inverted and reports success,
 //                       so only a read-back finds it.
 //   no-ready            a started loader never posts its ready packet and never serves a command.
+//   noisy=WHERE         a device that keeps sending bytes and never says what the host waits for:
+//                       rom-ready      the request ROM, once it has answered ready, sends noise
+//                                      instead of its requests;
+//                       framed-answer  the framed ROM's answer to the first loader chunk's read
+//                                      never ends;
+//                       loader-ready   the UART loader sends noise instead of its ready packet;
+//                       mailbox        the J-Link loader keeps rewriting its reply flag with words
+//                                      that never mean "reply ready".
 //   rom-locked          the serial boot ROM starts locked.
 //   rom-password=HEX    the ROM's password, as the user types it: 8 hexadecimal digits, 64 for
 //                       KR2H70X (default: 12345678, or that group of eight digits eight times).
@@ -55,6 +63,7 @@
 namespace tavrel::sim {
 
 enum class ProbeInterfaces { kBoth, kJtagOnly, kSwdOnly, kNone };
+enum class Noise { kNone, kRomReady, kFramedAnswer, kLoaderReady, kMailbox };
 
 struct SimConfig {
     std::string chip;
@@ -75,6 +84,7 @@ struct SimConfig {
     std::vector<uint64_t> serialDrop;    // 1-based indexes of bytes the board sends
     std::vector<uint64_t> serialGarble;  // 1-based indexes of bytes the board sends
     bool noReady = false;
+    Noise noisy = Noise::kNone;
     bool romLocked = false;
     std::string romPassword;  // empty: the default for the family
     bool dfuProtected = false;

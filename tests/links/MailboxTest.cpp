@@ -147,6 +147,20 @@ TEST_F(SimProbeTest, FlagThatNeverChangesFailsAfterNinetySeconds) {
     EXPECT_EQ(clock.NowMs() - start, kMailboxWaitMs + 1);
 }
 
+// A loader that keeps rewriting its reply flag (never "reply ready") is waited for no longer than
+// a silent one; a shorter bound, when given, is the one kept.
+TEST_F(SimProbeTest, FlagThatKeepsChangingFailsAtTheSameBound) {
+    for (const uint64_t bound : {kMailboxWaitMs, uint64_t{500}}) {
+        Configure("chip=KR2E700 noisy=mailbox");
+        ASSERT_TRUE(link.OpenTarget(4000, "KR2E700"));
+        const std::string path = (dir / "KR2E700_Load1_temp.bin").string();
+        ASSERT_EQ(link.DownloadLoader(path, WriteLoaderFile("KR2E700", path)), 0);
+        const uint64_t start = clock.NowMs();
+        EXPECT_FALSE(WaitLoaderReady(link, "KR2E700", clock, bound));
+        EXPECT_EQ(clock.NowMs() - start, bound + 1);
+    }
+}
+
 TEST_F(SimProbeTest, ReadyPacketWithAWrongChecksumLeavesTheReplyFlagBeingRead) {
     Configure("chip=KR2E500 bad-ready-crc");
     ASSERT_TRUE(link.OpenTarget(4000, "KR2E500"));
