@@ -42,6 +42,7 @@ public:
     // A fresh DFU transport: the simulated board's when the settings ask for it, else libusb.
     // A null transport with `error` set when the chosen one cannot be had.
     OpenedDfuTransport OpenDfuTransport(std::string& error) override;
+    uint64_t mailboxWaitMs() const override { return settings_.mailboxWaitMs.value_or(kMailboxWaitMs); }
 
 private:
     Settings settings_;

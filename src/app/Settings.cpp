@@ -2,9 +2,22 @@
 
 #include <cstdlib>
 
+#include "links/Mailbox.h"
 #include "platform/Folders.h"
 
 namespace tavrel {
+
+namespace {
+
+// Whole milliseconds that only shorten the loader's bound; anything else leaves it as it is.
+std::optional<uint64_t> ParseWaitMs(const std::string& text) {
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    const uint64_t value = std::stoull(text);
+    if (value == 0 || value > kMailboxWaitMs) return std::nullopt;
+    return value;
+}
+
+}  // namespace
 
 std::optional<std::string> ProcessEnvironment(const char* name) {
     const char* value = std::getenv(name);
@@ -26,6 +39,7 @@ Settings SettingsFromEnvironment(const EnvironmentLookup& lookup) {
     settings.simSocket = lookup(kSimSocketVariable).value_or("");
     settings.simConfig = lookup(kSimConfigVariable).value_or("");
     if (auto module = lookup(kPkcs11ModuleVariable)) settings.pkcs11Module = SettingValue{*module, kPkcs11ModuleVariable};
+    if (auto wait = lookup(kMailboxWaitVariable)) settings.mailboxWaitMs = ParseWaitMs(*wait);
     return settings;
 }
 

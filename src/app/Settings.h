@@ -3,6 +3,7 @@
 // and the loaders are, which USB ids the DFU boot ROM shows, and whether a simulated board stands
 // in for the hardware. Read once from the environment (TAVREL_*); the command line's options
 // and, later, the settings file change it before the Seams are built from it.
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -22,6 +23,7 @@ inline constexpr const char* kDfuIdVariable = "TAVREL_DFU_ID";
 inline constexpr const char* kSimSocketVariable = "TAVREL_SIM_SOCKET";
 inline constexpr const char* kSimConfigVariable = "TAVREL_SIM_CONFIG";
 inline constexpr const char* kPkcs11ModuleVariable = "TAVREL_PKCS11_MODULE";
+inline constexpr const char* kMailboxWaitVariable = "TAVREL_MAILBOX_WAIT_MS";
 
 struct Settings {
     std::optional<SettingValue> jlinkLibrary;  // the probe library file; none: the usual names and folders
@@ -32,6 +34,9 @@ struct Settings {
     std::string simConfig;     // the settings of a simulated board inside the program itself
     bool simulatedUsb = false; // a simulated board stands in for USB (a board in the program unless simSocket)
     std::optional<SettingValue> pkcs11Module;  // the PKCS#11 module of signing keys; none: the p11-kit proxy
+    // TAVREL_MAILBOX_WAIT_MS: a shorter bound for each mailbox flag wait (simulated boards and
+    // tests; whole milliseconds from 1 up to the loader's own 90000). None: the loader's own.
+    std::optional<uint64_t> mailboxWaitMs;
 
     // Whether USB DFU goes to a simulated board instead of libusb.
     bool UsesSimulatedUsb() const { return simulatedUsb || !simSocket.empty(); }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "links/DfuDeviceTable.h"
+#include "links/Mailbox.h"
 #include "platform/Clock.h"
 #include "platform/DfuTransport.h"
 #include "platform/JLinkApi.h"
@@ -25,6 +26,8 @@ public:
     virtual std::optional<DfuDeviceRow> DfuDevice(const std::string& family, std::string& error) const = 0;
     // A fresh DFU transport (libusb, or a simulated board's); null with `error` set.
     virtual OpenedDfuTransport OpenDfuTransport(std::string& error) = 0;
+    // The bound of each mailbox flag wait: the loader's own unless a test run shortens it.
+    virtual uint64_t mailboxWaitMs() const { return kMailboxWaitMs; }
 };
 
 }  // namespace tavrel

@@ -87,7 +87,7 @@ protected:
 class JlinkSession final : public LoaderSession {
 public:
     JlinkSession(const TargetSelection& selection, LinkSeams& seams, UserPrompt& prompt)
-        : link_(prompt, seams.jlink()), mailbox_(link_, selection.family, seams.clock()) {}
+        : link_(prompt, seams.jlink()), mailbox_(link_, selection.family, seams.clock(), seams.mailboxWaitMs()) {}
 
     bool Start(const TargetSelection& selection, LinkSeams& seams, UserPrompt& prompt, const BringUpReport& report,
                const SessionOptions& options) {
@@ -111,7 +111,7 @@ public:
         Report(report, BringUpStep::LoaderDownloading, loaderSize);
         if (link_.DownloadLoader(temp_.path, segments.Head()) != 0) return false;
         Report(report, BringUpStep::LoaderStarted, loaderSize);
-        if (!WaitLoaderReady(link_, family, seams.clock())) return false;
+        if (!WaitLoaderReady(link_, family, seams.clock(), seams.mailboxWaitMs())) return false;
         Report(report, BringUpStep::Ready, loaderSize);
         return true;
     }

@@ -94,3 +94,10 @@ TEST(Seams, TheLibraryFileAndTheClockReachTheLayersBelow) {
     EXPECT_NE(jlink.error().find("named by TAVREL_JLINK_LIBRARY (/nonexistent/libjlinkarm.so)"), std::string::npos)
         << jlink.error();
 }
+
+TEST(Seams, TheMailboxBoundIsTheLoadersUnlessATestRunShortensIt) {
+    Settings settings;
+    EXPECT_EQ(Seams(settings).mailboxWaitMs(), 90000u);
+    settings.mailboxWaitMs = 2000;
+    EXPECT_EQ(Seams(settings).mailboxWaitMs(), 2000u);
+}

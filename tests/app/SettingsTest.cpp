@@ -62,3 +62,18 @@ TEST(Settings, WithoutTavrelWorkDirTheWorkFolderIsInTheDocumentsFolder) {
         SettingsFromEnvironment(From({{"HOME", home.path().string()}, {"XDG_CONFIG_HOME", (home / "cfg").string()}}));
     EXPECT_EQ(settings.workFolder, (home / "Dokumente" / "Tavrel").string());
 }
+
+// A test run may shorten each mailbox flag wait; nothing lengthens it past the loader's 90 s.
+TEST(Settings, MailboxWaitOnlyShortensTheLoadersBound) {
+    const struct {
+        const char* value;
+        std::optional<uint64_t> waitMs;
+    } cases[] = {
+        {"2000", 2000}, {"1", 1}, {"90000", 90000}, {"90001", std::nullopt}, {"0", std::nullopt},
+        {"-5", std::nullopt}, {"2s", std::nullopt}, {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const Settings settings = SettingsFromEnvironment(From({{"TAVREL_MAILBOX_WAIT_MS", c.value}}));
+        EXPECT_EQ(settings.mailboxWaitMs, c.waitMs) << c.value;
+    }
+}
