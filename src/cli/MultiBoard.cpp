@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -26,6 +27,15 @@ namespace {
 
 // Set for a board's process: it then ends its standard error with the traffic line.
 constexpr const char* kReportVariable = "TAVREL_BOARD_REPORT";
+// Set for a board's process: the parent's process id; the board stops when that process ends.
+constexpr const char* kParentVariable = "TAVREL_BOARD_PARENT";
+// A board past its time limit is asked to stop; one that has not ended this long after is killed.
+constexpr uint64_t kStopGraceMs = 10000;
+// The longest a bring-up and its protocol's waits take before any job byte moves (handshake
+// attempts, the loader's ready wait, an erase reply), and how many times the job's bytes cross
+// the line in the worst case (written, read back, slack for a slow board).
+constexpr uint64_t kBringUpAllowanceS = 600;
+constexpr uint64_t kTransferFactor = 4;
 constexpr const char* kTrafficMarker = "tavrel-cli board bytes: ";
 
 struct Board {
@@ -40,6 +50,7 @@ struct Board {
     std::string current;  // its latest line, for the terminal's view
     std::string message;  // its latest message, for its record
     std::string startedAt;
+    std::optional<uint64_t> stoppedAtMs;  // asked to stop: past its time limit
 };
 
 // A line of a board's progress bar as it prints it to a pipe: "NNN% status".
@@ -135,7 +146,9 @@ std::string BoardFile(const std::string& file, const std::string& port) {
     return (path.parent_path() / (path.stem().string() + "-" + PortTag(port) + path.extension().string())).string();
 }
 
-std::string Result(const ChildProcess& child) {
+std::string Result(const Board& board) {
+    const ChildProcess& child = *board.child;
+    if (board.stoppedAtMs) return "failed (time limit)";
     if (child.exitCode() == 0) return "ok";
     if (child.exitCode()) return "failed (exit " + std::to_string(*child.exitCode()) + ")";
     return "failed (signal " + std::to_string(child.signal()) + ")";
@@ -175,6 +188,34 @@ int ExitStatusOf(const ChildProcess& child) {
     return child.exitCode() ? *child.exitCode() : 128 + child.signal();
 }
 
+std::optional<uint64_t> BoardTimeLimitSeconds(const std::string& text) {
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    const uint64_t seconds = std::stoull(text);
+    if (seconds == 0) return std::nullopt;
+    return seconds;
+}
+
+uint64_t FileBytes(const std::string& path) {
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    return error ? 0 : static_cast<uint64_t>(size);
+}
+
+// What a board's job may take: the bring-up's allowance, and the job's bytes (the image, or the
+// range read) crossing the line a few times at its rate.
+uint64_t JobTimeLimitSeconds(const std::string& commandName, const Options& options) {
+    uint64_t bytes = 0;
+    if (commandName == "program") {
+        for (const char* name : {"hex", "bin"})
+            if (auto file = options.Value(name)) bytes += FileBytes(*file);
+    } else if (commandName == "read") {
+        if (auto length = options.Value("length")) bytes = std::strtoull(length->c_str(), nullptr, 16);
+    }
+    uint64_t baud = 115200;
+    if (auto given = options.Value("baud")) baud = std::max<uint64_t>(std::strtoull(given->c_str(), nullptr, 10), 1200);
+    return kBringUpAllowanceS + kTransferFactor * (bytes * 10 / baud + 1);
+}
+
 }  // namespace
 
 int RunBoards(const std::string& commandName, const Options& options) {
@@ -205,13 +246,25 @@ int RunBoards(const std::string& commandName, const Options& options) {
     std::vector<std::string> leaving = ownFileOptions;
     if (!keyOption.empty()) leaving.push_back(keyOption);
     for (const std::string& name : ProductionLine::ParentOnlyOptions()) leaving.push_back(name);
+    leaving.push_back("board-time-limit");
     const std::vector<std::string> common = options.Words(leaving);
     argv.insert(argv.end(), common.begin(), common.end());
     ProductionLine line(commandName, options, keyOption, ports);
     if (const auto stop = line.Prepare(self, common)) return *stop;
 
-    // Ctrl-C or SIGTERM from here on: every board still running is asked to stop.
+    uint64_t limitMs = 0;
+    if (auto given = options.Value("board-time-limit")) {
+        const auto seconds = BoardTimeLimitSeconds(*given);
+        if (!seconds) return UsageError(commandName, "--board-time-limit: '" + *given + "' is not a number of seconds from 1");
+        limitMs = *seconds * 1000;
+    } else {
+        limitMs = JobTimeLimitSeconds(commandName, options) * 1000;
+    }
+
+    // Ctrl-C, SIGTERM or a hang-up from here on: every board still running is asked to stop.
     InstallInterruptionHandlers();
+    const std::map<std::string, std::string> boardEnvironment = {
+        {kReportVariable, "1"}, {kParentVariable, std::to_string(platform::CurrentProcessId())}};
     Clock& clock = SystemClock();
     bool recordLost = false;  // a board's result could not be recorded
     std::vector<Board> boards(ports.size());
@@ -229,7 +282,7 @@ int RunBoards(const std::string& commandName, const Options& options) {
         std::string error;
         board.startMs = clock.NowMs();
         board.startedAt = production::UtcNow();
-        board.child = ChildProcess::Start(words, {{kReportVariable, "1"}}, error);
+        board.child = ChildProcess::Start(words, boardEnvironment, error);
         if (!board.child) {
             board.done = true;
             board.endMs = board.startMs;
@@ -255,6 +308,19 @@ int RunBoards(const std::string& commandName, const Options& options) {
             for (Board& board : boards)
                 if (!board.done) board.child->Signal(SIGTERM);
         }
+        // A board past its own limit is stopped through its failure path, then killed, so one
+        // silent board cannot hold the others' summary.
+        const uint64_t now = clock.NowMs();
+        for (Board& board : boards) {
+            if (board.done) continue;
+            if (!board.stoppedAtMs && now - board.startMs >= limitMs) {
+                board.stoppedAtMs = now;
+                view.Message(board, "time limit of " + std::to_string(limitMs / 1000) + " s passed: stopping", stderr);
+                board.child->Signal(SIGTERM);
+            } else if (board.stoppedAtMs && now - *board.stoppedAtMs >= kStopGraceMs) {
+                board.child->Signal(SIGKILL);
+            }
+        }
         for (size_t i = 0; i < boards.size(); ++i) {
             Board& board = boards[i];
             if (board.done) continue;
@@ -265,7 +331,7 @@ int RunBoards(const std::string& commandName, const Options& options) {
             if (!ended) continue;
             board.done = true;
             board.endMs = clock.NowMs();
-            board.result = Result(*board.child);
+            board.result = Result(board);
             // Recorded before the board counts as done: a run stopped now has its record.
             if (!line.BoardDone(i, {ports[i], board.result, ExitStatusOf(*board.child), board.message, board.startMs,
                                     board.endMs, board.bytes, board.startedAt}))
@@ -289,6 +355,12 @@ int RunBoards(const std::string& commandName, const Options& options) {
     }
     const bool allOk = std::all_of(boards.begin(), boards.end(), [](const Board& board) { return board.result == "ok"; });
     return allOk && !recordLost ? 0 : 1;
+}
+
+void WatchBoardParent() {
+    const char* parent = std::getenv(kParentVariable);
+    if (parent == nullptr || *parent == '\0') return;
+    StopWhenParentEnds(std::atoi(parent));
 }
 
 void ReportBoardTraffic() {

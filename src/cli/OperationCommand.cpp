@@ -151,6 +151,9 @@ void DeclareTargetOptions(Options& options) {
                       "the serial port (default: the first one of 'tavrel-cli ports'); program, erase and read "
                       "take it several times to run the same job on several boards at once");
     options.AddValue("baud", "N", "the line speed, one the family offers");
+    options.AddValue("board-time-limit", "SECONDS",
+                     "several boards at once: how long each board may take before it is stopped (default: "
+                     "from the job, 600 s and the job's bytes four times at the line's rate)");
     options.AddFlag("unlock-erase", "answer a locked boot ROM by erasing all flash (KR2A600, KR2H70X)");
     options.StartGroup("UART and USB");
     options.AddValue("unlock-password", "HEX", "the password of a locked boot ROM or a protected DFU device");
@@ -280,6 +283,7 @@ int RunOperation(const std::string& commandName, const Options& options,
         if (commandName == "connect") return UsageError(commandName, "--port: connect reaches one board; give one --port");
         return RunBoards(commandName, options);
     }
+    WatchBoardParent();
     const int status = RunOnOneBoard(commandName, options, operation);
     ReportBoardTraffic();
     return status;

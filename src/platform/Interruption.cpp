@@ -1,6 +1,8 @@
 #include "platform/Interruption.h"
 
 #include <signal.h>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 #include <atomic>
 
@@ -42,6 +44,14 @@ void InstallInterruptionHandlers() {
     action.sa_flags = 0;  // no SA_RESTART: a blocked poll, read or write returns with EINTR
     ::sigaction(SIGINT, &action, nullptr);
     ::sigaction(SIGTERM, &action, nullptr);
+    ::sigaction(SIGHUP, &action, nullptr);
+}
+
+void StopWhenParentEnds(int parentPid) {
+    ::signal(SIGPIPE, SIG_IGN);
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    // The parent may have gone before the request was made.
+    if (::getppid() != parentPid) RequestInterruption();
 }
 
 }  // namespace tavrel

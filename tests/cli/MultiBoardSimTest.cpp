@@ -4,7 +4,11 @@
 #include <signal.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <thread>
 
 #include <memory>
 #include <optional>
@@ -202,6 +206,79 @@ TEST_F(MultiBoardSim, CtrlCStopsEveryBoard) {
     EXPECT_EQ(test::TemporaryFilesIn(folder.path()), std::vector<std::string>{});
 }
 
+// Whether a process whose command line names `text` is still running (a board's, by its files).
+bool ProcessMentioning(const std::string& text) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+        const std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (cmdline.find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
+// A hang-up stops every board through its own failure path, as SIGTERM does, and the summary
+// comes; a parent killed outright leaves boards that stop by themselves: nothing is left behind.
+TEST_F(MultiBoardSim, HangUpOrALostParentStopsEveryBoardAndLeavesNothing) {
+    for (const int signal : {SIGHUP, SIGKILL}) {
+        SCOPED_TRACE(signal == SIGHUP ? "hang-up" : "parent killed");
+        boards.clear();
+        ports.clear();
+        AddBoard({"--paced-serial"}, 0x11);
+        AddBoard({"--paced-serial"}, 0x22);
+        const auto output = folder / ("out-" + std::to_string(signal) + ".bin");
+        std::vector<std::string> argv = {"/usr/bin/env", "TAVREL_WORK_DIR=" + folder.path().string(),
+                                         "TAVREL_SIM_CONFIG=", TAVREL_CLI_PATH, "read", "--chip", "KR2A600",
+                                         "--loader-dir", loaderDir, "--interface", "UART", "--address", "0",
+                                         "--length", "0x40000", "--output", output.string()};
+        const auto every = EveryPort();
+        argv.insert(argv.end(), every.begin(), every.end());
+        test::BackgroundProcess run(argv);
+        ASSERT_TRUE(run.ReadUntil("% Read data", 60000)) << run.output();
+        run.Signal(signal);
+        const int status = run.Wait();
+        if (signal == SIGHUP) {
+            EXPECT_EQ(status, 128 + SIGHUP) << run.output();
+            for (const auto& port : ports) {
+                EXPECT_EQ(Row(run.output(), port).at(1) + " " + Row(run.output(), port).at(2), "failed (exit")
+                    << run.output();
+                EXPECT_EQ(Row(run.output(), port).at(3), "143)") << run.output();
+            }
+        }
+        // The boards end on their own, within their waits' bounds.
+        bool gone = false;
+        for (int i = 0; i < 600 && !gone; ++i) {
+            gone = !ProcessMentioning((folder / output.stem()).string() + "-");
+            if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        EXPECT_TRUE(gone) << "a board is still running";
+        EXPECT_EQ(test::TemporaryFilesIn(folder.path()), std::vector<std::string>{});
+        for (auto& board : boards) EXPECT_EQ(board->output().find("violation"), std::string::npos) << board->output();
+    }
+}
+
+// A board whose loader never answers does not hold the others: its own time limit stops it,
+// and the summary says so.
+TEST_F(MultiBoardSim, EveryBoardHasATimeLimitOfItsOwn) {
+    AddBoard();
+    AddBoard({"--no-ready"});
+    std::vector<std::string> args = {"--interface", "UART", "--hex", HexFile(), "--board-time-limit", "10"};
+    const auto every = EveryPort();
+    args.insert(args.end(), every.begin(), every.end());
+    const auto start = std::chrono::steady_clock::now();
+    const auto run = Program(args);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(19));  // the loader's wait is 20 s
+    EXPECT_EQ(run.exitCode, 1) << run.err << run.out;
+    EXPECT_EQ(Row(run.out, ports[0]).at(1), "ok") << run.out;
+    EXPECT_EQ(Row(run.out, ports[1]).at(1) + " " + Row(run.out, ports[1]).at(2) + " " + Row(run.out, ports[1]).at(3),
+              "failed (time limit)")
+        << run.out;
+    EXPECT_NE(run.err.find(ports[1] + ": time limit of 10 s passed: stopping"), std::string::npos) << run.err;
+    EXPECT_EQ(Flash(0), code);
+    EXPECT_EQ(test::TemporaryFilesIn(folder.path()), std::vector<std::string>{});
+}
+
 TEST_F(MultiBoardSim, SeveralPortsAreForUartOnlyAndEachOnce) {
     const struct {
         std::vector<std::string> args;
@@ -213,6 +290,8 @@ TEST_F(MultiBoardSim, SeveralPortsAreForUartOnlyAndEachOnce) {
          "--port given several times: several boards at once go with --interface UART"},
         {{"--interface", "UART", "--port", "/dev/ttyS0", "--port", "/dev/ttyS1", "--port", "/dev/ttyS0"},
          "--port: /dev/ttyS0 is given twice (one board per port)"},
+        {{"--interface", "UART", "--port", "/dev/ttyS0", "--port", "/dev/ttyS1", "--board-time-limit", "0"},
+         "--board-time-limit: '0' is not a number of seconds from 1"},
     };
     for (const auto& c : cases) {
         std::vector<std::string> args = {"--hex", HexFile()};
