@@ -1,4 +1,4 @@
-// Ctrl-C and SIGTERM during a run of tavrel-cli: the run fails at the link's next wait, removes its
+// Ctrl-C, SIGTERM and SIGHUP during a run of tavrel-cli: the run fails at the link's next wait, removes its
 // temporary files, closes the link and exits with 128 + the signal's number. The boards' loaders
 // never get ready, so without the signal each run would wait 20 s (UART) or 90 s (J-Link).
 #include <gtest/gtest.h>
@@ -40,6 +40,9 @@ std::vector<Case> Cases(const std::filesystem::path& folder) {
          "tavrel-cli read: interrupted"},
         {"program", {"program", "--hex", hex, "--verify"}, SIGTERM, "tavrel-cli program: interrupted"},
         {"erase", {"erase", "--all"}, SIGINT, "tavrel-cli erase: interrupted"},
+        // A hang-up of the terminal the run was started from.
+        {"read (hang-up)", {"read", "--address", "0", "--length", "1000", "--output", output}, SIGHUP,
+         "tavrel-cli read: interrupted"},
         {"connect", {"connect"}, SIGTERM, "tavrel-cli connect: interrupted"},
     };
 }
