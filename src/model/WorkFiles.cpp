@@ -1,7 +1,11 @@
 #include "model/WorkFiles.h"
 
 #include <filesystem>
+#include <map>
+#include <mutex>
+#include <random>
 #include <system_error>
+#include <utility>
 
 #include "platform/Folders.h"
 
@@ -51,7 +55,15 @@ int EnsureWorkFolder(const std::string& folder, std::string& path) {
     std::error_code error;
     fs::create_directories(folder, error);
     if (!fs::is_directory(folder, error)) return 0;
-    path = Absolute(folder);
+    std::string full = Absolute(folder);
+    // In a folder others may write to, a file of theirs could stand where ours will be written
+    // (a link to a file of the user's): the temporary files go to a private folder inside.
+    if (platform::OthersCanWriteIn(full)) {
+        const fs::path own = fs::path(full) / ("tavrel-" + std::to_string(platform::CurrentUserId()));
+        if (!platform::MakePrivateFolder(own)) return 0;
+        full = own.string();
+    }
+    path = full;
     return 1;
 }
 
@@ -69,13 +81,30 @@ bool DeleteTempFile(const std::string& path) {
 }
 
 std::string TempFilePath(const std::string& workFolder, std::string_view name) {
+    static std::mutex mutex;
+    static std::map<std::pair<std::string, std::string>, std::string> chosen;
+    std::lock_guard<std::mutex> guard(mutex);
+    const auto key = std::make_pair(workFolder, std::string(name));
+    if (auto found = chosen.find(key); found != chosen.end()) return found->second;
+
     std::string stem(name);
     if (stem.ends_with(kTempSuffix)) stem.resize(stem.size() - kTempSuffix.size());
     const fs::path folder(workFolder);
-    if (!platform::HoldsFolderLock(folder / kWorkFolderLockName)) {
-        stem += "_" + std::to_string(platform::CurrentProcessId());
+    // The folder lock stays taken (a programmer at work in the folder), but names no longer
+    // depend on it: a name nobody can foresee cannot be planted before it is written.
+    static_cast<void>(platform::HoldsFolderLock(folder / kWorkFolderLockName));
+    static std::random_device entropy;
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::string path;
+    for (;;) {
+        std::string tag;
+        for (int i = 0; i < 10; ++i) tag += kLetters[entropy() % (sizeof kLetters - 1)];
+        path = (folder / (stem + "_" + tag + std::string(kTempSuffix))).string();
+        std::error_code error;
+        if (!fs::exists(fs::symlink_status(path, error))) break;
     }
-    return (folder / (stem + std::string(kTempSuffix))).string();
+    chosen.emplace(key, path);
+    return path;
 }
 
 std::string LoaderFileName(std::string_view family, std::string_view interfaceName) {

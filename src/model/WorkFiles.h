@@ -8,13 +8,14 @@ namespace tavrel {
 
 // Every temporary file ends so; nothing else is ever deleted by DeleteTempFile.
 inline constexpr std::string_view kTempSuffix = "_temp.bin";
-// In the work folder: the programmer that holds the lock on it uses the plain temporary names.
+// In the work folder: held by a programmer at work in it (opened without following links).
 inline constexpr std::string_view kWorkFolderLockName = ".tavrel-work.lock";
 
 // The work folder as the settings chose it (TAVREL_WORK_DIR, else the user's documents folder
 // + "Tavrel"), created when missing. 1 when the folder exists afterwards (path set to its full
 // path, no trailing separator), otherwise 0 (also for an empty choice: there is no documents
-// folder).
+// folder). A folder other users may write to is not used itself: path is then the private folder
+// "tavrel-UID" inside it (made 0700), and 0 when what stands there is not this user's own folder.
 int EnsureWorkFolder(const std::string& folder, std::string& path);
 
 // The full path of a file or folder: name as given (relative to the current directory), else
@@ -27,10 +28,10 @@ std::string FindBesideProgram(const std::string& name);
 bool DeleteTempFile(const std::string& path);
 
 // The path of a temporary file in the work folder. name is the plain name, ending in
-// "_temp.bin" ("sram_temp.bin", "KR2A600_Load1_temp.bin", ...). The process holding the work
-// folder's lock gets the plain name; any other programmer running at the same time gets the name
-// with its process id before "_temp.bin" ("sram_4711_temp.bin"), so two runs never share a file.
-// Stable for the life of the process.
+// "_temp.bin" ("sram_temp.bin", "KR2A600_Load1_temp.bin", ...); the file gets that name with a
+// random part before "_temp.bin" ("sram_k3v9q0x2mz_temp.bin"), one nobody can foresee and no file
+// or link holds yet, so two runs never share a file and none can be planted. Stable for the life
+// of the process.
 std::string TempFilePath(const std::string& workFolder, std::string_view name);
 
 // The loader's file name: family + "_Load1" for "JLINK", family + "_Load2" otherwise (UART).

@@ -4,8 +4,10 @@
 #include <glob.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -73,7 +75,7 @@ bool HoldsFolderLock(const std::filesystem::path& lockFile) {
     const std::filesystem::path key = lockFile.lexically_normal();
     if (auto found = held.find(key); found != held.end()) return found->second;
     bool holds = false;
-    const int fd = ::open(key.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = ::open(key.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
     if (fd >= 0) {
         holds = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
         if (!holds) ::close(fd);
@@ -81,6 +83,23 @@ bool HoldsFolderLock(const std::filesystem::path& lockFile) {
     held.emplace(key, holds);
     return holds;
 }
+
+bool OthersCanWriteIn(const std::filesystem::path& folder) {
+    struct stat info {};
+    if (::stat(folder.c_str(), &info) != 0) return false;
+    return info.st_uid != ::geteuid() || (info.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+bool MakePrivateFolder(const std::filesystem::path& folder) {
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    struct stat info {};
+    if (::lstat(folder.c_str(), &info) != 0) return false;
+    if (!S_ISDIR(info.st_mode) || info.st_uid != ::geteuid()) return false;
+    if ((info.st_mode & 077) != 0 && ::chmod(folder.c_str(), 0700) != 0) return false;
+    return true;
+}
+
+int CurrentUserId() { return static_cast<int>(::geteuid()); }
 
 std::vector<std::filesystem::path> MatchWildcard(const std::string& pattern) {
     std::vector<std::filesystem::path> found;

@@ -24,10 +24,20 @@ std::filesystem::path ProgramFolder();
 
 int CurrentProcessId();
 
-// Takes an exclusive advisory lock on lockFile (created when missing) the first time a folder is
-// asked for, and keeps it for the life of the process. True while this process holds it; false
+// Takes an exclusive advisory lock on lockFile (created when missing, never through a link) the
+// first time a folder is asked for, and keeps it for the life of the process. True while this process holds it; false
 // when another process has it (or the file cannot be created). Thread-safe.
 bool HoldsFolderLock(const std::filesystem::path& lockFile);
+
+// Whether users other than this process's may create files in the folder (it is writable by its
+// group or by others, or it belongs to another user). False when it cannot be looked at.
+bool OthersCanWriteIn(const std::filesystem::path& folder);
+
+// Makes `folder` (mode 0700) unless it is there, and checks what is there is a folder of this
+// user's, not a link, that nobody else may enter. False otherwise (nothing else is touched).
+bool MakePrivateFolder(const std::filesystem::path& folder);
+
+int CurrentUserId();
 
 // Paths matching a shell wildcard pattern ("*", "?", "[...]"), sorted; empty when none match.
 std::vector<std::filesystem::path> MatchWildcard(const std::string& pattern);

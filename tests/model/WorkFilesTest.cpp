@@ -70,24 +70,55 @@ TEST(WorkFiles, DeleteTempFileTouchesOnlyTempBinFiles) {
     EXPECT_TRUE(fs::exists(dir / "a_temp.bin"));
 }
 
-TEST(WorkFiles, TempNamesArePlainForTheLockHolderAndPerProcessOtherwise) {
-    TempDir alone;
-    const std::string plain = TempFilePath(alone.path().string(), "sram_temp.bin");
-    EXPECT_EQ(plain, (alone / "sram_temp.bin").string());
-    EXPECT_EQ(TempFilePath(alone.path().string(), "KR2H70X_Load2_temp.bin"), (alone / "KR2H70X_Load2_temp.bin").string());
+// A name nobody can foresee: a link planted under the plain name (or any name) is never written.
+TEST(WorkFiles, TempNamesCannotBeForeseen) {
+    TempDir work;
+    WriteTextFile(work / "victim.txt", "keep");
+    fs::create_symlink(work / "victim.txt", work / "sram_temp.bin");
+    const std::string path = TempFilePath(work.path().string(), "sram_temp.bin");
+    EXPECT_NE(path, (work / "sram_temp.bin").string());
+    EXPECT_TRUE(path.starts_with((work / "sram_").string())) << path;
+    EXPECT_TRUE(path.ends_with(kTempSuffix)) << path;
+    EXPECT_FALSE(fs::exists(fs::symlink_status(path)));
+    // Stable for the life of the process; another name or folder gets its own.
+    EXPECT_EQ(TempFilePath(work.path().string(), "sram_temp.bin"), path);
+    EXPECT_NE(TempFilePath(work.path().string(), "flash_temp.bin"), path);
+    TempDir other;
+    const std::string elsewhere = TempFilePath(other.path().string(), "sram_temp.bin");
+    EXPECT_NE(fs::path(elsewhere).filename(), fs::path(path).filename());
+}
 
-    // Another programmer already holds this work folder's lock.
+// A work folder others may write to keeps the files in a private folder inside; one that has a
+// link or somebody else's folder where the private one goes is refused. The folder lock is never
+// taken through a link.
+TEST(WorkFiles, SharedWorkFoldersAreNotWrittenIn) {
     TempDir shared;
-    const int other = open((shared / std::string(kWorkFolderLockName)).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    ASSERT_GE(other, 0);
-    ASSERT_EQ(flock(other, LOCK_EX | LOCK_NB), 0);
-    const std::string pid = std::to_string(getpid());
-    const std::string unique = TempFilePath(shared.path().string(), "sram_temp.bin");
-    EXPECT_EQ(unique, (shared / ("sram_" + pid + "_temp.bin")).string());
-    EXPECT_TRUE(unique.ends_with(kTempSuffix));
-    // Stable for the life of the process, even after the other one is gone.
-    close(other);
-    EXPECT_EQ(TempFilePath(shared.path().string(), "sram_temp.bin"), unique);
+    fs::permissions(shared.path(), fs::perms::all);
+    std::string path;
+    ASSERT_EQ(EnsureWorkFolder(shared.path().string(), path), 1);
+    const fs::path own = shared / ("tavrel-" + std::to_string(geteuid()));
+    EXPECT_EQ(path, own.string());
+    EXPECT_EQ(fs::status(own).permissions() & fs::perms::all, fs::perms::owner_all);
+    EXPECT_EQ(EnsureWorkFolder(shared.path().string(), path), 1);  // found again as it was left
+
+    TempDir planted;
+    fs::permissions(planted.path(), fs::perms::all);
+    TempDir elsewhere;
+    fs::create_symlink(elsewhere.path(), planted / ("tavrel-" + std::to_string(geteuid())));
+    path.clear();
+    EXPECT_EQ(EnsureWorkFolder(planted.path().string(), path), 0);
+    EXPECT_EQ(path, "");
+
+    // A folder only we may write to is used as it is.
+    TempDir mine;
+    fs::permissions(mine.path(), fs::perms::owner_all);
+    ASSERT_EQ(EnsureWorkFolder(mine.path().string(), path), 1);
+    EXPECT_EQ(path, mine.path().string());
+
+    WriteTextFile(elsewhere / "victim.txt", "keep");
+    fs::create_symlink(elsewhere / "lock-target", mine / std::string(kWorkFolderLockName));
+    EXPECT_FALSE(platform::HoldsFolderLock(mine / std::string(kWorkFolderLockName)));
+    EXPECT_FALSE(fs::exists(elsewhere / "lock-target"));
 }
 
 TEST(WorkFiles, WorkFolderIsMadeWhereTheSettingsChose) {
