@@ -1,5 +1,6 @@
 #include "links/DfuLink.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "model/DfuProtocol.h"
@@ -104,9 +105,17 @@ int DfuLink::DfuGetStatus(DfuStatus& status) {
 }
 
 int DfuLink::ExpectState(uint8_t state) {
-    DfuStatus status;
-    if (DfuGetStatus(status) != 0) return -1;
-    return status.state == state ? 0 : -1;
+    // A device still busy with the request says how long to wait before it is asked again; one
+    // that reports an error in its status byte has failed the step whatever its state.
+    const uint64_t start = clock_.NowMs();
+    for (;;) {
+        DfuStatus status;
+        if (DfuGetStatus(status) != 0 || status.status != dfu_status::kOk) return -1;
+        if (status.state != state::kDownloadBusy || state == state::kDownloadBusy) return status.state == state ? 0 : -1;
+        const uint64_t waited = clock_.NowMs() - start;
+        if (waited + status.pollTimeout > kDfuBusyLimitMs) return -1;
+        clock_.SleepMs(status.pollTimeout);
+    }
 }
 
 int DfuLink::DfuDetach(uint32_t timeoutMs) {
@@ -168,16 +177,23 @@ int DfuLink::DfuDownloadBlock(const uint8_t* buffer, uint32_t length, uint16_t b
 int DfuLink::DfuEraseAll() {
     const uint8_t command[1] = {kErase};
     if (DfuDownload(sizeof command, command, kCommandBlock) != 0) return -1;
+    const uint64_t limit = static_cast<uint64_t>(kDfuEraseAllPolls - 1) * kDfuErasePollIntervalMs;
+    const uint64_t start = clock_.NowMs();
     for (int poll = 1; poll <= kDfuEraseAllPolls; ++poll) {
         DfuStatus status;
-        if (DfuGetStatus(status) != 0) return -1;
+        if (DfuGetStatus(status) != 0 || status.status != dfu_status::kOk) return -1;
         // The first reply may still describe the moment of the request; from the second on,
         // download idle means the erase is over.
         if (poll >= 2 && status.state == state::kDownloadIdle) return 0;
         if (status.state != state::kDownloadSync && status.state != state::kDownloadBusy &&
             status.state != state::kDownloadIdle)
             return -1;
-        if (poll < kDfuEraseAllPolls) clock_.SleepMs(kDfuErasePollIntervalMs);
+        // The next poll after the time the device asked for (a second when it asked for none,
+        // as the erase has always been polled), never past the erase's bound.
+        const uint64_t elapsed = clock_.NowMs() - start;
+        if (poll == kDfuEraseAllPolls || elapsed >= limit) break;
+        const uint64_t wait = status.pollTimeout != 0 ? status.pollTimeout : kDfuErasePollIntervalMs;
+        clock_.SleepMs(static_cast<uint32_t>(std::min<uint64_t>(wait, limit - elapsed)));
     }
     // Still busy after every poll: the erase did not finish, whatever the device is doing.
     return -1;

@@ -39,9 +39,14 @@ struct DfuDeviceInformation {
     bool isProtected() const { return bytes[4] == 1; }
 };
 
-inline constexpr uint32_t kDfuTransferTimeoutMs = 0xFFFFFFFF;
+// Every control transfer ends within this, answered or not (a device that never answers).
+inline constexpr uint32_t kDfuTransferTimeoutMs = 5000;
+// How long a command's status may report the device busy (each wait the poll time-out it asks).
+inline constexpr uint32_t kDfuBusyLimitMs = 10000;
 inline constexpr uint32_t kDfuDetachTimeoutMs = 5000;
 inline constexpr int kDfuEraseAllPolls = 901;
+// The erase-all bound: its polls, each after the poll time-out the device asked for, within the
+// time 901 polls a second apart would take.
 inline constexpr uint32_t kDfuErasePollIntervalMs = 1000;
 inline constexpr size_t kDfuPasswordBytes = 32;
 

@@ -17,7 +17,6 @@ using namespace dfu_request;
 using namespace dfu_state;
 using namespace dfu_status;
 
-constexpr uint32_t kBusyPollMs = 1000;
 constexpr uint8_t kDfuInterface = 0;
 
 const char* StateName(uint8_t state) {
@@ -215,7 +214,7 @@ int DfuDevice::GetStatus(const UsbSetup& setup, uint8_t* data) {
     if (state_ == kDownloadSync || state_ == kDownloadBusy) {
         if (eraseBusyLeft_ != 0) {
             state_ = kDownloadBusy;
-            pollTimeout = kBusyPollMs;
+            pollTimeout = config_.busyPollMs;
             if (eraseBusyLeft_ > 0) --eraseBusyLeft_;
         } else {
             state_ = kDownloadIdle;
@@ -229,6 +228,7 @@ int DfuDevice::GetStatus(const UsbSetup& setup, uint8_t* data) {
     if (config_.spoilStatusAt == statusRequests_) {
         if (config_.spoilKind == DfuStatusFault::ShortReply) count = std::min<size_t>(count, kStatusLength - 1);
         if (config_.spoilKind == DfuStatusFault::WrongState) reply[4] = kManifestWaitReset;
+        if (config_.spoilKind == DfuStatusFault::ErrorStatus) reply[0] = dfu_status::kErrVendor;
     }
     std::copy_n(reply, count, data);
     return static_cast<int>(count);

@@ -26,6 +26,7 @@ enum class DfuStatusFault {
     None,
     ShortReply,  // five bytes instead of six
     WrongState,  // a state no request expects (manifest-wait-reset)
+    ErrorStatus, // the state as it is, with a status byte that reports an error (errVENDOR)
 };
 
 struct DfuDeviceConfig {
@@ -40,6 +41,8 @@ struct DfuDeviceConfig {
     uint16_t transferSize = 2048;
     // Status requests answered "busy" after an erase-all; -1: the erase never ends.
     int eraseBusyPolls = 1;
+    // The poll time-out (bwPollTimeout) a busy status reply asks the host to wait.
+    uint32_t busyPollMs = 1000;
     // Spoil the Nth status request (1-based, counted from the device's start); 0: never.
     int spoilStatusAt = 0;
     DfuStatusFault spoilKind = DfuStatusFault::None;

@@ -155,7 +155,8 @@ TEST(DfuRead, TwoThousandFortyEightBytesTakeExactlyTheseRequests) {
     };
     EXPECT_EQ(bench.recorder.transfers, expected);
     EXPECT_EQ(buffer, expectedData);
-    for (uint32_t timeout : bench.recorder.timeouts) EXPECT_EQ(timeout, 0xFFFFFFFFu);
+    // Every transfer ends in five seconds, answered or not.
+    for (uint32_t timeout : bench.recorder.timeouts) EXPECT_EQ(timeout, 5000u);
     EXPECT_TRUE(bench.violations().empty());
 }
 
@@ -205,6 +206,32 @@ TEST(DfuErase, AllPollsOnceASecondUntilDownloadIdle) {
     EXPECT_EQ(bench.clock.NowMs() - start, 3000u);
     const auto bytes = bench.flash().bytes();
     EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xFF; }));
+}
+
+// The device's poll time-out, not a fixed second, sets the pace; an error in the status byte ends
+// the polling at once, whatever the state beside it says.
+TEST(DfuErase, AllWaitsThePollTimeOutTheDeviceAsksAndStopsOnAnErrorStatus) {
+    sim::DfuDeviceConfig config;
+    config.eraseBusyPolls = 3;
+    config.busyPollMs = 250;
+    DfuBench bench(config);
+    ASSERT_TRUE(bench.OpenAndDetach());
+    uint64_t start = bench.clock.NowMs();
+    ASSERT_EQ(bench.link.DfuEraseAll(), 0);
+    EXPECT_EQ(bench.clock.NowMs() - start, 750u);
+
+    config.eraseBusyPolls = -1;
+    DfuBench probe(config);
+    ASSERT_TRUE(probe.OpenAndDetach());
+    config.spoilStatusAt = probe.device.statusRequests() + 2;
+    config.spoilKind = sim::DfuStatusFault::ErrorStatus;
+    DfuBench failing(config);
+    ASSERT_TRUE(failing.OpenAndDetach());
+    const int before = failing.device.statusRequests();
+    start = failing.clock.NowMs();
+    EXPECT_EQ(failing.link.DfuEraseAll(), -1);
+    EXPECT_EQ(failing.device.statusRequests() - before, 2);
+    EXPECT_EQ(failing.clock.NowMs() - start, 250u);
 }
 
 TEST(DfuErase, AllThatNeverFinishesFailsAfterItsLastPoll) {
