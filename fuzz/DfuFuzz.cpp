@@ -8,13 +8,6 @@
 #include "ScriptedUsb.h"
 #include "links/DfuTarget.h"
 
-namespace {
-
-constexpr uint64_t kBusyLimitMs = 10000;       // a status wait of any step
-constexpr uint64_t kEraseAllLimitMs = 900000;  // the erase of the whole flash
-
-}  // namespace
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     using namespace tavrel;
     fuzz::InputReader input(std::span(data, size));
@@ -26,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Every step that waits for a busy device (the open's detach, information and unlock
     // rounds, the read, the write and the range erase) within the busy limit, and the erase of
     // the whole flash within its own.
-    const uint64_t boundMs = 20 * kBusyLimitMs + kEraseAllLimitMs + 1000;
+    const uint64_t eraseAllLimitMs = uint64_t{kDfuEraseAllPolls - 1} * kDfuErasePollIntervalMs;
+    const uint64_t boundMs = 20 * uint64_t{kDfuBusyLimitMs} + eraseAllLimitMs + 1000;
     fuzz::ScriptedUsb usb(device.vendorId, device.productId, descriptor, input, endless ? &clock : nullptr,
                           endless ? boundMs : 0);
     DfuLink link(usb, clock);
