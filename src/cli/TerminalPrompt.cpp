@@ -90,6 +90,8 @@ void TerminalPrompt::ShowMessage(const std::string& text, MessageIcon icon) {
     std::fprintf(stderr, "%s%s\n", tag, text.c_str());
 }
 
+void TerminalPrompt::ShowDetail(const std::string& text) { std::fprintf(stderr, "  %s\n", text.c_str()); }
+
 SecurityAnswer TerminalPrompt::AskSecurity(const std::string& family) {
     if (preset) {
         SecurityAnswer wanted = *preset;

@@ -12,6 +12,7 @@ namespace tavrel::cli {
 class TerminalPrompt : public UserPrompt {
 public:
     void ShowMessage(const std::string& text, MessageIcon icon) override;
+    void ShowDetail(const std::string& text) override;
     SecurityAnswer AskSecurity(const std::string& family) override;
     // A line typed on the terminal without echo (a PIN); none when there is no terminal or the
     // input ends. The text is neither shown nor kept.

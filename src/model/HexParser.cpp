@@ -8,10 +8,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <iterator>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
 #include <utility>
+
+#include "model/InputFile.h"
 
 namespace tavrel {
 
@@ -156,6 +160,62 @@ private:
     std::vector<uint8_t>& bytes_;
 };
 
+std::string Hex8(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(value));
+    return text;
+}
+
+std::string Hex2(unsigned value) {
+    char text[8];
+    std::snprintf(text, sizeof text, "0x%02X", value);
+    return text;
+}
+
+// The addresses the records have written so far, as merged ranges [start, end): a record that
+// writes an address again is found whatever records lie between.
+class WrittenRanges {
+public:
+    // False when [start, end) meets an address written before; clash is the first such address.
+    bool Add(uint64_t start, uint64_t end, uint64_t& clash) {
+        if (start == end) return true;
+        auto next = ranges_.upper_bound(start);
+        if (next != ranges_.begin()) {
+            auto previous = std::prev(next);
+            if (previous->second > start) {
+                clash = start;
+                return false;
+            }
+            if (previous->second == start) {
+                // The common case: the record continues the last one.
+                if (next != ranges_.end() && next->first < end) {
+                    clash = next->first;
+                    return false;
+                }
+                previous->second = end;
+                Join(previous);
+                return true;
+            }
+        }
+        if (next != ranges_.end() && next->first < end) {
+            clash = next->first;
+            return false;
+        }
+        Join(ranges_.emplace(start, end).first);
+        return true;
+    }
+
+private:
+    void Join(std::map<uint64_t, uint64_t>::iterator at) {
+        auto next = std::next(at);
+        if (next != ranges_.end() && next->first == at->second) {
+            at->second = next->second;
+            ranges_.erase(next);
+        }
+    }
+    std::map<uint64_t, uint64_t> ranges_;
+};
+
 // The lists being built: a run stored by a start-address record stays the list's last entry and
 // is replaced, not repeated, when the same run is appended later.
 struct ListBuilder {
@@ -199,30 +259,40 @@ int CHexParser::FindSubstring(size_t start, std::string_view text, std::string_v
     return found == std::string_view::npos ? -1 : static_cast<int>(found);
 }
 
-bool CHexParser::ParseHexRecord(std::string_view line, HexRecord& record) {
+const char* CHexParser::CheckRecord(std::string_view line, HexRecord& record, std::string& reason) {
     // ":" count(2) address(4) type(2) data(2n) checksum(2)
-    if (line.empty() || line[0] != ':' || line.size() < 11 || (line.size() - 1) % 2 != 0) {
-        prompt_.ShowMessage(kHexFormatError, MessageIcon::Error);
-        return false;
+    if (line.empty()) {
+        reason = "the line is empty";
+        return kHexFormatError;
+    }
+    if (line[0] != ':') {
+        reason = "the line does not start with \":\"";
+        return kHexFormatError;
     }
     for (size_t i = 1; i < line.size(); ++i) {
         if (!IsHexDigit(line[i])) {
-            prompt_.ShowMessage(kHexFormatError, MessageIcon::Error);
-            return false;
+            reason = "character " + std::to_string(i + 1) + " is not a hexadecimal digit";
+            return kHexFormatError;
         }
     }
+    if (line.size() < 11 || (line.size() - 1) % 2 != 0) {
+        reason = line.size() < 11 ? "the record is too short" : "the record has an odd number of digits";
+        return kHexFormatError;
+    }
     const int count = HexPairToByte(line[1], line[2]);
-    if (line.size() < 11 + 2 * static_cast<size_t>(count)) {
-        prompt_.ShowMessage(kHexFormatError, MessageIcon::Error);
-        return false;
+    const size_t expectedSize = 11 + 2 * static_cast<size_t>(count);
+    if (line.size() != expectedSize) {
+        reason = std::string("the record holds ") + (line.size() < expectedSize ? "less" : "more") +
+                 " data than its byte count (" + Hex2(static_cast<unsigned>(count)) + ")";
+        return kHexFormatError;
     }
     unsigned sum = 0;
     for (size_t i = 1; i + 2 < line.size(); i += 2) sum += HexPairToByte(line[i], line[i + 1]);
     const uint8_t expected = static_cast<uint8_t>(0x100 - (sum & 0xFF));
     const uint8_t checksum = HexPairToByte(line[line.size() - 2], line[line.size() - 1]);
     if (expected != checksum) {
-        prompt_.ShowMessage(kHexRecordWrong, MessageIcon::Error);
-        return false;
+        reason = "the checksum is " + Hex2(checksum) + ", the record's bytes give " + Hex2(expected);
+        return kHexRecordWrong;
     }
 
     record.byteCount = count;
@@ -235,6 +305,15 @@ bool CHexParser::ParseHexRecord(std::string_view line, HexRecord& record) {
     for (int i = 0; i < count; ++i) {
         record.data[i] = HexPairToByte(line[9 + 2 * i], line[10 + 2 * i]);
     }
+    return nullptr;
+}
+
+bool CHexParser::ParseHexRecord(std::string_view line, HexRecord& record) {
+    std::string reason;
+    if (const char* message = CheckRecord(line, record, reason)) {
+        prompt_.ShowMessage(message, MessageIcon::Error);
+        return false;
+    }
     return true;
 }
 
@@ -243,15 +322,15 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
                                     SegmentList* secondList, const std::string& family) {
     failedLine_ = 0;
     failure_ = HexFailure::None;
-    FilePtr hex(std::fopen(hexPath.c_str(), "rb"));
-    const int hexError = hex ? 0 : errno;
+    std::string unreadable;
+    FilePtr hex(OpenInputFile(hexPath, unreadable));
     BufferedOutput outputs[2];
     const bool hasSecond = !secondOutput.empty();
     const bool firstOpened = outputs[0].Open(firstOutput);
     const bool secondOpened = !hasSecond || outputs[1].Open(secondOutput);
     if (!hex) {
         failure_ = HexFailure::SourceUnreadable;
-        prompt_.ShowMessage("Cannot open the file " + hexPath + ": " + Reason(hexError), MessageIcon::Error);
+        prompt_.ShowMessage(InputFileProblem(hexPath, unreadable), MessageIcon::Error);
         return false;
     }
     if (!firstOpened || !secondOpened) {
@@ -269,7 +348,7 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
     if (!ConvertOtherFormat(hex.get(), hexPath, outputs[0], hasSecond ? &outputs[1] : nullptr, firstList, secondList,
                             family, ok)) {
         FileLines reader(hex.get());
-        ok = ConvertRecords(reader, outputs[0], hasSecond ? &outputs[1] : nullptr, firstList, secondList, family);
+        ok = ConvertRecords(reader, hexPath, outputs[0], hasSecond ? &outputs[1] : nullptr, firstList, secondList, family);
     }
     const int firstError = outputs[0].Close();
     const int secondError = hasSecond ? outputs[1].Close() : 0;
@@ -318,18 +397,19 @@ bool CHexParser::ConvertOtherFormat(std::FILE* file, const std::string& path, He
 
 bool CHexParser::ConvertHexText(std::string_view hexText, std::vector<uint8_t>& firstOutput,
                                 std::vector<uint8_t>* secondOutput, SegmentList& firstList,
-                                SegmentList* secondList, const std::string& family) {
+                                SegmentList* secondList, const std::string& family, const std::string& sourceName) {
     failedLine_ = 0;
     failure_ = HexFailure::None;
     MemoryOutput first(firstOutput);
     std::optional<MemoryOutput> second;
     if (secondOutput) second.emplace(*secondOutput);
     TextLines reader(hexText);
-    return ConvertRecords(reader, first, second ? &*second : nullptr, firstList, secondList, family);
+    return ConvertRecords(reader, sourceName, first, second ? &*second : nullptr, firstList, secondList, family);
 }
 
-bool CHexParser::ConvertRecords(HexLineReader& reader, HexByteSink& first, HexByteSink* second,
-                                SegmentList& firstList, SegmentList* secondList, const std::string& family) {
+bool CHexParser::ConvertRecords(HexLineReader& reader, const std::string& sourceName, HexByteSink& first,
+                                HexByteSink* second, SegmentList& firstList, SegmentList* secondList,
+                                const std::string& family) {
     const bool hasSecond = second != nullptr;
     const bool split = rule_ == SplitRule::Always || family == "KR2A600";
     ListBuilder lists[2];
@@ -341,32 +421,42 @@ bool CHexParser::ConvertRecords(HexLineReader& reader, HexByteSink& first, HexBy
     ImageSegment current;
     bool ok = true;
     int lineNumber = 0;
+    int endLine = 0;  // the end-of-file record's line; 0 before it
+    uint64_t dataBytes = 0;
+    WrittenRanges written;
 
     auto appendCurrent = [&] {
         if (current.length > 0) lists[current.region].Put(current, false);
         lists[current.region].lastIsCurrent = false;
     };
-    // A record the converter cannot take: its message has been shown.
-    auto fail = [&] {
+    // A record the converter cannot take: its message, then the file and line with the reason.
+    auto fail = [&](const char* message, const std::string& reason) {
         ok = false;
         failedLine_ = lineNumber;
         failure_ = HexFailure::Malformed;
+        prompt_.ShowMessage(message, MessageIcon::Error);
+        prompt_.ShowDetail(sourceName + ": line " + std::to_string(lineNumber) + ": " + reason);
     };
 
     std::string line;
+    std::string reason;
     HexRecord record;
     while (ok && reader.Next(line)) {
         ++lineNumber;
-        if (!ParseHexRecord(line, record)) {
-            fail();
+        if (endLine != 0) {
+            fail(kHexFormatError, "a record follows the end-of-file record of line " + std::to_string(endLine));
+            break;
+        }
+        if (const char* message = CheckRecord(line, record, reason)) {
+            fail(message, reason);
             break;
         }
         const uint32_t address = record.address;
         switch (record.recordType) {
         case 0: {
+            if (record.byteCount == 0) break;
             if (current.region == 1 && !hasSecond) {
-                prompt_.ShowMessage(kHexExternalWithoutOutput, MessageIcon::Error);
-                fail();
+                fail(kHexExternalWithoutOutput, "data for the external flash");
                 break;
             }
             if (current.length > 0 && current.runBase + static_cast<uint32_t>(current.length) != address) {
@@ -385,19 +475,37 @@ bool CHexParser::ConvertRecords(HexLineReader& reader, HexByteSink& first, HexBy
             }
             if (current.length > INT32_MAX - record.byteCount) {
                 // The run's length field cannot count further.
-                prompt_.ShowMessage(kHexRunTooLong, MessageIcon::Error);
-                fail();
+                fail(kHexRunTooLong, "the run reaches 2 GiB");
+                break;
+            }
+            const uint64_t at = uint64_t{current.startAddress} + static_cast<uint64_t>(current.length);
+            const uint64_t end = at + static_cast<uint64_t>(record.byteCount);
+            if (end > 0x100000000ull) {
+                fail(kHexFormatError, "the data runs past the end of the 4 GiB address space (" +
+                                          std::to_string(record.byteCount) + " bytes from " + Hex8(at) + ")");
+                break;
+            }
+            uint64_t clash = 0;
+            if (!written.Add(at, end, clash)) {
+                fail(kHexFormatError, "the record writes " + Hex8(clash) + " again: an earlier record wrote it already");
                 break;
             }
             current.length += record.byteCount;
+            dataBytes += static_cast<uint64_t>(record.byteCount);
             (current.region == 0 ? first : *second).Write(record.data.data(), record.data.size());
             break;
         }
+        case 1:
+            if (record.byteCount != 0) {
+                fail(kHexFormatError, "the end-of-file record holds data");
+                break;
+            }
+            endLine = lineNumber;
+            break;
         case 2:
         case 4: {
             if (record.byteCount != 2) {
-                prompt_.ShowMessage(kHexFormatError, MessageIcon::Error);
-                fail();
+                fail(kHexFormatError, "an extended address record holds 2 bytes, not " + std::to_string(record.byteCount));
                 break;
             }
             appendCurrent();
@@ -413,8 +521,7 @@ bool CHexParser::ConvertRecords(HexLineReader& reader, HexByteSink& first, HexBy
         case 3:
         case 5: {
             if (record.byteCount != 4) {
-                prompt_.ShowMessage(kHexFormatError, MessageIcon::Error);
-                fail();
+                fail(kHexFormatError, "a start address record holds 4 bytes, not " + std::to_string(record.byteCount));
                 break;
             }
             uint32_t entry = HexTextValue(std::string_view(record.dataText).substr(0, 8));
@@ -425,13 +532,24 @@ bool CHexParser::ConvertRecords(HexLineReader& reader, HexByteSink& first, HexBy
             break;
         }
         default:
-            break;  // end record and unknown types: reading goes on to the end of the file
+            break;  // unknown types: nothing to convert
         }
     }
+    if (!ok) return false;
+    if (dataBytes == 0 && (endLine != 0 || lineNumber == 0)) {
+        // Nothing to program: refused before anyone erases a flash for it.
+        failure_ = HexFailure::NoData;
+        prompt_.ShowMessage(kHexNoData, MessageIcon::Error);
+        prompt_.ShowDetail(sourceName + ": the file holds no data record");
+        return false;
+    }
+    if (endLine == 0) {
+        fail(kHexFormatError, "the file ends without its end-of-file record (:00000001FF); it may be cut short");
+        return false;
+    }
     // A file without a start-address record still gets its last run listed.
-    if (ok && current.length > 0) lists[current.region].Put(current, false);
-
-    return ok;
+    if (current.length > 0) lists[current.region].Put(current, false);
+    return true;
 }
 
 }  // namespace tavrel

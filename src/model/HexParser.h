@@ -33,6 +33,7 @@ inline constexpr const char* kHexRecordWrong = "Record wrong message";
 inline constexpr const char* kHexExternalWithoutOutput =
     "The .hex file has data for the external flash (0x1F000000-0x1FFFFFFF), which this image cannot hold";
 inline constexpr const char* kHexRunTooLong = "The .hex file has a contiguous run of 2 GiB or more";
+inline constexpr const char* kHexNoData = "The .hex file holds no data";
 
 // Where a conversion puts the bytes of one output.
 class HexByteSink {
@@ -49,6 +50,7 @@ enum class HexFailure {
     SourceUnreadable,  // the HEX file cannot be opened
     Malformed,         // a record the converter cannot take (its message names it)
     Output,            // an output cannot be created or written (no space, no permission, ...)
+    NoData,            // the file holds no data record: there is nothing to convert
 };
 
 class CHexParser {
@@ -67,8 +69,14 @@ public:
     // family only matters under SplitRule::KR2A600Only.
     //
     // Returns true when the whole file converted. On a malformed record the message has been
-    // shown, reading stops, and what was written so far stays in the outputs (false). A file
-    // that cannot be opened gives empty outputs, untouched lists, a message and false. Data for
+    // shown, reading stops, and what was written so far stays in the outputs (false). The file is
+    // read strictly: it ends with exactly one end-of-file record and nothing after it (a file cut
+    // short at a line end is refused like one cut inside a line), every record is as long as its
+    // byte count says, no data lies past 4 GiB and no address is written twice. Every refusal is
+    // followed by a detail naming the file and the line (UserPrompt::ShowDetail). A file without
+    // a data byte is refused (HexFailure::NoData). A path that is not a readable regular file (a
+    // folder, a FIFO, a device) is refused before it is read, like a file that cannot be opened:
+    // empty outputs, untouched lists, a message and false. Data for
     // the external window with no second output is refused with a message (false); no byte is
     // dropped. An output that cannot be created or written is reported with its reason (false).
     // Every run starts at the address of its first byte, whatever the order of the extended
@@ -80,10 +88,10 @@ public:
 
     // The same conversion over a HEX text in memory, into byte buffers (replaced, not appended
     // to); secondOutput null means no second output. The results and messages are those of
-    // ConvertHexToBinary, without the file ones.
+    // ConvertHexToBinary, without the file ones; sourceName stands for the file in the details.
     bool ConvertHexText(std::string_view hexText, std::vector<uint8_t>& firstOutput,
                         std::vector<uint8_t>* secondOutput, SegmentList& firstList, SegmentList* secondList,
-                        const std::string& family);
+                        const std::string& family, const std::string& sourceName = "the HEX text");
 
     // True when line is a well-formed record with a correct checksum; otherwise shows a message
     // and returns false. A line shorter than its byte count announces, or with anything but
@@ -110,9 +118,14 @@ private:
     bool ConvertOtherFormat(std::FILE* file, const std::string& path, HexByteSink& first, HexByteSink* second,
                             SegmentList& firstList, SegmentList* secondList, const std::string& family, bool& ok);
 
-    // The records of reader into the sinks (second null: no second output).
-    bool ConvertRecords(HexLineReader& reader, HexByteSink& first, HexByteSink* second, SegmentList& firstList,
-                        SegmentList* secondList, const std::string& family);
+    // The records of reader into the sinks (second null: no second output); sourceName names the
+    // file in the details.
+    bool ConvertRecords(HexLineReader& reader, const std::string& sourceName, HexByteSink& first,
+                        HexByteSink* second, SegmentList& firstList, SegmentList* secondList,
+                        const std::string& family);
+    // The message for line if it is no well-formed record with a correct checksum (why in reason),
+    // else null with the record filled.
+    static const char* CheckRecord(std::string_view line, HexRecord& record, std::string& reason);
 
     UserPrompt& prompt_;
     SplitRule rule_;

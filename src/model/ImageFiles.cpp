@@ -15,6 +15,7 @@
 #include "model/HexParser.h"
 #include "model/HexText.h"
 #include "model/ImageSource.h"
+#include "model/InputFile.h"
 #include "model/LittleEndian.h"
 #include "model/WorkFiles.h"
 
@@ -91,6 +92,20 @@ std::optional<uint64_t> FileSize(const std::string& path) {
 }
 
 }  // namespace
+
+std::string FindImageFile(UserPrompt& prompt, const std::string& imagePath) {
+    const std::string image = FindBesideProgram(imagePath);
+    if (image.empty()) {
+        prompt.ShowMessage(kTargetFileLost, MessageIcon::Error);
+        return {};
+    }
+    std::string reason;
+    if (!InputFileSize(image, reason)) {
+        prompt.ShowMessage(InputFileProblem(image, reason), MessageIcon::Error);
+        return {};
+    }
+    return image;
+}
 
 std::string FileExtension(const std::string& path) {
     const size_t dot = path.rfind('.');
@@ -174,10 +189,16 @@ std::string AdvancedBinMapPath(const std::string& binPath) {
 }
 
 int ReadAdvancedBinMap(const std::string& mapPath, std::vector<AdvancedBinEntry>& entries) {
-    std::ifstream in(mapPath, std::ios::binary);
+    std::string reason;
+    std::FILE* in = OpenInputFile(mapPath, reason);
     if (!in) return -1;
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) return -1;
+    std::string text;
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, in)) > 0) text.append(buffer, got);
+    const bool failed = std::ferror(in) != 0;
+    std::fclose(in);
+    if (failed) return -1;
     return ParseAdvancedBinMap(text, entries);
 }
 
@@ -209,11 +230,8 @@ int PrepareHX700Images(UserPrompt& prompt, const std::string& family, HX700Image
     if (!EnsureWorkFolder(job.workFolder, work)) return 0;
 
     // The resolved path is used from here on: the current directory is never changed.
-    const std::string image = FindBesideProgram(job.imagePath);
-    if (image.empty()) {
-        prompt.ShowMessage(kTargetFileLost, MessageIcon::Error);
-        return 0;
-    }
+    const std::string image = FindImageFile(prompt, job.imagePath);
+    if (image.empty()) return 0;
     const std::string extension = FileExtension(job.imagePath);
     if (job.fileType != "HEX") {
         if (extension != "bin") {

@@ -17,6 +17,11 @@ inline constexpr const char* kLoadFileLost = "MCU  Load file lost";
 inline constexpr const char* kNotABinFile = " It is a bin file, please re-select destination file ! ";
 inline constexpr const char* kNotAHexFile = " It is not a hex file, please re-select destination file ! ";
 
+// The image file the user chose, found as FindBesideProgram finds it: its full path. Empty after
+// "Target file lost" when it is not there, or after "Cannot open the file PATH: REASON" when it is
+// no regular file that can be read (a folder, a FIFO, a device): nothing else is ever read as an image.
+std::string FindImageFile(UserPrompt& prompt, const std::string& imagePath);
+
 // The text after the last "." of path (the whole path when there is none), without surrounding
 // white space. Compared case-sensitively by the callers.
 std::string FileExtension(const std::string& path);

@@ -24,6 +24,11 @@ bool PlanAdvancedBin(UserPrompt& prompt, const std::string& binPath, uint32_t fl
         plan.imageLength += entry.dataLength;
         highestEnd = std::max(highestEnd, uint64_t{entry.flashAddress} + entry.dataLength);
     }
+    if (plan.imageLength == 0) {
+        prompt.ShowMessage(kConfigPlacesNoData, MessageIcon::Error);
+        prompt.ShowDetail(mapPath + ": no row places a byte of " + binPath);
+        return false;
+    }
     if (highestEnd > flashSize) {
         prompt.ShowMessage(kNotAValidAdvancedBin, MessageIcon::Error);
         return false;

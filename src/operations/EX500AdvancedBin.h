@@ -16,6 +16,8 @@ inline constexpr const char* kNotAValidConfigFile = "It is not a valid config fi
 inline constexpr const char* kNotAValidAdvancedBin = " It is not a valid advanced bin file ! ";
 // A map row that would read past the end of the bin file.
 inline constexpr const char* kConfigPastBinEnd = "The config file points past the end of the bin file ! ";
+// A map without a row of data: programming it would erase the flash for nothing.
+inline constexpr const char* kConfigPlacesNoData = "The config file places no data";
 
 struct AdvancedBinPlan {
     std::vector<AdvancedBinEntry> entries;  // sorted by flash offset, none overlapping
@@ -23,7 +25,7 @@ struct AdvancedBinPlan {
 };
 
 // Reads the map beside binPath and checks every row against the bin file and a flash of
-// flashSize bytes. False after showing the reason.
+// flashSize bytes, and that the rows place at least one byte. False after showing the reason.
 bool PlanAdvancedBin(UserPrompt& prompt, const std::string& binPath, uint32_t flashSize, AdvancedBinPlan& plan);
 
 // What each row covers in flash, for an erase by blocks (or sectors): the units from the one

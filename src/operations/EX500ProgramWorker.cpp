@@ -197,11 +197,8 @@ bool Prepare(const ExProgramRequest& request, RunContext& context, EX500Job& job
     job.words = EX500RequestWords(request);
     std::string work;
     if (!EnsureWorkFolder(context.workFolder, work)) return false;
-    const std::string image = FindBesideProgram(request.imagePath);
-    if (image.empty()) {
-        context.prompt.ShowMessage(kTargetFileLost, MessageIcon::Error);
-        return false;
-    }
+    const std::string image = FindImageFile(context.prompt, request.imagePath);
+    if (image.empty()) return false;
     if (!(request.fileType == "HEX" ? PrepareHex(request, image, work, context.prompt, job)
                                     : PrepareBin(request, image, context.prompt, job)))
         return false;

@@ -82,11 +82,8 @@ bool PrepareProgramJob(ProgramJob& job, const ProgramRequest& request, const std
     std::string work;
     if (!EnsureWorkFolder(workFolder, work)) return false;
 
-    const std::string image = FindBesideProgram(job.imagePath);
-    if (image.empty()) {
-        prompt.ShowMessage(kTargetFileLost, MessageIcon::Error);
-        return false;
-    }
+    const std::string image = FindImageFile(prompt, job.imagePath);
+    if (image.empty()) return false;
     if (!(job.IsHex() ? PrepareHex(job, request, image, work, prompt) : PrepareBin(job, image, prompt))) return false;
 
     if (FindLoader(loaderFolder, request.chip, request.interfaceName).empty()) {

@@ -20,6 +20,10 @@ public:
     virtual ~UserPrompt() = default;
     // A modal message with an OK button; returns when the user has closed it.
     virtual void ShowMessage(const std::string& text, MessageIcon icon = MessageIcon::Information) = 0;
+    // A line that says more about the message just shown (the file and line of a refused HEX
+    // record, what the flash holds when a read runs past its end). The command line prints it;
+    // the windows keep their message boxes to the message itself.
+    virtual void ShowDetail(const std::string& text) { (void)text; }
     // The security dialog for a locked boot ROM or a protected DFU device of the given family.
     virtual SecurityAnswer AskSecurity(const std::string& family) = 0;
 };

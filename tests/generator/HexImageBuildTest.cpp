@@ -116,8 +116,7 @@ TEST_F(HexBuildFixture, FlashImagesAreRefusedWhenTheyCannotBeBuilt) {
         {"controller disabled (the default)", flash, false, false,
          "Waring: This hex file supports xip function,but Flash controller is disabled!"},
         {"encrypted flash image", flash, true, true, "This hex file can't support encrypt or signature function!"},
-        {"encrypted empty hex file", HexEnd() + "\n", false, true,
-         "This hex file can't support encrypt or signature function!"},
+        {"encrypted empty hex file", HexEnd() + "\n", false, true, "The .hex file holds no data"},
         {"flash content inside the boot part", HexImage(0x1F000100, PatternBytes(16)) + HexEnd() + "\n", true, false,
          "This hex file can't be laid out: its flash content at 0x1F000100 starts before the end of the boot part "
          "at 0x1F0002CA."},
@@ -143,13 +142,12 @@ TEST_F(HexBuildFixture, FlashImagesAreRefusedWhenTheyCannotBeBuilt) {
     }
 }
 
-TEST_F(HexBuildFixture, EmptyHexFileGivesTheBarePreambleAndHeaders) {
-    ASSERT_EQ(Build(HexEnd() + "\n"), 0) << builder.failureDetail();
-    const std::vector<uint8_t> file = Output();
-    ASSERT_EQ(file.size(), 714u);
-    EXPECT_EQ(Le32At(file, 650 + 4), 0u);
-    EXPECT_EQ(Slice(file, 698, 16), std::vector<uint8_t>(16, 0xFF));
-    EXPECT_TRUE(InspectBootImage(file, {}).holds);
+// A HEX file without data is no application: no boot image is made of it.
+TEST_F(HexBuildFixture, HexFileWithoutDataIsRefused) {
+    WriteFileBytes(dir / "out.bin", {5});
+    EXPECT_EQ(Build(HexEnd() + "\n"), -1);
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"The .hex file holds no data"});
+    EXPECT_EQ(Output(), std::vector<uint8_t>{5});
 }
 
 TEST_F(HexBuildFixture, AMalformedRecordFailsTheBuildAfterTheParsersMessage) {

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "HexFiles.h"
@@ -18,6 +20,7 @@ struct Conversion {
     SegmentList firstList;
     SegmentList secondList;
     std::vector<std::string> messages;
+    std::vector<std::string> details;
     int failedLine = 0;
 };
 
@@ -35,6 +38,7 @@ protected:
         result.first = ReadFileBytes(dir / "sram.bin");
         if (withSecond) result.second = ReadFileBytes(dir / "flash.bin");
         result.messages = prompt.messages;
+        result.details = prompt.details;
         ExpectSameInMemory(text, withSecond, rule, family, result);
         return result;
     }
@@ -203,7 +207,7 @@ TEST_F(HexParserTest, EveryRunStartsAtItsFirstByteWhateverTheRecordOrder) {
          Records().Linear(0x0010).Linear(0x0020).Data(0x0100, 16).Data(0x0110, 16).Data(0x0200, 8).End(),
          {{0x00200100, 32}, {0x00200200, 8}}, {}, 0},
         {"three in a row, then data at offset 0",
-         Records().Linear(0x0001).Linear(0x0002).Linear(0x0010).Data(0x0000, 16).Data(0x0040, 4).Start(0x00100000),
+         Records().Linear(0x0001).Linear(0x0002).Linear(0x0010).Data(0x0000, 16).Data(0x0040, 4).Start(0x00100000).End(),
          {{0x00100000, 16}, {0x00100040, 4}}, {}, 0x00100000},
         {"extended linear then extended segment",
          Records().Linear(0x0010).Segment(0x1000).Data(0x0010, 16).Data(0x0020, 4).End(),
@@ -245,17 +249,108 @@ TEST_F(HexParserTest, EveryRunStartsAtItsFirstByteWhateverTheRecordOrder) {
     }
 }
 
-TEST_F(HexParserTest, LowerCaseDigitsAndRecordsAfterTheEndRecord) {
-    std::string text = HexImage(0x100, PatternBytes(16, 0xA0));
+TEST_F(HexParserTest, LowerCaseDigits) {
+    std::string text = HexImage(0x100, PatternBytes(16, 0xA0)) + HexEnd() + "\n";
     for (char& ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    // Data after the end record is still converted; its gap makes a second run.
-    text = HexEnd() + "\n" + text + HexLine(0, 0x0200, {0xAB, 0xCD}) + "\n";
     const Conversion c = Convert(text);
     EXPECT_TRUE(c.ok) << (c.messages.empty() ? "" : c.messages[0]);
-    EXPECT_EQ(c.first, Concat(PatternBytes(16, 0xA0), {0xAB, 0xCD}));
-    ASSERT_EQ(c.firstList.runs.size(), 2u);
+    EXPECT_EQ(c.first, PatternBytes(16, 0xA0));
+    ASSERT_EQ(c.firstList.runs.size(), 1u);
     ExpectRun(c.firstList.runs[0], 0x100, 16, 0);
-    ExpectRun(c.firstList.runs[1], 0x200, 2, 0);
+}
+
+// What no tool writes is refused, with the file and the line for the command line: a file cut
+// short at a line end, anything after the end record, a record longer than its byte count, data
+// past 4 GiB, and an address written twice.
+TEST_F(HexParserTest, StrictReadingRefusesWhatNoToolWrites) {
+    const std::string end = HexEnd() + "\n";
+    std::string longer = HexLine(0, 0, {1, 2, 3, 4});
+    longer.insert(longer.size() - 2, "05");
+    struct Case {
+        const char* name;
+        std::string text;
+        int line;
+        std::string detail;  // after "PATH: line N: "
+    };
+    const Case cases[] = {
+        {"cut at a line end", HexImage(0x100, PatternBytes(64)), 5,
+         "the file ends without its end-of-file record (:00000001FF); it may be cut short"},
+        {"a record after the end record", HexImage(0x100, PatternBytes(16)) + end + HexLine(0, 0x200, {1, 2}) + "\n", 4,
+         "a record follows the end-of-file record of line 3"},
+        {"a blank line after the end record", HexImage(0x100, PatternBytes(16)) + end + "\n", 4,
+         "a record follows the end-of-file record of line 3"},
+        {"a second end record", HexImage(0x100, PatternBytes(16)) + end + end, 4,
+         "a record follows the end-of-file record of line 3"},
+        {"more data than its byte count", longer + "\n" + end, 1,
+         "the record holds more data than its byte count (0x04)"},
+        {"an end record with data", HexImage(0x100, PatternBytes(16)) + HexLine(1, 0, {0}) + "\n", 3,
+         "the end-of-file record holds data"},
+        {"data past 4 GiB", HexExtendedLinear(0xFFFF) + "\n" + HexLine(0, 0xFFF8, PatternBytes(16)) + "\n" + end, 2,
+         "the data runs past the end of the 4 GiB address space (16 bytes from 0xFFFFFFF8)"},
+        {"an address written twice", HexImage(0x100, PatternBytes(16)) + HexLine(0, 0x10C, PatternBytes(8)) + "\n" + end, 3,
+         "the record writes 0x0000010C again: an earlier record wrote it already"},
+        {"the same address through another extended address",
+         HexExtendedLinear(0) + "\n" + HexLine(0, 0xFFF8, PatternBytes(16)) + "\n" + HexExtendedLinear(1) + "\n" +
+             HexLine(0, 0x0004, PatternBytes(4)) + "\n" + end,
+         4, "the record writes 0x00010004 again: an earlier record wrote it already"},
+    };
+    const std::string path = (dir / "image.hex").string();
+    for (const Case& bad : cases) {
+        SCOPED_TRACE(bad.name);
+        prompt.messages.clear();
+        prompt.details.clear();
+        const Conversion c = Convert(bad.text);
+        EXPECT_FALSE(c.ok);
+        EXPECT_EQ(c.messages, std::vector<std::string>{" Error in .hex file format "});
+        EXPECT_EQ(c.failedLine, bad.line);
+        EXPECT_EQ(c.details, std::vector<std::string>{path + ": line " + std::to_string(bad.line) + ": " + bad.detail});
+    }
+}
+
+// An image without a byte of data is no image: programming it would erase the flash for nothing.
+TEST_F(HexParserTest, AFileWithoutDataIsRefused) {
+    const std::string end = HexEnd() + "\n";
+    const std::string texts[] = {"", end, HexExtendedLinear(0x0010) + "\n" + HexStartLinear(0x100000) + "\n" + end,
+                                 HexLine(0, 0x100, {}) + "\n" + end};
+    for (const std::string& text : texts) {
+        SCOPED_TRACE(text);
+        prompt.messages.clear();
+        prompt.details.clear();
+        const Conversion c = Convert(text);
+        EXPECT_FALSE(c.ok);
+        EXPECT_EQ(c.messages, std::vector<std::string>{"The .hex file holds no data"});
+        EXPECT_EQ(c.details, std::vector<std::string>{(dir / "image.hex").string() + ": the file holds no data record"});
+        EXPECT_EQ(c.failedLine, 0);
+        EXPECT_TRUE(c.first.empty());
+        EXPECT_TRUE(c.firstList.empty());
+    }
+    CHexParser parser(prompt);
+    SegmentList first;
+    WriteTextFile(dir / "empty.hex", "");
+    EXPECT_FALSE(parser.ConvertHexToBinary((dir / "empty.hex").string(), (dir / "out.bin").string(), "", first,
+                                           nullptr, ""));
+    EXPECT_EQ(parser.LastFailure(), HexFailure::NoData);
+}
+
+// A folder, a FIFO or a device named as the HEX file is refused before it is read: a folder
+// read as text gives no line at all, a FIFO would wait for a writer.
+TEST_F(HexParserTest, APathThatIsNotAFileIsRefusedBeforeItIsRead) {
+    std::filesystem::create_directories(dir / "folder.hex");
+    ASSERT_EQ(mkfifo((dir / "fifo.hex").c_str(), 0600), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {(dir / "folder.hex").string(), "it is a folder, not a file"},
+        {(dir / "fifo.hex").string(), "it is a FIFO, not a file"},
+        {"/dev/zero", "it is a device, not a file"},
+    };
+    for (const auto& [path, reason] : cases) {
+        SCOPED_TRACE(path);
+        prompt.messages.clear();
+        CHexParser parser(prompt);
+        SegmentList first;
+        EXPECT_FALSE(parser.ConvertHexToBinary(path, (dir / "out.bin").string(), "", first, nullptr, ""));
+        EXPECT_EQ(parser.LastFailure(), HexFailure::SourceUnreadable);
+        EXPECT_EQ(prompt.messages, std::vector<std::string>{"Cannot open the file " + path + ": " + reason});
+    }
 }
 
 TEST_F(HexParserTest, FirstRunWithoutExtendedAddressRecord) {
@@ -267,7 +362,7 @@ TEST_F(HexParserTest, FirstRunWithoutExtendedAddressRecord) {
 
     // At offset 0: starts at 0 and is listed when the next extended address record arrives.
     c = Convert(HexLine(0, 0x0000, PatternBytes(8)) + "\n" + HexExtendedLinear(0x0001) + "\n" +
-                HexLine(0, 0x0000, PatternBytes(4)) + "\n");
+                HexLine(0, 0x0000, PatternBytes(4)) + "\n" + HexEnd() + "\n");
     EXPECT_TRUE(c.ok);
     ASSERT_EQ(c.firstList.runs.size(), 2u);
     ExpectRun(c.firstList.runs[0], 0, 8, 0);
@@ -336,11 +431,14 @@ TEST_F(HexParserTest, MalformedLinesStopTheConversionWithTheirMessage) {
     for (const Case& bad : cases) {
         SCOPED_TRACE(bad.name);
         prompt.messages.clear();
+        prompt.details.clear();
         const Conversion c = Convert(good + bad.line + "\n" + HexLine(0, 8, PatternBytes(4)) + "\n");
         EXPECT_FALSE(c.ok);
         ASSERT_EQ(c.messages.size(), 1u);
         EXPECT_EQ(c.messages[0], bad.message);
         EXPECT_EQ(c.failedLine, 2);
+        ASSERT_EQ(c.details.size(), 1u);
+        EXPECT_EQ(c.details[0].rfind((dir / "image.hex").string() + ": line 2: ", 0), 0u) << c.details[0];
         EXPECT_EQ(c.first, PatternBytes(4));  // what came before stays; nothing after
     }
 }

@@ -66,6 +66,7 @@ protected:
         RunContext context{host, prompt, (dir / "work").string(), (dir / "loaders").string(),
                                [this](const TargetSelection&, const BringUpReport& report,
                                       const SessionOptions&) -> std::unique_ptr<FlashSession> {
+                                   ++sessionsOpened;
                                    report(BringUpStep::Connecting, 0);
                                    report(BringUpStep::Connected, 0);
                                    report(BringUpStep::LoaderImageReady, kLoaderImageSize);
@@ -99,6 +100,7 @@ protected:
     RecordingHost host;
     RecordingPrompt prompt;
     FakeFlashState flash;
+    int sessionsOpened = 0;
 };
 
 TEST_F(EX500ProgramWorkerTest, HexImageBehindItsHeaderOverJlinkHeaderWrittenLast) {
@@ -294,6 +296,49 @@ TEST_F(EX500ProgramWorkerTest, FailuresEndTheRunWithTheirMessages) {
         EXPECT_FALSE(Run(request));
         EXPECT_EQ(prompt.messages, c.messages);
         ExpectEnded("Flash Failed");
+    }
+}
+
+// What holds no data, or is no file, is refused before the session is opened: the flash is not
+// erased (it used to be, before a "Flash Failed" without a reason).
+TEST_F(EX500ProgramWorkerTest, InputsWithoutDataOrNotAFileTouchNothing) {
+    fs::create_directories(dir / "folder.hex");
+    WriteTextFile(dir / "empty.hex", "");
+    WriteTextFile(dir / "end-only.hex", HexEnd() + "\n");
+    WriteTextFile(dir / "cut.hex", HexImage(0x100000, PatternBytes(0x40)));
+    File("adv.bin", PatternBytes(0x100));
+    struct Case {
+        const char* name;
+        std::string image;
+        std::string map;  // with an advanced bin
+        std::string message;
+    } cases[] = {
+        {"empty HEX", "empty.hex", "", "The .hex file holds no data"},
+        {"HEX with only its end record", "end-only.hex", "", "The .hex file holds no data"},
+        {"HEX cut at a line end", "cut.hex", "", " Error in .hex file format "},
+        {"folder as HEX", "folder.hex", "", "Cannot open the file " + (dir / "folder.hex").string() + ": it is a folder, not a file"},
+        {"advanced bin, empty map", "adv.bin", "no rows, only this comment\n", "The config file places no data"},
+        {"advanced bin, rows of no bytes", "adv.bin", "#OFFSET_BIN:0;ADDR_FLASH:1000;DATA_LEN:0;\n",
+         "The config file places no data"},
+    };
+    for (const std::string interfaceName : {"JLINK", "UART"}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(interfaceName + " " + c.name);
+            flash = {};
+            host = {};
+            prompt = {};
+            sessionsOpened = 0;
+            ExProgramRequest request = Request("KR2E500", interfaceName, dir / c.image);
+            if (!c.map.empty()) {
+                WriteTextFile(dir / "adv.cfg", c.map);
+                request.advanced = 1;
+            }
+            EXPECT_FALSE(Run(request));
+            EXPECT_EQ(prompt.messages, std::vector<std::string>{c.message});
+            EXPECT_EQ(sessionsOpened, 0);
+            EXPECT_TRUE(flash.calls.empty());
+            ExpectEnded("Flash Failed");
+        }
     }
 }
 

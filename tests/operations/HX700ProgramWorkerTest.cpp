@@ -3,6 +3,8 @@
 // whole words) and the failures' messages.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 
 #include "FakeFlashSession.h"
@@ -22,8 +24,10 @@ class HX700ProgramWorkerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         fs::create_directories(dir / "loaders");
-        WriteTextFile(dir / "loaders" / "KR2H70X_Load1", HexEnd() + "\n");
-        WriteTextFile(dir / "loaders" / "KR2H70X_Load2", HexEnd() + "\n");
+        // A loader holds data: one without any is refused where it is converted.
+        const std::string loader = HexImage(0x00100000, PatternBytes(16)) + HexEnd() + "\n";
+        WriteTextFile(dir / "loaders" / "KR2H70X_Load1", loader);
+        WriteTextFile(dir / "loaders" / "KR2H70X_Load2", loader);
     }
 
     HX700ProgramRequest Request(const std::string& interfaceName, uint32_t address, size_t imageSize) {
@@ -88,6 +92,27 @@ TEST_F(HX700ProgramWorkerTest, ImagesThatDoNotFitOrHoldNothingAreRefusedBeforeTh
         EXPECT_EQ(prompt.messages, std::vector<std::string>{c.message});
         EXPECT_EQ(opened, 0);
         ExpectEnd("Flash Failed");
+    }
+}
+
+// A folder or a FIFO named as the image is no image: refused before anything is opened.
+TEST_F(HX700ProgramWorkerTest, APathThatIsNoFileIsRefusedBeforeTheLinkIsOpened) {
+    fs::create_directories(dir / "folder.bin");
+    ASSERT_EQ(mkfifo((dir / "fifo.bin").c_str(), 0600), 0);
+    for (const auto& [name, reason] : {std::pair{"folder.bin", "it is a folder, not a file"},
+                                       std::pair{"fifo.bin", "it is a FIFO, not a file"}}) {
+        for (const std::string interfaceName : {"JLINK", "UART", "USB"}) {
+            SCOPED_TRACE(interfaceName + " " + name);
+            prompt.messages.clear();
+            host = {};
+            HX700ProgramRequest request = Request(interfaceName, 0x1000, 0x100);
+            request.imagePath = (dir / name).string();
+            EXPECT_FALSE(Run(request));
+            EXPECT_EQ(prompt.messages,
+                      std::vector<std::string>{"Cannot open the file " + (dir / name).string() + ": " + reason});
+            EXPECT_EQ(opened, 0);
+            ExpectEnd("Flash Failed");
+        }
     }
 }
 

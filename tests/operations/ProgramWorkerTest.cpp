@@ -2,6 +2,8 @@
 // and UART flows, the flash layout they leave, progress, messages and clean-up on every path.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <functional>
 
@@ -408,6 +410,52 @@ TEST_F(ProgramWorkerTest, PreparationRefusals) {
     EXPECT_EQ(prompt.messages, std::vector<std::string>{"MCU  Load file lost"});
     EXPECT_TRUE(selections.empty());
     ExpectEnded("Flash Failed");
+}
+
+// An image without data, or a path that is no file, is refused before any link is opened: nothing
+// is erased, and the command line learns the file and line of a refused HEX file.
+TEST_F(ProgramWorkerTest, ImagesWithoutDataOrNotAFileTouchNothing) {
+    fs::create_directories(dir / "folder.hex");
+    fs::create_directories(dir / "folder.bin");
+    ASSERT_EQ(mkfifo((dir / "fifo.bin").c_str(), 0600), 0);
+    WriteTextFile(dir / "empty.hex", "");
+    WriteTextFile(dir / "end-only.hex", HexEnd() + "\n");
+    WriteTextFile(dir / "cut.hex", HexImage(0x20000000, PatternBytes(0x40)));
+    struct Case {
+        std::string fileType;
+        std::string name;
+        std::string message;
+        std::string detail;  // empty: none
+    } cases[] = {
+        {"HEX", "empty.hex", "The .hex file holds no data", "empty.hex: the file holds no data record"},
+        {"HEX", "end-only.hex", "The .hex file holds no data", "end-only.hex: the file holds no data record"},
+        {"HEX", "cut.hex", " Error in .hex file format ",
+         "cut.hex: line 5: the file ends without its end-of-file record (:00000001FF); it may be cut short"},
+        {"HEX", "folder.hex", "it is a folder, not a file", ""},
+        {"BIN", "folder.bin", "it is a folder, not a file", ""},
+        {"BIN", "fifo.bin", "it is a FIFO, not a file", ""},
+    };
+    for (const std::string interfaceName : {"JLINK", "UART"}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(interfaceName + " " + c.name);
+            flash = FakeFlashState{};
+            prompt = RecordingPrompt{};
+            host = RecordingHost{};
+            selections.clear();
+            ProgramRequest request = Request(interfaceName, c.fileType, dir / c.name);
+            request.flashStartAddress = 0x1000;
+            EXPECT_FALSE(Run(request));
+            const std::string path = (dir / c.name).string();
+            const std::string message =
+                c.message.starts_with("it is") ? "Cannot open the file " + path + ": " + c.message : c.message;
+            EXPECT_EQ(prompt.messages, std::vector<std::string>{message});
+            EXPECT_EQ(prompt.details, c.detail.empty() ? std::vector<std::string>{}
+                                                       : std::vector<std::string>{(dir / c.detail).string()});
+            EXPECT_TRUE(selections.empty());
+            EXPECT_TRUE(flash.calls.empty());
+            ExpectEnded("Flash Failed");
+        }
+    }
 }
 
 // A bin image is the user's file: programmed and kept, even when its name looks temporary.

@@ -17,8 +17,10 @@ class RecordingPrompt : public UserPrompt {
 public:
     void ShowMessage(const std::string& text, MessageIcon icon) override;
     SecurityAnswer AskSecurity(const std::string& family) override;
+    void ShowDetail(const std::string& text) override { details.push_back(text); }
 
     std::vector<std::string> messages;
+    std::vector<std::string> details;  // ShowDetail's lines, apart from the messages
     std::vector<MessageIcon> icons;
     std::vector<std::string> securityFamilies;
     std::deque<SecurityAnswer> answers;
