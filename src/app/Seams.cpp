@@ -13,6 +13,7 @@ Seams::Seams(Settings settings, JLinkApi& jlink, Clock& clock, SimulatedDfu simu
         jlink_.UseLibraryFile(settings_.jlinkLibrary->value, settings_.jlinkLibrary->origin);
     else
         jlink_.UseLibraryFile({}, {});
+    jlink_.UseProbe(settings_.jlinkProbe);
 }
 
 std::optional<DfuDeviceRow> Seams::DfuDevice(const std::string& family, std::string& error) const {

@@ -33,6 +33,7 @@ struct Settings {
     std::string simSocket;     // the socket of a `tavrel-cli sim` board that stands in for the hardware
     std::string simConfig;     // the settings of a simulated board inside the program itself
     bool simulatedUsb = false; // a simulated board stands in for USB (a board in the program unless simSocket)
+    uint32_t jlinkProbe = 0;   // the J-Link probe's serial number (--probe); 0: the one the library opens
     std::optional<SettingValue> pkcs11Module;  // the PKCS#11 module of signing keys; none: the p11-kit proxy
     // TAVREL_MAILBOX_WAIT_MS: a shorter bound for each mailbox flag wait (simulated boards and
     // tests; whole milliseconds from 1 up to the loader's own 90000). None: the loader's own.

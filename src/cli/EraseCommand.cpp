@@ -50,6 +50,7 @@ int RunErase(const Options& options) {
 
 CommandRun DefineErase(Options& options) {
     DeclareTargetOptions(options);
+    DeclareResetOption(options);
     DeclareSettingsOption(options);
     options.StartGroup("What to erase");
     options.AddFlag("all", "the whole flash (the default)");

@@ -67,13 +67,16 @@ std::string FillWindow(const Options& options, CCorvaneDlg& window, bool loaded)
         const char* name;
         std::vector<std::string> interfaces;
     };
-    for (const OwnOption& own : {OwnOption{"speed", {"JLINK"}}, OwnOption{"port", {"UART"}},
+    for (const OwnOption& own : {OwnOption{"speed", {"JLINK"}}, OwnOption{"probe", {"JLINK"}}, OwnOption{"port", {"UART"}},
                                  OwnOption{"baud", {"UART"}}, OwnOption{"unlock-erase", {"UART"}},
                                  OwnOption{"unlock-password", {"UART", "USB"}}, OwnOption{"usb-id", {"USB"}},
                                  OwnOption{"usb-sim", {"USB"}}}) {
         if (options.Has(own.name) && IndexOf(own.interfaces, interfaceName) < 0)
             return "--" + std::string(own.name) + " does not go with --interface " + interfaceName;
     }
+    // The serial boot ROM has no command that leaves it: a reset there is the user's hand.
+    if (options.Has("reset") && interfaceName == "UART")
+        return "--reset: over UART the boot ROM cannot be left by the host; reset the board by hand after the run";
     if (auto location = options.Value("flash-location")) {
         if (!window.internalRadio.enabled) return "--flash-location: " + chip + " has no flash location to choose";
         if (*location == "internal") window.ClickInternalFlash();
@@ -88,6 +91,8 @@ std::string FillWindow(const Options& options, CCorvaneDlg& window, bool loaded)
                    (window.flashTypeList.enabled ? " (" + Joined(window.flashTypeList.items) + ")" : "");
         window.ChooseFlashType(index);
     }
+    if (auto probe = options.Value("probe"); probe && (!ParseNumber(*probe) || *ParseNumber(*probe) == 0))
+        return "--probe: '" + *probe + "' is not a J-Link serial number (see tavrel-cli list)";
     if (auto speed = options.Value("speed")) {
         const auto value = ParseNumber(*speed);
         const auto& choices = JlinkConfigDlg::kSpeedChoicesKhz;
@@ -138,6 +143,12 @@ std::optional<std::string> HexDigits(const std::string& text) {
     return digits;
 }
 
+void DeclareResetOption(Options& options) {
+    options.StartGroup("After the run");
+    options.AddFlag("reset", "start what the flash holds: J-Link resets the core and lets it run, USB detaches the "
+                             "DFU device and resets it on the bus (not over UART: the boot ROM cannot be left there)");
+}
+
 void DeclareTargetOptions(Options& options) {
     options.AddValue("chip", "FAMILY", std::string(kChipHelp) + " (required)");
     options.AddValue("interface", "JLINK|UART|USB", "how the board is reached (default JLINK; USB: KR2H70X only)");
@@ -146,6 +157,7 @@ void DeclareTargetOptions(Options& options) {
     options.AddValue("loader-dir", "DIR", "the folder of the flash loaders (default: config beside the program)");
     options.StartGroup("J-Link");
     options.AddValue("speed", "KHZ", "the probe's speed: 8000 (default), 4000, 2000, 1000, 500 or 100");
+    options.AddValue("probe", "SERIAL", "the J-Link of this serial number, when several are connected (tavrel-cli list)");
     options.StartGroup("UART");
     options.AddValues("port", "DEVICE",
                       "the serial port (default: the first one of 'tavrel-cli ports'); program, erase and read "
@@ -263,6 +275,15 @@ int RunOnOneBoard(const std::string& commandName, const Options& options,
         ProgressBar progress;
         OperationContext context{window, seams, progress, prompt, link, loaded};
         status = operation(context);
+    }
+    // --reset: what the flash holds is started before the link is closed.
+    if (status == 0 && options.Has("reset") && !InterruptionRequested()) {
+        if (StartTargetProgram(window.Snapshot(), seams, prompt)) {
+            std::fprintf(stderr, "Reset: the board runs the program in its flash\n");
+        } else {
+            std::fprintf(stderr, "tavrel-cli %s: the board could not be started\n", commandName.c_str());
+            status = 1;
+        }
     }
     // What the main window does on the operation's end: the link the interface left open is closed.
     CloseFlashLink(interfaceName, seams, prompt);

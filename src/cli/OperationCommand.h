@@ -86,6 +86,9 @@ int RunProgramRequest(OperationContext& context, const std::optional<Request>& r
     return Succeeded(result) ? 0 : 1;
 }
 
+// --reset, for program, verify and erase.
+void DeclareResetOption(Options& options);
+
 // --settings FILE, for program, erase and read.
 void DeclareSettingsOption(Options& options);
 

@@ -95,6 +95,7 @@ int RunProgramCommand(const std::string& command, const Options& options) {
 
 void DeclareProgramOptions(Options& options) {
     DeclareTargetOptions(options);
+    DeclareResetOption(options);
     DeclareSettingsOption(options);
     options.StartGroup("Image");
     options.AddValue("hex", "FILE", "an Intel HEX, ELF or S-record image, told by its content: the boot header is made for it");

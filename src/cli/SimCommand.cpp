@@ -188,6 +188,7 @@ int RunSim(const Options& options) {
         std::fprintf(stderr, "tavrel-cli sim: %s\n", board->flash().fileError().c_str());
         return 1;
     }
+    std::printf("Core: %s\n", board->CoreState().c_str());
     std::printf("Board stopped.\n");
     return 0;
 }

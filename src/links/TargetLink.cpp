@@ -1,5 +1,6 @@
 #include "links/TargetLink.h"
 
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <vector>
@@ -52,10 +53,12 @@ bool TargetLink::OpenTarget(uint32_t speedKhz, std::string_view family) {
 
 bool TargetLink::OpenProbe(std::string_view family) {
     std::vector<uint8_t> probes(JLinkApi::kProbeListBytes);
-    if (api_.EMU_GetList(kHostInterfaceUsb, probes.data(), JLinkApi::kMaxProbes) < 1) {
+    const int found = api_.EMU_GetList(kHostInterfaceUsb, probes.data(), JLinkApi::kMaxProbes);
+    if (found < 1) {
         prompt_.ShowMessage("There is no JLink connected", MessageIcon::Error);
         return false;
     }
+    if (api_.probeSerial() != 0 && !SelectProbe(JLinkApi::ProbeList(probes, found))) return false;
 
     // The device count on the scan chain is taken before the probe is opened.
     std::vector<uint8_t> idData(JLinkApi::kIdDataBytes);
@@ -103,6 +106,26 @@ bool TargetLink::OpenProbe(std::string_view family) {
     return true;
 }
 
+bool TargetLink::SelectProbe(const std::vector<JLinkProbeInfo>& connected) {
+    const uint32_t wanted = api_.probeSerial();
+    const bool there = std::any_of(connected.begin(), connected.end(),
+                                   [wanted](const JLinkProbeInfo& probe) { return probe.serialNumber == wanted; });
+    if (there && api_.EMU_SelectByUSBSN == nullptr) {
+        prompt_.ShowMessage("The J-Link library " + api_.path() + " cannot choose a probe by serial number",
+                            MessageIcon::Error);
+        return false;
+    }
+    // Chosen before the library is opened: the open then reaches that probe.
+    if (there && api_.EMU_SelectByUSBSN(wanted) >= 0) return true;
+    std::string list;
+    for (const JLinkProbeInfo& probe : connected)
+        list += (list.empty() ? "" : ", ") + std::to_string(probe.serialNumber) +
+                (probe.product.empty() ? "" : " (" + probe.product + ")");
+    prompt_.ShowMessage("There is no J-Link with serial number " + std::to_string(wanted) + "; connected: " + list,
+                        MessageIcon::Error);
+    return false;
+}
+
 bool TargetLink::AttachCore(std::string_view /*family*/) { return api_.Connect() == 0; }
 
 bool TargetLink::CheckChipId(std::string_view family) {
@@ -123,6 +146,18 @@ void TargetLink::ConfigureTarget(uint32_t speedKhz, std::string_view family) {
         api_.Reset();
     }
     api_.SetSpeed(speedKhz);
+}
+
+bool TargetLink::ResetAndRun(std::string_view family) {
+    const FamilyProfile* profile = FindFamilyProfile(family);
+    if (!profile || !ApiReady() || !HaltCore()) return false;
+    api_.SetResetType(profile->resetType);
+    if (api_.Reset() < 0) {
+        prompt_.ShowMessage("The J-Link did not reset the core", MessageIcon::Error);
+        return false;
+    }
+    api_.Go();
+    return true;
 }
 
 void TargetLink::CloseTarget() {

@@ -4,6 +4,9 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "platform/JLinkApi.h"
 
 #include "model/ImageSegment.h"
 
@@ -24,6 +27,10 @@ public:
     bool AttachCore(std::string_view family);
     bool CheckChipId(std::string_view family);
     void CloseTarget();
+    // Starts what the flash holds: the core halted, reset with the family's reset type and let
+    // run, through the calls the bring-up uses. False after a message when the core does not halt
+    // or the reset fails.
+    bool ResetAndRun(std::string_view family);
 
     // Each access halts the core and lets it run again afterwards, so a running loader keeps
     // running between the host's accesses.
@@ -38,6 +45,9 @@ private:
     bool ApiReady();
     bool OpenProbe(std::string_view family);
     bool HaltCore();
+    // Chooses the probe of the library's serial number among those connected; false after a
+    // message naming those that are.
+    bool SelectProbe(const std::vector<JLinkProbeInfo>& connected);
 
     UserPrompt& prompt_;
     JLinkApi& api_;

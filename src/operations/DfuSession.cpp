@@ -109,4 +109,32 @@ std::unique_ptr<FlashSession> OpenDfuSession(const TargetSelection& selection, L
     return session;
 }
 
+bool RestartDfuDevice(const TargetSelection& selection, LinkSeams& seams, UserPrompt& prompt) {
+    std::string error;
+    const auto device = seams.DfuDevice(selection.family, error);
+    if (!device) {
+        prompt.ShowMessage(error, MessageIcon::Error);
+        return false;
+    }
+    OpenedDfuTransport opened = seams.OpenDfuTransport(error);
+    if (!opened.transport) {
+        prompt.ShowMessage(error.empty() ? "Can't open DFU device!" : error + "\nCan't open DFU device!", MessageIcon::Error);
+        return false;
+    }
+    DfuLink link(*opened.transport, seams.clock());
+    if (link.DfuOpen(device->vendorId, device->productId) != 0) {
+        prompt.ShowMessage("Can't open DFU device!", MessageIcon::Error);
+        return false;
+    }
+    if (link.DfuDetach(kDfuDetachTimeoutMs) != 0) {
+        prompt.ShowMessage("Can't detach DFU device!", MessageIcon::Error);
+        return false;
+    }
+    if (opened.transport->ResetDevice() != 0) {
+        prompt.ShowMessage("The DFU device did not take the USB reset", MessageIcon::Error);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace tavrel

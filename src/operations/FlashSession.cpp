@@ -17,6 +17,14 @@ std::unique_ptr<FlashSession> OpenFlashSession(const TargetSelection& selection,
     return nullptr;
 }
 
+bool StartTargetProgram(const TargetSelection& selection, LinkSeams& seams, UserPrompt& prompt) {
+    if (selection.interfaceName == "JLINK") return TargetLink(prompt, seams.jlink()).ResetAndRun(selection.family);
+    if (selection.interfaceName == "USB") return RestartDfuDevice(selection, seams, prompt);
+    prompt.ShowMessage("Over " + selection.interfaceName + " the board cannot be started by the host; reset it by hand",
+                       MessageIcon::Error);
+    return false;
+}
+
 void CloseFlashLink(const std::string& interfaceName, LinkSeams& seams, UserPrompt& prompt) {
     if (interfaceName == "UART") {
         CloseComPort();

@@ -98,4 +98,9 @@ std::unique_ptr<FlashSession> OpenFlashSession(const TargetSelection& selection,
 // themselves.
 void CloseFlashLink(const std::string& interfaceName, LinkSeams& seams, UserPrompt& prompt);
 
+// After an operation: starts what the flash holds. J-Link: the core reset and let run. USB: the
+// DFU detach and a USB reset of the device. The serial boot ROM cannot be left by the host:
+// false, and so for any other interface. A failure has shown its message.
+bool StartTargetProgram(const TargetSelection& selection, LinkSeams& seams, UserPrompt& prompt);
+
 }  // namespace tavrel

@@ -52,6 +52,9 @@ public:
     virtual int ControlIn(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
                           uint16_t length, uint32_t timeoutMs) = 0;
     virtual int ReleaseInterface(uint8_t interfaceNumber) = 0;
+    // A USB reset of the open device (a device that leaves the bus for it counts as reset);
+    // 0, or negative where the stack cannot reset it.
+    virtual int ResetDevice() { return -1; }
     // Closes the open device, if any, and stops the USB library. Safe to call at any time.
     virtual void Close() = 0;
 };

@@ -104,7 +104,24 @@ std::vector<std::string> JLinkApi::CandidatePaths() {
     return paths;
 }
 
+std::vector<JLinkProbeInfo> JLinkApi::ProbeList(const std::vector<uint8_t>& list, int count) {
+    std::vector<JLinkProbeInfo> probes;
+    const size_t entries = std::min<size_t>(count < 0 ? 0 : static_cast<size_t>(count), list.size() / kProbeRecordBytes);
+    for (size_t i = 0; i < entries; ++i) {
+        const uint8_t* record = list.data() + i * kProbeRecordBytes;
+        JLinkProbeInfo probe;
+        std::memcpy(&probe.serialNumber, record, sizeof probe.serialNumber);
+        const char* product = reinterpret_cast<const char*>(record + kProductOffset);
+        probe.product.assign(product, strnlen(product, kProductBytes));
+        probes.push_back(std::move(probe));
+    }
+    return probes;
+}
+
 bool JLinkApi::Resolve() {
+    // Optional: a library without it still serves a run that chooses no probe.
+    void* select = library_.Symbol("JLINKARM_EMU_SelectByUSBSN");
+    std::memcpy(&EMU_SelectByUSBSN, &select, sizeof EMU_SelectByUSBSN);
     return Bind(library_, "JLINKARM_EMU_GetList", EMU_GetList, error_) &&
            Bind(library_, "JLINKARM_GetIdData", GetIdData, error_) &&
            Bind(library_, "JLINKARM_Open", Open, error_) &&

@@ -11,6 +11,12 @@
 
 namespace tavrel {
 
+// One entry of the probe list (the vendor's JLINKARM_EMU_CONNECT_INFO record).
+struct JLinkProbeInfo {
+    uint32_t serialNumber = 0;
+    std::string product;
+};
+
 class JLinkApi {
 public:
     // Room for the probe list (50 entries of the vendor's 264-byte record) and the id data.
@@ -36,6 +42,7 @@ public:
     using ReadReg_t = uint32_t (*)(int regIndex);
     using IsConnected_t = char (*)();
     using Close_t = void (*)();
+    using EMU_SelectByUSBSN_t = int (*)(uint32_t serialNumber);
 
     EMU_GetList_t EMU_GetList = nullptr;
     GetIdData_t GetIdData = nullptr;
@@ -55,6 +62,9 @@ public:
     ReadReg_t ReadReg = nullptr;
     IsConnected_t IsConnected = nullptr;
     Close_t Close = nullptr;
+    // Beside the eighteen, resolved when the library has it (every vendor library does): chooses
+    // the probe the next Open opens. Null in a library without it.
+    EMU_SelectByUSBSN_t EMU_SelectByUSBSN = nullptr;
 
     JLinkApi() = default;
     JLinkApi(const JLinkApi&) = delete;
@@ -76,6 +86,17 @@ public:
     // A symbol of the loaded library beyond the eighteen (tools and tests use this).
     void* Symbol(const char* name) const { return library_.Symbol(name); }
 
+    // The probe to open, by serial number (0: the one the library opens by itself); kept for
+    // every later Open of the process, as the library file is.
+    void UseProbe(uint32_t serialNumber) { probeSerial_ = serialNumber; }
+    uint32_t probeSerial() const { return probeSerial_; }
+
+    // The probes of a list JLINKARM_EMU_GetList filled: `count` entries (at most kMaxProbes).
+    static std::vector<JLinkProbeInfo> ProbeList(const std::vector<uint8_t>& list, int count);
+    static constexpr size_t kProbeRecordBytes = 264;
+    static constexpr size_t kProductOffset = 50;  // acProduct[32], after the serial, addresses and times
+    static constexpr size_t kProductBytes = 32;
+
     // The one J-Link library of the process: the probe connection outlives each operation,
     // so every TargetLink of the process talks through the same loaded library.
     static JLinkApi& Process();
@@ -94,6 +115,7 @@ private:
     std::string libraryOrigin_;
     bool loaded_ = false;
     std::string error_;
+    uint32_t probeSerial_ = 0;
 };
 
 }  // namespace tavrel

@@ -140,6 +140,13 @@ int LibusbDfuTransport::ReleaseInterface(uint8_t interfaceNumber) {
     return libusb_release_interface(handle_, interfaceNumber) == LIBUSB_SUCCESS ? 0 : -1;
 }
 
+int LibusbDfuTransport::ResetDevice() {
+    if (handle_ == nullptr) return -1;
+    const int result = libusb_reset_device(handle_);
+    // A device that comes back as another one (its program now runs) is not found again.
+    return result == LIBUSB_SUCCESS || result == LIBUSB_ERROR_NOT_FOUND ? 0 : -1;
+}
+
 void LibusbDfuTransport::Close() {
     if (handle_ != nullptr) {
         libusb_close(handle_);

@@ -70,9 +70,24 @@ void Board::Go() {
     halted_ = false;
     if (pcSet_) {
         pcSet_ = false;
+        runningImage_ = false;
         StartLoader(LoaderRoute::kJLink, pc_);
+    } else if (resets_ > 0 && pc_ == kResetPc && !core_) {
+        // Out of a reset with nothing loaded: the boot ROM starts the flash image.
+        runningImage_ = true;
     }
     Step();
+}
+
+void Board::ResetAndRun() {
+    ResetChip();
+    runningImage_ = true;
+}
+
+std::string Board::CoreState() const {
+    if (halted_) return "halted";
+    if (core_) return loaderRoute() == LoaderRoute::kJLink ? "running the J-Link loader" : "running the UART loader";
+    return runningImage_ ? "running the flash image" : "running the boot ROM";
 }
 
 void Board::Reset() {
@@ -88,6 +103,7 @@ void Board::ResetChip() {
     halted_ = false;
     pc_ = kResetPc;
     pcSet_ = false;
+    runningImage_ = false;
     ++resets_;
 }
 
@@ -116,6 +132,7 @@ bool Board::WriteMemory(uint32_t address, std::span<const uint8_t> data) {
 
 bool Board::StartLoader(LoaderRoute route, uint32_t entry) {
     StopLoader();
+    runningImage_ = false;
     const LoaderImage image = *SimLoaderImage(family(), route);
     const char* name = route == LoaderRoute::kJLink ? "J-Link loader" : "UART loader";
     if (entry != image.entry) {

@@ -73,6 +73,13 @@ public:
     // How many times the chip was reset, so a part of it with state of its own (the DFU
     // device) can tell that it started again.
     uint64_t resets() const { return resets_; }
+    // A reset that lets the chip start on its own, as a USB reset after a DFU detach does: the
+    // boot ROM starts the image in the flash.
+    void ResetAndRun();
+    // What the core does now, for a person: "halted", "running the J-Link loader", "running the
+    // UART loader", "running the boot ROM" or "running the flash image" (after a reset and a
+    // resume with nothing else loaded).
+    std::string CoreState() const;
 
     // Memory through the debug port: SRAM and the identification word (read only). False for
     // anything else. While the J-Link loader runs, accesses are checked against the mailbox
@@ -110,6 +117,7 @@ private:
     bool halted_ = false;
     uint32_t pc_ = kResetPc;
     bool pcSet_ = false;
+    bool runningImage_ = false;
     int resetType_ = 0;
     uint64_t resets_ = 0;
 

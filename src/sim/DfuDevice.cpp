@@ -73,6 +73,11 @@ bool DfuDevice::FlashRangeOk(uint32_t address, uint32_t length, const char* what
     return false;
 }
 
+int DfuDevice::BusReset() {
+    board_.ResetAndRun();
+    return 0;
+}
+
 int DfuDevice::Control(const UsbSetup& setup, uint8_t* data) {
     if (board_.resets() != resetsSeen_) Start();  // the chip was reset since the last request
     if (setup.length > 0 && data == nullptr) return Refuse("a control transfer without its data", "the announced bytes");

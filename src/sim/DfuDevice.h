@@ -55,6 +55,8 @@ public:
     explicit DfuDevice(Board& board, const DfuDeviceConfig& config = {});
 
     int Control(const UsbSetup& setup, uint8_t* data) override;
+    // The chip is reset and starts on its own: the boot ROM runs the flash image.
+    int BusReset() override;
 
     uint8_t state() const { return state_; }
     bool isProtected() const { return protected_; }

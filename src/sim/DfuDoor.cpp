@@ -70,6 +70,15 @@ void AttachDfuDoor(SimServer& server, UsbDevicePort& device) {
     });
 }
 
+int RemoteUsbDevice::BusReset() {
+    std::string error;
+    auto reply = client_.Call(sim_message::kControl, ByteWriter().U8(static_cast<uint8_t>(ControlOp::kUsbReset)).Take(), error);
+    if (!reply || reply->status != sim_message::kStatusOk) return -1;
+    ByteReader reader(reply->payload);
+    const auto status = reader.U8();
+    return status && *status == 0 ? 0 : -1;
+}
+
 int RemoteUsbDevice::Control(const UsbSetup& setup, uint8_t* data) {
     const bool in = (setup.requestType & 0x80) != 0;
     std::span<const uint8_t> out;

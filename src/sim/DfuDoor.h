@@ -44,6 +44,8 @@ class RemoteUsbDevice final : public UsbDevicePort {
 public:
     explicit RemoteUsbDevice(SimClient& client) : client_(client) {}
     int Control(const UsbSetup& setup, uint8_t* data) override;
+    // Reaches the board as its ControlOp::kUsbReset.
+    int BusReset() override;
 
 private:
     SimClient& client_;

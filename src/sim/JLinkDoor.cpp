@@ -54,6 +54,11 @@ std::optional<std::vector<uint8_t>> ServeControl(Board& board, SimProbe& probe, 
         case ControlOp::kViolations: return ByteWriter().Text(board.violations().Text()).Take();
         case ControlOp::kCallLog: return ByteWriter().Text(probe.callLog()).Take();
         case ControlOp::kConfig: return ByteWriter().Text(FormatSimConfig(board.config())).Take();
+        case ControlOp::kCoreState: return ByteWriter().Text(board.CoreState()).Take();
+        case ControlOp::kUsbReset:
+            if (!board.profile().usb) return ByteWriter().U8(1).Take();
+            board.ResetAndRun();
+            return ByteWriter().U8(0).Take();
         case ControlOp::kReadFlash: {
             auto offset = reader.U32();
             auto count = reader.U32();

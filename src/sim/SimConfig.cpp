@@ -99,6 +99,7 @@ const std::vector<SimConfigWord>& SimConfigWords() {
         {"chip", true, "the chip family (required)"},
         {"flash-type", true, "the board's serial flash part (a flash type name)"},
         {"flash-file", true, "keep the flash in this file"},
+        {"probe-serial", true, "the J-Link probe's serial number (default 600000001)"},
         {"no-probe", false, "no J-Link probe is found"},
         {"open-fail", true, "JLINKARM_Open fails the first N times"},
         {"interfaces", true, "target interfaces the probe offers: both, jtag, swd or none"},
@@ -158,6 +159,10 @@ std::optional<SimConfig> ParseSimConfig(std::string_view text, std::string& erro
             config.flashType = value;
         } else if (key == "flash-file") {
             config.flashFile = value;
+        } else if (key == "probe-serial") {
+            auto n = count();
+            if (!n || *n == 0 || *n > 0xFFFFFFFFull) return badValue("expected a serial number above 0");
+            config.probeSerial = static_cast<uint32_t>(*n);
         } else if (key == "no-probe") {
             config.noProbe = true;
         } else if (key == "open-fail") {
@@ -243,6 +248,7 @@ std::string FormatSimConfig(const SimConfig& config) {
     auto add = [&](std::string word) { text += " " + std::move(word); };
     if (!config.flashType.empty()) add("flash-type=" + config.flashType);
     if (!config.flashFile.empty()) add("flash-file=" + QuoteIfNeeded(config.flashFile));
+    if (config.probeSerial != kDefaultProbeSerial) add("probe-serial=" + std::to_string(config.probeSerial));
     if (config.noProbe) add("no-probe");
     if (config.openFailures) add("open-fail=" + std::to_string(config.openFailures));
     switch (config.interfaces) {

@@ -17,6 +17,8 @@
 //                       write goes to the file at once, so a later board sees what an earlier
 //                       run programmed.
 //
+//   probe-serial=N      the serial number the board's J-Link probe shows (default 600000001).
+//
 // Fault switches (all off by default):
 //   no-probe            JLINKARM_EMU_GetList finds no probe.
 //   open-fail=N         JLINKARM_Open fails the first N times (with an error text), then succeeds.
@@ -65,8 +67,11 @@ namespace tavrel::sim {
 enum class ProbeInterfaces { kBoth, kJtagOnly, kSwdOnly, kNone };
 enum class Noise { kNone, kRomReady, kFramedAnswer, kLoaderReady, kMailbox };
 
+inline constexpr uint32_t kDefaultProbeSerial = 600000001;
+
 struct SimConfig {
     std::string chip;
+    uint32_t probeSerial = kDefaultProbeSerial;  // what the probe list shows for this board
     std::string flashType;  // empty: the family's default (or none for internal-only families)
     std::string flashFile;  // empty: the flash lives in memory only
 

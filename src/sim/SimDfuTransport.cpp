@@ -71,6 +71,7 @@ public:
         return bus->ControlIn(t, r, v, i, d, l, ms);
     }
     int ReleaseInterface(uint8_t n) override { return bus->ReleaseInterface(n); }
+    int ResetDevice() override { return bus->ResetDevice(); }
     void Close() override { bus->Close(); }
 
     // Members go in this order: what the device stands on, the device, then the bus.
@@ -172,6 +173,16 @@ int SimDfuTransport::ReleaseInterface(uint8_t interfaceNumber) {
     if (open_ == nullptr || claimed_ != interfaceNumber) return -1;
     claimed_ = -1;
     return faults.releaseFails ? -1 : 0;
+}
+
+int SimDfuTransport::ResetDevice() {
+    if (open_ == nullptr) return -1;
+    const int result = open_->BusReset();
+    // The device leaves the bus and comes back with the chip's program: the handle is gone.
+    open_ = nullptr;
+    openConfigurations_.clear();
+    claimed_ = -1;
+    return result;
 }
 
 void SimDfuTransport::Close() {

@@ -36,6 +36,7 @@ public:
     int ControlIn(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
                   uint16_t length, uint32_t timeoutMs) override;
     int ReleaseInterface(uint8_t interfaceNumber) override;
+    int ResetDevice() override;
     void Close() override;
 
     SimUsbFaults faults;

@@ -96,6 +96,8 @@ enum class ControlOp : uint8_t {
     kCallLog = 2,     // reply: Text
     kReadFlash = 3,   // U32 offset, U32 count; reply: U8 0 ok / 1 outside the flash, Bytes
     kConfig = 4,      // reply: Text (the board's config text)
+    kCoreState = 5,   // reply: Text (what the core runs: Board::CoreState)
+    kUsbReset = 6,    // a USB reset of the board's DFU device; reply: U8 0 done / 1 no DFU device
 };
 
 }  // namespace tavrel::sim

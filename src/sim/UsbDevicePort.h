@@ -19,6 +19,8 @@ public:
     // One control transfer. `data` holds `setup.length` bytes: what the host sends (OUT) or room
     // for the answer (IN). Returns the number of data bytes moved, or -1 when the device stalls.
     virtual int Control(const UsbSetup& setup, uint8_t* data) = 0;
+    // A reset on the bus; 0, or -1 when the device does not take it.
+    virtual int BusReset() { return -1; }
 };
 
 }  // namespace tavrel::sim

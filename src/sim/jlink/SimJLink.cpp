@@ -2,14 +2,19 @@
 // the programmer's run-time library loader takes it exactly as it would take the vendor's
 // (TAVREL_JLINK_LIBRARY names it). Behind the functions stands either a board in this process
 // (TavrelSim_Configure, or TAVREL_SIM_CONFIG) or a board in a `tavrel-cli sim` process
-// (TAVREL_SIM_SOCKET). Without either, no probe is found.
+// (TAVREL_SIM_SOCKET). Without either, no probe is found. Several boards stand for several probes
+// on the host, each with the serial number of its configuration (probe-serial): config texts
+// separated by ";", sockets by ":". JLINKARM_EMU_SelectByUSBSN chooses the board the calls reach;
+// without it they reach the first.
 #include <cstdint>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "sim/Board.h"
 #include "sim/JLinkDoor.h"
@@ -23,17 +28,27 @@ namespace {
 
 using namespace tavrel::sim;
 
-struct Session {
-    std::mutex mutex;
-    bool set = false;  // configured once, from TavrelSim_Configure or the environment
+// One board behind the library: in this process, or a `tavrel-cli sim` process's socket.
+struct Target {
     std::unique_ptr<Board> board;
     std::unique_ptr<SimProbe> probe;
     std::unique_ptr<SimClient> client;
+    uint32_t serial = kDefaultProbeSerial;
+    std::string product;
+};
+
+struct Session {
+    std::mutex mutex;
+    bool set = false;  // configured once, from TavrelSim_Configure or the environment
+    // Several boards stand for several probes on the host; the calls go to the selected one.
+    std::vector<Target> targets;
+    size_t selected = 0;
     std::string setupError;
     // Storage behind the texts handed out; each lives until the next call of its function.
     std::string openError;
     std::string violations;
     std::string callLog;
+    std::string coreState;
 };
 
 Session& TheSession() {
@@ -41,43 +56,105 @@ Session& TheSession() {
     return session;
 }
 
+Target* Current(Session& s) { return s.selected < s.targets.size() ? &s.targets[s.selected] : nullptr; }
+
+std::string ProductName(const std::string& family) { return "J-Link (sim " + family + ")"; }
+
+// Several boards' config texts are separated by ";", several sockets by ":".
+std::vector<std::string> Split(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t from = 0;
+    while (from <= text.size()) {
+        size_t at = text.find(separator, from);
+        if (at == std::string::npos) at = text.size();
+        std::string part = text.substr(from, at - from);
+        if (part.find_first_not_of(' ') != std::string::npos) parts.push_back(part);
+        from = at + 1;
+    }
+    return parts;
+}
+
 bool ConfigureInProcess(Session& s, const std::string& text) {
-    s.board.reset();
-    s.probe.reset();
-    s.client.reset();
+    s.targets.clear();
+    s.selected = 0;
     s.setupError.clear();
     s.set = true;
-    auto config = ParseSimConfig(text, s.setupError);
-    if (!config) return false;
-    s.board = Board::Create(*config, s.setupError);
-    if (!s.board) return false;
-    s.probe = std::make_unique<SimProbe>(*s.board);
-    return true;
+    for (const std::string& part : Split(text, ';')) {
+        auto config = ParseSimConfig(part, s.setupError);
+        if (!config) break;
+        Target target;
+        target.board = Board::Create(*config, s.setupError);
+        if (!target.board) break;
+        target.probe = std::make_unique<SimProbe>(*target.board);
+        target.serial = config->probeSerial;
+        target.product = ProductName(config->chip);
+        s.targets.push_back(std::move(target));
+    }
+    if (s.setupError.empty() && s.targets.empty()) ParseSimConfig(text, s.setupError);  // says what is missing
+    if (!s.setupError.empty()) s.targets.clear();
+    return s.setupError.empty();
+}
+
+// A control request to a board in another process.
+std::optional<std::vector<uint8_t>> Control(Target& t, std::vector<uint8_t> request) {
+    if (!t.client) return std::nullopt;
+    std::string error;
+    auto reply = t.client->Call(sim_message::kControl, request, error);
+    if (!reply || reply->status != sim_message::kStatusOk) return std::nullopt;
+    return reply->payload;
+}
+
+std::string ControlText(Target& t, ControlOp op) {
+    auto reply = Control(t, ByteWriter().U8(static_cast<uint8_t>(op)).Take());
+    if (!reply) return {};
+    ByteReader reader(*reply);
+    return reader.Text().value_or(std::string());
+}
+
+void ConnectRemote(Session& s, const std::string& sockets) {
+    for (const std::string& path : Split(sockets, ':')) {
+        Target target;
+        target.client = SimClient::Connect(path, s.setupError);
+        if (!target.client) continue;
+        // The board says which probe it is.
+        std::string error;
+        if (auto config = ParseSimConfig(ControlText(target, ControlOp::kConfig), error)) {
+            target.serial = config->probeSerial;
+            target.product = ProductName(config->chip);
+        }
+        s.targets.push_back(std::move(target));
+    }
 }
 
 void EnsureSet(Session& s) {
     if (s.set) return;
     s.set = true;
     if (const char* socket = std::getenv("TAVREL_SIM_SOCKET"); socket && *socket) {
-        s.client = SimClient::Connect(socket, s.setupError);
+        ConnectRemote(s, socket);
     } else if (const char* config = std::getenv("TAVREL_SIM_CONFIG"); config && *config) {
         ConfigureInProcess(s, config);
     }
 }
 
-// The call served by the board, or nothing when there is none to reach.
-std::optional<JLinkResult> Call(const JLinkCall& call) {
-    Session& s = TheSession();
-    EnsureSet(s);
-    if (s.probe) return ServeJLinkCall(*s.probe, call);
-    if (!s.client) return std::nullopt;
+// The call served by the target's board, or nothing when there is none to reach.
+std::optional<JLinkResult> CallOn(Session& s, Target& t, const JLinkCall& call) {
+    if (t.probe) return ServeJLinkCall(*t.probe, call);
+    if (!t.client) return std::nullopt;
     std::string error;
-    auto reply = s.client->Call(sim_message::kJLink, EncodeJLinkCall(call), error);
+    auto reply = t.client->Call(sim_message::kJLink, EncodeJLinkCall(call), error);
     if (!reply || reply->status != sim_message::kStatusOk) {
         if (!reply) s.setupError = error;
         return std::nullopt;
     }
     return DecodeJLinkResult(reply->payload);
+}
+
+std::optional<JLinkResult> Call(const JLinkCall& call) {
+    Session& s = TheSession();
+    EnsureSet(s);
+    Target* t = Current(s);
+    if (t == nullptr) return std::nullopt;
+    return CallOn(s, *t, call);
 }
 
 // What a probe library without a probe answers.
@@ -104,27 +181,51 @@ JLinkResult Do(JLinkFunction function, uint32_t a = 0, uint32_t b = 0, std::vect
     return result ? std::move(*result) : NoBoard(function);
 }
 
-// A control request to a board in another process.
-std::optional<std::vector<uint8_t>> Control(Session& s, std::vector<uint8_t> request) {
-    if (!s.client) return std::nullopt;
-    std::string error;
-    auto reply = s.client->Call(sim_message::kControl, request, error);
-    if (!reply || reply->status != sim_message::kStatusOk) return std::nullopt;
-    return reply->payload;
-}
-
-std::string ControlText(Session& s, ControlOp op) {
-    auto reply = Control(s, ByteWriter().U8(static_cast<uint8_t>(op)).Take());
-    if (!reply) return {};
-    ByteReader reader(*reply);
-    return reader.Text().value_or(std::string());
+// The targets whose probe is there (a board with no-probe shows none).
+std::vector<size_t> ProbesFound(Session& s, uint32_t hostInterfaces) {
+    std::vector<size_t> found;
+    for (size_t i = 0; i < s.targets.size(); ++i) {
+        auto result = CallOn(s, s.targets[i], JLinkCall{JLinkFunction::kEmuGetList, hostInterfaces, 0, {}});
+        if (result && result->value > 0) found.push_back(i);
+    }
+    return found;
 }
 
 }  // namespace
 
-TAVREL_EXPORT int JLINKARM_EMU_GetList(int HostIFs, void* /*paConnectInfo*/, int /*MaxInfos*/) {
-    std::lock_guard lock(TheSession().mutex);
-    return Do(JLinkFunction::kEmuGetList, static_cast<uint32_t>(HostIFs)).value;
+// The vendor's JLINKARM_EMU_CONNECT_INFO: 264 bytes, the serial number first, the product name at 50.
+constexpr size_t kConnectInfoBytes = 264;
+constexpr size_t kProductAt = 50;
+constexpr size_t kProductBytes = 32;
+
+TAVREL_EXPORT int JLINKARM_EMU_GetList(int HostIFs, void* paConnectInfo, int MaxInfos) {
+    Session& s = TheSession();
+    std::lock_guard lock(s.mutex);
+    EnsureSet(s);
+    const auto found = ProbesFound(s, static_cast<uint32_t>(HostIFs));
+    auto* records = static_cast<uint8_t*>(paConnectInfo);
+    for (size_t i = 0; records != nullptr && i < found.size() && static_cast<int>(i) < MaxInfos; ++i) {
+        uint8_t* record = records + i * kConnectInfoBytes;
+        std::memset(record, 0, kConnectInfoBytes);
+        const Target& t = s.targets[found[i]];
+        std::memcpy(record, &t.serial, sizeof t.serial);
+        std::memcpy(record + kProductAt, t.product.data(), std::min(t.product.size(), kProductBytes - 1));
+    }
+    return static_cast<int>(found.size());
+}
+
+// Chooses the probe the next calls reach; its index in the list, or -1 when none has the number.
+TAVREL_EXPORT int JLINKARM_EMU_SelectByUSBSN(uint32_t SerialNo) {
+    Session& s = TheSession();
+    std::lock_guard lock(s.mutex);
+    EnsureSet(s);
+    const auto found = ProbesFound(s, 1);
+    for (size_t i = 0; i < found.size(); ++i) {
+        if (s.targets[found[i]].serial != SerialNo) continue;
+        s.selected = found[i];
+        return static_cast<int>(i);
+    }
+    return -1;
 }
 
 TAVREL_EXPORT void JLINKARM_GetIdData(void* pIdData) {
@@ -241,13 +342,10 @@ TAVREL_EXPORT const char* TavrelSim_Violations(void) {
     Session& s = TheSession();
     std::lock_guard lock(s.mutex);
     EnsureSet(s);
-    if (s.board) {
-        s.violations = s.board->violations().Text();
-    } else if (s.client) {
-        s.violations = ControlText(s, ControlOp::kViolations);
-    } else {
-        s.violations.clear();
-    }
+    s.violations.clear();
+    // Every board's: a run that broke the protocol on any of them must not look clean.
+    for (Target& t : s.targets)
+        s.violations += t.board ? t.board->violations().Text() : ControlText(t, ControlOp::kViolations);
     // A board that was asked for and could not be had is worth a line too: a run against it
     // must not look clean.
     if (!s.setupError.empty()) s.violations += "simulated board not available: " + s.setupError + "\n";
@@ -258,8 +356,9 @@ TAVREL_EXPORT const char* TavrelSim_CallLog(void) {
     Session& s = TheSession();
     std::lock_guard lock(s.mutex);
     EnsureSet(s);
-    if (s.probe) s.callLog = s.probe->callLog();
-    else if (s.client) s.callLog = ControlText(s, ControlOp::kCallLog);
+    Target* t = Current(s);
+    if (t && t->probe) s.callLog = t->probe->callLog();
+    else if (t) s.callLog = ControlText(*t, ControlOp::kCallLog);
     else s.callLog.clear();
     return s.callLog.c_str();
 }
@@ -269,12 +368,14 @@ TAVREL_EXPORT int TavrelSim_ReadFlash(uint32_t offset, uint8_t* buffer, uint32_t
     std::lock_guard lock(s.mutex);
     EnsureSet(s);
     if (buffer == nullptr && count > 0) return -1;
-    if (s.board) {
-        if (!s.board->flash().Contains(offset, count)) return -1;
-        s.board->flash().Read(offset, std::span(buffer, count));
+    Target* t = Current(s);
+    if (t == nullptr) return -1;
+    if (t->board) {
+        if (!t->board->flash().Contains(offset, count)) return -1;
+        t->board->flash().Read(offset, std::span(buffer, count));
         return 0;
     }
-    auto reply = Control(s, ByteWriter().U8(static_cast<uint8_t>(ControlOp::kReadFlash)).U32(offset).U32(count).Take());
+    auto reply = Control(*t, ByteWriter().U8(static_cast<uint8_t>(ControlOp::kReadFlash)).U32(offset).U32(count).Take());
     if (!reply) return -1;
     ByteReader reader(*reply);
     auto status = reader.U8();
@@ -282,4 +383,17 @@ TAVREL_EXPORT int TavrelSim_ReadFlash(uint32_t offset, uint8_t* buffer, uint32_t
     if (!status || *status != 0 || !data || data->size() != count) return -1;
     if (count > 0) std::memcpy(buffer, data->data(), count);
     return 0;
+}
+
+// What the selected board's core runs now ("halted", "running the flash image", ...); empty
+// without a board.
+TAVREL_EXPORT const char* TavrelSim_CoreState(void) {
+    Session& s = TheSession();
+    std::lock_guard lock(s.mutex);
+    EnsureSet(s);
+    Target* t = Current(s);
+    if (t && t->board) s.coreState = t->board->CoreState();
+    else if (t) s.coreState = ControlText(*t, ControlOp::kCoreState);
+    else s.coreState.clear();
+    return s.coreState.c_str();
 }

@@ -1,0 +1,162 @@
+// The commands of the bench: "list" and --probe among three simulated boards, --reset starting the
+// board after a run (and refused over UART), and "blank-check".
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "HexFiles.h"
+#include "Recorders.h"
+#include "RunProcess.h"
+#include "SimProcess.h"
+
+namespace tavrel {
+namespace {
+
+const std::string kLoaders = std::string(TAVREL_SOURCE_DIR) + "/src/sim/config";
+
+class BenchCommands : public ::testing::Test {
+protected:
+    test::ProcessResult Run(const std::string& boards, std::vector<std::string> args,
+                            const std::string& socket = {}) {
+        std::vector<std::string> argv = {TAVREL_CLI_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        if (args.front() != "list") argv.insert(argv.end(), {"--loader-dir", kLoaders});
+        return test::RunProcess(argv, {{"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH},
+                                       {"TAVREL_SIM_CONFIG", boards}, {"TAVREL_SIM_SOCKET", socket},
+                                       {"TAVREL_WORK_DIR", work.path().string()}, {"TAVREL_DFU_ID", ""}});
+    }
+    std::string Flash(int board) { return (work / ("flash" + std::to_string(board) + ".bin")).string(); }
+    // Three boards, each with its own probe serial and flash file.
+    std::string ThreeBoards() {
+        return "chip=KR2A600 probe-serial=11 flash-file=" + Flash(1) + ";chip=KR2E500 probe-serial=22 flash-file=" +
+               Flash(2) + ";chip=KR2H70X flash-type=W25Q20CL probe-serial=33 flash-file=" + Flash(3);
+    }
+
+    test::TempDir work;
+};
+
+TEST_F(BenchCommands, ListAndProbePickTheRightOneOfThreeBoards) {
+    auto list = Run(ThreeBoards(), {"list"});
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_NE(list.out.find("J-Link probes: 3\n  serial 11  J-Link (sim KR2A600)\n  serial 22  J-Link (sim KR2E500)\n"
+                            "  serial 33  J-Link (sim KR2H70X)\n"),
+              std::string::npos)
+        << list.out;
+    EXPECT_NE(list.out.find("Serial ports:\n"), std::string::npos) << list.out;
+
+    auto second = Run(ThreeBoards(), {"connect", "--chip", "KR2E500", "--probe", "22"});
+    EXPECT_EQ(second.exitCode, 0) << second.err;
+    EXPECT_NE(second.out.find("chip: KR2E500\n"), std::string::npos) << second.out;
+    // Without --probe the first board answers, which is no KR2E500.
+    auto first = Run(ThreeBoards(), {"connect", "--chip", "KR2E500"});
+    EXPECT_EQ(first.exitCode, 1) << first.err;
+
+    // The third board alone is programmed.
+    const auto image = work / "boot.bin";
+    test::WriteFileBytes(image, test::PatternBytes(0x800, 9));
+    auto program = Run(ThreeBoards(), {"program", "--chip", "KR2H70X", "--flash-type", "W25Q20CL", "--probe", "33",
+                                       "--bin", image.string(), "--address", "1000", "--erase", "sectors"});
+    EXPECT_EQ(program.exitCode, 0) << program.err;
+    const auto third = test::ReadFileBytes(Flash(3));
+    ASSERT_GE(third.size(), 0x1800u);
+    EXPECT_EQ(std::vector<uint8_t>(third.begin() + 0x1000, third.begin() + 0x1800), test::PatternBytes(0x800, 9));
+    for (int other : {1, 2}) {
+        const auto bytes = test::ReadFileBytes(Flash(other));
+        EXPECT_EQ(std::count(bytes.begin(), bytes.end(), uint8_t{0xFF}), static_cast<long>(bytes.size())) << other;
+    }
+
+    auto missing = Run(ThreeBoards(), {"connect", "--chip", "KR2A600", "--probe", "44"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("There is no J-Link with serial number 44; connected: 11 (J-Link (sim KR2A600)), "
+                               "22 (J-Link (sim KR2E500)), 33 (J-Link (sim KR2H70X))"),
+              std::string::npos)
+        << missing.err;
+
+    auto malformed = Run(ThreeBoards(), {"connect", "--chip", "KR2A600", "--probe", "first"});
+    EXPECT_EQ(malformed.exitCode, 2);
+    EXPECT_NE(malformed.err.find("--probe: 'first' is not a J-Link serial number"), std::string::npos) << malformed.err;
+    auto uart = Run(ThreeBoards(), {"connect", "--chip", "KR2A600", "--interface", "UART", "--probe", "11"});
+    EXPECT_EQ(uart.exitCode, 2);
+    EXPECT_NE(uart.err.find("--probe does not go with --interface UART"), std::string::npos) << uart.err;
+}
+
+TEST_F(BenchCommands, ResetLeavesTheCoreRunningTheFlashImage) {
+    const auto image = work / "boot.bin";
+    test::WriteFileBytes(image, test::PatternBytes(0x400, 1));
+    struct Route {
+        const char* interfaceName;
+        std::vector<std::string> command;
+    };
+    for (const Route& route : {Route{"JLINK", {"program", "--bin", image.string(), "--address", "2000"}},
+                               Route{"JLINK", {"erase", "--sectors", "2-2"}},
+                               Route{"JLINK", {"verify", "--bin", image.string(), "--address", "2000"}},
+                               Route{"USB", {"program", "--bin", image.string(), "--address", "2000"}}}) {
+        SCOPED_TRACE(std::string(route.interfaceName) + " " + route.command.front());
+        const std::string socket = (work / "board.sock").string();
+        test::SimProcess board({"--chip", "KR2H70X", "--socket", socket, "--flash-file", Flash(1)});
+        ASSERT_TRUE(board.WaitServing()) << board.output();
+        std::vector<std::string> args = route.command;
+        args.insert(args.end(), {"--chip", "KR2H70X", "--interface", route.interfaceName, "--reset"});
+        if (route.command.front() == "verify") {
+            // What program wrote is there, so verify succeeds and then starts the board.
+            auto program = route.command;
+            program[0] = "program";
+            program.insert(program.end(), {"--chip", "KR2H70X", "--interface", route.interfaceName});
+            ASSERT_EQ(Run("", program, socket).exitCode, 0);
+        }
+        auto run = Run("", args, socket);
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_NE(run.err.find("Reset: the board runs the program in its flash\n"), std::string::npos) << run.err;
+        EXPECT_EQ(board.Stop(), 0);
+        EXPECT_NE(board.output().find("Core: running the flash image\n"), std::string::npos) << board.output();
+        EXPECT_EQ(board.output().find("violation"), std::string::npos) << board.output();
+    }
+
+    // Without --reset the J-Link run leaves the loader where it was.
+    const std::string socket = (work / "board.sock").string();
+    test::SimProcess board({"--chip", "KR2H70X", "--socket", socket, "--flash-file", Flash(1)});
+    ASSERT_TRUE(board.WaitServing()) << board.output();
+    auto plain = Run("", {"erase", "--sectors", "2-2", "--chip", "KR2H70X"}, socket);
+    EXPECT_EQ(plain.exitCode, 0) << plain.err;
+    EXPECT_EQ(board.Stop(), 0);
+    EXPECT_EQ(board.output().find("Core: running the flash image"), std::string::npos) << board.output();
+
+    auto uart = Run("chip=KR2H70X", {"program", "--chip", "KR2H70X", "--interface", "UART", "--port", "/dev/null",
+                                     "--bin", image.string(), "--address", "2000", "--reset"});
+    EXPECT_EQ(uart.exitCode, 2);
+    EXPECT_NE(uart.err.find("--reset: over UART the boot ROM cannot be left by the host; reset the board by hand "
+                            "after the run"),
+              std::string::npos)
+        << uart.err;
+}
+
+TEST_F(BenchCommands, BlankCheckNamesTheFirstByteThatIsNotErased) {
+    const std::string board = "chip=KR2A600 flash-file=" + Flash(1);
+    auto fresh = Run(board, {"blank-check", "--chip", "KR2A600"});
+    EXPECT_EQ(fresh.exitCode, 0) << fresh.err;
+    EXPECT_EQ(fresh.out, "blank-check: 0x100000 bytes from 0x00000000 are blank (0xFF)\n");
+
+    auto flash = test::ReadFileBytes(Flash(1));
+    ASSERT_EQ(flash.size(), 0x100000u);
+    flash[0x2345] = 0x7F;
+    flash[0x9000] = 0x00;
+    test::WriteFileBytes(Flash(1), flash);
+    auto dirty = Run(board, {"blank-check", "--chip", "KR2A600"});
+    EXPECT_EQ(dirty.exitCode, 1) << dirty.err;
+    EXPECT_EQ(dirty.out, "blank-check: 2 of 0x100000 bytes from 0x00000000 are not blank; the first at 0x00002345\n");
+    auto after = Run(board, {"blank-check", "--chip", "KR2A600", "--address", "0x2346", "--length", "6CBA"});
+    EXPECT_EQ(after.exitCode, 0) << after.err;
+    auto last = Run(board, {"blank-check", "--chip", "KR2A600", "--address", "9000", "--length", "1"});
+    EXPECT_EQ(last.exitCode, 1) << last.err;
+
+    auto beyond = Run(board, {"blank-check", "--chip", "KR2A600", "--address", "FFFFF", "--length", "2"});
+    EXPECT_EQ(beyond.exitCode, 2);
+    EXPECT_NE(beyond.err.find("the range 0xFFFFF + 0x2 is not inside the flash of KR2A600 (0x100000 bytes)"),
+              std::string::npos)
+        << beyond.err;
+}
+
+}  // namespace
+}  // namespace tavrel
