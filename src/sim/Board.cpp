@@ -36,6 +36,7 @@ Board::Board(const SimConfig& config, const FamilyProfile& profile, const BoardL
     // A part that reports another type: the next code of the table (13 "Other" stays distinct).
     if (config.wrongFlashType) flashTypeCode_ = flashTypeCode_ ? (*flashTypeCode_ + 1) % 17 : 0;
     flash_ = std::make_unique<NorFlash>(capacity);
+    if (config.pacedFlash) flash_->PaceWith(&clock_);
 
     faults_.busyLeft = config.busyReplies;
     faults_.badCrcLeft = config.badReplyCrc;

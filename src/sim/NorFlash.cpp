@@ -77,19 +77,36 @@ void NorFlash::Erase(uint32_t offset, uint32_t count) {
     WriteThrough(offset, count);
 }
 
+void NorFlash::Spend(uint64_t us) {
+    if (clock_ == nullptr) return;
+    owedUs_ += us;
+    const uint64_t ms = owedUs_ / 1000;
+    owedUs_ %= 1000;
+    for (uint64_t left = ms; left > 0;) {
+        const uint32_t step = static_cast<uint32_t>(std::min<uint64_t>(left, 1000));
+        clock_->SleepMs(step);
+        left -= step;
+    }
+}
+
 bool NorFlash::EraseSector(uint32_t sector) {
     if (sector >= sectorCount()) return false;
     Erase(sector * kSectorSize, kSectorSize);
+    Spend(uint64_t{timings_.sectorEraseMs} * 1000);
     return true;
 }
 
 bool NorFlash::EraseBlock(uint32_t block) {
     if (block >= blockCount()) return false;
     Erase(block * kBlockSize, kBlockSize);
+    Spend(uint64_t{timings_.blockEraseMs} * 1000);
     return true;
 }
 
-void NorFlash::EraseAll() { Erase(0, capacity()); }
+void NorFlash::EraseAll() {
+    Erase(0, capacity());
+    Spend(uint64_t{timings_.chipEraseMsPerMiB} * 1000 * capacity() / (1024 * 1024));
+}
 
 bool NorFlash::Program(uint32_t offset, std::span<const uint8_t> data, uint32_t* lostBytes) {
     if (!Contains(offset, data.size())) return false;
@@ -101,6 +118,11 @@ bool NorFlash::Program(uint32_t offset, std::span<const uint8_t> data, uint32_t*
     }
     WriteThrough(offset, static_cast<uint32_t>(data.size()));
     if (lostBytes) *lostBytes = lost;
+    // Each 256-byte page the data touches is one page program.
+    if (!data.empty()) {
+        const uint64_t pages = (offset + data.size() - 1) / 256 - offset / 256 + 1;
+        Spend(pages * timings_.pageProgramUs);
+    }
     return true;
 }
 

@@ -7,7 +7,18 @@
 #include <string>
 #include <vector>
 
+#include "platform/Clock.h"
+
 namespace tavrel::sim {
+
+// Typical times of a serial NOR part (a W25Q-series datasheet): page program per 256-byte page,
+// 4 KiB sector erase, 64 KiB block erase, and the chip erase per MiB of the part.
+struct NorTimings {
+    uint32_t pageProgramUs = 700;
+    uint32_t sectorEraseMs = 45;
+    uint32_t blockEraseMs = 150;
+    uint32_t chipEraseMsPerMiB = 2500;
+};
 
 class NorFlash {
 public:
@@ -43,11 +54,22 @@ public:
 
     std::span<const uint8_t> bytes() const { return bytes_; }
 
+    // Each erase and program then takes the part's time on the clock (none: at once).
+    void PaceWith(Clock* clock, NorTimings timings = {}) {
+        clock_ = clock;
+        timings_ = timings;
+    }
+
 private:
     void Erase(uint32_t offset, uint32_t count);
     void WriteThrough(uint32_t offset, uint32_t count);
 
+    void Spend(uint64_t us);
+
     std::vector<uint8_t> bytes_;
+    Clock* clock_ = nullptr;
+    NorTimings timings_;
+    uint64_t owedUs_ = 0;  // below a millisecond, carried to the next operation
     int fd_ = -1;
     std::string filePath_;
     std::string fileError_;

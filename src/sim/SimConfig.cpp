@@ -100,6 +100,7 @@ const std::vector<SimConfigWord>& SimConfigWords() {
         {"flash-type", true, "the board's serial flash part (a flash type name)"},
         {"flash-file", true, "keep the flash in this file"},
         {"probe-serial", true, "the J-Link probe's serial number (default 600000001)"},
+        {"paced-flash", false, "the flash takes a serial NOR part's typical erase and program times"},
         {"no-probe", false, "no J-Link probe is found"},
         {"open-fail", true, "JLINKARM_Open fails the first N times"},
         {"interfaces", true, "target interfaces the probe offers: both, jtag, swd or none"},
@@ -163,6 +164,8 @@ std::optional<SimConfig> ParseSimConfig(std::string_view text, std::string& erro
             auto n = count();
             if (!n || *n == 0 || *n > 0xFFFFFFFFull) return badValue("expected a serial number above 0");
             config.probeSerial = static_cast<uint32_t>(*n);
+        } else if (key == "paced-flash") {
+            config.pacedFlash = true;
         } else if (key == "no-probe") {
             config.noProbe = true;
         } else if (key == "open-fail") {
@@ -249,6 +252,7 @@ std::string FormatSimConfig(const SimConfig& config) {
     if (!config.flashType.empty()) add("flash-type=" + config.flashType);
     if (!config.flashFile.empty()) add("flash-file=" + QuoteIfNeeded(config.flashFile));
     if (config.probeSerial != kDefaultProbeSerial) add("probe-serial=" + std::to_string(config.probeSerial));
+    if (config.pacedFlash) add("paced-flash");
     if (config.noProbe) add("no-probe");
     if (config.openFailures) add("open-fail=" + std::to_string(config.openFailures));
     switch (config.interfaces) {

@@ -18,6 +18,9 @@
 //                       run programmed.
 //
 //   probe-serial=N      the serial number the board's J-Link probe shows (default 600000001).
+//   paced-flash         the flash takes a serial NOR part's typical times (W25Q-series datasheet):
+//                       0.7 ms a 256-byte page program, 45 ms a 4 KiB sector erase, 150 ms a 64 KiB
+//                       block erase, 2.5 s a MiB for the whole part.
 //
 // Fault switches (all off by default):
 //   no-probe            JLINKARM_EMU_GetList finds no probe.
@@ -75,6 +78,7 @@ struct SimConfig {
     std::string flashType;  // empty: the family's default (or none for internal-only families)
     std::string flashFile;  // empty: the flash lives in memory only
 
+    bool pacedFlash = false;  // erases and programs take a serial NOR part's typical times
     bool noProbe = false;
     uint32_t openFailures = 0;
     ProbeInterfaces interfaces = ProbeInterfaces::kBoth;

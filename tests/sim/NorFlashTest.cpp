@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <vector>
 
 #include "Recorders.h"
+#include "platform/Clock.h"
 #include "sim/NorFlash.h"
 
 using namespace tavrel::sim;
@@ -74,4 +76,27 @@ TEST(NorFlash, FileKeepsTheFlashBetweenBoards) {
     EXPECT_FALSE(bigger.AttachFile(path, error));
     EXPECT_NE(error.find("holds 65536 bytes"), std::string::npos) << error;
     EXPECT_EQ(std::filesystem::file_size(path), 0x10000u);
+}
+
+TEST(NorFlash, PacedFlashTakesTheSerialPartsTimesOnItsClock) {
+    NorFlash flash(0x200000);  // 2 MiB
+    tavrel::ManualClock clock;
+    flash.PaceWith(&clock);
+    EXPECT_TRUE(flash.EraseSector(3));
+    EXPECT_EQ(clock.NowMs(), 45u);
+    EXPECT_TRUE(flash.EraseBlock(1));
+    EXPECT_EQ(clock.NowMs(), 45u + 150u);
+    flash.EraseAll();
+    EXPECT_EQ(clock.NowMs(), 45u + 150u + 5000u);
+    // 1024 bytes from a page boundary: four page programs of 0.7 ms; a write across a page
+    // boundary is two; the part of a millisecond left over is carried on.
+    const std::vector<uint8_t> data(1024, 0x00);
+    const uint64_t before = clock.NowMs();
+    ASSERT_TRUE(flash.Program(0x1000, data));
+    EXPECT_EQ(clock.NowMs() - before, 2u);  // 2.8 ms
+    ASSERT_TRUE(flash.Program(0x20FE, std::span(data).first(4)));
+    EXPECT_EQ(clock.NowMs() - before, 4u);  // 2.8 + 1.4 ms
+    // A failed erase takes no time.
+    EXPECT_FALSE(flash.EraseSector(flash.sectorCount()));
+    EXPECT_EQ(clock.NowMs() - before, 4u);
 }

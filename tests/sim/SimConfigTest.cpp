@@ -8,7 +8,7 @@ TEST(SimConfig, EveryWordParsesAndFormatsBack) {
     const std::string text =
         "chip=KR2H70X flash-type=W25Q16BV/DV flash-file=\"/tmp/a flash.bin\" no-probe open-fail=5 interfaces=swd "
         "two-devices halt-fails=4 wrong-id wrong-flash-type busy=3 bad-crc=2 bad-ready-crc corrupt-write=6 serial-drop=4,9 serial-garble=7 "
-        "no-ready rom-locked rom-password=" + std::string(64, 'a') + " dfu-protected dfu-password=" + std::string(64, '1');
+        "no-ready rom-locked probe-serial=123456789 paced-flash rom-password=" + std::string(64, 'a') + " dfu-protected dfu-password=" + std::string(64, '1');
     std::string error;
     auto config = ParseSimConfig(text, error);
     ASSERT_TRUE(config) << error;
@@ -26,6 +26,8 @@ TEST(SimConfig, EveryWordParsesAndFormatsBack) {
     EXPECT_EQ(config->serialDrop, (std::vector<uint64_t>{4, 9}));
     EXPECT_EQ(config->serialGarble, (std::vector<uint64_t>{7}));
     EXPECT_TRUE(config->noReady && config->romLocked && config->dfuProtected);
+    EXPECT_EQ(config->probeSerial, 123456789u);
+    EXPECT_TRUE(config->pacedFlash);
     EXPECT_EQ(config->RomPasswordText(), std::string(64, 'a'));
 
     auto again = ParseSimConfig(FormatSimConfig(*config), error);
