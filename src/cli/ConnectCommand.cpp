@@ -1,10 +1,14 @@
 // "connect": open a flash session to a board, say what was found, finish it and close the link;
 // the first thing to run on a new board. The bring-up is the operations' own (OpenFlashSession).
+#include <algorithm>
 #include <cstdio>
 
 #include "cli/Command.h"
 #include "cli/OperationCommand.h"
+#include "cli/CommandSeams.h"
 #include "links/DfuDeviceTable.h"
+#include "links/TargetLink.h"
+#include "links/panels/JlinkConfigDlg.h"
 #include "model/FamilyProfile.h"
 #include "platform/Interruption.h"
 
@@ -70,6 +74,74 @@ int Connect(OperationContext& context) {
     return ok ? 0 : 1;
 }
 
+// --chip auto: each family's identification word read where its profile says, and the families
+// whose word it is named. 0 when exactly one family matches.
+int IdentifyChip(const Options& options) {
+    if (options.ValueOr("interface", "JLINK") != "JLINK")
+        return UsageError("connect", "--chip auto: the chip is identified over J-Link only (give --interface JLINK)");
+    for (const std::string& other : options.Given({"port", "baud", "unlock-erase", "unlock-password", "usb-id", "usb-sim",
+                                                   "flash-type", "flash-location"}))
+        return UsageError("connect", "--" + other + " does not go with --chip auto");
+    uint32_t speed = 8000;
+    if (auto given = options.Value("speed")) {
+        const auto value = ParseNumber(*given);
+        const auto& choices = JlinkConfigDlg::kSpeedChoicesKhz;
+        if (!value || std::find(choices.begin(), choices.end(), *value) == choices.end())
+            return UsageError("connect", "--speed: '" + *given + "' is not a J-Link speed of the list (8000, 4000, 2000, 1000, 500, 100)");
+        speed = *value;
+    }
+    if (auto probe = options.Value("probe"); probe && (!ParseNumber(*probe) || *ParseNumber(*probe) == 0))
+        return UsageError("connect", "--probe: '" + *probe + "' is not a J-Link serial number (see tavrel-cli list)");
+
+    TerminalPrompt prompt;
+    Seams seams = CommandSeams(CommandSettings(options));
+    TargetLink link(prompt, seams.jlink());
+    std::vector<uint32_t> addresses;
+    for (auto family : kFamilies) {
+        const uint32_t address = FindFamilyProfile(family)->chipIdAddress;
+        if (std::find(addresses.begin(), addresses.end(), address) == addresses.end()) addresses.push_back(address);
+    }
+    std::fprintf(stderr, "Connect...\n");
+    const auto words = link.ReadIdWords(addresses);
+    link.CloseTarget();
+    if (!words) {
+        std::fprintf(stderr, "Connect Failed\n");
+        return 1;
+    }
+    std::vector<std::string> matches;
+    for (auto family : kFamilies) {
+        const FamilyProfile& profile = *FindFamilyProfile(family);
+        for (const auto& word : *words)
+            if (word.read && word.address == profile.chipIdAddress && word.value == profile.chipId)
+                matches.emplace_back(family);
+    }
+    char line[80];
+    if (matches.size() == 1) {
+        std::printf("chip: %s\ninterface: JLINK (%u kHz)\n", matches.front().c_str(), speed);
+        std::fflush(stdout);
+        return 0;
+    }
+    if (matches.empty()) {
+        std::string read;
+        for (const auto& word : *words) {
+            if (word.read)
+                std::snprintf(line, sizeof line, "%s0x%08X at 0x%08X", read.empty() ? "" : ", ", word.value, word.address);
+            else
+                std::snprintf(line, sizeof line, "%snothing at 0x%08X", read.empty() ? "" : ", ", word.address);
+            read += line;
+        }
+        std::fprintf(stderr, "tavrel-cli connect: the chip matches no family (read %s)\n", read.c_str());
+        return 1;
+    }
+    std::string names;
+    for (size_t i = 0; i < matches.size(); ++i)
+        names += (i == 0 ? "" : i + 1 == matches.size() ? " and " : ", ") + matches[i];
+    std::printf("chip: %s share this identification word\n", names.c_str());
+    std::fflush(stdout);
+    std::fprintf(stderr, "tavrel-cli connect: choose the family with --chip (%s)\n", names.c_str());
+    return 1;
+}
+
 CommandRun DefineConnect(Options& options) {
     DeclareTargetOptions(options);
     options.AddFooter(
@@ -77,8 +149,12 @@ CommandRun DefineConnect(Options& options) {
         "/opt/SEGGER/JLink*. The USB device is reached through libusb, unless TAVREL_SIM_SOCKET names the\n"
         "socket of a running 'tavrel-cli sim' board (then that board's DFU device) or --usb-sim is given\n"
         "(TAVREL_SIM_CONFIG describes that board, default chip=KR2H70X). TAVREL_DFU_ID=VID:PID changes\n"
-        "the DFU boot ROM's ids. Temporary files go to TAVREL_WORK_DIR, else the documents folder + Tavrel.");
-    return [&options] { return RunOperation("connect", options, Connect); };
+        "the DFU boot ROM's ids. Temporary files go to TAVREL_WORK_DIR, else the documents folder + Tavrel.\n"
+        "--chip auto (J-Link) reads each family's identification word and names the family it finds.");
+    return [&options] {
+        if (options.ValueOr("chip", "") == "auto") return IdentifyChip(options);
+        return RunOperation("connect", options, Connect);
+    };
 }
 
 const RegisterCommand kConnect{{"connect", "open the link to a board, identify the chip and its flash, and close it",

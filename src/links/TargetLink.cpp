@@ -160,6 +160,21 @@ bool TargetLink::ResetAndRun(std::string_view family) {
     return true;
 }
 
+std::optional<std::vector<TargetLink::IdWord>> TargetLink::ReadIdWords(const std::vector<uint32_t>& addresses) {
+    if (!ApiReady()) return std::nullopt;
+    api_.Close();  // any connection an earlier operation left open
+    if (!OpenProbe({})) return std::nullopt;
+    std::vector<IdWord> words;
+    for (uint32_t address : addresses) {
+        if (!HaltCore()) return std::nullopt;
+        uint8_t word[4] = {};
+        const bool read = api_.ReadMem(address, sizeof word, word) == 0;
+        api_.Go();
+        words.push_back({address, read ? GetLe32(word) : 0, read});
+    }
+    return words;
+}
+
 void TargetLink::CloseTarget() {
     // Quietly nothing when there is no library: there is then no connection to close either.
     if (!api_.Load()) return;

@@ -2,6 +2,7 @@
 // The J-Link route to the target: open the probe, attach by JTAG or SWD, identify and reset the
 // chip, read and write target memory, and download and start the flash loader in SRAM.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,16 @@ public:
     // run, through the calls the bring-up uses. False after a message when the core does not halt
     // or the reset fails.
     bool ResetAndRun(std::string_view family);
+
+    // For a chip of no known family: the probe opened and the core attached as for any family,
+    // then the word at each address read with the core halted (an address another family maps
+    // may not answer). None after a message when the probe or the core cannot be reached.
+    struct IdWord {
+        uint32_t address;
+        uint32_t value;
+        bool read;
+    };
+    std::optional<std::vector<IdWord>> ReadIdWords(const std::vector<uint32_t>& addresses);
 
     // Each access halts the core and lets it run again afterwards, so a running loader keeps
     // running between the host's accesses.

@@ -2,18 +2,32 @@
 
 #include "links/TargetLink.h"
 #include "links/UartLine.h"
+#include "operations/BlankChunkSkip.h"
 #include "operations/DfuSession.h"
 #include "operations/LoaderSession.h"
 
 namespace tavrel {
 
-std::unique_ptr<FlashSession> OpenFlashSession(const TargetSelection& selection, LinkSeams& seams,
-                                               OperationHost& host, UserPrompt& prompt, const BringUpReport& report,
-                                               const SessionOptions& options) {
+namespace {
+
+std::unique_ptr<FlashSession> OpenLinkSession(const TargetSelection& selection, LinkSeams& seams, OperationHost& host,
+                                              UserPrompt& prompt, const BringUpReport& report,
+                                              const SessionOptions& options) {
     if (selection.interfaceName == "JLINK") return OpenJlinkSession(selection, seams, prompt, report, options);
     if (selection.interfaceName == "UART") return OpenUartSession(selection, seams, host, prompt, report, options);
     if (selection.interfaceName == "USB") return OpenDfuSession(selection, seams, host, prompt, report);
     prompt.ShowMessage("Unknown interface " + selection.interfaceName, MessageIcon::Error);
+    return nullptr;
+}
+
+}  // namespace
+
+std::unique_ptr<FlashSession> OpenFlashSession(const TargetSelection& selection, LinkSeams& seams,
+                                               OperationHost& host, UserPrompt& prompt, const BringUpReport& report,
+                                               const SessionOptions& options) {
+    auto session = OpenLinkSession(selection, seams, host, prompt, report, options);
+    // Blank chunks into what the run has just erased are not sent, whichever link it is.
+    if (session) return std::make_unique<BlankChunkSkip>(std::move(session));
     return nullptr;
 }
 

@@ -158,5 +158,30 @@ TEST_F(BenchCommands, BlankCheckNamesTheFirstByteThatIsNotErased) {
         << beyond.err;
 }
 
+TEST_F(BenchCommands, ChipAutoNamesTheFamilyOrAsksWhenTheWordIsShared) {
+    struct Case {
+        const char* board;
+        int exitCode;
+        const char* out;
+    };
+    for (const Case& c : {Case{"chip=KR2A600", 0, "chip: KR2A600\ninterface: JLINK (8000 kHz)\n"},
+                          Case{"chip=KR2H70X", 0, "chip: KR2H70X\ninterface: JLINK (8000 kHz)\n"},
+                          Case{"chip=KR2E500", 1, "chip: KR2E500 and KR2A500 share this identification word\n"},
+                          Case{"chip=KR2A600 wrong-id", 1, ""}}) {
+        SCOPED_TRACE(c.board);
+        auto run = Run(c.board, {"connect", "--chip", "auto"});
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        EXPECT_EQ(run.out, c.out);
+        if (c.exitCode == 1 && *c.out != '\0') {
+            EXPECT_NE(run.err.find("choose the family with --chip (KR2E500 and KR2A500)"), std::string::npos) << run.err;
+        }
+    }
+    auto none = Run("chip=KR2A600 wrong-id", {"connect", "--chip", "auto"});
+    EXPECT_NE(none.err.find("tavrel-cli connect: the chip matches no family (read 0x"), std::string::npos) << none.err;
+    auto uart = Run("chip=KR2A600", {"connect", "--chip", "auto", "--interface", "UART"});
+    EXPECT_EQ(uart.exitCode, 2);
+    EXPECT_NE(uart.err.find("--chip auto: the chip is identified over J-Link only"), std::string::npos) << uart.err;
+}
+
 }  // namespace
 }  // namespace tavrel

@@ -69,8 +69,8 @@ TEST(SimJLink, ExportsExactlyTheProbeAndControlFunctions) {
     const int status = pclose(pipe);
     if (names.empty() && status != 0) GTEST_SKIP() << "nm is not available";
     std::set<std::string> expected = {"TavrelSim_Configure", "TavrelSim_Violations", "TavrelSim_CallLog",
-                                      "TavrelSim_ReadFlash"};
-    for (const char* name : {"EMU_GetList", "GetIdData", "Open", "ConfigJTAG", "TIF_GetAvailable", "TIF_Select",
+                                      "TavrelSim_ReadFlash", "TavrelSim_CoreState"};
+    for (const char* name : {"EMU_GetList", "EMU_SelectByUSBSN", "GetIdData", "Open", "ConfigJTAG", "TIF_GetAvailable", "TIF_Select",
                              "Connect", "Halt", "Go", "SetSpeed", "SetResetType", "Reset", "WriteMem", "ReadMem",
                              "WriteReg", "ReadReg", "IsConnected", "Close"})
         expected.insert(std::string("JLINKARM_") + name);
