@@ -228,8 +228,11 @@ void CCorvaneDlg::SetWindowControlsEnabled(bool enabled) {
 void CCorvaneDlg::LockForRun() {
     SetWindowControlsEnabled(false);
     internalRadio.enabled = externalRadio.enabled = flashInterfaceList.enabled = flashTypeList.enabled = false;
-    jlinkPanel.SetEnabled(false);
-    uartPanel.SetEnabled(false);
+    // Only the panel of the interface in use, which the done report enables again: a panel
+    // disabled here for another interface would stay greyed until a run over its own.
+    const std::string used = interfaceName();
+    if (used == "JLINK") jlinkPanel.SetEnabled(false);
+    if (used == "UART") uartPanel.SetEnabled(false);
 }
 
 void CCorvaneDlg::OnProgress(uint32_t count, const std::string& text) {

@@ -19,6 +19,7 @@ std::optional<int64_t> FieldNumber(const std::string& text) {
 }  // namespace
 
 EraseDlg::EraseDlg() {
+    startField.decimalDigits = endField.decimalDigits = true;
     eraseAllRadio.checked = true;
     ApplyMode(EraseMode::All);
 }

@@ -28,6 +28,7 @@ struct ControlState {
     bool readOnly = false;  // edit fields: only the program changes the text
     bool focused = false;
     size_t maxLength = 0;  // edit fields: characters the user may type; 0: no limit
+    bool decimalDigits = false;  // edit fields: only the digits 0-9 may be typed
     size_t caret = 0;      // edit fields: caret position in text
     std::vector<std::string> items;  // list entries
     int selection = -1;              // the selected entry; -1: none

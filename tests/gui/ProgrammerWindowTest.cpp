@@ -542,3 +542,75 @@ TEST_F(ProgrammerWindowTest, QuitQuestionAndTheGeneratorEndsWithTheProgrammer) {
 }
 
 }  // namespace
+
+// A file File > Save wrote loads again into a fresh window, from states reached by clicking:
+// every chip on each of its operation pages, and KR2H70X then KR2A600 then READ (the flash type
+// list still shows KR2H70X's W25Q80BV, which the KR2A600's file must not carry).
+TEST_F(ProgrammerWindowTest, SettingsSavedFromClickedStatesLoadIntoAFreshWindow) {
+    OperationBench bench("chip=KR2A600", "JLINK", kCapacity);
+    Open(bench);
+    struct State {
+        std::vector<QString> chips;
+        QString interfaceName;
+        QString operation;
+    };
+    std::vector<State> states = {{{"KR2H70X", "KR2A600"}, "JLINK", "READ"}};
+    for (const QString& chip : Items(*ChipList()))
+        for (const QString& operation : {"PROGRAM", "ERASE", "READ"})
+            states.push_back({{chip}, chip == "KR2H70X" ? "USB" : "UART", operation});
+    int saved = 0;
+    for (const State& state : states) {
+        SCOPED_TRACE(state.chips.back().toStdString() + " " + state.operation.toStdString());
+        for (const QString& chip : state.chips) Choose(ChipList(), chip);
+        Choose(InterfaceList(), state.interfaceName);
+        Click(state.operation);
+        const std::string path = (files / ("job" + std::to_string(++saved) + ".txt")).string();
+        chooser.answers.push_back(path);
+        window->saveAction()->trigger();
+        ASSERT_TRUE(std::filesystem::exists(path));
+
+        MainWindow fresh(bench, bench.prompt, &chooser, {"COM1"});
+        prompt->messages.clear();
+        // A KR2H70X file over USB loads only into a window showing KR2H70X (its interface list).
+        if (state.chips.back() == "KR2H70X") {
+            QComboBox* chips = fresh.findChildren<QComboBox*>()[0];
+            chips->setCurrentIndex(chips->findText("KR2H70X"));
+            emit chips->activated(chips->currentIndex());
+        }
+        chooser.answers.push_back(path);
+        fresh.loadAction()->trigger();
+        EXPECT_EQ(prompt->messages, std::vector<std::string>{"Load setting successfully!"});
+        EXPECT_EQ(fresh.findChildren<QComboBox*>()[0]->currentText(), state.chips.back());
+    }
+}
+
+// Start disables the panel of the interface in use, and the done report enables it again: after a
+// J-Link run the UART panel's lists are not left greyed.
+TEST_F(ProgrammerWindowTest, AfterAJlinkRunTheUartPanelIsEnabled) {
+    OperationBench bench("chip=KR2A600", "JLINK", kCapacity);
+    Open(bench);
+    Click("ERASE");
+    Click("Erase");
+    WaitForRunEnd();
+    EXPECT_EQ(window->statusText()->text(), "Erase Success");
+    Choose(InterfaceList(), "UART");
+    const auto lists = window->visiblePanel()->findChildren<QComboBox*>();
+    ASSERT_EQ(lists.size(), 2);
+    for (QComboBox* list : lists) EXPECT_TRUE(list->isEnabled());
+}
+
+// The erase page's sector fields take digits only, as they are typed.
+TEST_F(ProgrammerWindowTest, TheSectorFieldsTakeDigitsOnly) {
+    OperationBench bench("chip=KR2A600", "JLINK", kCapacity);
+    Open(bench);
+    Click("ERASE");
+    ClickRadio("Erase Sector");
+    int fields = 0;
+    for (QLineEdit* field : window->visiblePage()->findChildren<QLineEdit*>()) {
+        if (!field->isEnabled() || field->isReadOnly()) continue;
+        ++fields;
+        QTest::keyClicks(field, "1aF2-");
+        EXPECT_EQ(field->text(), "12");
+    }
+    EXPECT_EQ(fields, 2);
+}

@@ -51,9 +51,9 @@ QListWidget* BoundWidgets::MultiList(const ControlState& state, ControlBinder::M
 QLineEdit* BoundWidgets::Edit(const ControlState& state, ControlBinder::Edited edited, QLabel** caption,
                               int visibleCharacters) {
     QLineEdit* edit = nullptr;
-    if (state.kind == ControlKind::HexEdit) {
+    if (state.kind == ControlKind::HexEdit || state.decimalDigits) {
         auto* hex = new HexEntryField(&parent_);
-        hex->SetBase(16);
+        hex->SetBase(state.decimalDigits ? 10 : 16);
         hex->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
         edit = hex;
     } else {

@@ -1,5 +1,7 @@
 #include "gui/programmer/MainWindow.h"
 
+#include <cstdio>
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -362,10 +364,18 @@ std::string MainWindow::BesideProgram(const std::string& name) const {
 void MainWindow::OpenManual() {
     const std::string path = BesideProgram(CCorvaneDlg::kManualName);
     if (path.empty()) {
+        // The box keeps its own words; the terminal says where the guide was looked for.
+        std::fprintf(stderr, "Tavrel: the user guide is not at %s\n",
+                     (programFolder_.empty() ? std::string(CCorvaneDlg::kManualName)
+                                             : programFolder_ + "/" + CCorvaneDlg::kManualName).c_str());
         prompt_.ShowMessage(CCorvaneDlg::kManualMissing, MessageIcon::Warning);
         return;
     }
-    if (!openDocument_(ToQt(path))) prompt_.ShowMessage(CCorvaneDlg::kManualNotOpened, MessageIcon::Warning);
+    if (!openDocument_(ToQt(path))) {
+        std::fprintf(stderr, "Tavrel: no PDF viewer opened %s (xdg-open finds none for PDF files; open it with one)\n",
+                     path.c_str());
+        prompt_.ShowMessage(CCorvaneDlg::kManualNotOpened, MessageIcon::Warning);
+    }
 }
 
 void MainWindow::StartGenerator() {
