@@ -556,7 +556,7 @@ TEST_F(ProgrammerWindowTest, SettingsSavedFromClickedStatesLoadIntoAFreshWindow)
     };
     std::vector<State> states = {{{"KR2H70X", "KR2A600"}, "JLINK", "READ"}};
     for (const QString& chip : Items(*ChipList()))
-        for (const QString& operation : {"PROGRAM", "ERASE", "READ"})
+        for (const QString operation : {"PROGRAM", "ERASE", "READ"})
             states.push_back({{chip}, chip == "KR2H70X" ? "USB" : "UART", operation});
     int saved = 0;
     for (const State& state : states) {
@@ -569,7 +569,7 @@ TEST_F(ProgrammerWindowTest, SettingsSavedFromClickedStatesLoadIntoAFreshWindow)
         window->saveAction()->trigger();
         ASSERT_TRUE(std::filesystem::exists(path));
 
-        MainWindow fresh(bench, bench.prompt, &chooser, {"COM1"});
+        MainWindow fresh(bench, bench.prompt, &chooser, std::vector<std::string>{"COM1"});
         prompt->messages.clear();
         // A KR2H70X file over USB loads only into a window showing KR2H70X (its interface list).
         if (state.chips.back() == "KR2H70X") {
