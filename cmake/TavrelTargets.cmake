@@ -25,7 +25,8 @@ endfunction()
 # One test program per test folder, every .cpp in it; each test case is a CTest test.
 function(tavrel_test_folder dir)
   # SERIAL: the folder's tests run alone (they start many board processes and time real lines).
-  cmake_parse_arguments(ARG "SERIAL" "" "DEPS" ${ARGN})
+  # LABELS: ctest labels of every test in the folder (fast, slow, gui, usb; `ctest -L fast`).
+  cmake_parse_arguments(ARG "SERIAL" "" "DEPS;LABELS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp")
   if(NOT sources)
     return()
@@ -46,7 +47,11 @@ function(tavrel_test_folder dir)
   if(ARG_SERIAL)
     set(serial TRUE)
   endif()
+  set(labels fast)
+  if(ARG_LABELS)
+    set(labels ${ARG_LABELS})
+  endif()
   gtest_discover_tests(${exe} DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen;TAVREL_TEST_DATA=${CMAKE_CURRENT_SOURCE_DIR}/data;TAVREL_BUILD_DIR=${PROJECT_BINARY_DIR}"
-    RUN_SERIAL ${serial})
+    RUN_SERIAL ${serial} LABELS "${labels}")
 endfunction()

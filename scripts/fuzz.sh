@@ -12,7 +12,7 @@ seconds=${1:-20}
 shift || true
 dir=build-fuzz
 cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DTAVREL_FUZZ=ON -DTAVREL_TESTS=OFF >/dev/null
+    -DTAVREL_FUZZ=ON -DTAVREL_TESTS=OFF -DTAVREL_WERROR=ON >/dev/null
 cmake --build "$dir" --target fuzz_targets -j "$(nproc)"
 
 targets=("$@")

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs every test: a g++ build, then an ASan+UBSan build with clang, then
-# every fuzz target for a bounded time (scripts/fuzz.sh; a finding fails the run).
+# Sets up, builds and runs every test: a g++ Release build (the configuration users and packagers
+# build), then an ASan+UBSan build with clang, then every fuzz target for a bounded time
+# (scripts/fuzz.sh; a finding fails the run). Warnings are errors in all of them.
 # TAVREL_SKIP_SANITIZE=1 leaves the sanitizer build out, TAVREL_SKIP_FUZZ=1 the fuzzing (quicker
 # local runs); TAVREL_FUZZ_SECONDS sets each target's time (default 20).
 set -euo pipefail
@@ -11,12 +12,12 @@ bash scripts/install-deps.sh
 jobs=$(nproc)
 run_suite() {  # build-dir compiler extra-cmake-args...
     local dir=$1 cxx=$2; shift 2
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" "$@" >/dev/null
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" -DTAVREL_WERROR=ON "$@" >/dev/null
     cmake --build "$dir" -j "$jobs"
     ctest --test-dir "$dir" -j "$jobs" --output-on-failure --timeout 300
 }
 
-run_suite build g++ -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_suite build g++ -DCMAKE_BUILD_TYPE=Release
 if [ "${TAVREL_SKIP_SANITIZE:-0}" != 1 ]; then
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
         run_suite build-asan clang++ -DCMAKE_BUILD_TYPE=Debug -DTAVREL_SANITIZE=ON
