@@ -51,7 +51,7 @@ public:
     }
     void Unchecked(const std::string& text) {
         Line("  " + text);
-        report_.holds = false;
+        report_.complete = false;
     }
     InspectionReport Take() { return std::move(report_); }
 
@@ -145,8 +145,15 @@ void CheckSignature(Report& report, std::span<const uint8_t> image, const Securi
         report.Check(false, "signature", keyName + " is not an RSA public key (SubjectPublicKeyInfo DER)");
         return;
     }
+    // Boot images are signed with 2048-bit keys only; the padding below is laid out for that size
+    // (a short modulus would place its bytes before the start of the block).
+    const int bits = EVP_PKEY_get_bits(key.get());
+    if (bits != 2048) {
+        report.Check(false, "signature", Format("%s is a %d-bit key, not a 2048-bit one", keyName.c_str(), bits));
+        return;
+    }
     const size_t k = static_cast<size_t>(EVP_PKEY_get_size(key.get()));
-    report.Line(Format("  verified with %s (%d-bit)", keyName.c_str(), EVP_PKEY_get_bits(key.get())));
+    report.Line(Format("  verified with %s (%d-bit)", keyName.c_str(), bits));
     if (k > kSignatureSize || preamble.securedLength == 0 ||
         kPreambleSize + static_cast<uint64_t>(preamble.securedLength) > image.size()) {
         report.Check(false, "signature", "the key or the secured length does not fit the image");
