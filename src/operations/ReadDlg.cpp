@@ -1,6 +1,9 @@
 #include "operations/ReadDlg.h"
 
 #include <cctype>
+#include <cstdio>
+
+#include "model/FamilyProfile.h"
 
 #include "operations/MemoryDump.h"
 
@@ -15,6 +18,25 @@ std::optional<uint32_t> HexNumber(const std::string& text) {
     for (char c : text)
         if (!std::isxdigit(static_cast<unsigned char>(c))) return std::nullopt;
     return static_cast<uint32_t>(std::stoul(text, nullptr, 16));
+}
+
+// The flash of the target in bytes: the family's own, else the flash type's; 0 when unknown.
+uint32_t FlashSizeOf(const TargetSelection& target) {
+    const FamilyProfile* profile = FindFamilyProfile(target.family);
+    if (profile && profile->flashSize) return profile->flashSize;
+    return target.flashCapacity;
+}
+
+std::string SizeText(uint32_t bytes) {
+    if (bytes % (1u << 20) == 0) return std::to_string(bytes >> 20) + " MiB";
+    if (bytes % (1u << 10) == 0) return std::to_string(bytes >> 10) + " KiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+std::string Hex(uint64_t value) {
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
+    return text;
 }
 
 }  // namespace
@@ -87,6 +109,17 @@ std::optional<ReadSettings> ReadDlg::PressRead(const TargetSelection& target, Us
     // A save-mode field that is not a number reads nothing rather than something else.
     if (!address || !length || *length == 0) {
         prompt.ShowMessage("Invalid BYTE Number ! \n", MessageIcon::Warning);
+        return std::nullopt;
+    }
+    // A range past the end of the flash reaches no board: the loader would refuse it half-way.
+    const uint32_t flashSize = FlashSizeOf(target);
+    const uint64_t end = uint64_t{*address} + *length;
+    if (flashSize != 0 && end > flashSize) {
+        prompt.ShowMessage(*address >= flashSize ? "Invalid flash address ! \n" : "Invalid BYTE Number ! \n",
+                           MessageIcon::Warning);
+        prompt.ShowDetail("the range " + Hex(*address) + "-" + Hex(end - 1) +
+                          " runs past the end of the flash: the flash of this " + target.family + " is " +
+                          SizeText(flashSize) + ": 0x0-" + Hex(flashSize - 1));
         return std::nullopt;
     }
     settings.address = *address;

@@ -243,6 +243,44 @@ TEST(ReadDlgModel, ReadChecksTheRangeForTheMode) {
     EXPECT_EQ(page.addressField.text, "1000");
 }
 
+// A range past the end of the flash is refused before any link is opened, and the command line
+// learns what the flash holds.
+TEST(ReadDlgModel, ReadStaysInsideTheFlash) {
+    struct Case {
+        std::string family, flashType;
+        const char* address;
+        const char* length;
+        const char* message;  // none: accepted
+        std::string detail;
+    };
+    const Case cases[] = {
+        {"KR2A600", "", "FFF00", "100", nullptr, ""},
+        {"KR2A600", "", "FFF00", "200", "Invalid BYTE Number ! \n",
+         "the range 0xFFF00-0x1000FF runs past the end of the flash: the flash of this KR2A600 is 1 MiB: 0x0-0xFFFFF"},
+        {"KR2A600", "", "100000", "1", "Invalid flash address ! \n",
+         "the range 0x100000-0x100000 runs past the end of the flash: the flash of this KR2A600 is 1 MiB: 0x0-0xFFFFF"},
+        {"KR2A600", "", "FFFFFFFF", "FFFFFFFF", "Invalid flash address ! \n",
+         "the range 0xFFFFFFFF-0x1FFFFFFFD runs past the end of the flash: the flash of this KR2A600 is 1 MiB: 0x0-0xFFFFF"},
+        {"KR2E500", "", "7FF00", "200", "Invalid BYTE Number ! \n",
+         "the range 0x7FF00-0x800FF runs past the end of the flash: the flash of this KR2E500 is 512 KiB: 0x0-0x7FFFF"},
+        {"KR2H70X", "W25Q20CL", "3FF00", "100", nullptr, ""},
+        {"KR2H70X", "W25Q20CL", "3FF00", "101", "Invalid BYTE Number ! \n",
+         "the range 0x3FF00-0x40000 runs past the end of the flash: the flash of this KR2H70X is 256 KiB: 0x0-0x3FFFF"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.family + " " + c.address + " " + c.length);
+        ReadDlg page;
+        RecordingPrompt prompt;
+        page.addressField.text = c.address;
+        page.lengthField.text = c.length;
+        page.fileField.text = "/tmp/out.bin";
+        const auto settings = page.PressRead(Target(c.family, c.flashType), prompt);
+        EXPECT_EQ(settings.has_value(), c.message == nullptr);
+        EXPECT_EQ(prompt.messages, c.message ? std::vector<std::string>{c.message} : std::vector<std::string>{});
+        EXPECT_EQ(prompt.details, c.detail.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.detail});
+    }
+}
+
 TEST(ReadDlgModel, ChoosersDefaultToTheExtensionsTheyFilterAndSaveWritesTheDump) {
     TempDir folder;
     ReadDlg page;
