@@ -343,9 +343,10 @@ std::vector<Cell> BadInputCells() {
         });
     }
 
-    // A range that runs past the end of the flash: the loader refuses it, the output stays as it was.
+    // A range that runs past the end of the flash: refused before the link is opened, with what the
+    // flash holds; the output stays as it was.
     for (const Route& route : {kJlink, kRequestRom, kUsb}) {
-        add(route, Operation::Read, "range beyond the flash", {}, [](const fs::path& folder) {
+        add(route, Operation::Read, "range beyond the flash", {"Invalid BYTE Number ! ", "runs past the end of the flash: the flash of this"}, [](const fs::path& folder) {
             return std::vector<std::string>{"--address", "FFF00", "--length", "200", "--output",
                                             (folder / "out.bin").string()};
         });
