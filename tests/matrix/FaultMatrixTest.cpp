@@ -349,7 +349,7 @@ std::vector<Cell> BadInputCells() {
         add(route, Operation::Read, "range beyond the flash", {"Invalid BYTE Number ! ", "runs past the end of the flash: the flash of this"}, [](const fs::path& folder) {
             return std::vector<std::string>{"--address", "FFF00", "--length", "200", "--output",
                                             (folder / "out.bin").string()};
-        });
+        }, false);
     }
 
     // A settings file that breaks off or names what the window does not have.
