@@ -33,7 +33,7 @@ private:
 
 class SilentHost : public OperationHost {
 public:
-    void ReportProgress(uint32_t, const std::string&) override {}
+    void ReportStatus(uint32_t, const std::string&, ReportKind) override {}
     void ReportTotal(uint32_t) override {}
     void ReportDone(OperationKind, std::optional<ProgramPageKind>) override {}
 };

@@ -7,18 +7,6 @@
 
 namespace tavrel {
 
-namespace {
-
-// The final texts of a run carry their own position (100), not a count against the total.
-bool IsFinalStatus(const std::string& text) {
-    for (const char* final : {"Flash Failed", "Flash Success", "Erase Failed", "Erase Success", "Read Failed",
-                              "Read Success"})
-        if (text == final) return true;
-    return false;
-}
-
-}  // namespace
-
 CCorvaneDlg::CCorvaneDlg(UserPrompt& prompt, FileChooser* chooser, UartConfigDlg panel)
     : uartPanel(std::move(panel)),
       flashPage(prompt, chooser),
@@ -235,9 +223,10 @@ void CCorvaneDlg::LockForRun() {
     if (used == "UART") uartPanel.SetEnabled(false);
 }
 
-void CCorvaneDlg::OnProgress(uint32_t count, const std::string& text) {
+void CCorvaneDlg::OnProgress(uint32_t count, const std::string& text, ReportKind kind) {
+    // A final status carries its own position (100), not a count against the total.
     uint32_t percent = count;
-    if (count != 0 && !IsFinalStatus(text))
+    if (count != 0 && kind == ReportKind::Step)
         percent = progressTotal_ == 0 ? 0 : static_cast<uint32_t>(uint64_t{count} * 100 / progressTotal_);
     statusText = text;
     percentText = std::to_string(percent) + "%";

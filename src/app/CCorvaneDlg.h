@@ -10,6 +10,7 @@
 #include "links/panels/JlinkConfigDlg.h"
 #include "links/panels/UartConfigDlg.h"
 #include "model/Catalogue.h"
+#include "model/OperationHost.h"
 #include "operations/EX500FlashDlg.h"
 #include "operations/EraseDlg.h"
 #include "operations/FlashDlg.h"
@@ -72,7 +73,7 @@ public:
     void LockForRun();
 
     // The workers' three reports.
-    void OnProgress(uint32_t count, const std::string& text);
+    void OnProgress(uint32_t count, const std::string& text, ReportKind kind);
     void OnTotal(uint32_t total);
     // The run has ended: the link the interface left open is closed (when seams are given),
     // and what the finished page and LockForRun disabled is enabled again.

@@ -28,16 +28,14 @@ ProgressBar::~ProgressBar() { EndProgressLine(); }
 
 void ProgressBar::ReportTotal(uint32_t total) { total_ = total; }
 
-void ProgressBar::ReportProgress(uint32_t count, const std::string& status) {
+void ProgressBar::ReportStatus(uint32_t count, const std::string& status, ReportKind kind) {
     if (JsonOutput* json = JsonOutput::Active()) return json->Status("step", count, total_, status);
     // After Ctrl-C the run's failing steps are not news: the command says it was interrupted.
     if (InterruptionRequested()) return;
     int percent = -1;
     if (total_ > 0) percent = static_cast<int>(std::min<uint64_t>(100, uint64_t{count} * 100 / total_));
     // A final status carries its percentage itself, as the main window reads it.
-    for (const char* final : {"Flash Failed", "Flash Success", "Erase Failed", "Erase Success", "Read Failed",
-                              "Read Success"})
-        if (status == final) percent = static_cast<int>(std::min<uint32_t>(count, 100));
+    if (kind != ReportKind::Step) percent = static_cast<int>(std::min<uint32_t>(count, 100));
     if (!terminal_) {
         // One line per change of status, and per tenth of the way, not per report.
         if (status != lastStatus_ || (percent >= 0 && percent / 10 != lastPercent_ / 10)) {

@@ -16,7 +16,7 @@ class ProgressBar : public OperationHost {
 public:
     ProgressBar();
     ~ProgressBar() override;
-    void ReportProgress(uint32_t count, const std::string& status) override;
+    void ReportStatus(uint32_t count, const std::string& status, ReportKind kind) override;
     void ReportTotal(uint32_t total) override;
     void ReportDone(OperationKind kind, std::optional<ProgramPageKind> page) override;
 

@@ -14,7 +14,7 @@ namespace {
 // The flow's reports while it only records: nothing of it reaches the terminal.
 class SilentHost final : public OperationHost {
 public:
-    void ReportProgress(uint32_t, const std::string&) override {}
+    void ReportStatus(uint32_t, const std::string&, ReportKind) override {}
     void ReportTotal(uint32_t) override {}
     void ReportDone(OperationKind, std::optional<ProgramPageKind>) override {}
 };

@@ -216,7 +216,7 @@ RunResult RunEX500Program(const ExProgramRequest& request, RunContext& context) 
     EX500Job job;
     bool result = false;
     if (Prepare(request, context, job)) result = EX500Run(request, job, context).Run();
-    context.host.ReportProgress(100, result ? "Flash Success" : "Flash Failed");
+    context.host.ReportFinal(kOperationProgram, result);
     // Only the converted image is the run's own; a bin file is the user's, whatever its name.
     if (job.IsHex()) DeleteTempFile(job.sramPath);
     CHexParser::FreeSegmentList(job.sram);

@@ -98,7 +98,7 @@ RunResult RunEraseWorker(const EraseSettings& settings, RunContext& context) {
         if (ok) ok = usb ? SendDfuErase(*session, settings, progress) : SendLoaderErase(*session, settings, uart, progress);
     }
     session.reset();  // the DFU device closed, the loader's temporary file gone
-    if (connecting) host.ReportProgress(100, ok ? "Erase Success" : "Erase Failed");
+    if (connecting) host.ReportFinal(kOperationErase, ok);
     host.ReportDone(kOperationErase, std::nullopt);
     return RunResultOf(ok);
 }

@@ -94,7 +94,7 @@ RunResult RunHX700Program(const HX700ProgramRequest& request, RunContext& contex
     uint32_t length = 0;
     bool result = false;
     if (Prepare(request, context, job, length)) result = HX700Run(request, job, length, context).Run();
-    context.host.ReportProgress(100, result ? "Flash Success" : "Flash Failed");
+    context.host.ReportFinal(kOperationProgram, result);
     // Only "_temp.bin" files go: never the user's image.
     for (const std::string* path : {&job.loaderTempPath, &job.firstImagePath, &job.secondImagePath})
         if (!path->empty()) DeleteTempFile(*path);

@@ -131,7 +131,7 @@ RunResult RunProgram(const ProgramRequest& request, RunContext& context) {
         // The session (and the loader image it made) is gone before the images are removed.
         result = ProgramRun(request, job, context).Run();
     }
-    context.host.ReportProgress(100, result ? "Flash Success" : "Flash Failed");
+    context.host.ReportFinal(kOperationProgram, result);
     CleanUpProgramJob(job);
     context.host.ReportDone(kOperationProgram, kPageKR2A600);
     return RunResultOf(result);

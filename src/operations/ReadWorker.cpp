@@ -113,7 +113,7 @@ RunResult RunReadWorker(const ReadSettings& settings, RunContext& context, const
         }
     }
     session.reset();  // the DFU device closed, the loader's temporary file gone
-    if (connecting) host.ReportProgress(100, ok ? "Read Success" : "Read Failed");
+    if (connecting) host.ReportFinal(kOperationRead, ok);
     host.ReportDone(kOperationRead, std::nullopt);
     return RunResultOf(ok);
 }

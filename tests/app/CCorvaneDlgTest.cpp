@@ -163,18 +163,19 @@ TEST(CCorvaneDlgModel, StatusBarArithmetic) {
         const char* text;
         const char* percent;
         int bar;
+        ReportKind kind = ReportKind::Step;
     } cases[] = {
         {0, 50, "Verifying...", "0%", 0},  // no total yet
         {200, 50, "Verifying...", "25%", 25},
         {200, 0, "Flash loading start", "0%", 0},
         {200, 400, "Download Target Image File", "200%", 99},
-        {200, 100, "Flash Success", "100%", 99},
-        {200, 100, "Read Failed", "100%", 99},
+        {200, 100, "Flash Success", "100%", 99, ReportKind::FinalSuccess},
+        {200, 100, "Read Failed", "100%", 99, ReportKind::FinalFailure},
         {3, 1, "Erase Flash", "33%", 33},
     };
     for (const auto& c : cases) {
         window.OnTotal(c.total);
-        window.OnProgress(c.count, c.text);
+        window.OnProgress(c.count, c.text, c.kind);
         EXPECT_EQ(window.statusText, c.text);
         EXPECT_EQ(window.percentText, c.percent) << c.count << " of " << c.total;
         EXPECT_EQ(window.progressPosition, c.bar) << c.count << " of " << c.total;

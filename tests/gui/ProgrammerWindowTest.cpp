@@ -258,10 +258,11 @@ TEST_F(ProgrammerWindowTest, StatusBarShowsTheReportsOfAWorkerThread) {
         const char* text;
         const char* percent;
         int position;
+        ReportKind kind = ReportKind::Step;
     } cases[] = {
         {0, 7, "Download pre-program", "0%", 0},  // no total yet
         {200, 50, "Verifying...", "25%", 25},
-        {200, 100, "Flash Success", "100%", 99},  // a final text shows its count as it is
+        {200, 100, "Flash Success", "100%", 99, ReportKind::FinalSuccess},  // a final status shows its count as it is
         {10, 10, "Erase flash", "100%", 99},
     };
     for (const auto& c : cases) {
@@ -270,7 +271,7 @@ TEST_F(ProgrammerWindowTest, StatusBarShowsTheReportsOfAWorkerThread) {
         std::thread worker([&] {
             QueuedOperationHost host(*window, window->reports());
             if (c.total) host.ReportTotal(c.total);
-            host.ReportProgress(c.count, c.text);
+            host.ReportStatus(c.count, c.text, c.kind);
             reported = true;
         });
         EXPECT_TRUE(QTest::qWaitFor([&] { return reported; }, kRunBoundMs));

@@ -114,6 +114,7 @@ void ExpectCleanEnd(OperationBench& bench, OperationKind kind, const std::string
     ASSERT_FALSE(bench.host.progress.empty());
     EXPECT_EQ(bench.host.progress.back().status, final);
     EXPECT_EQ(bench.host.progress.back().count, 100u);
+    EXPECT_NE(bench.host.progress.back().kind, ReportKind::Step);
     ASSERT_EQ(bench.host.done.size(), 1u);
     EXPECT_EQ(bench.host.done[0].first, kind);
     EXPECT_EQ(bench.Violations(), "");

@@ -20,8 +20,8 @@ SecurityAnswer RecordingPrompt::AskSecurity(const std::string& family) {
     return answer;
 }
 
-void RecordingHost::ReportProgress(uint32_t count, const std::string& status) {
-    progress.push_back({count, status});
+void RecordingHost::ReportStatus(uint32_t count, const std::string& status, ReportKind kind) {
+    progress.push_back({count, status, kind});
 }
 
 void RecordingHost::ReportTotal(uint32_t total) { totals.push_back(total); }

@@ -29,11 +29,12 @@ public:
 struct ProgressReport {
     uint32_t count;
     std::string status;
+    ReportKind kind = ReportKind::Step;
 };
 
 class RecordingHost : public OperationHost {
 public:
-    void ReportProgress(uint32_t count, const std::string& status) override;
+    void ReportStatus(uint32_t count, const std::string& status, ReportKind kind) override;
     void ReportTotal(uint32_t total) override;
     void ReportDone(OperationKind kind, std::optional<ProgramPageKind> page) override;
 

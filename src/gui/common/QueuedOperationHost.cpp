@@ -4,8 +4,8 @@
 
 namespace tavrel::gui {
 
-void QueuedOperationHost::ReportProgress(uint32_t count, const std::string& status) {
-    CallOnThreadOf(context_, [this, count, status] { host_.ReportProgress(count, status); });
+void QueuedOperationHost::ReportStatus(uint32_t count, const std::string& status, ReportKind kind) {
+    CallOnThreadOf(context_, [this, count, status, kind] { host_.ReportStatus(count, status, kind); });
 }
 
 void QueuedOperationHost::ReportTotal(uint32_t total) {

@@ -13,7 +13,7 @@ public:
     // uiThreadObject: any object living on the thread `host` belongs to.
     QueuedOperationHost(QObject& uiThreadObject, OperationHost& host) : context_(uiThreadObject), host_(host) {}
 
-    void ReportProgress(uint32_t count, const std::string& status) override;
+    void ReportStatus(uint32_t count, const std::string& status, ReportKind kind) override;
     void ReportTotal(uint32_t total) override;
     void ReportDone(OperationKind kind, std::optional<ProgramPageKind> page) override;
 

@@ -337,8 +337,8 @@ void MainWindow::RunEnded() {
     }
 }
 
-void MainWindow::ReportProgress(uint32_t count, const std::string& status) {
-    model_.OnProgress(count, status);
+void MainWindow::ReportStatus(uint32_t count, const std::string& status, ReportKind kind) {
+    model_.OnProgress(count, status, kind);
     ShowStatus();
 }
 

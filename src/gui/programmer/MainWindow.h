@@ -82,7 +82,7 @@ protected:
 
 private:
     // The worker's reports, on this thread.
-    void ReportProgress(uint32_t count, const std::string& status) override;
+    void ReportStatus(uint32_t count, const std::string& status, ReportKind kind) override;
     void ReportTotal(uint32_t total) override;
     void ReportDone(OperationKind kind, std::optional<ProgramPageKind> page) override;
     // The worker's messages and security question, on this thread.

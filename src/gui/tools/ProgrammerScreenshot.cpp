@@ -88,7 +88,7 @@ int main(int argc, char** argv) {
     for (uint32_t i = 0; i < block.count; ++i) block.data.push_back(static_cast<uint8_t>(i * 37 + 11));
     model.readPage.ReceiveDisplayBlock(block);
     model.OnTotal(0x80);
-    model.OnProgress(100, "Read Success");
+    model.OnProgress(100, "Read Success", tavrel::ReportKind::FinalSuccess);
     saved = Save(window, folder, "read") && saved;
     return saved ? 0 : 1;
 }
