@@ -97,9 +97,17 @@ SecurityAnswer TerminalPrompt::AskSecurity(const std::string& family) {
         SecurityAnswer wanted = *preset;
         // A preset answer is tried once; asking again means it was refused.
         preset.reset();
+        presetTried = true;
         return AnswerThroughDialog(family, wanted, *this);
     }
     EndProgressLine();
+    if (presetTried) {
+        // The chip is still locked after the answer the options gave: that answer was wrong.
+        presetTried = false;
+        std::fprintf(stderr, "The %s refused the password given with --unlock-password: it is still locked.\n",
+                     family.c_str());
+        if (!isatty(STDIN_FILENO)) return {};
+    }
     if (!isatty(STDIN_FILENO)) {
         std::fprintf(stderr, "The %s is locked; give --unlock-password HEX%s.\n", family.c_str(),
                      offerErase && UartSecDlg(family).eraseRadio.visible ? " or --unlock-erase" : "");

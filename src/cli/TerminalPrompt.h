@@ -20,6 +20,7 @@ public:
 
     // Preset answers from options such as --unlock-password HEX or --unlock-erase.
     std::optional<SecurityAnswer> preset;
+    bool presetTried = false;  // the preset answer was given once; asked again, it was refused
     // Whether "erase all flash" may answer the question (the serial boot ROMs of some families).
     bool offerErase = true;
     // How many messages were shown (a command can tell whether a failure was already explained).

@@ -148,3 +148,15 @@ TEST(ConnectUsb, ABoardWithoutUsbShowsNoDfuDoorAndNoDevice) {
     EXPECT_EQ(sim.Stop(), 0);
     EXPECT_FALSE(Has(sim.output(), "DFU door")) << sim.output();
 }
+
+TEST(ConnectUsb, AWrongPasswordIsSaidToBeWrong) {
+    const std::string password(64, 'A');
+    const std::map<std::string, std::string> board = {
+        {"TAVREL_SIM_CONFIG", "chip=KR2H70X dfu-protected dfu-password=" + password}};
+    CliRun wrong = RunCli("connect --chip KR2H70X --interface USB --usb-sim --unlock-password " + std::string(64, 'B'), board);
+    EXPECT_EQ(wrong.status, 1) << wrong.output;
+    EXPECT_TRUE(Has(wrong.output, "The KR2H70X refused the password given with --unlock-password")) << wrong.output;
+    EXPECT_FALSE(Has(wrong.output, "give --unlock-password")) << wrong.output;
+    CliRun right = RunCli("connect --chip KR2H70X --interface USB --usb-sim --unlock-password " + password, board);
+    EXPECT_EQ(right.status, 0) << right.output;
+}
