@@ -285,6 +285,24 @@ std::vector<Cell> BadInputCells() {
             return std::vector<std::string>{"--bin", (folder / "gone.bin").string(), "--address", "0"};
         });
     }
+    // Images that hold no byte, or a file cut at a line end: refused before the link is opened.
+    const std::string noData = test::HexEnd() + "\n";
+    const std::string cutAtLineEnd = image.substr(0, image.rfind(test::HexEnd()));
+    for (const Route& route : {kJlink, kRequestRom, kFramedRom}) {
+        add(route, Operation::Program, "HEX without data", {"The .hex file holds no data", "holds no data record"},
+            hexFile("empty.hex", noData));
+        add(route, Operation::Program, "empty HEX file", {"The .hex file holds no data"}, hexFile("zero.hex", ""));
+        add(route, Operation::Program, "HEX cut at a line end",
+            {" Error in .hex file format ", "ends without its end-of-file record"}, hexFile("cut.hex", cutAtLineEnd));
+        add(route, Operation::Program, "image is a folder", {"it is a folder, not a file"}, [](const fs::path& folder) {
+            fs::create_directories(folder / "dir.hex");
+            return std::vector<std::string>{"--hex", (folder / "dir.hex").string()};
+        });
+    }
+    add(kUsb, Operation::Program, "image is a folder", {"it is a folder, not a file"}, [](const fs::path& folder) {
+        fs::create_directories(folder / "dir.bin");
+        return std::vector<std::string>{"--bin", (folder / "dir.bin").string(), "--address", "0"};
+    });
     add(kUsb, Operation::Program, "empty bin", {"Invalid image file"}, binFile("empty.bin", 0, 0));
     add(kUsb, Operation::Program, "image beyond the flash", {"Image file is out of flash memory!"},
         binFile("big.bin", 0x200, 0xFFF00));
