@@ -20,6 +20,7 @@ run_suite() {  # build-dir compiler extra-cmake-args...
 run_suite build g++ -DCMAKE_BUILD_TYPE=Release
 if [ "${TAVREL_SKIP_SANITIZE:-0}" != 1 ]; then
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+        LSAN_OPTIONS=print_suppressions=0:suppressions="$PWD/scripts/lsan-suppressions.txt" \
         run_suite build-asan clang++ -DCMAKE_BUILD_TYPE=Debug -DTAVREL_SANITIZE=ON
 fi
 if [ "${TAVREL_SKIP_FUZZ:-0}" != 1 ]; then
