@@ -59,10 +59,10 @@ int main(int argc, char** argv) {
     Click(window, Dlg::IDC_NONCE_CHECK);
     Type(window, Dlg::IDC_NONCE, "a0a1a2a3a4a5a6a7a8a9aaab");
     Click(window, Dlg::IDC_SIGNATURE);
-    Type(window, Dlg::IDC_PUBLIC_KEY, "keys/public.der");
-    Type(window, Dlg::IDC_PRIVATE_KEY, "keys/private.der");
-    Type(window, Dlg::IDC_SOURCE_FILE, "app.bin");
-    Type(window, Dlg::IDC_SAVE_FILE, "boot.bin");
+    Type(window, Dlg::IDC_PUBLIC_KEY, "/home/user/keys/public.der");
+    Type(window, Dlg::IDC_PRIVATE_KEY, "/home/user/keys/private.der");
+    Type(window, Dlg::IDC_SOURCE_FILE, "/home/user/firmware/app.bin");
+    Type(window, Dlg::IDC_SAVE_FILE, "/home/user/firmware/boot.bin");
     window.control(Dlg::IDC_SAVE_FILE)->clearFocus();
     QApplication::processEvents();
 

@@ -54,21 +54,21 @@ int main(int argc, char** argv) {
     bool saved = true;
 
     // KR2A600 over J-Link: a HEX image with verification.
-    model.flashPage.SetImagePath("C:\\Work\\kr2a600-app.hex");
+    model.flashPage.SetImagePath("/home/user/firmware/kr2a600-app.hex");
     model.flashPage.ClickVerify();
     saved = Save(window, folder, "flash") && saved;
 
     // KR2E500 over UART: the boot header's UART choices.
     model.ChooseChip(1);
     model.ChooseInterface(1);
-    model.ex500Page.SetImagePath("C:\\Work\\kr2e500-app.hex");
+    model.ex500Page.SetImagePath("/home/user/firmware/kr2e500-app.hex");
     saved = Save(window, folder, "ex500") && saved;
 
     // KR2H70X: a generated boot image over USB into the external flash.
     model.ChooseChip(3);
     model.ChooseInterface(2);
     model.hx700Page.flashAddress.text = "0";
-    model.hx700Page.SetImagePath("C:\\Work\\boot.bin");
+    model.hx700Page.SetImagePath("/home/user/firmware/boot.bin");
     saved = Save(window, folder, "hx700") && saved;
 
     // KR2G700 over J-Link: the erase page with two blocks chosen.
