@@ -32,33 +32,55 @@ int UartFramedRom::SyncBootRom() {
         // its "OK" (a host that answers late): they are passed over, a few at most.
         uint8_t answer[3];
         int passed = 0;
+        answered_ = true;
         do {
             if (line_.ReadComBytes(answer, 1, line_.timings().readMs) != 1) return kSyncNoAnswer;
+            heard_.Add(answer[0]);
         } while ((answer[0] == kAnnounce || answer[0] == kAnnounceColon) && ++passed < kLateAnnouncements);
         if (line_.ReadComBytes(answer + 1, 2, line_.timings().readMs) != 2) return kSyncNoAnswer;
+        heard_.Add(std::span<const uint8_t>(answer + 1, 2));
         if (answer[0] != kOk[0] || answer[1] != kOk[1]) return kSyncNoAnswer;
         return answer[2] == kAnsweredOne ? kSyncAnsweredOne : kSyncReady;
     };
     Clock& clock = line_.clock();
     const uint64_t start = clock.NowMs();
     bool toldToReset = false;
+    heard_ = HeardBytes();
+    answered_ = false;
+    syncResult_ = kSyncNoAnswer;
     while (clock.NowMs() - start < line_.timings().syncWindowMs && !InterruptionRequested()) {
         uint8_t byte = 0;
         int result = 1;  // no result in this pass
         if (line_.ReadComBytes(&byte, 1, line_.timings().syncByteMs) == 1) {
+            heard_.Add(byte);
             if (byte == kAnnounce) {
                 if (line_.WriteComBytes(&kAnnounce, 1)) result = judge();
             } else if (byte == kAnnounceColon) {
                 if (line_.WriteComBytes(kColonAnswer, sizeof kColonAnswer)) result = judge();
             }
         }
-        if (result == kSyncReady || result == kSyncAnsweredOne) return result;
+        if (result == kSyncReady || result == kSyncAnsweredOne) return syncResult_ = result;
         if (!toldToReset) {
             toldToReset = true;
             line_.prompt().ShowMessage("Please reset chip !", MessageIcon::Information);
         }
     }
     return kSyncNoAnswer;
+}
+
+std::string UartFramedRom::SyncDetail() const {
+    const std::string port = line_.portName();
+    const std::string seconds = std::to_string((line_.timings().syncWindowMs + 999) / 1000);
+    if (syncResult_ == kSyncAnsweredOne)
+        return port + " answered the sync with \"OK1\" (" + heard_.Listing() + "), which this boot ROM protocol does not go on from";
+    if (heard_.count() == 0)
+        return "nothing came from " + port + " in " + seconds + " s: no boot ROM announced itself with '#' (a KR2A600 "
+               "or KR2H70X boot ROM stays silent until its host speaks first; for such a board give its --chip)";
+    if (answered_)
+        return port + " did not answer the sync with \"OK\": it sent " + std::to_string(heard_.count()) + " bytes (" +
+               heard_.Listing() + ")";
+    return port + " sent " + std::to_string(heard_.count()) + " bytes in " + seconds + " s (" + heard_.Listing() +
+           ") but no '#' or ':' announcement of a " + std::string(family_.name) + " boot ROM";
 }
 
 std::vector<uint8_t> UartFramedRom::Frame(uint8_t command, uint32_t address, std::span<const uint8_t> data,
@@ -82,6 +104,15 @@ bool UartFramedRom::SendFrame(const std::vector<uint8_t>& frame) {
     return true;
 }
 
+uint32_t UartFramedRom::LockedSilenceMs(uint32_t baudRate) const {
+    // The ROM acknowledges a frame it takes as soon as the frame is in, so a locked ROM is known
+    // by a short silence; the full read bound would keep the password question back for 10 s.
+    // The frame and its answer on the line, 10 bit times a byte, come on top.
+    const uint64_t lineBytes = kHeaderBytes + 4 + kAnswerHeaderBytes;
+    const uint64_t lineMs = baudRate > 0 ? (lineBytes * 10 * 1000 + baudRate - 1) / baudRate : 0;
+    return static_cast<uint32_t>(std::min<uint64_t>(line_.timings().readMs, line_.timings().lockedSilenceMs + lineMs));
+}
+
 bool UartFramedRom::WriteParameterWord(uint32_t baudRate) {
     std::vector<uint8_t> rate;
     AppendLe32(rate, baudRate);
@@ -91,7 +122,7 @@ bool UartFramedRom::WriteParameterWord(uint32_t baudRate) {
             return false;
         }
         uint8_t ack[kAnswerHeaderBytes];
-        if (line_.ReadComBytes(ack, sizeof ack, line_.timings().readMs) == sizeof ack) {
+        if (line_.ReadComBytes(ack, sizeof ack, LockedSilenceMs(baudRate)) == sizeof ack) {
             if (ack[0] != kAcknowledged) return false;
             break;
         }

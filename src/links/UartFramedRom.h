@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "links/HeardBytes.h"
 #include "links/UartLine.h"
 #include "model/BootRomProtocol.h"
 #include "model/FamilyProfile.h"
@@ -25,6 +26,8 @@ public:
     UartFramedRom(UartLine& line, OperationHost& host, const FamilyProfile& family);
 
     int SyncBootRom();
+    // What a sync that did not end ready heard, and on which port (a line for the terminal).
+    std::string SyncDetail() const;
     // baudRate: the rate the line runs at, written to the ROM's parameter word.
     bool DownloadLoaderFramed(uint32_t baudRate, const std::string& convertedLoaderFile,
                               const SegmentList& loaderSegments);
@@ -40,6 +43,8 @@ public:
     }
 
 private:
+    // How long the parameter frame's answer is waited for before the ROM counts as locked.
+    uint32_t LockedSilenceMs(uint32_t baudRate) const;
     bool WriteParameterWord(uint32_t baudRate);
     std::vector<uint8_t> Frame(uint8_t command, uint32_t address, std::span<const uint8_t> data, uint32_t words) const;
     bool SendFrame(const std::vector<uint8_t>& frame);
@@ -51,6 +56,9 @@ private:
     uint8_t flags_ = framed_rom::kFirstFlags;
     uint32_t passwordWord_ = framed_rom::kNoPassword;
     bool passwordTried_ = false;
+    HeardBytes heard_;      // by the last sync
+    bool answered_ = false;  // the last sync answered an announcement
+    int syncResult_ = kSyncNoAnswer;
 };
 
 }  // namespace tavrel

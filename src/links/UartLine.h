@@ -25,6 +25,9 @@ struct UartTimings {
     uint32_t eraseSettleMs = 20;      // after asking a locked ROM to erase
     uint32_t passwordPollMs = 100;    // between reads while a password is checked
     uint32_t framePauseMs = 1;        // before each framed-protocol write frame
+    uint32_t lockedSilenceMs = 1000;  // a framed ROM's silence after the parameter frame that tells
+                                      // it refuses the password word (beside the bytes' line time):
+                                      // it answers a frame it takes at once
 };
 
 // The process has one serial port; opening closes any earlier one. The main window (or the
@@ -58,6 +61,9 @@ public:
     // A failure's message (modal, error icon).
     void Fail(const std::string& text);
 
+    // The port last opened, for messages.
+    const std::string& portName() const { return portName_; }
+
     UserPrompt& prompt() { return prompt_; }
     Clock& clock() { return clock_; }
     const UartTimings& timings() const { return timings_; }
@@ -66,6 +72,7 @@ private:
     UserPrompt& prompt_;
     Clock& clock_;
     UartTimings timings_;
+    std::string portName_;
 };
 
 }  // namespace tavrel

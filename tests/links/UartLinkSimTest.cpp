@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "Recorders.h"
 #include "links/LoaderCommands.h"
@@ -223,6 +224,38 @@ TEST_F(UartSim, HandshakeTakesExactlyFourBytesBeforeTheState) {
     EXPECT_FALSE(link->request.RomHandshake());
     EXPECT_EQ(sim.CountEvents("hello"), 20u);
     EXPECT_EQ(prompt.messages, std::vector<std::string>{"Uart hand shake failed!\n Please reset and try again!"});
+    ASSERT_EQ(prompt.details.size(), 1u);
+    EXPECT_EQ(prompt.details[0].rfind(sim.door->path() + " answered the hello with 60 bytes (", 0), 0u) << prompt.details[0];
+}
+
+TEST_F(UartSim, AHandshakeWithTheOtherBootRomSaysWhatThePortSent) {
+    {
+        SCOPED_TRACE("a KR2A600 host on a KR2E500 board: its announcements tell it, so the attempts stop early");
+        SimBoard sim("chip=KR2E500");
+        auto link = Link("KR2A600");
+        ASSERT_TRUE(link->line.OpenComPort(sim.door->path(), 115200));
+        EXPECT_FALSE(link->request.RomHandshake());
+        EXPECT_EQ(prompt.messages, std::vector<std::string>{"Uart hand shake failed!\n Please reset and try again!"});
+        ASSERT_EQ(prompt.details.size(), 1u);
+        EXPECT_EQ(prompt.details[0].rfind(sim.door->path() + " sent only '#' or ':' (23", 0), 0u) << prompt.details[0];
+        EXPECT_NE(prompt.details[0].find("KR2E500-group boot ROM"), std::string::npos);
+        // Each hello reached a ROM that waits for '#': far fewer than the twenty attempts.
+        std::lock_guard lock(sim.board->mutex());
+        EXPECT_LT(sim.board->violations().lines().size(), 10u);
+        CloseComPort();
+    }
+    {
+        SCOPED_TRACE("a KR2E500 host on a KR2A600 board: silence, which cannot tell the chip from a board not in boot mode");
+        SimBoard sim("chip=KR2A600");
+        auto link = Link("KR2E500");
+        ASSERT_TRUE(link->line.OpenComPort(sim.door->path(), 115200));
+        EXPECT_EQ(link->framed.SyncBootRom(), UartFramedRom::kSyncNoAnswer);
+        EXPECT_EQ(link->framed.SyncDetail(), "nothing came from " + sim.door->path() +
+                                                 " in 2 s: no boot ROM announced itself with '#' (a KR2A600 or KR2H70X "
+                                                 "boot ROM stays silent until its host speaks first; for such a board "
+                                                 "give its --chip)");
+        EXPECT_EQ(sim.Violations(), "");
+    }
 }
 
 TEST_F(UartSim, RequestForTheLastCountPlusOneThatIsTheNextBlock) {
@@ -575,6 +608,31 @@ TEST_F(UartSim, LockedFramedRomTakesThePasswordWord) {
         EXPECT_FALSE(FramedBringUp(*link, sim, "KR2G700"));
         EXPECT_EQ(prompt.messages, std::vector<std::string>{" Password is error"});
         EXPECT_EQ(prompt.securityFamilies.size(), 2u);  // asked once per board
+    }
+}
+
+TEST_F(UartSim, ALockedFramedRomIsKnownByAShortSilenceNotByTheWholeReadBound) {
+    // The ROM answers a frame it takes at once: the password question follows the short silence,
+    // however long the line's other reads may wait.
+    struct Case {
+        const char* password;
+        std::vector<std::string> messages;
+    };
+    for (const Case& c : {Case{"CAFE0123", {}}, Case{"CAFE0124", {" Password is error"}}}) {
+        SCOPED_TRACE(c.password);
+        SimBoard sim("chip=KR2G700 rom-locked rom-password=CAFE0123");
+        UartTimings timings = TestTimings();
+        timings.readMs = 120000;
+        timings.lockedSilenceMs = 200;
+        prompt.messages.clear();
+        prompt.answers.push_back({true, 1, c.password});
+        auto link = Link("KR2G700", timings);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(FramedBringUp(*link, sim, "KR2G700"), c.messages.empty());
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+        EXPECT_EQ(prompt.messages, c.messages);
+        EXPECT_EQ(sim.Violations(), "");
+        CloseComPort();
     }
 }
 
