@@ -197,7 +197,7 @@ void PrintFailureContext(const std::string& commandName, const CCorvaneDlg& wind
         std::fprintf(stderr, "%sno loader file %s in %s (give the folder of the loader files with --loader-dir DIR)\n",
                      tag.c_str(), LoaderFileName(target.family, target.interfaceName).c_str(), folder.c_str());
     }
-    if (Shown(prompt, {"Uart hand shake failed!\n Please reset and try again!"}))
+    if (Shown(prompt, {"Uart hand shake failed!\n Please reset and try again!", "Uart hand shake failed!"}))
         std::fprintf(stderr,
                      "%sno %s boot ROM answered on %s at %u baud: is the chip a %s (--chip), in its boot mode and "
                      "just reset?\n",

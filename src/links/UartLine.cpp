@@ -18,6 +18,7 @@ void UartLine::Fail(const std::string& text) { prompt_.ShowMessage(text, Message
 
 bool UartLine::OpenComPort(const std::string& portName, uint32_t baudRate) {
     // Device names are used as given; the COM-name prefix rule belongs to another platform.
+    portName_ = portName;
     SerialOpenResult result = ProcessComPort().Open(portName, baudRate);
     switch (result.failure) {
     case SerialOpenResult::Failure::None:

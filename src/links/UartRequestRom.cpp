@@ -14,6 +14,10 @@ using namespace request_rom;
 // again) would otherwise hold the download for ever.
 constexpr int kFruitlessRequestLimit = 16;
 
+// Attempts that heard only a framed boot ROM's announcements before the handshake gives up: that
+// ROM never answers the hello, so the other attempts could not end differently.
+constexpr int kAnnouncedAttemptsLimit = 3;
+
 const char* const kLoaderStatus = "Uart downLoad MCU loader";
 
 bool EndsHandshake(int unlocked) {
@@ -41,18 +45,25 @@ bool UartRequestRom::RomHandshake() {
         else
             attempt = 1;
     }
+    heard_ = HeardBytes();
+    int announcedAttempts = 0;
     for (; result == 0 && attempt < 20; ++attempt) {
+        if (heard_.OnlyAnnouncements() && announcedAttempts >= kAnnouncedAttemptsLimit) break;
         if (!line_.WriteComBytes(&kHello, 1)) continue;
         line_.clock().SleepMs(line_.timings().handshakeSettleMs);
         // The ROM answers with exactly four bytes before its state; their values do not matter.
         uint8_t echo[64];
         size_t echoed = 0;
         // More than four bytes fail the attempt however many follow: a noisy line is not drained.
-        for (size_t got; echoed <= kHelloAnswerBytes && (got = line_.ReadComAvailable(echo, sizeof echo)) > 0;)
+        for (size_t got; echoed <= kHelloAnswerBytes && (got = line_.ReadComAvailable(echo, sizeof echo)) > 0;) {
+            heard_.Add(std::span<const uint8_t>(echo, got));
             echoed += got;
+        }
+        if (echoed > 0 && heard_.OnlyAnnouncements()) ++announcedAttempts;
         if (echoed != kHelloAnswerBytes) continue;
         uint8_t state = 0;
         if (line_.ReadComBytes(&state, 1, line_.timings().readMs) != 1) continue;
+        heard_.Add(state);
         if (state == kReady) {
             result = kReady;
         } else if (state == kLocked) {
@@ -65,6 +76,7 @@ bool UartRequestRom::RomHandshake() {
     switch (result) {
     case 0:
         line_.Fail("Uart hand shake failed!\n Please reset and try again!");
+        line_.prompt().ShowDetail(HandshakeDetail());
         return false;
     case kUnlockCancelled:
         return false;
@@ -76,6 +88,18 @@ bool UartRequestRom::RomHandshake() {
         lock_.locked = false;
         return true;
     }
+}
+
+std::string UartRequestRom::HandshakeDetail() const {
+    const std::string port = line_.portName();
+    const std::string family(family_.name);
+    if (heard_.count() == 0) return "nothing came back on " + port + " to the " + family + " boot ROM's hello (0x55)";
+    if (heard_.OnlyAnnouncements())
+        return port + " sent only '#' or ':' (" + heard_.Listing() +
+               "): the announcements of a KR2E500-group boot ROM (framed protocol), which a " + family +
+               " boot ROM never sends; give that board's --chip";
+    return port + " answered the hello with " + std::to_string(heard_.count()) + " bytes (" + heard_.Listing() +
+           "), not the " + family + " boot ROM's four bytes and its state (0xA3 ready, 0xAC locked)";
 }
 
 int UartRequestRom::UnlockBootRom() {

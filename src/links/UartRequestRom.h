@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "links/HeardBytes.h"
 #include "links/UartLine.h"
 #include "model/BootRomProtocol.h"
 #include "model/FamilyProfile.h"
@@ -49,6 +50,9 @@ public:
 
 private:
     enum class RequestStep { Fail, Continue, Done };
+
+    // What the failed handshake heard, and on which port.
+    std::string HandshakeDetail() const;
     // What the image holds next, and so which size a new request must ask for.
     enum class NextUnit { Header, Data, Unknown };
 
@@ -75,6 +79,7 @@ private:
     std::FILE* image_ = nullptr;
 
     int handshakeResult_ = 0;
+    HeardBytes heard_;  // by the last handshake
     uint32_t sentTotal_ = 0;
     uint32_t loaderImageSize_ = 0;
 };

@@ -170,6 +170,7 @@ public:
             Report(report, BringUpStep::LoaderImageReady, loaderSize);
             if (rom.SyncBootRom() != UartFramedRom::kSyncReady) {
                 prompt.ShowMessage(options.framedSyncFailed, MessageIcon::Error);
+                prompt.ShowDetail(rom.SyncDetail());
                 return false;
             }
             Report(report, BringUpStep::Connected);

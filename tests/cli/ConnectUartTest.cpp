@@ -64,6 +64,19 @@ TEST(ConnectUart, ReachesBothBootRomProtocolsThroughTheSimulatedBoardsPseudoTerm
     }
 }
 
+TEST(ConnectUart, TheWrongChipIsToldByWhatItsPortSent) {
+    SerialBoard sim({"--chip", "KR2E500"});
+    auto result = Connect(sim, "KR2A600");
+    EXPECT_EQ(result.exitCode, 1);
+    for (const std::string& line :
+         {std::string("error: Uart hand shake failed!\n Please reset and try again!\n"),
+          "  " + sim.port() + " sent only '#' or ':' (23",
+          std::string("the announcements of a KR2E500-group boot ROM (framed protocol), which a KR2A600 boot ROM never sends"),
+          "tavrel-cli connect: no KR2A600 boot ROM answered on " + sim.port() + " at 115200 baud"})
+        EXPECT_NE(result.err.find(line), std::string::npos) << line << "\n" << result.err;
+    EXPECT_EQ(sim.Stop(), 0);
+}
+
 TEST(ConnectUart, LockedRomWantsItsPassword) {
     SerialBoard sim({"--chip", "KR2A600", "--rom-locked", "--rom-password", "11223344"});
     ASSERT_FALSE(sim.port().empty()) << sim.output();
