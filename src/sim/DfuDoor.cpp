@@ -63,9 +63,12 @@ DfuTransferResult ServeDfuTransfer(UsbDevicePort& device, const DfuTransferReque
 }
 
 void AttachDfuDoor(SimServer& server, UsbDevicePort& device) {
-    server.SetHandler(sim_message::kDfu, [&device](std::span<const uint8_t> payload) -> std::optional<std::vector<uint8_t>> {
+    server.SetHandler(sim_message::kDfu, [&server, &device](std::span<const uint8_t> payload) -> std::optional<std::vector<uint8_t>> {
         auto request = DecodeDfuTransfer(payload);
         if (!request) return std::nullopt;
+        // The device is one program's at a time (the transport claims the board when it opens).
+        std::string holder;
+        if (!server.Claim(holder)) return std::nullopt;
         return EncodeDfuResult(ServeDfuTransfer(device, *request));
     });
 }

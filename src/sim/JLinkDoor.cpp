@@ -59,6 +59,7 @@ std::optional<std::vector<uint8_t>> ServeControl(Board& board, SimProbe& probe, 
             if (!board.profile().usb) return ByteWriter().U8(1).Take();
             board.ResetAndRun();
             return ByteWriter().U8(0).Take();
+        case ControlOp::kClaim: return std::nullopt;  // the server's, answered by the door's handler
         case ControlOp::kReadFlash: {
             auto offset = reader.U32();
             auto count = reader.U32();
@@ -73,12 +74,31 @@ std::optional<std::vector<uint8_t>> ServeControl(Board& board, SimProbe& probe, 
 }
 
 void AttachJLinkDoor(SimServer& server, Board& board, SimProbe& probe) {
-    server.SetHandler(sim_message::kJLink, [&probe](std::span<const uint8_t> payload) -> std::optional<std::vector<uint8_t>> {
+    server.SetHandler(sim_message::kJLink, [&server, &probe](std::span<const uint8_t> payload) -> std::optional<std::vector<uint8_t>> {
         auto call = DecodeJLinkCall(payload);
         if (!call) return std::nullopt;
-        return EncodeJLinkResult(ServeJLinkCall(probe, *call));
+        // Looking for probes touches nothing; everything from opening the probe on is the
+        // session of one program, so a second program's JLINKARM_Open is told who has the board.
+        const bool query = call->function == JLinkFunction::kEmuGetList || call->function == JLinkFunction::kGetIdData;
+        std::string holder;
+        if (!query && !server.Claim(holder)) {
+            if (call->function != JLinkFunction::kOpen) return std::nullopt;
+            JLinkResult refused;
+            refused.value = 1;
+            const std::string text = BoardInUseText(holder);
+            refused.data.assign(text.begin(), text.end());
+            return EncodeJLinkResult(refused);
+        }
+        auto result = EncodeJLinkResult(ServeJLinkCall(probe, *call));
+        if (call->function == JLinkFunction::kClose) server.Release();
+        return result;
     });
-    server.SetHandler(sim_message::kControl, [&board, &probe](std::span<const uint8_t> payload) {
+    server.SetHandler(sim_message::kControl, [&server, &board, &probe](std::span<const uint8_t> payload) -> std::optional<std::vector<uint8_t>> {
+        if (payload.size() == 1 && payload[0] == static_cast<uint8_t>(ControlOp::kClaim)) {
+            std::string holder;
+            if (server.Claim(holder)) return ByteWriter().U8(0).Text("").Take();
+            return ByteWriter().U8(1).Text(holder).Take();
+        }
         return ServeControl(board, probe, payload);
     });
 }

@@ -9,6 +9,8 @@
 #include "sim/DfuDoor.h"
 #include "sim/SimClient.h"
 #include "sim/SimConfig.h"
+#include "sim/SimProtocol.h"
+#include "sim/SimServer.h"
 
 namespace tavrel::sim {
 namespace {
@@ -224,6 +226,21 @@ OpenedDfuTransport OpenRemoteSimDfuTransport(const std::string& socketPath, std:
     if (!owner->client) {
         error = "cannot reach the simulated board at " + socketPath + ": " + error;
         return {};
+    }
+    // The board serves one program at a time: one that is in use says by whom, at once.
+    auto claim = owner->client->Call(sim_message::kControl, ByteWriter().U8(static_cast<uint8_t>(ControlOp::kClaim)).Take(), error);
+    if (!claim) {
+        error = "cannot reach the simulated board at " + socketPath + ": " + error;
+        return {};
+    }
+    if (claim->status == sim_message::kStatusOk) {
+        ByteReader reader(claim->payload);
+        const auto busy = reader.U8();
+        const auto holder = reader.Text();
+        if (busy && *busy != 0) {
+            error = BoardInUseText(holder.value_or("another program"));
+            return {};
+        }
     }
     owner->device = std::make_unique<RemoteUsbDevice>(*owner->client);
     owner->bus = std::make_unique<SimDfuTransport>(std::vector<UsbDevicePort*>{owner->device.get()});

@@ -98,6 +98,7 @@ enum class ControlOp : uint8_t {
     kConfig = 4,      // reply: Text (the board's config text)
     kCoreState = 5,   // reply: Text (what the core runs: Board::CoreState)
     kUsbReset = 6,    // a USB reset of the board's DFU device; reply: U8 0 done / 1 no DFU device
+    kClaim = 7,       // claim the board for this program; reply: U8 0 claimed / 1 in use, Text who has it
 };
 
 }  // namespace tavrel::sim

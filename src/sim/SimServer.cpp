@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "model/LittleEndian.h"
@@ -158,10 +159,7 @@ void SimServer::Poll(int timeoutMs) {
             }
             auto client = std::find_if(clients_.begin(), clients_.end(), [&](const Client& c) { return c.fd == entry.fd; });
             if (client != clients_.end()) {
-                if (!ReadFrom(*client)) {
-                    ::close(client->fd);
-                    clients_.erase(client);
-                }
+                if (!ReadFrom(*client)) Drop(client);
                 continue;
             }
             // A callback may drop watches, its own included; look the fd up again each time.
@@ -177,7 +175,60 @@ void SimServer::Poll(int timeoutMs) {
 
 void SimServer::Accept() {
     const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
-    if (fd >= 0) clients_.push_back({fd, {}});
+    if (fd < 0) return;
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    const int pid = ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 ? peer.pid : 0;
+    clients_.push_back({fd, {}, pid});
+}
+
+void SimServer::Drop(std::vector<Client>::iterator client) {
+    const int pid = client->pid;
+    ::close(client->fd);
+    clients_.erase(client);
+    if (pid != ownerPid_) return;
+    const bool more = std::any_of(clients_.begin(), clients_.end(), [pid](const Client& c) { return c.pid == pid; });
+    if (!more) ownerPid_ = 0;
+}
+
+namespace {
+
+// "tavrel-cli program --chip KR2A600 ... (pid 1234)", from the program's command line.
+std::string DescribeProgram(int pid) {
+    std::string words;
+    if (std::FILE* file = std::fopen(("/proc/" + std::to_string(pid) + "/cmdline").c_str(), "rb")) {
+        char buffer[512];
+        const size_t got = std::fread(buffer, 1, sizeof buffer, file);
+        std::fclose(file);
+        for (size_t i = 0; i < got; ++i) words += buffer[i] == '\0' ? ' ' : buffer[i];
+        while (!words.empty() && words.back() == ' ') words.pop_back();
+        if (const size_t slash = words.find_last_of('/', words.find(' ')); slash != std::string::npos)
+            words.erase(0, slash + 1);  // the program's name without its folder
+        if (words.size() > 100) words = words.substr(0, 97) + "...";
+    }
+    return (words.empty() ? std::string("another program") : words) + " (pid " + std::to_string(pid) + ")";
+}
+
+}  // namespace
+
+std::string BoardInUseText(const std::string& holder) {
+    return "The simulated board is in use by " + holder +
+           ": it serves one program at a time. Wait until that run has ended, or start another board with "
+           "'tavrel-cli sim'.";
+}
+
+bool SimServer::Claim(std::string& holder) {
+    const int pid = serving_ != nullptr ? serving_->pid : 0;
+    if (ownerPid_ == 0 || ownerPid_ == pid) {
+        ownerPid_ = pid;
+        return true;
+    }
+    holder = DescribeProgram(ownerPid_);
+    return false;
+}
+
+void SimServer::Release() {
+    if (serving_ != nullptr && serving_->pid == ownerPid_) ownerPid_ = 0;
 }
 
 bool SimServer::ReadFrom(Client& client) {
@@ -201,12 +252,14 @@ bool SimServer::Dispatch(Client& client) {
     const std::span<const uint8_t> payload(client.input.data() + 5, length - 1);
     uint8_t status = sim_message::kStatusUnknownKind;
     std::vector<uint8_t> reply;
+    serving_ = &client;
     for (auto& [handledKind, handler] : handlers_) {
         if (handledKind != kind) continue;
         auto answer = handler(payload);
         status = answer ? sim_message::kStatusOk : sim_message::kStatusBadRequest;
         if (answer) reply = std::move(*answer);
     }
+    serving_ = nullptr;
     client.input.erase(client.input.begin(), client.input.begin() + 4 + length);
     const std::vector<uint8_t> frame = MessageFrame(status, reply);
     return SendAll(client.fd, frame.data(), frame.size());

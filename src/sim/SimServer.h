@@ -42,10 +42,18 @@ public:
     void Poll(int timeoutMs);
     size_t connections() const { return clients_.size(); }
 
+    // The board serves one program at a time: a door that starts a session (a probe opened, a
+    // DFU device reached) claims the board for the program whose request is being served. True
+    // when the board was free or is that program's already; otherwise holder says who has it.
+    // The claim ends with Release() from that program or when its last connection closes.
+    bool Claim(std::string& holder);
+    void Release();
+
 private:
     struct Client {
         int fd;
         std::vector<uint8_t> input;
+        int pid = 0;  // the program at the other end (0: not known)
     };
     struct Watched {
         int fd;
@@ -63,13 +71,20 @@ private:
     bool Dispatch(Client& client);
     void RunTimers();
 
+    void Drop(std::vector<Client>::iterator client);
+
     int listenFd_ = -1;
+    const Client* serving_ = nullptr;  // whose request is being dispatched
+    int ownerPid_ = 0;                 // the program the board is claimed by (0: free)
     std::string path_;
     std::vector<std::pair<uint8_t, Handler>> handlers_;
     std::vector<Client> clients_;
     std::vector<Watched> watched_;
     std::vector<Timer> timers_;
 };
+
+// What a program is told when the board is claimed by another (holder: as Claim gives it).
+std::string BoardInUseText(const std::string& holder);
 
 // Writes or reads exactly count bytes on a blocking socket; false on failure or end of stream.
 bool SendAll(int fd, const uint8_t* bytes, size_t count);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -92,6 +93,66 @@ TEST(RemoteDoor, RequestsAndRepliesRoundTrip) {
 
     served.Stop();
     EXPECT_FALSE(client->Call(sim_message::kControl, ByteWriter().U8(1).Take(), error));
+}
+
+TEST(RemoteDoor, ABoardInUseRefusesASecondProgramAndSaysWhoHasIt) {
+    tavrel::test::TempDir dir;
+    ServedBoard served("chip=KR2H70X", dir.path());
+    auto openProbe = [&](SimClient& client) {
+        std::string error;
+        auto reply = client.Call(sim_message::kJLink, EncodeJLinkCall({JLinkFunction::kOpen, 0, 0, {}}), error);
+        EXPECT_TRUE(reply) << error;
+        auto result = reply ? DecodeJLinkResult(reply->payload) : std::nullopt;
+        return result ? std::make_pair(result->value, std::string(result->data.begin(), result->data.end()))
+                      : std::make_pair(-1, std::string("no reply"));
+    };
+    auto claim = [&](SimClient& client) {
+        std::string error;
+        auto reply = client.Call(sim_message::kControl, ByteWriter().U8(static_cast<uint8_t>(ControlOp::kClaim)).Take(), error);
+        EXPECT_TRUE(reply && reply->status == sim_message::kStatusOk) << error;
+        ByteReader reader(reply ? std::span<const uint8_t>(reply->payload) : std::span<const uint8_t>());
+        return reader.U8().value_or(9);
+    };
+
+    // Another program opens the probe and keeps the board until told to go.
+    int ready[2], done[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(done), 0);
+    const pid_t other = ::fork();
+    ASSERT_GE(other, 0);
+    if (other == 0) {
+        std::string error;
+        auto client = SimClient::Connect(served.path(), error);
+        char byte = client && openProbe(*client).first == 0 ? 'y' : 'n';
+        (void)!::write(ready[1], &byte, 1);
+        (void)!::read(done[0], &byte, 1);
+        ::_exit(0);
+    }
+    char answer = 0;
+    ASSERT_EQ(::read(ready[0], &answer, 1), 1);
+    ASSERT_EQ(answer, 'y');
+
+    std::string error;
+    auto client = SimClient::Connect(served.path(), error);
+    ASSERT_TRUE(client) << error;
+    const auto refused = openProbe(*client);
+    EXPECT_EQ(refused.first, 1);
+    EXPECT_EQ(refused.second.rfind("The simulated board is in use by ", 0), 0u) << refused.second;
+    EXPECT_NE(refused.second.find("(pid " + std::to_string(other) + "): it serves one program at a time"),
+              std::string::npos) << refused.second;
+    EXPECT_EQ(claim(*client), 1);  // the DFU transport's claim
+    // Looking for probes is not a session: still answered.
+    auto list = client->Call(sim_message::kJLink, EncodeJLinkCall({JLinkFunction::kEmuGetList, 1, 0, {}}), error);
+    ASSERT_TRUE(list);
+    EXPECT_EQ(DecodeJLinkResult(list->payload)->value, 1);
+
+    // The other program ends without closing the probe: its connection going frees the board.
+    (void)!::write(done[1], "x", 1);
+    int status = 0;
+    ASSERT_EQ(::waitpid(other, &status, 0), other);
+    for (int i = 0; i < 100 && claim(*client) != 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(openProbe(*client).first, 0);
+    for (int fd : {ready[0], ready[1], done[0], done[1]}) ::close(fd);
 }
 
 TEST(RemoteDoor, TheProbeLibraryReachesABoardInAnotherLoop) {
