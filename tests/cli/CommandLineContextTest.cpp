@@ -18,6 +18,9 @@
 #include "Pty.h"
 #include "Recorders.h"
 #include "RunProcess.h"
+#include "SimProcess.h"
+#include "sim/SimClient.h"
+#include "sim/SimProtocol.h"
 
 namespace tavrel {
 namespace {
@@ -103,6 +106,36 @@ TEST_F(CommandLine, FailuresNameThePortTheLoaderFolderAndTheSocket) {
                               " names nothing there"),
               std::string::npos)
         << socket.err;
+}
+
+TEST_F(CommandLine, ABoardInUseRefusesASecondProgramWithWhoHasIt) {
+    const std::string socket = (work / "board.sock").string();
+    test::SimProcess sim({"--chip", "KR2H70X", "--socket", socket});
+    ASSERT_TRUE(sim.WaitServing()) << sim.output();
+    // This test program opens the board's probe and holds it.
+    std::string error;
+    auto holder = sim::SimClient::Connect(socket, error);
+    ASSERT_TRUE(holder) << error;
+    auto opened = holder->Call(sim::sim_message::kJLink,
+                               sim::EncodeJLinkCall({sim::JLinkFunction::kOpen, 0, 0, {}}), error);
+    ASSERT_TRUE(opened && sim::DecodeJLinkResult(opened->payload)->value == 0) << error;
+
+    std::map<std::string, std::string> env = {{"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH},
+                                              {"TAVREL_SIM_SOCKET", socket},
+                                              {"TAVREL_WORK_DIR", work.path().string()}};
+    const std::string inUse = "error: The simulated board is in use by ";
+    for (const char* route : {"JLINK", "USB"}) {
+        SCOPED_TRACE(route);
+        auto second = Cli({"connect", "--chip", "KR2H70X", "--interface", route, "--loader-dir", Loaders()}, env);
+        EXPECT_EQ(second.exitCode, 1);
+        EXPECT_NE(second.err.find(inUse), std::string::npos) << second.err;
+        EXPECT_NE(second.err.find("(pid " + std::to_string(::getpid()) + "): it serves one program at a time"),
+                  std::string::npos) << second.err;
+    }
+    holder.reset();  // the board is free again
+    auto after = Cli({"connect", "--chip", "KR2H70X", "--interface", "USB"}, env);
+    EXPECT_EQ(after.exitCode, 0) << after.err;
+    EXPECT_EQ(sim.Stop(), 0);
 }
 
 TEST_F(CommandLine, NumbersTakeHexPrefixesAndSizeSuffixesAndReadWritesStdoutOrBytes) {
