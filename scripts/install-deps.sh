@@ -15,6 +15,7 @@ packages=(
   nlohmann-json3-dev
   libp11-dev softhsm2 p11-kit opensc libp11-kit-dev
   lintian desktop-file-utils dpkg-dev file man-db zsh
+  poppler-utils
 )
 
 missing=()
