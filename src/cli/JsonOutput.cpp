@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -87,18 +88,21 @@ void JsonOutput::Emit(const std::string& kind, nlohmann::json fields) {
     WriteLine(events_, event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
-void JsonOutput::Status(const std::string& kind, uint32_t count, uint32_t total, const std::string& status) {
-    nlohmann::json fields = {{"kind", kind}, {"status", status}, {"count", count}};
+void JsonOutput::Status(ReportKind kind, uint32_t count, uint32_t total, const std::string& status) {
+    const bool step = kind == ReportKind::Step;
+    nlohmann::json fields = {{"kind", step ? "step" : kind == ReportKind::FinalSuccess ? "success" : "failure"},
+                             {"status", status},
+                             {"count", count}};
     int percent = -1;
-    if (kind != "step") percent = 100;
+    if (!step) percent = 100;
     else if (total > 0) percent = static_cast<int>(std::min<uint64_t>(100, uint64_t{count} * 100 / total));
-    if (total > 0) fields["total"] = total;
+    if (total > 0 && step) fields["total"] = total;
     if (percent >= 0) fields["percent"] = percent;
     // One event per change of status and per hundredth of the way, not per chunk.
-    if (status == lastStatus_ && percent == lastPercent_ && kind == "step") return;
+    if (step && status == lastStatus_ && percent == lastPercent_) return;
     lastStatus_ = status;
     lastPercent_ = percent;
-    Emit(kind == "step" ? "progress" : "final", std::move(fields));
+    Emit(step ? "progress" : "final", std::move(fields));
 }
 
 void JsonOutput::AddToResult(const std::string& key, nlohmann::json value) { result_[key] = std::move(value); }

@@ -8,6 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "model/OperationHost.h"
 #include "platform/UserPrompt.h"
 
 namespace tavrel::cli {
@@ -23,8 +24,9 @@ public:
 
     // One event: {"event": kind, ...fields}.
     void Emit(const std::string& kind, nlohmann::json fields);
-    // A worker's status report: "step" (count of total), "success" or "failure" (the final status).
-    void Status(const std::string& kind, uint32_t count, uint32_t total, const std::string& status);
+    // A worker's status report: a step ("progress", count of total) or the operation's final
+    // status ("final", kind "success" or "failure"), as the report's kind says.
+    void Status(ReportKind kind, uint32_t count, uint32_t total, const std::string& status);
     void Message(const std::string& text, MessageIcon icon);
     // A line a board's own process printed with --json, passed on with "board" added; its
     // "result" becomes "board_result". A message's text (with its level in front, as the text

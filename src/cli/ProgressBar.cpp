@@ -29,7 +29,7 @@ ProgressBar::~ProgressBar() { EndProgressLine(); }
 void ProgressBar::ReportTotal(uint32_t total) { total_ = total; }
 
 void ProgressBar::ReportStatus(uint32_t count, const std::string& status, ReportKind kind) {
-    if (JsonOutput* json = JsonOutput::Active()) return json->Status("step", count, total_, status);
+    if (JsonOutput* json = JsonOutput::Active()) return json->Status(kind, count, total_, status);
     // After Ctrl-C the run's failing steps are not news: the command says it was interrupted.
     if (InterruptionRequested()) return;
     int percent = -1;

@@ -1,6 +1,7 @@
 // --json: every line of standard output a JSON object, the run's events in order, one final
 // result whose status is the exit status; and a production line of one board over J-Link.
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +12,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "BackgroundProcess.h"
 #include "HexFiles.h"
 #include "Recorders.h"
 #include "RunProcess.h"
@@ -97,13 +99,26 @@ TEST_F(JsonOutputSim, EveryLineParsesAndTheFinalStatusIsTheExitStatus) {
         EXPECT_EQ(events.back()["event"], "result");
         EXPECT_EQ(events.back()["status"], run.exitCode);
         EXPECT_EQ(events.back()["success"], run.exitCode == 0);
-        int results = 0, progress = 0, errors = 0;
+        int results = 0, progress = 0, errors = 0, finals = 0;
         for (const auto& event : events) {
             results += event["event"] == "result";
             progress += event["event"] == "progress";
             errors += event["event"] == "message" && event["level"] == "error";
+            if (event["event"] != "final") continue;
+            // The operation's final status agrees with the exit status, and no step passes for one.
+            ++finals;
+            EXPECT_EQ(event["kind"], run.exitCode == 0 ? "success" : "failure") << event.dump();
+            EXPECT_EQ(event["percent"], 100);
         }
+        for (const auto& event : events)
+            if (event["event"] == "progress") {
+                EXPECT_EQ(event["kind"], "step") << event.dump();
+            }
         EXPECT_EQ(results, 1);
+        EXPECT_LE(finals, 1) << run.out;
+        // Every worker run of program, read and erase ends with its final status.
+        const bool workerRun = c.progress && args.front() != "verify";
+        EXPECT_EQ(finals == 1, workerRun) << run.out;
         EXPECT_EQ(progress > 0, c.progress) << run.out;
         // A failure says why, in the events themselves, except where the command's own text does.
         if (run.exitCode != 0 && args.front() != "inspect") {
@@ -117,6 +132,37 @@ TEST_F(JsonOutputSim, EveryLineParsesAndTheFinalStatusIsTheExitStatus) {
     ASSERT_FALSE(events.empty());
     ASSERT_EQ(events.back()["output"].size(), 1u) << read.out;
     EXPECT_EQ(events.back()["output"][0].get<std::string>().rfind("0x00001000: ", 0), 0u) << read.out;
+}
+
+// Ctrl-C during a run: the events stop with the operation's failure and a result of 130.
+TEST(JsonOutputInterrupted, TheResultIsTheSignalsStatus) {
+    test::TempDir folder;
+    const std::string socket = (folder / "board.sock").string();
+    // The loader never gets ready: without the signal the run would wait 90 s.
+    test::SimProcess board({"--chip", "KR2A600", "--no-ready", "--socket", socket});
+    ASSERT_TRUE(board.WaitServing()) << board.output();
+    const std::string loaders = test::WordAfter(board.output(), "  loader files: ");
+    const std::string hex = std::string(TAVREL_SOURCE_DIR) + "/examples/kr2a600-app.hex";
+    // Standard error aside, so that the output read is standard output alone.
+    const std::string command = "exec env TAVREL_JLINK_LIBRARY=" + std::string(TAVREL_SIM_JLINK_PATH) +
+                                " TAVREL_SIM_SOCKET=" + socket + " TAVREL_WORK_DIR=" + folder.path().string() +
+                                " TAVREL_SIM_CONFIG= " + TAVREL_CLI_PATH + " program --chip KR2A600 --hex " + hex +
+                                " --loader-dir " + loaders + " --json 2>" + (folder / "err.txt").string();
+    test::BackgroundProcess run({"/bin/sh", "-c", command});
+    ASSERT_TRUE(run.ReadUntil("\"event\":\"progress\"")) << run.output();
+    run.Signal(SIGINT);
+    EXPECT_EQ(run.Wait(), 130) << run.output();
+    const auto events = Events(run.output());
+    ASSERT_GE(events.size(), 3u) << run.output();
+    EXPECT_EQ(events.front()["event"], "start");
+    EXPECT_EQ(events.back()["event"], "result");
+    EXPECT_EQ(events.back()["status"], 130);
+    EXPECT_EQ(events.back()["success"], false);
+    for (const auto& event : events)
+        if (event["event"] == "final") {
+            EXPECT_EQ(event["kind"], "failure") << event.dump();
+        }
+    EXPECT_EQ(board.Stop(), 0);
 }
 
 // One J-Link board on a line: its number from the state file in its flash, its record in the log.
