@@ -13,6 +13,21 @@ using namespace dfu_command;
 using namespace dfu_request;
 namespace state = dfu_state;
 
+namespace {
+
+// The device's poll timeout may be long: it is slept in short slices, and a run asked to stop
+// stops sleeping (false).
+bool SleepUnlessStopped(Clock& clock, uint64_t ms) {
+    while (ms > 0 && !InterruptionRequested()) {
+        const uint32_t slice = static_cast<uint32_t>(std::min<uint64_t>(ms, kInterruptionPollMs));
+        clock.SleepMs(slice);
+        ms -= slice;
+    }
+    return !InterruptionRequested();
+}
+
+}  // namespace
+
 DfuLink::~DfuLink() {
     if (info_.open) DfuClose();
 }
@@ -114,7 +129,7 @@ int DfuLink::ExpectState(uint8_t state) {
         if (status.state != state::kDownloadBusy || state == state::kDownloadBusy) return status.state == state ? 0 : -1;
         const uint64_t waited = clock_.NowMs() - start;
         if (waited + status.pollTimeout > kDfuBusyLimitMs) return -1;
-        clock_.SleepMs(status.pollTimeout);
+        if (!SleepUnlessStopped(clock_, status.pollTimeout)) return -1;
     }
 }
 
@@ -193,7 +208,7 @@ int DfuLink::DfuEraseAll() {
         const uint64_t elapsed = clock_.NowMs() - start;
         if (poll == kDfuEraseAllPolls || elapsed >= limit) break;
         const uint64_t wait = status.pollTimeout != 0 ? status.pollTimeout : kDfuErasePollIntervalMs;
-        clock_.SleepMs(static_cast<uint32_t>(std::min<uint64_t>(wait, limit - elapsed)));
+        if (!SleepUnlessStopped(clock_, std::min<uint64_t>(wait, limit - elapsed))) return -1;
     }
     // Still busy after every poll: the erase did not finish, whatever the device is doing.
     return -1;

@@ -1,6 +1,13 @@
 #include "platform/LibusbDfuTransport.h"
 
 #include <libusb.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "platform/Interruption.h"
 
 namespace tavrel {
 namespace {
@@ -119,20 +126,63 @@ int LibusbDfuTransport::SetAltSetting(uint8_t interfaceNumber, uint8_t alternate
     return libusb_set_interface_alt_setting(handle_, interfaceNumber, alternateSetting) == LIBUSB_SUCCESS ? 0 : -1;
 }
 
+namespace {
+
+void OnTransferDone(libusb_transfer* transfer) { *static_cast<int*>(transfer->user_data) = 1; }
+
+}  // namespace
+
+int LibusbDfuTransport::Control(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
+                                const uint8_t* out, uint8_t* in, uint16_t length, uint32_t timeoutMs) {
+    // A run asked to stop sends nothing more.
+    if (handle_ == nullptr || InterruptionRequested()) return -1;
+    std::vector<unsigned char> buffer(LIBUSB_CONTROL_SETUP_SIZE + length);
+    libusb_fill_control_setup(buffer.data(), requestType, request, value, index, length);
+    if (out != nullptr && length > 0) std::memcpy(buffer.data() + LIBUSB_CONTROL_SETUP_SIZE, out, length);
+    libusb_transfer* transfer = libusb_alloc_transfer(0);
+    if (transfer == nullptr) return -1;
+    int completed = 0;
+    // libusb's own timeout keeps the overall bound of the transfer.
+    libusb_fill_control_transfer(transfer, handle_, buffer.data(), OnTransferDone, &completed, timeoutMs);
+    if (libusb_submit_transfer(transfer) != LIBUSB_SUCCESS) {
+        libusb_free_transfer(transfer);
+        return -1;
+    }
+    // Events are handled in short slices (a signal cuts a slice short), so a stop is seen at once:
+    // the transfer is cancelled, and the wait goes on until libusb hands it back, since its buffer
+    // may not go before that. The kernel completes a cancelled request without the device.
+    bool cancelled = false;
+    while (completed == 0) {
+        if (!cancelled && InterruptionRequested()) {
+            libusb_cancel_transfer(transfer);  // one already finished is handed back all the same
+            cancelled = true;
+        }
+        timeval slice{0, kInterruptionPollMs * 1000};
+        const int handled = libusb_handle_events_timeout_completed(context_, &slice, &completed);
+        if (handled < 0 && handled != LIBUSB_ERROR_INTERRUPTED && !cancelled) {
+            // The event loop itself failed: take the transfer back rather than wait on it blindly.
+            libusb_cancel_transfer(transfer);
+            cancelled = true;
+        }
+    }
+    int moved = -1;
+    if (transfer->status == LIBUSB_TRANSFER_COMPLETED) {
+        moved = transfer->actual_length;
+        if (in != nullptr && moved > 0)
+            std::memcpy(in, libusb_control_transfer_get_data(transfer), static_cast<size_t>(std::min<int>(moved, length)));
+    }
+    libusb_free_transfer(transfer);
+    return moved;
+}
+
 int LibusbDfuTransport::ControlOut(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
                                    const uint8_t* data, uint16_t length, uint32_t timeoutMs) {
-    if (handle_ == nullptr) return -1;
-    // libusb takes a non-const buffer for both directions; an OUT transfer only reads it.
-    int moved = libusb_control_transfer(handle_, requestType, request, value, index, const_cast<uint8_t*>(data),
-                                        length, timeoutMs);
-    return moved < 0 ? -1 : moved;
+    return Control(requestType, request, value, index, data, nullptr, length, timeoutMs);
 }
 
 int LibusbDfuTransport::ControlIn(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index,
                                   uint8_t* data, uint16_t length, uint32_t timeoutMs) {
-    if (handle_ == nullptr) return -1;
-    int moved = libusb_control_transfer(handle_, requestType, request, value, index, data, length, timeoutMs);
-    return moved < 0 ? -1 : moved;
+    return Control(requestType, request, value, index, nullptr, data, length, timeoutMs);
 }
 
 int LibusbDfuTransport::ReleaseInterface(uint8_t interfaceNumber) {

@@ -11,6 +11,8 @@ namespace tavrel {
 
 // The DFU transport on libusb-1.0. The device list is released before every call returns and
 // the library context when the transport is closed, so nothing is kept beyond the open handle.
+// Control transfers go through libusb's asynchronous interface: each ends within its timeout, and
+// at once when the run is asked to stop (platform/Interruption), the device answering or not.
 class LibusbDfuTransport final : public DfuTransport {
 public:
     LibusbDfuTransport() = default;
@@ -32,6 +34,11 @@ public:
     void Close() override;
 
 private:
+    // One control transfer, out of `out` or into `in` (the other null): the bytes moved, or -1
+    // (failed, timed out, or stopped).
+    int Control(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, const uint8_t* out, uint8_t* in,
+                uint16_t length, uint32_t timeoutMs);
+
     libusb_context* context_ = nullptr;
     libusb_device_handle* handle_ = nullptr;
 };

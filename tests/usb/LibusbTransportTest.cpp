@@ -2,8 +2,10 @@
 // board's DFU device mocked at the kernel's usbdevfs level: what runs on a real bus, minus the wire.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
+#include <thread>
 
 #include "HexFiles.h"
 #include "MockUsbDevice.h"
@@ -14,6 +16,7 @@
 #include "operations/HX700ProgramWorker.h"
 #include "operations/ReadWorker.h"
 #include "platform/Clock.h"
+#include "platform/Interruption.h"
 #include "platform/LibusbDfuTransport.h"
 
 namespace tavrel::test {
@@ -150,6 +153,95 @@ TEST_F(LibusbTransport, AStallOrAVanishingDeviceMidTransferFailsTheRunWithTheDev
         ExpectCleanEnd(usb.bench, kOperationRead, "Read Failed");
         usb.ExpectReleased();
     }
+}
+
+// Asks the run to stop once the silent device holds a transfer (Ctrl-C), and lowers the flag again
+// when the test is over.
+class StopWhenPending {
+public:
+    explicit StopWhenPending(UsbBench& usb) : thread_([this, &usb] {
+        SteadyClock clock;
+        if (!usb.mock.WaitPending(clock)) return;
+        asked_ = std::chrono::steady_clock::now();
+        RequestInterruption();
+    }) {}
+    ~StopWhenPending() {
+        if (thread_.joinable()) thread_.join();
+        ClearInterruption();
+    }
+    void Join() { thread_.join(); }
+    // When the stop was asked for (after Join).
+    std::chrono::steady_clock::time_point asked() const { return asked_; }
+
+private:
+    std::chrono::steady_clock::time_point asked_{};
+    std::thread thread_;
+};
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// A device that stops answering: a transfer ends at its own timeout, and at once when the run is
+// asked to stop, however long its timeout; the request is taken back and the device released.
+TEST_F(LibusbTransport, ATransferToADeviceThatNeverAnswersEndsAtItsTimeoutOrAtOnceOnAStop) {
+    constexpr uint8_t kFromDevice = 0xA1, kGetStatus = 3;
+    {
+        SCOPED_TRACE("timeout");
+        UsbBench usb;
+        LibusbDfuTransport transport;
+        DfuLink link(transport, usb.clock);
+        ASSERT_EQ(link.DfuOpen(sim::kSimDfuVendorId, sim::kSimDfuProductId), 0) << usb.mock.unknown();
+        usb.mock.FailAt(usb.mock.controlTransfers() + 1, UsbFault::Silent);
+        uint8_t reply[6] = {};
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_LT(transport.ControlIn(kFromDevice, kGetStatus, 0, 0, reply, sizeof reply, 300), 0);
+        EXPECT_GE(SecondsSince(start), 0.29);
+        EXPECT_EQ(usb.mock.pending(), 0);  // taken back
+        EXPECT_EQ(link.DfuClose(), 0);
+        usb.ExpectReleased();
+    }
+    {
+        SCOPED_TRACE("stop");
+        UsbBench usb;
+        LibusbDfuTransport transport;
+        DfuLink link(transport, usb.clock);
+        ASSERT_EQ(link.DfuOpen(sim::kSimDfuVendorId, sim::kSimDfuProductId), 0) << usb.mock.unknown();
+        usb.mock.FailAt(usb.mock.controlTransfers() + 1, UsbFault::Silent);
+        uint8_t reply[6] = {};
+        StopWhenPending stop(usb);
+        const auto start = std::chrono::steady_clock::now();
+        // A minute's timeout: only the stop can end this transfer within the bound below.
+        EXPECT_LT(transport.ControlIn(kFromDevice, kGetStatus, 0, 0, reply, sizeof reply, 60000), 0);
+        EXPECT_LT(SecondsSince(start), 30.0);
+        stop.Join();
+        EXPECT_EQ(usb.mock.pending(), 0);
+        // Nothing more goes out once the stop was asked for.
+        const int sent = usb.mock.controlTransfers();
+        EXPECT_LT(transport.ControlOut(0x21, 6, 0, 0, nullptr, 0, 60000), 0);
+        EXPECT_EQ(usb.mock.controlTransfers(), sent);
+        EXPECT_EQ(link.DfuClose(), 0);
+        usb.ExpectReleased();
+    }
+}
+
+// The whole run: Ctrl-C while the device keeps a download unanswered ends the program run failed
+// without waiting out the transfer's timeout, with the device closed.
+TEST_F(LibusbTransport, CtrlCEndsARunWhoseDeviceNeverAnswers) {
+    WriteFileBytes(files / "boot.bin", PatternBytes(5000, 4));
+    UsbBench usb;
+    usb.mock.FailAt(7, UsbFault::Silent, 1);  // the second chunk's download
+    StopWhenPending stop(usb);
+    EXPECT_FALSE(Program(usb, (files / "boot.bin").string()));
+    const auto ended = std::chrono::steady_clock::now();
+    stop.Join();
+    ASSERT_TRUE(InterruptionRequested());
+    // Without waiting out the 5 s of the transfer's own timeout: a stop takes a slice of 0.1 s, so
+    // half the timeout is room enough on a loaded machine.
+    EXPECT_LT(std::chrono::duration<double>(ended - stop.asked()).count(), kDfuTransferTimeoutMs / 2000.0);
+    EXPECT_EQ(usb.mock.pending(), 0);
+    ExpectCleanEnd(usb.bench, kOperationProgram, "Flash Failed");
+    usb.ExpectReleased();
 }
 
 }  // namespace

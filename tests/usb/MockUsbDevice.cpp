@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <umockdev.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
@@ -17,6 +18,8 @@ namespace tavrel::test {
 namespace {
 
 constexpr const char* kDeviceNode = "/dev/bus/usb/001/002";
+// Control's result for a transfer a silent device never answers.
+constexpr int kNoAnswer = -100000;
 
 // The ioctl argument as the client's memory at its pointer, `length` bytes; null when unreadable.
 UMockdevIoctlData* Resolve(UMockdevIoctlData* data, size_t offset, size_t length) {
@@ -98,6 +101,17 @@ bool MockUsbDevice::WaitAllClosed(Clock& clock) {
     return !anyOpen();
 }
 
+int MockUsbDevice::pending() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(pending_.size());
+}
+
+bool MockUsbDevice::WaitPending(Clock& clock) {
+    const uint64_t until = clock.NowMs() + 30000;
+    while (pending() == 0 && clock.NowMs() < until) clock.SleepMs(5);
+    return pending() > 0;
+}
+
 std::string MockUsbDevice::unknown() const {
     std::lock_guard lock(mutex_);
     return unknown_;
@@ -123,7 +137,9 @@ int MockUsbDevice::Control(const sim::UsbSetup& setup, uint8_t* data) {
         gone_ = true;
         claimed_ = -1;  // an unplugged device holds no claim
     }
+    if (number == failAt_ && fault_ == UsbFault::Silent) silent_ = true;
     if (gone_) return -ENODEV;
+    if (silent_) return kNoAnswer;
     const int moved = port_.Control(setup, data);
     return moved < 0 ? -EPIPE : moved;
 }
@@ -166,6 +182,7 @@ long MockUsbDevice::Ioctl(_UMockdevIoctlClient* client) {
             if (claimed_ != static_cast<int>(s.interface)) return -EINVAL;
             const sim::UsbSetup setup{0x01, 11, static_cast<uint16_t>(s.altsetting), static_cast<uint16_t>(s.interface), 0};
             const int moved = Control(setup, nullptr);
+            if (moved == kNoAnswer) return -ETIMEDOUT;
             return moved < 0 ? moved : 0;
         }
         case USBDEVFS_SUBMITURB:
@@ -174,8 +191,7 @@ long MockUsbDevice::Ioctl(_UMockdevIoctlClient* client) {
         case USBDEVFS_REAPURBNDELAY:
             return ReapUrb(client);
         case USBDEVFS_DISCARDURB:
-            // Transfers finish as they are submitted; nothing is ever in flight to take back.
-            return -EINVAL;
+            return DiscardUrb(client);
         case USBDEVFS_IOCTL:
             // The request to bind the kernel's driver again after a release: there is none.
             return -ENODATA;
@@ -204,10 +220,33 @@ long MockUsbDevice::SubmitUrb(_UMockdevIoctlClient* client) {
     if ((setup.requestType & 0x1F) == 0x01 && claimed_ != (setup.index & 0xFF)) return -ENOENT;
     const int moved = Control(setup, bytes + 8);
     if (moved == -ENODEV) return -ENODEV;
+    if (moved == kNoAnswer) {
+        // In flight until the host takes it back.
+        pending_.push_back(urbData->client_addr);
+        return 0;
+    }
     // The outcome is written into the client's URB now; reaping hands back its address.
     urb.status = moved < 0 ? moved : 0;
     urb.actual_length = moved < 0 ? 0 : moved;
     std::memcpy(urbData->data, &urb, offsetof(usbdevfs_urb, buffer));
+    std::memcpy(urbData->data + offsetof(usbdevfs_urb, actual_length), &urb.actual_length, sizeof urb.actual_length);
+    reapable_.push_back(urbData->client_addr);
+    return 0;
+}
+
+long MockUsbDevice::DiscardUrb(_UMockdevIoctlClient* client) {
+    // Only a transfer still in flight can be taken back; a finished one waits to be reaped.
+    auto* urbData = Resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(usbdevfs_urb));
+    if (urbData == nullptr) return -EFAULT;
+    const auto at = std::find(pending_.begin(), pending_.end(), urbData->client_addr);
+    if (at == pending_.end()) return -EINVAL;
+    pending_.erase(at);
+    // As the kernel does: reaped with the unlink's status and nothing moved.
+    usbdevfs_urb urb{};
+    std::memcpy(&urb, urbData->data, sizeof urb);
+    urb.status = -ECONNRESET;
+    urb.actual_length = 0;
+    std::memcpy(urbData->data + offsetof(usbdevfs_urb, status), &urb.status, sizeof urb.status);
     std::memcpy(urbData->data + offsetof(usbdevfs_urb, actual_length), &urb.actual_length, sizeof urb.actual_length);
     reapable_.push_back(urbData->client_addr);
     return 0;

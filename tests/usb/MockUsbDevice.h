@@ -23,6 +23,7 @@ enum class UsbFault {
     None,
     Stall,   // the transfer ends in a stall (-EPIPE); the device stays
     Vanish,  // the device is unplugged: this and every later request fail with -ENODEV
+    Silent,  // the device stops answering: this and every later transfer stay pending until cancelled
 };
 
 class MockUsbDevice {
@@ -41,6 +42,10 @@ public:
         failRequest_ = request;
     }
     int controlTransfers() const { return transfers_; }
+    // Transfers submitted to a silent device and not cancelled yet.
+    int pending() const;
+    // Waits a bounded while (generous: the host's own pace) until a transfer is pending.
+    bool WaitPending(Clock& clock);
     // True once no device node is open (a run that ended cleanly leaves none), waiting a
     // bounded while for umockdev to notice the last close.
     bool WaitAllClosed(Clock& clock);
@@ -55,6 +60,7 @@ private:
     long Ioctl(_UMockdevIoctlClient* client);
     long SubmitUrb(_UMockdevIoctlClient* client);
     long ReapUrb(_UMockdevIoctlClient* client);
+    long DiscardUrb(_UMockdevIoctlClient* client);
     int Control(const sim::UsbSetup& setup, uint8_t* data);
 
     sim::UsbDevicePort& port_;
@@ -62,6 +68,7 @@ private:
     _UMockdevIoctlBase* handler_ = nullptr;
     mutable std::mutex mutex_;
     std::deque<unsigned long> reapable_;  // client addresses of finished URBs, in order
+    std::vector<unsigned long> pending_;  // client addresses of URBs a silent device holds
     std::string unknown_;
     std::atomic<int> transfers_{0};
     std::vector<_UMockdevIoctlClient*> clients_;  // every opening of the node, held
@@ -71,6 +78,7 @@ private:
     int counted_ = 0;
     UsbFault fault_ = UsbFault::None;
     bool gone_ = false;
+    bool silent_ = false;
 };
 
 }  // namespace tavrel::test
