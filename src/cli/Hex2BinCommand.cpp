@@ -59,9 +59,11 @@ int RunHex2Bin(const Options& options) {
     CHexParser parser(prompt);
     SegmentList firstList;
     SegmentList secondList;
-    if (!parser.ConvertHexToBinary(hexPath, first.workPath().string(),
-                                   secondOutput.empty() ? std::string() : second.workPath().string(), firstList,
-                                   &secondList, "")) {
+    // Through the writers that created the work files: never reopened by name.
+    SaveFileSink firstSink(first);
+    SaveFileSink secondSink(second);
+    if (!parser.ConvertImageFile(hexPath, firstSink, secondOutput.empty() ? nullptr : &secondSink, firstList,
+                                 &secondList, "")) {
         if (prompt.externalRefused)
             std::fprintf(stderr, "tavrel-cli hex2bin: give FLASH.bin as a third argument to keep those runs in a file "
                                  "of their own\n");

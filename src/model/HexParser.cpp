@@ -343,13 +343,8 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
         return false;
     }
 
-    // The file's first bytes tell its format; ELF and S-record files have readers of their own.
-    bool ok = false;
-    if (!ConvertOtherFormat(hex.get(), hexPath, outputs[0], hasSecond ? &outputs[1] : nullptr, firstList, secondList,
-                            family, ok)) {
-        FileLines reader(hex.get());
-        ok = ConvertRecords(reader, hexPath, outputs[0], hasSecond ? &outputs[1] : nullptr, firstList, secondList, family);
-    }
+    const bool ok = ConvertOpenedFile(hex.get(), hexPath, outputs[0], hasSecond ? &outputs[1] : nullptr, firstList,
+                                      secondList, family);
     const int firstError = outputs[0].Close();
     const int secondError = hasSecond ? outputs[1].Close() : 0;
     if (firstError != 0 || secondError != 0) {
@@ -358,6 +353,31 @@ bool CHexParser::ConvertHexToBinary(const std::string& hexPath, const std::strin
                                 Reason(firstError != 0 ? firstError : secondError),
                             MessageIcon::Error);
         return false;
+    }
+    return ok;
+}
+
+bool CHexParser::ConvertImageFile(const std::string& hexPath, HexByteSink& first, HexByteSink* second,
+                                  SegmentList& firstList, SegmentList* secondList, const std::string& family) {
+    failedLine_ = 0;
+    failure_ = HexFailure::None;
+    std::string unreadable;
+    FilePtr hex(OpenInputFile(hexPath, unreadable));
+    if (!hex) {
+        failure_ = HexFailure::SourceUnreadable;
+        prompt_.ShowMessage(InputFileProblem(hexPath, unreadable), MessageIcon::Error);
+        return false;
+    }
+    return ConvertOpenedFile(hex.get(), hexPath, first, second, firstList, secondList, family);
+}
+
+bool CHexParser::ConvertOpenedFile(std::FILE* file, const std::string& path, HexByteSink& first, HexByteSink* second,
+                                   SegmentList& firstList, SegmentList* secondList, const std::string& family) {
+    // The file's first bytes tell its format; ELF and S-record files have readers of their own.
+    bool ok = false;
+    if (!ConvertOtherFormat(file, path, first, second, firstList, secondList, family, ok)) {
+        FileLines reader(file);
+        ok = ConvertRecords(reader, path, first, second, firstList, secondList, family);
     }
     return ok;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "model/ImageSegment.h"
+#include "model/SaveFile.h"
 #include "platform/UserPrompt.h"
 
 namespace tavrel {
@@ -40,6 +41,17 @@ class HexByteSink {
 public:
     virtual ~HexByteSink() = default;
     virtual void Write(const uint8_t* data, size_t size) = 0;
+};
+
+// A save file as a conversion's output: written through its writer, never opened again by name.
+// A failed write is the writer's to report (SaveFileWriter::Commit).
+class SaveFileSink final : public HexByteSink {
+public:
+    explicit SaveFileSink(SaveFileWriter& writer) : writer_(writer) {}
+    void Write(const uint8_t* data, size_t size) override { (void)writer_.Write(data, size); }
+
+private:
+    SaveFileWriter& writer_;
 };
 
 class HexLineReader;
@@ -86,6 +98,12 @@ public:
                             const std::string& secondOutput, SegmentList& firstList,
                             SegmentList* secondList, const std::string& family);
 
+    // The same conversion of the file at hexPath into sinks the caller holds (a save file's writer):
+    // nothing but hexPath is opened. The results and messages are those of ConvertHexToBinary,
+    // without the outputs' ones (the sinks keep their own failures).
+    bool ConvertImageFile(const std::string& hexPath, HexByteSink& first, HexByteSink* second, SegmentList& firstList,
+                          SegmentList* secondList, const std::string& family);
+
     // The same conversion over a HEX text in memory, into byte buffers (replaced, not appended
     // to); secondOutput null means no second output. The results and messages are those of
     // ConvertHexToBinary, without the file ones; sourceName stands for the file in the details.
@@ -113,6 +131,9 @@ public:
     HexFailure LastFailure() const { return failure_; }
 
 private:
+    // The open file, in whichever format it is, into the sinks.
+    bool ConvertOpenedFile(std::FILE* file, const std::string& path, HexByteSink& first, HexByteSink* second,
+                           SegmentList& firstList, SegmentList* secondList, const std::string& family);
     // An ELF or S-record file, told by its first bytes, through its own reader into the sinks
     // (ok: its result). False when file is Intel HEX, left at its start for the HEX reader.
     bool ConvertOtherFormat(std::FILE* file, const std::string& path, HexByteSink& first, HexByteSink* second,

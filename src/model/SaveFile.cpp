@@ -1,6 +1,7 @@
 #include "model/SaveFile.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -150,6 +151,21 @@ bool SaveFileWriter::Commit(std::string& detail) {
     if (ok && (std::fflush(file_) != 0 || fsync(fileno(file_)) != 0)) {
         ok = false;
         error_ = errno;
+    }
+    // The name is renamed, not the open file: it must still name the file written, or whatever
+    // was put in its place (a link to another file, say) would become the saved file.
+    struct stat opened {};
+    struct stat named {};
+    const bool same = fstat(fileno(file_), &opened) == 0 && lstat(workPath_.c_str(), &named) == 0 &&
+                      S_ISREG(named.st_mode) && opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+    if (ok && !same) {
+        std::fclose(file_);
+        file_ = nullptr;
+        detail = "The work file " + workPath_.string() + " was replaced while it was written; " + savePath_.string() +
+                 " is not replaced.";
+        // Only the name goes (a link planted there, not the file it names).
+        Discard();
+        return false;
     }
     if (std::fclose(file_) != 0 && ok) {
         ok = false;

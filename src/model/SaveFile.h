@@ -37,12 +37,14 @@ public:
     bool Fill(uint8_t value, size_t count);
     uint64_t Position() const { return position_; }
 
-    // The work file, for a writer that fills it by its path (a converter that opens its outputs
-    // itself) between Open and Commit.
+    // The work file's name. Written only through Write and Fill: the file is never opened again by
+    // its name.
     const std::filesystem::path& workPath() const { return workPath_; }
 
     // Flushes the work file to disk and renames it over the file savePath names. On any failure
-    // the work file is removed and the earlier file stays as it was.
+    // the work file is removed and the earlier file stays as it was; a work file whose name no
+    // longer names the file written (replaced in the meantime) is refused, and only that name is
+    // removed (a link planted there goes, the file it names stays as it was).
     bool Commit(std::string& detail);
 
 private:

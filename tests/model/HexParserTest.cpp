@@ -510,6 +510,43 @@ TEST_F(HexParserTest, OutputsThatCannotBeWrittenSayWhyAndDoNotBlameTheHexFile) {
     EXPECT_EQ(prompt.messages.back(), "Cannot open the file " + (dir / "none.hex").string() + ": No such file or directory");
 }
 
+// Into save files through their writers (hex2bin): a work file swapped by name between its
+// exclusive create and the write (a link to another file planted in its place) is not written
+// through, and the output is not replaced.
+TEST_F(HexParserTest, ConvertsIntoSaveFilesOnlyThroughTheirWriters) {
+    const auto code = PatternBytes(300, 4), external = PatternBytes(40, 8);
+    WriteTextFile(dir / "image.hex",
+                  HexImage(0x00100000, code) + HexImage(0x1F000000, external) + HexEnd() + "\n");
+    WriteFileBytes(dir / "victim.bin", {9});
+    for (const bool swapped : {false, true}) {
+        SCOPED_TRACE(swapped ? "swapped" : "as created");
+        WriteFileBytes(dir / "out.bin", {1});
+        WriteFileBytes(dir / "flash.bin", {2});
+        SaveFileWriter first, second;
+        std::string detail;
+        ASSERT_TRUE(first.Open(dir / "out.bin", detail) && second.Open(dir / "flash.bin", detail)) << detail;
+        if (swapped) {
+            std::filesystem::remove(first.workPath());
+            std::filesystem::create_symlink(dir / "victim.bin", first.workPath());
+        }
+        CHexParser parser(prompt);
+        SaveFileSink firstSink(first), secondSink(second);
+        SegmentList firstList, secondList;
+        ASSERT_TRUE(parser.ConvertImageFile((dir / "image.hex").string(), firstSink, &secondSink, firstList,
+                                            &secondList, ""));
+        EXPECT_EQ(ReadFileBytes(dir / "victim.bin"), std::vector<uint8_t>{9});
+        EXPECT_EQ(first.Commit(detail), !swapped) << detail;
+        ASSERT_TRUE(second.Commit(detail)) << detail;
+        EXPECT_EQ(ReadFileBytes(dir / "out.bin"), swapped ? std::vector<uint8_t>{1} : code);
+        EXPECT_EQ(ReadFileBytes(dir / "flash.bin"), external);
+        EXPECT_EQ(ReadFileBytes(dir / "victim.bin"), std::vector<uint8_t>{9});
+        ASSERT_EQ(firstList.runs.size(), 1u);
+        ExpectRun(firstList.runs[0], 0x00100000, 300, 0);
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+            EXPECT_FALSE(entry.path().string().ends_with("_temp.bin")) << entry.path();
+    }
+}
+
 TEST_F(HexParserTest, GeneratorRuleSplitsOnlyForKR2A600) {
     const std::string text = HexImage(0x00100000, PatternBytes(8)) + HexImage(0x1F000000, PatternBytes(8, 9)) +
                              HexEnd() + "\n";

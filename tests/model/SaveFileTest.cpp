@@ -105,14 +105,29 @@ TEST(SaveFile, NothingReplacesTheFileUntilCommitAndAFailedWriteLeavesIt) {
     EXPECT_EQ(ReadFileBytes(dir / "out.bin"), std::vector<uint8_t>{1});
     EXPECT_EQ(TempFilesIn(dir.path()), 0u);
 
-    // The work file may be filled by its path (a converter opening its own outputs).
-    SaveFileWriter writer;
-    std::string detail;
-    ASSERT_TRUE(writer.Open(dir / "out.bin", detail));
-    WriteFileBytes(writer.workPath(), {5, 6});
-    ASSERT_TRUE(writer.Commit(detail)) << detail;
-    EXPECT_EQ(ReadFileBytes(dir / "out.bin"), (std::vector<uint8_t>{5, 6}));
-    EXPECT_EQ(TempFilesIn(dir.path()), 0u);
+    // A work file put back under its name by somebody else (a link planted there, a file written
+    // by name) is never renamed over the saved file; the link goes, the file it names stays.
+    WriteFileBytes(dir / "victim.bin", {7});
+    for (const bool link : {true, false}) {
+        SCOPED_TRACE(link ? "link" : "file");
+        SaveFileWriter writer;
+        std::string detail;
+        ASSERT_TRUE(writer.Open(dir / "out.bin", detail));
+        ASSERT_TRUE(writer.Write("\5\6", 2));
+        const fs::path work = writer.workPath();
+        fs::remove(work);
+        if (link) {
+            fs::create_symlink(dir / "victim.bin", work);
+        } else {
+            WriteFileBytes(work, {5, 6});
+        }
+        EXPECT_FALSE(writer.Commit(detail));
+        EXPECT_NE(detail.find("was replaced while it was written"), std::string::npos) << detail;
+        EXPECT_EQ(ReadFileBytes(dir / "out.bin"), std::vector<uint8_t>{1});
+        EXPECT_FALSE(fs::is_symlink(dir / "out.bin"));
+        EXPECT_EQ(ReadFileBytes(dir / "victim.bin"), std::vector<uint8_t>{7});
+        EXPECT_EQ(TempFilesIn(dir.path()), 0u);
+    }
 }
 
 TEST(SaveFile, WorkPathsAreUnusedAndEndInTempBin) {
