@@ -43,6 +43,7 @@ public:
     // A null transport with `error` set when the chosen one cannot be had.
     OpenedDfuTransport OpenDfuTransport(std::string& error) override;
     uint64_t mailboxWaitMs() const override { return settings_.mailboxWaitMs.value_or(kMailboxWaitMs); }
+    uint32_t uartWaitPercent() const override { return settings_.uartWaitPercent.value_or(100); }
 
 private:
     Settings settings_;

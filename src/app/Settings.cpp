@@ -17,6 +17,14 @@ std::optional<uint64_t> ParseWaitMs(const std::string& text) {
     return value;
 }
 
+// A whole percent from 1 to 100: the serial line's bounds can only be shortened.
+std::optional<uint32_t> ParsePercent(const std::string& text) {
+    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) return std::nullopt;
+    const uint32_t value = static_cast<uint32_t>(std::stoul(text));
+    if (value == 0 || value > 100) return std::nullopt;
+    return value;
+}
+
 }  // namespace
 
 std::optional<std::string> ProcessEnvironment(const char* name) {
@@ -40,6 +48,7 @@ Settings SettingsFromEnvironment(const EnvironmentLookup& lookup) {
     settings.simConfig = lookup(kSimConfigVariable).value_or("");
     if (auto module = lookup(kPkcs11ModuleVariable)) settings.pkcs11Module = SettingValue{*module, kPkcs11ModuleVariable};
     if (auto wait = lookup(kMailboxWaitVariable)) settings.mailboxWaitMs = ParseWaitMs(*wait);
+    if (auto percent = lookup(kUartWaitVariable)) settings.uartWaitPercent = ParsePercent(*percent);
     return settings;
 }
 

@@ -24,6 +24,7 @@ inline constexpr const char* kSimSocketVariable = "TAVREL_SIM_SOCKET";
 inline constexpr const char* kSimConfigVariable = "TAVREL_SIM_CONFIG";
 inline constexpr const char* kPkcs11ModuleVariable = "TAVREL_PKCS11_MODULE";
 inline constexpr const char* kMailboxWaitVariable = "TAVREL_MAILBOX_WAIT_MS";
+inline constexpr const char* kUartWaitVariable = "TAVREL_UART_WAIT_PERCENT";
 
 struct Settings {
     std::optional<SettingValue> jlinkLibrary;  // the probe library file; none: the usual names and folders
@@ -38,6 +39,9 @@ struct Settings {
     // TAVREL_MAILBOX_WAIT_MS: a shorter bound for each mailbox flag wait (simulated boards and
     // tests; whole milliseconds from 1 up to the loader's own 90000). None: the loader's own.
     std::optional<uint64_t> mailboxWaitMs;
+    // TAVREL_UART_WAIT_PERCENT: every bound of a wait on the serial line at this share of its own
+    // (simulated boards and tests; whole percent from 1 to 100). None: the line's own bounds.
+    std::optional<uint32_t> uartWaitPercent;
 
     // Whether USB DFU goes to a simulated board instead of libusb.
     bool UsesSimulatedUsb() const { return simulatedUsb || !simSocket.empty(); }

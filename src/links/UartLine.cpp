@@ -11,6 +11,15 @@ SerialPort& ProcessComPort() {
 
 void CloseComPort() { ProcessComPort().Close(); }
 
+UartTimings ShortenedWaits(UartTimings timings, uint32_t percent) {
+    if (percent >= 100) return timings;
+    for (uint32_t* bound : {&timings.readMs, &timings.syncWindowMs, &timings.syncByteMs, &timings.replyHeaderMs,
+                            &timings.readyByteMs, &timings.unlockLimitMs}) {
+        *bound = std::max<uint32_t>(1, static_cast<uint32_t>(static_cast<uint64_t>(*bound) * percent / 100));
+    }
+    return timings;
+}
+
 UartLine::UartLine(UserPrompt& prompt, Clock& clock, UartTimings timings)
     : prompt_(prompt), clock_(clock), timings_(timings) {}
 

@@ -30,6 +30,10 @@ struct UartTimings {
                                       // it answers a frame it takes at once
 };
 
+// The timings with every bound of a wait (not the pauses and settle times, which the protocol
+// needs as they are) at `percent` of its own, at least 1 ms; 100 or more leaves them as they are.
+UartTimings ShortenedWaits(UartTimings timings, uint32_t percent);
+
 // The process has one serial port; opening closes any earlier one. The main window (or the
 // command) closes it after each operation.
 SerialPort& ProcessComPort();

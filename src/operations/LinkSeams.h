@@ -28,6 +28,9 @@ public:
     virtual OpenedDfuTransport OpenDfuTransport(std::string& error) = 0;
     // The bound of each mailbox flag wait: the loader's own unless a test run shortens it.
     virtual uint64_t mailboxWaitMs() const { return kMailboxWaitMs; }
+    // The share (percent) of their own bounds the serial line's waits get: 100 unless a test run
+    // shortens them.
+    virtual uint32_t uartWaitPercent() const { return 100; }
 };
 
 }  // namespace tavrel

@@ -128,7 +128,7 @@ private:
 class UartSession final : public LoaderSession {
 public:
     UartSession(const FamilyProfile& profile, LinkSeams& seams, UserPrompt& prompt, const SessionOptions& options)
-        : profile_(profile), line_(prompt, seams.clock(), options.uartTimings), loader_(line_, profile) {}
+        : profile_(profile), line_(prompt, seams.clock(), ShortenedWaits(options.uartTimings, seams.uartWaitPercent())), loader_(line_, profile) {}
 
     bool Start(const TargetSelection& selection, LinkSeams& seams, OperationHost& host, UserPrompt& prompt,
                const BringUpReport& report, const SessionOptions& options) {

@@ -6,6 +6,7 @@
 
 #include "Recorders.h"
 #include "app/Settings.h"
+#include "links/UartLine.h"
 
 using namespace tavrel;
 namespace fs = std::filesystem;
@@ -76,4 +77,30 @@ TEST(Settings, MailboxWaitOnlyShortensTheLoadersBound) {
         const Settings settings = SettingsFromEnvironment(From({{"TAVREL_MAILBOX_WAIT_MS", c.value}}));
         EXPECT_EQ(settings.mailboxWaitMs, c.waitMs) << c.value;
     }
+}
+
+// The serial line's bounds too, as a share of each; the pauses the protocol needs stay as they are.
+TEST(Settings, UartWaitsOnlyShorten) {
+    const struct {
+        const char* value;
+        std::optional<uint32_t> percent;
+    } cases[] = {
+        {"25", 25}, {"1", 1}, {"100", 100}, {"101", std::nullopt}, {"0", std::nullopt}, {"-5", std::nullopt},
+        {"25%", std::nullopt}, {"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const Settings settings = SettingsFromEnvironment(From({{"TAVREL_UART_WAIT_PERCENT", c.value}}));
+        EXPECT_EQ(settings.uartWaitPercent, c.percent) << c.value;
+    }
+    const UartTimings own;
+    const UartTimings quarter = ShortenedWaits(own, 25);
+    EXPECT_EQ(quarter.readMs, 2500u);
+    EXPECT_EQ(quarter.syncWindowMs, 5000u);
+    EXPECT_EQ(quarter.readyByteMs, 250u);
+    EXPECT_EQ(quarter.replyHeaderMs, 22500u);
+    EXPECT_EQ(quarter.unlockLimitMs, 30000u);
+    EXPECT_EQ(quarter.handshakeSettleMs, own.handshakeSettleMs);
+    EXPECT_EQ(quarter.framePauseMs, own.framePauseMs);
+    EXPECT_EQ(ShortenedWaits(own, 100).readMs, own.readMs);
+    EXPECT_EQ(ShortenedWaits(own, 1).framePauseMs, own.framePauseMs);
 }

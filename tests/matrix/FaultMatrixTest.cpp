@@ -6,8 +6,11 @@
 // For each cell: the run fails (or succeeds where the protocol retries through the fault), the
 // user sees the expected message, the exit status is non-zero on failure, no "_temp.bin" file is
 // left, a read's output file is either the whole range or untouched, a programmed flash holds the
-// image (a corrupted write is caught by verification), and the run ends well within a hang
-// bound above the protocol's own waits.
+// image (a corrupted write is caught by verification), a refused run leaves the flash as it was,
+// and the run ends well within a hang bound above the protocol's own waits. Cells that wait out a
+// bound of the serial line run with the line's bounds shortened (TAVREL_UART_WAIT_PERCENT), so
+// they prove the bound ends the run without taking its full time; the bounds' own values are
+// pinned by the links' tests on the test clock.
 //
 // TAVREL_MATRIX_REPORT=FILE writes one line per cell (tab-separated) for
 // scripts/reliability-report.py; TAVREL_MATRIX_JOBS sets how many cells run at once (default 4);
@@ -51,7 +54,8 @@ enum class Outcome { Fails, Survives };
 // configured by TAVREL_SIM_CONFIG), a pseudo-terminal served by a board in this test, or a
 // `tavrel-cli sim` process (the cells that kill it).
 enum class BoardKind { InRun, InTest, Process };
-enum class Death { None, KillBoard, ClosePort };
+// A hang-up goes to a run of several boards at once (each board a `tavrel-cli sim` process).
+enum class Death { None, KillBoard, ClosePort, HangUp };
 
 struct Route {
     const char* name;
@@ -84,6 +88,7 @@ struct Cell {
     std::string chip;                   // another family than the route's
     std::function<std::vector<std::string>(const fs::path& folder)> input;  // replaces the usual input options
     bool finalStatus = true;            // false: the run ends before the worker's final status
+    bool refused = false;               // refused before the flash is touched: it must be as it was
     Death death = Death::None;
     int limitSeconds = 30;              // the hang bound (the protocol's longest wait here is below it)
     std::vector<std::string> env = {};  // variables beyond the usual ones ("NAME=value")
@@ -169,6 +174,10 @@ std::vector<Cell> BoardFaultCells() {
         }
     };
     const auto fails = Outcome::Fails, survives = Outcome::Survives;
+    // The serial line's bounds at a quarter of their own for the cells that wait one out; their
+    // hang bound stays below the full wait, so a run that ignored the setting would fail the cell.
+    const std::vector<std::string> shortLineWaits = {"TAVREL_UART_WAIT_PERCENT=25"};
+    constexpr int kShortLimit = 15;
 
     // J-Link: the probe, the core and the mailbox loader.
     add(kJlink, "none", survives, {});
@@ -200,27 +209,28 @@ std::vector<Cell> BoardFaultCells() {
         add(route, "bad-crc=2", survives, {});
         add(route, "bad-crc=3", fails, {});
         add(route, "bad-ready-crc", fails, {kHandshakeFailed});
-        add(route, "no-ready", fails, {kHandshakeFailed});
+        add(route, "no-ready", fails, {kHandshakeFailed}, {}, {}, kShortLimit, shortLineWaits);
         add(route, "serial-garble=1", survives, {});
         // A loader that sends noise instead of its ready packet: the ready wait's 20 rounds end it.
-        add(route, "noisy=loader-ready", fails, {kHandshakeFailed}, {}, {}, 45);
-        add(route, "rom-locked", fails, {"is locked; give --unlock-password HEX"});
+        add(route, "noisy=loader-ready", fails, {kHandshakeFailed}, {}, {}, kShortLimit, shortLineWaits);
+        add(route, "rom-locked", fails, {"is locked; give --unlock-password HEX"}, {}, {}, kShortLimit, shortLineWaits);
         add(route, "rom-locked", survives, {}, {"--unlock-password", "12345678"});
     }
     // The request ROM's handshake tries again after a lost byte. The framed ROM's sync is one
     // exchange ('#', then "OK" and a digit): a lost byte of it is a failed handshake, while a lost
     // byte of a loader chunk's acknowledgement costs one of the download's three attempts.
     add(kRequestRom, "serial-drop=3", survives, {});
-    add(kFramedRom, "serial-drop=3", fails, {"Uart hand shake failed!"});
-    add(kFramedRom, "serial-drop=18", survives, {});
+    add(kFramedRom, "serial-drop=3", fails, {"Uart hand shake failed!"}, {}, {}, kShortLimit, shortLineWaits);
+    add(kFramedRom, "serial-drop=18", survives, {}, {}, {}, kShortLimit, shortLineWaits);
     // Boot ROMs that keep sending: noise after the ready answer, an answer that never ends (the
     // download's three attempts end it, with the final status alone, or the line that never
     // falls quiet does).
-    add(kRequestRom, "noisy=rom-ready", fails, {kUartCommunication}, {}, {}, 45);
-    add(kFramedRom, "noisy=framed-answer", fails, {}, {}, {}, 45);
+    add(kRequestRom, "noisy=rom-ready", fails, {kUartCommunication}, {}, {}, kShortLimit, shortLineWaits);
+    add(kFramedRom, "noisy=framed-answer", fails, {}, {}, {}, kShortLimit, shortLineWaits);
     add(kRequestRom, "rom-locked", fails, {"Password is Error!"}, {"--unlock-password", "87654321"});
     add(kRequestRom, "rom-locked", fails, {"UART Erase Flash Okay!"}, {"--unlock-erase"});
-    add(kFramedRom, "rom-locked", fails, {" Password is error"}, {"--unlock-password", "87654321"});
+    add(kFramedRom, "rom-locked", fails, {" Password is error"}, {"--unlock-password", "87654321"}, {}, kShortLimit,
+        shortLineWaits);
     add(kRequestRom, "wrong-flash-type", fails, {kFlashTypeMismatch}, {}, "KR2H70X");
     add(kFramedRom, "wrong-flash-type", fails, {kFlashTypeMismatch}, {}, "KR2G700");
 
@@ -236,9 +246,16 @@ std::vector<Cell> BoardFaultCells() {
         cell.board = "corrupt-write=2";
         cells.push_back(cell);
     }
-    // The board name "none" means no fault.
-    for (Cell& cell : cells)
+    // The board name "none" means no fault. Runs refused before the flash is touched: no probe or
+    // link, the wrong chip or flash, a lock without its password or with a wrong one.
+    const std::vector<std::string> refusals = {"no-probe", "open-fail=6", "interfaces=none", "halt-fails=1",
+                                               "wrong-id", "wrong-flash-type", "rom-locked", "dfu-protected"};
+    for (Cell& cell : cells) {
         if (cell.board == "none") cell.board.clear();
+        const bool erasesToUnlock = std::find(cell.args.begin(), cell.args.end(), "--unlock-erase") != cell.args.end();
+        cell.refused = cell.outcome == Outcome::Fails && !erasesToUnlock &&
+                       std::find(refusals.begin(), refusals.end(), cell.board) != refusals.end();
+    }
     return cells;
 }
 
@@ -384,8 +401,10 @@ std::vector<Cell> BadInputCells() {
         },
         false);
     // Bad inputs reach no board: the chip and interface are the route's, the run's input replaces the usual.
-    for (Cell& cell : cells)
+    for (Cell& cell : cells) {
         if (!cell.input) cell.input = [](const fs::path&) { return std::vector<std::string>{}; };
+        cell.refused = true;
+    }
     return cells;
 }
 
@@ -411,6 +430,13 @@ std::vector<Cell> DyingLinkCells() {
             cells.push_back(cell);
         }
     }
+    // A hang-up in the middle of a read of two boards at once: every board stops through its own
+    // failure path (SIGTERM from the run), the summary comes, the run ends as a hang-up (129).
+    Cell hangUp = MakeCell("dying link", kRequestRom, Operation::Read, "hang-up of a two-board run", Outcome::Fails,
+                           {"failed (exit 143)"});
+    hangUp.death = Death::HangUp;
+    hangUp.finalStatus = false;
+    cells.push_back(hangUp);
     return cells;
 }
 
@@ -423,9 +449,23 @@ struct CellResult {
     std::string output;
 };
 
+// Whether a process whose command line holds `text` is still running.
+bool ProcessMentioning(const std::string& text) {
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator("/proc", error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::ifstream in(entry.path() / "cmdline", std::ios::binary);
+        const std::string cmdline((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (cmdline.find(text) != std::string::npos) return true;
+    }
+    return false;
+}
+
 // What the progress shows once a transfer of the operation is under way on the route.
 std::string TransferText(const Cell& cell) {
     const std::string interfaceName = cell.route.interfaceName;
+    if (cell.death == Death::HangUp) return "% Read data";  // behind a board's port
     if (cell.operation == Operation::Program) {
         if (interfaceName == "USB") return "Program target image";
         return interfaceName == "UART" ? "Uart Download Target Image File" : "Download Target Image File";
@@ -473,6 +513,7 @@ private:
         flashBefore_ = pattern;
         if (cell_.operation == Operation::Read) test::WriteFileBytes(OutputPath(), kOldOutput);
 
+        if (cell_.death == Death::HangUp) return PrepareBoards(pattern);
         const BoardKind kind = cell_.death == Death::KillBoard ? BoardKind::Process
                                : std::string(cell_.route.interfaceName) == "UART" ? BoardKind::InTest
                                                                                    : BoardKind::InRun;
@@ -493,6 +534,22 @@ private:
             port_ = test::WordAfter(boardProcess_->output(), "Serial door: ");
         } else {
             simConfig_ = BoardText();
+        }
+    }
+
+    // Two boards in processes of their own, with lines that run at their baud rate (a read long
+    // enough to be stopped in the middle), each with its own flash file.
+    void PrepareBoards(const std::vector<uint8_t>& pattern) {
+        for (int i = 0; i < 2; ++i) {
+            const fs::path flash = folder_ / ("board" + std::to_string(i) + ".bin");
+            test::WriteFileBytes(flash, pattern);
+            boardFlashes_.push_back(flash);
+            std::vector<std::string> options = {"--chip", cell_.Chip(), "--socket",
+                                                (folder_ / ("board" + std::to_string(i) + ".sock")).string(),
+                                                "--flash-file", flash.string(), "--paced-serial"};
+            boards_.push_back(std::make_unique<test::SimProcess>(options));
+            if (!boards_.back()->WaitServing()) return Problem("a board process did not start: " + boards_.back()->output());
+            ports_.push_back(test::WordAfter(boards_.back()->output(), "Serial door: "));
         }
     }
 
@@ -525,7 +582,11 @@ private:
         argv.insert(argv.end(), {TAVREL_CLI_PATH, OperationName(cell_.operation)});
         if (!settings) argv.insert(argv.end(), {"--chip", cell_.Chip(), "--interface", cell_.route.interfaceName});
         if (!has("--loader-dir")) argv.insert(argv.end(), {"--loader-dir", LoaderFolder()});
-        if (std::string(cell_.route.interfaceName) == "UART") argv.insert(argv.end(), {"--port", port_});
+        if (!ports_.empty()) {
+            for (const auto& port : ports_) argv.insert(argv.end(), {"--port", port});
+        } else if (std::string(cell_.route.interfaceName) == "UART") {
+            argv.insert(argv.end(), {"--port", port_});
+        }
         if (std::string(cell_.route.interfaceName) == "USB" && socket_.empty() && !settings)
             argv.push_back("--usb-sim");
         argv.insert(argv.end(), input.begin(), input.end());
@@ -544,6 +605,8 @@ private:
             } else if (cell_.death == Death::KillBoard) {
                 boardProcess_->Signal(SIGKILL);
                 boardProcess_->Wait();
+            } else if (cell_.death == Death::HangUp) {
+                run.Signal(SIGHUP);
             } else {
                 door_.reset();  // the pseudo-terminal's master side goes: the port is closed under the run
             }
@@ -573,6 +636,14 @@ private:
             Problem("failed (exit " + std::to_string(status) + ") where the protocol retries through the fault");
         if (cell_.outcome == Outcome::Fails && status <= 0)
             Problem(status == 0 ? "succeeded" : "ended by a signal");
+        if (cell_.death == Death::HangUp) {
+            if (status != 128 + SIGHUP) Problem("ended with " + std::to_string(status) + ", not as a hang-up (129)");
+            // The boards' own runs end too, within their waits' bounds.
+            const std::string mark = (folder_ / "out-").string();
+            while (ProcessMentioning(mark) && SteadyTime::now() - start <= limit)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            if (ProcessMentioning(mark)) Problem("a board's run is still going");
+        }
         for (const std::string& message : cell_.messages)
             if (out.find(message) == std::string::npos) Problem("never said \"" + message + "\"");
         if (cell_.finalStatus) {
@@ -585,8 +656,16 @@ private:
     void CheckFiles(bool success) {
         for (const fs::path& folder : {work_, folder_.path()})
             for (const auto& name : test::TemporaryFilesIn(folder)) Problem("left " + (folder / name).string());
+        for (const fs::path& board : boardFlashes_)
+            if (FileBytes(board) != flashBefore_) Problem("the flash of " + board.filename().string() + " changed");
+        if (cell_.death == Death::HangUp) {
+            // A board's read that did not end leaves no file of its own.
+            for (const auto& entry : fs::directory_iterator(folder_.path()))
+                if (entry.path().filename().string().rfind("out-", 0) == 0) Problem("left " + entry.path().string());
+        }
         const auto flash = FileBytes(flashFile_).value_or(std::vector<uint8_t>());
         if (flash.size() != flashBefore_.size()) return Problem("the flash file changed its size");
+        if (cell_.refused && flash != flashBefore_) Problem("the flash changed although the run was refused");
         auto range = [&](uint32_t offset, uint32_t count) {
             return std::vector<uint8_t>(flash.begin() + offset, flash.begin() + offset + count);
         };
@@ -616,6 +695,9 @@ private:
     std::unique_ptr<sim::Board> board_;
     std::unique_ptr<sim::SerialDoor> door_;
     std::unique_ptr<test::SimProcess> boardProcess_;
+    std::vector<std::unique_ptr<test::SimProcess>> boards_;  // the boards of a several-board run
+    std::vector<fs::path> boardFlashes_;
+    std::vector<std::string> ports_;
     std::string port_, socket_, simConfig_;
     CellResult result_;
 };
@@ -669,7 +751,16 @@ void RunCells(std::vector<Cell> cells) {
     }
 }
 
-TEST(FaultMatrix, BoardFaults) { RunCells(BoardFaultCells()); }
+// The cells of one route (the board faults run per route, so the test runner can spread them).
+std::vector<Cell> OnRoute(std::vector<Cell> cells, const Route& route) {
+    std::erase_if(cells, [&route](const Cell& cell) { return std::string(cell.route.name) != route.name; });
+    return cells;
+}
+
+TEST(FaultMatrix, BoardFaultsJlink) { RunCells(OnRoute(BoardFaultCells(), kJlink)); }
+TEST(FaultMatrix, BoardFaultsUartRequestRom) { RunCells(OnRoute(BoardFaultCells(), kRequestRom)); }
+TEST(FaultMatrix, BoardFaultsUartFramedRom) { RunCells(OnRoute(BoardFaultCells(), kFramedRom)); }
+TEST(FaultMatrix, BoardFaultsUsb) { RunCells(OnRoute(BoardFaultCells(), kUsb)); }
 
 TEST(FaultMatrix, BadInputFiles) { RunCells(BadInputCells()); }
 
