@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -38,9 +39,10 @@ uint64_t DueMs(uint64_t ns) { return ns / 1000000 + 1; }
 
 // Opens the slave side briefly to set it raw and drop whatever is queued for the host. Closing
 // it again leaves the master in the hung-up state that tells the door nobody has the device.
-void ResetSlave(const std::string& path) {
+// False when it could not be opened.
+bool ResetSlave(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return;
+    if (fd < 0) return false;
     termios settings{};
     if (::tcgetattr(fd, &settings) == 0) {
         ::cfmakeraw(&settings);
@@ -48,6 +50,7 @@ void ResetSlave(const std::string& path) {
     }
     ::tcflush(fd, TCIOFLUSH);
     ::close(fd);
+    return true;
 }
 
 }  // namespace
@@ -67,6 +70,12 @@ std::unique_ptr<SerialDoor> SerialDoor::Create(Board& board, std::string& error,
     door->path_ = name;
     ::fcntl(door->master_, F_SETFL, ::fcntl(door->master_, F_GETFL) | O_NONBLOCK);
     ResetSlave(door->path_);
+    // The master cannot tell a close followed at once by an open from no close at all.
+    door->opens_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (door->opens_ >= 0 && ::inotify_add_watch(door->opens_, door->path_.c_str(), IN_OPEN | IN_CLOSE) < 0) {
+        ::close(door->opens_);
+        door->opens_ = -1;
+    }
     return door;
 }
 
@@ -109,7 +118,7 @@ SerialDoor::~SerialDoor() {
         [[maybe_unused]] ssize_t ignored = ::write(wake_[1], &stop, 1);
         thread_.join();
     }
-    for (int fd : {master_, wake_[0], wake_[1]})
+    for (int fd : {master_, wake_[0], wake_[1], opens_})
         if (fd >= 0) ::close(fd);
 }
 
@@ -171,7 +180,71 @@ void SerialDoor::EndSession() {
         announceAt_.reset();
         ++sessionsEnded_;
     }
-    ResetSlave(path_);
+    if (ResetSlave(path_)) {
+        ++ownOpens_;
+        ++ownCloses_;
+    }
+}
+
+void SerialDoor::CountOpens() {
+    if (opens_ < 0) return;
+    alignas(inotify_event) char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(opens_, buffer, sizeof buffer);
+        if (got <= 0) return;
+        for (ssize_t at = 0; at < got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            if (event->mask & IN_OPEN) {
+                if (ownOpens_ > 0) {
+                    --ownOpens_;
+                } else {
+                    if (holders_ == 0 && allClosed_) reopened_ = true;
+                    ++holders_;
+                }
+            }
+            if (event->mask & IN_CLOSE) {
+                if (ownCloses_ > 0) {
+                    --ownCloses_;
+                } else if (holders_ > 0 && --holders_ == 0) {
+                    allClosed_ = true;
+                }
+            }
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+}
+
+void SerialDoor::RestartIfReopened() {
+    CountOpens();
+    if (!connected_ || !reopened_) return;
+    allClosed_ = reopened_ = false;
+    // What is waiting was written by the earlier host before it closed (as far as can be told: a
+    // new host's first bytes may be among them, and are then lost like bytes sent before a reset;
+    // both boot ROMs ask again). Its session takes them, then ends.
+    uint8_t buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(master_, buffer, sizeof buffer);
+        if (got > 0) {
+            if (options_.pacedLine) {
+                inWire_.insert(inWire_.end(), buffer, buffer + got);
+            } else {
+                FromHost(buffer, static_cast<size_t>(got), SystemClock().NowMs());
+            }
+            continue;
+        }
+        if (got < 0 && errno == EINTR) continue;
+        break;
+    }
+    DeliverCrossed(true);
+    {
+        std::lock_guard lock(board_.mutex());
+        rom_.reset();
+        board_.ResetChip();
+        outQueue_.clear();
+        announceAt_.reset();
+        ++sessionsEnded_;
+    }
+    StartSession(SystemClock().NowMs());
 }
 
 void SerialDoor::Send(const std::vector<uint8_t>& bytes) {
@@ -302,12 +375,19 @@ bool SerialDoor::LookForHost() {
     pollfd master{master_, POLLIN, 0};
     ::poll(&master, 1, 0);
     if (master.revents & POLLHUP) return false;
+    // The kernel reports the open a moment after the device is open: the session waits for it,
+    // so that the report does not count as an open of its own later.
+    CountOpens();
+    if (opens_ >= 0 && holders_ == 0) return false;
+    allClosed_ = reopened_ = false;
     connected_ = true;
     StartSession(SystemClock().NowMs());
     return true;
 }
 
 void SerialDoor::ReadHost() {
+    // A new host's bytes belong to a new session.
+    RestartIfReopened();
     bool hungUp = false;
     uint8_t buffer[4096];
     for (;;) {
@@ -340,6 +420,7 @@ void SerialDoor::ReadHost() {
 }
 
 void SerialDoor::Tick() {
+    RestartIfReopened();
     DeliverCrossed();
     std::lock_guard lock(board_.mutex());
     Timers(SystemClock().NowMs());
@@ -364,8 +445,8 @@ void SerialDoor::Serve() {
             // Bytes that did not fit the host's queue are tried again every few milliseconds.
             if (!outQueue_.empty()) timeout = timeout < 0 ? 5 : std::min(timeout, 5);
         }
-        pollfd fds[2] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}};
-        if (::poll(fds, 2, timeout) < 0 && errno != EINTR) return;
+        pollfd fds[3] = {{master_, POLLIN, 0}, {wake_[0], POLLIN, 0}, {opens_, POLLIN, 0}};
+        if (::poll(fds, opens_ >= 0 ? 3 : 2, timeout) < 0 && errno != EINTR) return;
         if (fds[1].revents & POLLIN) return;
         if (fds[0].revents != 0)
             ReadHost();

@@ -6,7 +6,9 @@
 // Opening the port is the board's reset (as on boards that wire the port's control lines to the
 // reset pin): each time the host opens the device a session starts with the chip fresh out of
 // reset at its boot ROM; closing it ends the session, and whatever the host did not read is
-// gone. Flash, SRAM and the ROM's lock outlive sessions.
+// gone. Flash, SRAM and the ROM's lock outlive sessions. The opens are counted as the kernel
+// reports them (inotify), so a host that closes and opens again before the door has looked (a
+// loaded machine) still meets a fresh chip.
 //
 // With SerialDoorOptions::pacedLine the line runs at the rate the host set, as a UART does: each
 // byte takes 10 bit times to cross, both ways, and the host's writes wait in the pseudo-terminal
@@ -66,6 +68,10 @@ private:
     void ReadHost();
     // Timers and bytes waiting to be sent.
     void Tick();
+    // Counts the opens and closes the kernel reported since the last look (the door's own left out).
+    void CountOpens();
+    // A host that opened the device again while a session ran (its close not seen): a new session.
+    void RestartIfReopened();
     void StartSession(uint64_t now);
     void EndSession();
     void FromHost(const uint8_t* bytes, size_t count, uint64_t now);
@@ -87,6 +93,12 @@ private:
     RomState romState_;
     int master_ = -1;
     int wake_[2] = {-1, -1};
+    int opens_ = -1;        // inotify: the slave's opens and closes; -1 when the kernel will not tell
+    int ownOpens_ = 0;      // the door's own opens and closes not yet counted off
+    int ownCloses_ = 0;
+    int holders_ = 0;       // how many times others have the device open
+    bool allClosed_ = false;  // during a session: every holder closed it at some point
+    bool reopened_ = false;   // ... and somebody opened it again since
     std::string path_;
     std::thread thread_;
     SimServer* server_ = nullptr;

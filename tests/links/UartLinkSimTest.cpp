@@ -2,6 +2,7 @@
 // protocols, the ROM's lock, the request and framed edge cases, and the loader's replies.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <chrono>
 
 #include "Recorders.h"
+#include "SimProcess.h"
 #include "links/LoaderCommands.h"
 #include "links/LoaderPacket.h"
 #include "links/UartFramedRom.h"
@@ -103,7 +105,10 @@ protected:
 
     // Handshake, image, download by request; the ready packet.
     bool RequestBringUp(SerialHost& link, SimBoard& sim, const std::string& family) {
-        if (!link.line.OpenComPort(sim.door->path(), 115200)) return false;
+        return RequestBringUp(link, sim.door->path(), family);
+    }
+    bool RequestBringUp(SerialHost& link, const std::string& port, const std::string& family) {
+        if (!link.line.OpenComPort(port, 115200)) return false;
         if (!link.request.RomHandshake()) return false;
         const std::string image = (dir / (family + "_Load2_temp.bin")).string();
         if (!link.request.PrepareUartLoaderImage(LoaderHex(family), image)) return false;
@@ -195,6 +200,25 @@ TEST_F(UartSim, APacedLineCarriesEveryByteAndTheLastPacketBeforeTheClose) {
     EXPECT_EQ(std::vector<uint8_t>(received.end() - static_cast<std::ptrdiff_t>(finish.size()), received.end()), finish);
     EXPECT_EQ(sim.Violations(), "");
     EXPECT_TRUE(prompt.messages.empty()) << ::testing::PrintToString(prompt.messages);
+}
+
+// A host that closes the port and opens it again while the board's process gets no time (a loaded
+// machine: the board never saw the port closed) still meets a chip fresh out of reset.
+TEST_F(UartSim, AReopenTheBoardHadNoTimeToSeeStillResetsTheChip) {
+    test::SimProcess board({"--chip", "KR2A600"});
+    ASSERT_TRUE(board.WaitServing()) << board.output();
+    const std::string port = test::WordAfter(board.output(), "Serial door: ");
+    auto link = Link("KR2A600");
+    ASSERT_TRUE(RequestBringUp(*link, port, "KR2A600")) << ::testing::PrintToString(prompt.messages);
+    board.Signal(SIGSTOP);
+    CloseComPort();
+    const bool reopened = link->line.OpenComPort(port, 115200);
+    board.Signal(SIGCONT);
+    ASSERT_TRUE(reopened);
+    EXPECT_TRUE(link->request.RomHandshake()) << ::testing::PrintToString(prompt.messages);
+    CloseComPort();
+    EXPECT_EQ(board.Stop(), 0);
+    EXPECT_EQ(board.output().find("violation"), std::string::npos) << board.output();
 }
 
 TEST_F(UartSim, HandshakeTakesExactlyFourBytesBeforeTheState) {
