@@ -200,6 +200,13 @@ bool UartRequestRom::DownloadLoaderByRequest(const std::string& imagePath) {
         uint8_t byte = 0;
         if (clock.NowMs() >= requestDue || line_.ReadComBytes(&byte, 1, readMs) != 1) {
             line_.Fail("Uart communication failed!");
+            // The KR2A600 and KR2H70X boot ROMs answer the handshake alike; one that is given the
+            // other's loader (another SRAM address) stops asking for it.
+            if (sentTotal_ > 0)
+                line_.prompt().ShowDetail("the boot ROM on " + line_.portName() + " stopped asking for the " +
+                                          std::string(family_.name) + " loader after " + std::to_string(sentTotal_) +
+                                          " of " + std::to_string(loaderImageSize_) +
+                                          " bytes: is the chip a " + std::string(family_.name) + " (--chip)?");
             step = RequestStep::Fail;
             break;
         }

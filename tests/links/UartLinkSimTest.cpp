@@ -252,6 +252,19 @@ TEST_F(UartSim, HandshakeTakesExactlyFourBytesBeforeTheState) {
     EXPECT_EQ(prompt.details[0].rfind(sim.door->path() + " answered the hello with 60 bytes (", 0), 0u) << prompt.details[0];
 }
 
+TEST_F(UartSim, ABootRomThatStopsAskingForTheLoaderAsksWhetherTheChipIsTheOneNamed) {
+    // A KR2H70X host on a KR2A600 board: the same handshake, but the loader's blocks are for
+    // another SRAM, and the ROM stops asking.
+    SimBoard sim("chip=KR2A600");
+    auto link = Link("KR2H70X");
+    EXPECT_FALSE(RequestBringUp(*link, sim, "KR2H70X"));
+    EXPECT_EQ(prompt.messages, std::vector<std::string>{"Uart communication failed!"});
+    ASSERT_EQ(prompt.details.size(), 1u);
+    EXPECT_EQ(prompt.details[0].rfind("the boot ROM on " + sim.door->path() + " stopped asking for the KR2H70X loader after ", 0),
+              0u) << prompt.details[0];
+    EXPECT_NE(prompt.details[0].find(" bytes: is the chip a KR2H70X (--chip)?"), std::string::npos);
+}
+
 TEST_F(UartSim, AHandshakeWithTheOtherBootRomSaysWhatThePortSent) {
     {
         SCOPED_TRACE("a KR2A600 host on a KR2E500 board: its announcements tell it, so the attempts stop early");
