@@ -15,8 +15,8 @@ namespace tavrel::guide {
 
 namespace {
 
-// Every picture as wide as the text at most, its proportions kept.
-void FitImages(QTextDocument& document, const QString& folder, qreal width) {
+// Every picture as wide as the text and half a page high at most, its proportions kept.
+void FitImages(QTextDocument& document, const QString& folder, qreal width, qreal height) {
     for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
         for (auto it = block.begin(); !it.atEnd(); ++it) {
             const QTextFragment fragment = it.fragment();
@@ -25,7 +25,7 @@ void FitImages(QTextDocument& document, const QString& folder, qreal width) {
             const QImage image(folder + "/" + format.name());
             if (image.isNull()) continue;
             document.addResource(QTextDocument::ImageResource, QUrl(format.name()), image);
-            const qreal scale = std::min<qreal>(1.0, width / image.width());
+            const qreal scale = std::min<qreal>({1.0, width / image.width(), height / image.height()});
             format.setWidth(image.width() * scale);
             format.setHeight(image.height() * scale);
             QTextCursor cursor(&document);
@@ -207,7 +207,7 @@ LaidOutGuide LayOutGuide(const QString& markdown, const QString& pictureFolder, 
     document.setDefaultFont(QFont("DejaVu Sans", 9.5));
     document.setMarkdown(markdown);
     document.setPageSize(page);
-    FitImages(document, pictureFolder, page.width() - 2 * document.documentMargin());
+    FitImages(document, pictureFolder, page.width() - 2 * document.documentMargin(), page.height() / 2);
     SetCodeFont(document);
     SpaceHeadings(document);
 
