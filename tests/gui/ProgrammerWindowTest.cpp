@@ -492,9 +492,15 @@ TEST_F(ProgrammerWindowTest, ManualIsOpenedBesideTheProgram) {
         opened << path;
         return opens;
     });
+    // The boxes keep their words; the terminal is told where the guide was looked for or is.
+    const std::string guide = (files / "Tavrel User Guide.pdf").string();
+    ::testing::internal::CaptureStderr();
     window->manualAction()->trigger();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Tavrel: the user guide is not at " + guide + "\n");
     WriteTextFile(files / "Tavrel User Guide.pdf", "%PDF-1.4\n");
+    ::testing::internal::CaptureStderr();
     window->manualAction()->trigger();
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("Tavrel: no PDF viewer opened " + guide), std::string::npos);
     opens = true;
     window->manualAction()->trigger();
     EXPECT_EQ(prompt->messages, (std::vector<std::string>{"Can't find \"Tavrel User Guide\" file!",
