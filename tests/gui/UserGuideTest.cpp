@@ -95,6 +95,30 @@ TEST(UserGuideText, NamesTheChipsOfTheWindowsChipList) {
     EXPECT_TRUE(text.contains("flash of a " + list + " (the four chips of its **Chip** list)")) << list.toStdString();
 }
 
+TEST(UserGuideText, TheCommandLineChapterNamesEveryCommand) {
+    std::FILE* help = ::popen((std::string("'") + TAVREL_CLI_PATH + "' --help 2>/dev/null").c_str(), "r");
+    ASSERT_NE(help, nullptr);
+    std::string text;
+    char buffer[4096];
+    for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, help)) > 0;) text.append(buffer, got);
+    if (::pclose(help) != 0 || text.empty()) GTEST_SKIP() << "no tavrel-cli at " << TAVREL_CLI_PATH;
+    QFile source(kGuideSource);
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    const QString guide = QString::fromUtf8(source.readAll());
+    const QString chapter = guide.mid(guide.indexOf("## The command line"), guide.indexOf("## The simulated board") - guide.indexOf("## The command line"));
+    // The table's first column: "| `program` |", "| `list`, `ports` |".
+    const QString commands = QString::fromStdString(text).section("Subcommands:", 1);
+    auto lines = QRegularExpression(R"(^  ([a-z0-9-]+)\s)", QRegularExpression::MultilineOption).globalMatch(commands);
+    int named = 0;
+    while (lines.hasNext()) {
+        const QString command = lines.next().captured(1);
+        ++named;
+        EXPECT_TRUE(QRegularExpression("\\n\\| [^|]*`" + command + "`[^|]*\\|").match(chapter).hasMatch())
+            << command.toStdString() << " is not in the guide's table of commands";
+    }
+    EXPECT_GT(named, 5);
+}
+
 TEST(PdfLinks, ALinkToNoPlaceIsRefusedAndTheFileLeftAsItWas) {
     test::TempDir dir;
     const QString path = QString::fromStdString((dir / "link.pdf").string());
