@@ -123,7 +123,9 @@ def matrix_section(build):
         "checked for: the expected end (failure, or success where the protocol retries through the fault), "
         "the message the user sees, a non-zero exit status on failure, no `_temp.bin` file left, a read's "
         "output either whole or untouched, the flash holding the image after a successful program (a "
-        "corrupted write caught by verification), and an end within the cell's hang bound. "
+        "corrupted write caught by verification), the flash as it was after a refused run, and an end "
+        "within the cell's hang bound (the cells that wait out a serial-line bound run with the line's "
+        "bounds at a quarter, TAVREL_UART_WAIT_PERCENT=25; the bounds themselves are pinned on the test clock). "
         "Run on %s with g++: %d cells in %.0f s, several at a time." % (now(), len(cells), wall),
         "",
         "| group | route | operation | cells run | passed | faults survived (retried) | failed as expected |",
