@@ -42,6 +42,7 @@ Board::Board(const SimConfig& config, const FamilyProfile& profile, const BoardL
     faults_.badCrcLeft = config.badReplyCrc;
     faults_.badReadyCrc = config.badReadyCrc;
     faults_.corruptWrite = config.corruptWrite;
+    faults_.dieAt = config.dieAt;
 }
 
 Board::~Board() = default;

@@ -1,5 +1,7 @@
 #include "sim/DfuDevice.h"
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -79,6 +81,7 @@ int DfuDevice::BusReset() {
 }
 
 int DfuDevice::Control(const UsbSetup& setup, uint8_t* data) {
+    if (board_.config().dieAt != 0 && ++requestsSeen_ == board_.config().dieAt) ::raise(SIGKILL);
     if (board_.resets() != resetsSeen_) Start();  // the chip was reset since the last request
     if (setup.length > 0 && data == nullptr) return Refuse("a control transfer without its data", "the announced bytes");
     if ((setup.requestType & 0x60) == 0) return Standard(setup, data);

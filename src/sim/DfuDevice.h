@@ -87,6 +87,7 @@ private:
 
     Board& board_;
     DfuDeviceConfig config_;
+    uint32_t requestsSeen_ = 0;  // for the board's die-at fault
     std::vector<uint8_t> password_;  // in the order the unlock command carries it
     uint8_t state_ = dfu_state::kAppIdle;
     uint8_t status_ = dfu_status::kOk;

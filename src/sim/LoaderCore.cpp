@@ -1,5 +1,7 @@
 #include "sim/LoaderCore.h"
 
+#include <signal.h>
+
 #include "model/Checksum.h"
 #include "model/LittleEndian.h"
 #include "sim/NorFlash.h"
@@ -77,6 +79,7 @@ std::optional<std::vector<uint8_t>> LoaderCore::Serve(std::span<const uint8_t> p
     }
     if (packet.size() < 7)
         return Failed("packet of " + std::to_string(packet.size()) + " bytes", "at least 7 bytes", lc::kStatusBadPacket);
+    if (faults_.dieAt != 0 && ++faults_.commandsSeen == faults_.dieAt) ::raise(SIGKILL);
     const uint8_t code = packet[0];
     const uint32_t length = GetLe16(&packet[1]);
     if (packet.size() != length + 3u)

@@ -29,6 +29,8 @@ struct LoaderFaults {
     bool badReadyCrc = false;
     uint32_t corruptWrite = 0;  // the write-data command stored wrong (from 1); 0: none
     uint32_t writesSeen = 0;
+    uint32_t dieAt = 0;  // the command at which the board's process ends (from 1); 0: never
+    uint32_t commandsSeen = 0;
 };
 
 class LoaderCore {

@@ -112,6 +112,7 @@ const std::vector<SimConfigWord>& SimConfigWords() {
         {"bad-crc", true, "the first N loader replies carry a wrong checksum"},
         {"bad-ready-crc", false, "the loader's ready packet carries a wrong checksum"},
         {"corrupt-write", true, "the loader stores its N-th write with a wrong first byte"},
+        {"die-at", true, "the board's process ends at once, as if killed, at the N-th loader command or DFU request"},
         {"serial-drop", true, "drop the N-th byte the board sends on the serial line (N[,N...])"},
         {"serial-garble", true, "invert the N-th byte the board sends on the serial line (N[,N...])"},
         {"no-ready", false, "a started loader never gets ready"},
@@ -200,6 +201,10 @@ std::optional<SimConfig> ParseSimConfig(std::string_view text, std::string& erro
             auto n = count();
             if (!n || *n == 0 || *n > 1000000) return badValue("expected a write number from 1");
             config.corruptWrite = static_cast<uint32_t>(*n);
+        } else if (key == "die-at") {
+            auto n = count();
+            if (!n || *n == 0 || *n > 1000000) return badValue("expected a command number from 1");
+            config.dieAt = static_cast<uint32_t>(*n);
         } else if (key == "bad-ready-crc") {
             config.badReadyCrc = true;
         } else if (key == "serial-drop" || key == "serial-garble") {
@@ -269,6 +274,7 @@ std::string FormatSimConfig(const SimConfig& config) {
     if (config.badReplyCrc) add("bad-crc=" + std::to_string(config.badReplyCrc));
     if (config.badReadyCrc) add("bad-ready-crc");
     if (config.corruptWrite) add("corrupt-write=" + std::to_string(config.corruptWrite));
+    if (config.dieAt) add("die-at=" + std::to_string(config.dieAt));
     if (!config.serialDrop.empty()) add("serial-drop=" + IndexListText(config.serialDrop));
     if (!config.serialGarble.empty()) add("serial-garble=" + IndexListText(config.serialGarble));
     if (config.noReady) add("no-ready");

@@ -90,6 +90,10 @@ struct SimConfig {
     uint32_t badReplyCrc = 0;
     bool badReadyCrc = false;
     uint32_t corruptWrite = 0;  // 0: every write is stored as sent
+    // The board's process ends (SIGKILL to itself) at this loader command or DFU request (from 1),
+    // at a point of the run the host cannot have passed; 0: never. Only for a board in a process
+    // of its own (`tavrel-cli sim`): a board inside the program would end the program.
+    uint32_t dieAt = 0;
     std::vector<uint64_t> serialDrop;    // 1-based indexes of bytes the board sends
     std::vector<uint64_t> serialGarble;  // 1-based indexes of bytes the board sends
     bool noReady = false;

@@ -91,6 +91,7 @@ struct Cell {
     bool finalStatus = true;            // false: the run ends before the worker's final status
     bool refused = false;               // refused before the flash is touched: it must be as it was
     Death death = Death::None;
+    int dieAt = 0;                      // KillBoard: the loader command or DFU request the board dies at
     int limitSeconds = 30;              // the hang bound (the protocol's longest wait here is below it)
     std::vector<std::string> env = {};  // variables beyond the usual ones ("NAME=value")
 
@@ -414,6 +415,8 @@ std::vector<Cell> DyingLinkCells() {
     // The serial line's next wait ends with its message. Over J-Link the board goes at whatever
     // call comes next: a halt says "Jlink is not Halted!", a memory access fails with the final
     // status alone, as a DFU request does; so only the final status is certain there.
+    // The board's process ends by itself at a command in the middle of the transfer (die-at): a
+    // kill sent by the test when the transfer shows could come after a fast run had ended.
     for (const Route& route : {kJlink, kRequestRom, kFramedRom, kUsb}) {
         const std::string interfaceName = route.interfaceName;
         std::vector<std::string> messages;
@@ -421,6 +424,7 @@ std::vector<Cell> DyingLinkCells() {
         for (Operation operation : {Operation::Program, Operation::Read}) {
             Cell cell = MakeCell("dying link", route, operation, "board process killed", Outcome::Fails, messages);
             cell.death = Death::KillBoard;
+            cell.dieAt = interfaceName == "USB" ? 60 : 8;
             cells.push_back(cell);
         }
     }
@@ -529,7 +533,7 @@ private:
         } else if (kind == BoardKind::Process) {
             socket_ = (folder_ / "board.sock").string();
             std::vector<std::string> options = {"--chip", cell_.Chip(), "--socket", socket_, "--flash-file",
-                                                flashFile_.string()};
+                                                flashFile_.string(), "--die-at", std::to_string(cell_.dieAt)};
             boardProcess_ = std::make_unique<test::SimProcess>(options);
             if (!boardProcess_->WaitServing()) return Problem("the board process did not start: " + boardProcess_->output());
             port_ = test::WordAfter(boardProcess_->output(), "Serial door: ");
@@ -604,8 +608,7 @@ private:
             if (!run.ReadUntil(TransferText(cell_), cell_.limitSeconds * 1000)) {
                 Problem("the transfer never started");
             } else if (cell_.death == Death::KillBoard) {
-                boardProcess_->Signal(SIGKILL);
-                boardProcess_->Wait();
+                if (boardProcess_->Wait() != -1) Problem("the board did not die in the transfer");
             } else if (cell_.death == Death::HangUp) {
                 run.Signal(SIGHUP);
             } else {
