@@ -90,6 +90,7 @@ int IdentifyChip(const Options& options) {
             return UsageError("connect", "--speed: '" + *given + "' is not a J-Link speed of the list (8000, 4000, 2000, 1000, 500, 100)");
         speed = *value;
     }
+    if (options.Values("probe").size() > 1) return UsageError("connect", "--probe: connect reaches one board; give one --probe");
     if (auto probe = options.Value("probe"); probe && (!ParseNumber(*probe) || *ParseNumber(*probe) == 0))
         return UsageError("connect", "--probe: '" + *probe + "' is not a J-Link serial number (see tavrel-cli list)");
 

@@ -19,6 +19,7 @@
 #include "platform/Clock.h"
 #include "platform/Folders.h"
 #include "platform/Interruption.h"
+#include "platform/LinkTraffic.h"
 #include "platform/SerialPort.h"
 #include "production/ProductionLog.h"
 
@@ -154,8 +155,15 @@ std::string Result(const Board& board) {
     return "failed (signal " + std::to_string(child.signal()) + ")";
 }
 
-void PrintSummary(const std::vector<Board>& boards) {
-    size_t portWidth = 4;
+// The summary's first column: what names the boards.
+const char* KeyHeading(const std::string& keyOption) {
+    if (keyOption == "probe") return "Probe";
+    if (keyOption == "usb-path") return "USB path";
+    return "Port";
+}
+
+void PrintSummary(const std::vector<Board>& boards, const char* heading) {
+    size_t portWidth = std::char_traits<char>::length(heading);
     size_t resultWidth = 6;
     for (const Board& board : boards) {
         portWidth = std::max(portWidth, board.port.size());
@@ -163,7 +171,7 @@ void PrintSummary(const std::vector<Board>& boards) {
     }
     const int portColumn = static_cast<int>(portWidth);
     const int resultColumn = static_cast<int>(resultWidth);
-    std::printf("%-*s  %-*s  %8s  %10s\n", portColumn, "Port", resultColumn, "Result", "Time (s)", "Bytes");
+    std::printf("%-*s  %-*s  %8s  %10s\n", portColumn, heading, resultColumn, "Result", "Time (s)", "Bytes");
     for (const Board& board : boards) {
         const double seconds = static_cast<double>(board.endMs - board.startMs) / 1000.0;
         const std::string bytes = board.bytes ? std::to_string(*board.bytes) : "-";
@@ -220,11 +228,21 @@ uint64_t JobTimeLimitSeconds(const std::string& commandName, const Options& opti
 
 int RunBoards(const std::string& commandName, const Options& options) {
     const auto [keyOption, ports] = BoardsOf(options);
+    const std::string route = options.ValueOr("interface", options.Has("settings") ? "" : "JLINK");
     if (keyOption == "port" && ports.size() > 1 && options.ValueOr("interface", "") != "UART")
         return UsageError(commandName, "--port given several times: several boards at once go with --interface UART");
+    if (keyOption == "probe" && !route.empty() && route != "JLINK")
+        return UsageError(commandName, "--probe does not go with --interface " + route);
+    const std::string keyText = "--" + keyOption + ": ";
+    if (keyOption == "probe")
+        for (const std::string& probe : ports)
+            if (!ParseNumber(probe) || *ParseNumber(probe) == 0)
+                return UsageError(commandName, keyText + "'" + probe + "' is not a J-Link serial number (see tavrel-cli list)");
+    const char* each = keyOption == "probe" ? "probe" : keyOption == "usb-path" ? "USB path" : "port";
     for (size_t i = 0; i < ports.size(); ++i)
-        if (std::find(ports.begin(), ports.begin() + static_cast<long>(i), ports[i]) != ports.begin() + static_cast<long>(i))
-            return UsageError(commandName, "--port: " + ports[i] + " is given twice (one board per port)");
+        for (size_t j = 0; j < i; ++j)
+            if (ports[i] == ports[j] || (keyOption == "probe" && ParseNumber(ports[i]) == ParseNumber(ports[j])))
+                return UsageError(commandName, keyText + ports[i] + " is given twice (one board per " + each + ")");
     // A file a board writes gets the port's name before its extension, so no board overwrites
     // another's: read --output flash.bin gives flash-ttyUSB0.bin, flash-ttyUSB1.bin, ...
     if (commandName == "read" && ports.size() > 1 && !options.Has("output") && !options.Has("dump"))
@@ -235,7 +253,7 @@ int RunBoards(const std::string& commandName, const Options& options) {
     for (size_t i = 0; i < ports.size(); ++i)
         for (size_t j = 0; j < i; ++j)
             if (!ownFileOptions.empty() && ports.size() > 1 && PortTag(ports[i]) == PortTag(ports[j]))
-                return UsageError(commandName, "--port: " + ports[j] + " and " + ports[i] +
+                return UsageError(commandName, keyText + ports[j] + " and " + ports[i] +
                                                    " would write the same files (" + PortTag(ports[i]) + ")");
     const std::string self = platform::ExecutablePath().string();
     if (self.empty()) {
@@ -338,7 +356,7 @@ int RunBoards(const std::string& commandName, const Options& options) {
                 recordLost = true;
         }
     }
-    PrintSummary(boards);
+    PrintSummary(boards, KeyHeading(keyOption));
     if (JsonOutput* json = JsonOutput::Active()) {
         nlohmann::json rows = nlohmann::json::array();
         for (const Board& board : boards)
@@ -367,7 +385,8 @@ void ReportBoardTraffic() {
     const char* asked = std::getenv(kReportVariable);
     if (asked == nullptr || *asked == '\0') return;
     const SerialTraffic traffic = SerialTrafficSoFar();
-    std::fprintf(stderr, "%s%llu\n", kTrafficMarker, static_cast<unsigned long long>(traffic.written + traffic.read));
+    const uint64_t moved = traffic.written + traffic.read + LinkTrafficSoFar();
+    std::fprintf(stderr, "%s%llu\n", kTrafficMarker, static_cast<unsigned long long>(moved));
     std::fflush(stderr);
 }
 

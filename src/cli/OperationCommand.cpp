@@ -157,7 +157,10 @@ void DeclareTargetOptions(Options& options) {
     options.AddValue("loader-dir", "DIR", "the folder of the flash loaders (default: config beside the program)");
     options.StartGroup("J-Link");
     options.AddValue("speed", "KHZ", "the probe's speed: 8000 (default), 4000, 2000, 1000, 500 or 100");
-    options.AddValue("probe", "SERIAL", "the J-Link of this serial number, when several are connected (tavrel-cli list)");
+    options.AddValues("probe", "SERIAL",
+                      "the J-Link of this serial number, when several are connected (tavrel-cli list); program, "
+                      "erase and read take it several times to run the same job on several boards at once, one "
+                      "probe each");
     options.StartGroup("UART");
     options.AddValues("port", "DEVICE",
                       "the serial port (default: the first one of 'tavrel-cli ports'); program, erase and read "
@@ -204,16 +207,25 @@ void PrintFailureContext(const std::string& commandName, const CCorvaneDlg& wind
                      tag.c_str(), target.family.c_str(), target.comPort.c_str(), target.baudRate, target.family.c_str());
 }
 
-// A TAVREL_SIM_SOCKET that names no socket would fail later as a missing probe or device.
+// A TAVREL_SIM_SOCKET that names no socket would fail later as a missing probe or device. It may
+// list several boards' sockets, separated by ":".
 std::string SimSocketProblem(const Seams& seams) {
-    const std::string& path = seams.settings().simSocket;
-    if (path.empty()) return {};
-    struct stat status{};
-    if (::stat(path.c_str(), &status) != 0)
-        return std::string(kSimSocketVariable) + "=" + path + " names nothing there: start a board with 'tavrel-cli sim' "
-               "and give the socket it prints, or unset " + kSimSocketVariable;
-    if (!S_ISSOCK(status.st_mode))
-        return std::string(kSimSocketVariable) + "=" + path + " is not a socket: give the socket 'tavrel-cli sim' prints";
+    const std::string& paths = seams.settings().simSocket;
+    for (size_t from = 0; from < paths.size();) {
+        size_t end = paths.find(':', from);
+        if (end == std::string::npos) end = paths.size();
+        const std::string path = paths.substr(from, end - from);
+        from = end + 1;
+        if (path.empty()) continue;
+        // Of several, the one at fault.
+        const std::string named = std::string(kSimSocketVariable) + "=" + (path == paths ? path : paths + ": " + path);
+        struct stat status{};
+        if (::stat(path.c_str(), &status) != 0)
+            return named + " names nothing there: start a board "
+                   "with 'tavrel-cli sim' and give the socket it prints, or unset " + kSimSocketVariable;
+        if (!S_ISSOCK(status.st_mode))
+            return named + " is not a socket: give the socket 'tavrel-cli sim' prints";
+    }
     return {};
 }
 
@@ -300,8 +312,10 @@ int RunOnOneBoard(const std::string& commandName, const Options& options,
 
 int RunOperation(const std::string& commandName, const Options& options,
                  const std::function<int(OperationContext& context)>& operation) {
-    if (options.Values("port").size() > 1 || IsProductionRun(options)) {
-        if (commandName == "connect") return UsageError(commandName, "--port: connect reaches one board; give one --port");
+    for (const char* key : {"port", "probe"})
+        if (commandName == "connect" && options.Values(key).size() > 1)
+            return UsageError(commandName, std::string("--") + key + ": connect reaches one board; give one --" + key);
+    if (options.Values("port").size() > 1 || options.Values("probe").size() > 1 || IsProductionRun(options)) {
         return RunBoards(commandName, options);
     }
     WatchBoardParent();

@@ -6,6 +6,7 @@
 #include "model/DfuProtocol.h"
 #include "model/LittleEndian.h"
 #include "platform/Interruption.h"
+#include "platform/LinkTraffic.h"
 
 namespace tavrel {
 
@@ -157,6 +158,7 @@ int DfuLink::DfuDownload(uint32_t length, const uint8_t* buffer, uint16_t block)
     if (buffer == nullptr || length > 0xFFFF || !info_.open) return -1;
     int moved = transport_.ControlOut(kToDevice, kDownload, block, info_.interfaceNumber, buffer,
                                       static_cast<uint16_t>(length), kDfuTransferTimeoutMs);
+    if (moved > 0) CountLinkTraffic(static_cast<uint64_t>(moved), 0);
     return moved == static_cast<int>(length) ? 0 : -2;
 }
 
@@ -164,6 +166,7 @@ int DfuLink::DfuUpload(uint32_t length, uint8_t* buffer, uint16_t block) {
     if (buffer == nullptr || length == 0 || length > 0xFFFF || !info_.open) return -1;
     int moved = transport_.ControlIn(kFromDevice, kUpload, block, info_.interfaceNumber, buffer,
                                      static_cast<uint16_t>(length), kDfuTransferTimeoutMs);
+    if (moved > 0) CountLinkTraffic(0, static_cast<uint64_t>(moved));
     return moved == static_cast<int>(length) ? 0 : -2;
 }
 

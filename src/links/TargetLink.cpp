@@ -7,6 +7,7 @@
 
 #include "model/FamilyProfile.h"
 #include "platform/JLinkApi.h"
+#include "platform/LinkTraffic.h"
 #include "model/LittleEndian.h"
 #include "platform/UserPrompt.h"
 
@@ -186,6 +187,7 @@ void TargetLink::CloseTarget() {
 bool TargetLink::WriteTargetMemory(uint32_t address, const uint8_t* data, uint32_t count) {
     if (!api_.loaded() || !HaltCore()) return false;
     const bool written = api_.WriteMem(address, count, data) >= 0;
+    if (written) CountLinkTraffic(count, 0);
     api_.Go();
     return written;
 }
@@ -193,6 +195,7 @@ bool TargetLink::WriteTargetMemory(uint32_t address, const uint8_t* data, uint32
 bool TargetLink::ReadTargetMemory(uint32_t address, uint8_t* buffer, uint32_t count) {
     if (!api_.loaded() || !HaltCore()) return false;
     const bool read = api_.ReadMem(address, count, buffer) == 0;
+    if (read) CountLinkTraffic(0, count);
     api_.Go();
     return read;
 }
@@ -216,6 +219,7 @@ int TargetLink::DownloadLoader(const std::string& loaderPath, const ImageSegment
     if (!HaltCore()) return -1;
     if (api_.WriteMem(head.startAddress, length, image.data()) < 0) return -1;
     if (api_.ReadMem(head.startAddress, length, readBack.data()) != 0) return -1;
+    CountLinkTraffic(length, length);
     if (image != readBack) return -1;
 
     api_.WriteReg(kProgramCounter, head.entryAddress);

@@ -119,6 +119,17 @@ TEST(ReadmeCommands, RunAsWrittenAgainstSimulatedBoards) {
                     env[variable] = test::WordAfter(boards.back()->output(), "Serial door: ");
                     if (variable == "PORT") env["TAVREL_SIM_SOCKET"] = socket;
                 }
+                // One board more behind each probe serial it names, all reached through the one library.
+                const std::regex probeSerial(R"(--probe\s+([0-9]+))");
+                std::string probeSockets;
+                for (std::sregex_iterator it(command.begin(), command.end(), probeSerial), end; it != end; ++it) {
+                    const std::string socket = (top / ("board" + std::to_string(++boardNumber) + ".sock")).string();
+                    boards.push_back(std::make_unique<test::SimProcess>(
+                        std::vector<std::string>{"--chip", chip, "--socket", socket, "--probe-serial", (*it)[1].str()}));
+                    ASSERT_TRUE(boards.back()->WaitServing()) << boards.back()->output();
+                    probeSockets += (probeSockets.empty() ? "" : ":") + socket;
+                }
+                if (!probeSockets.empty()) env["TAVREL_SIM_SOCKET"] = probeSockets;
             }
             const auto run = test::RunProcess({"/bin/bash", "-c", "cd '" + folder.string() + "' && " + command}, env);
             EXPECT_EQ(run.exitCode, 0) << run.out << run.err;

@@ -1,0 +1,291 @@
+// Several boards at once over J-Link: "tavrel-cli program --probe A --probe B --probe C" against
+// `tavrel-cli sim` boards in processes of their own, each with its probe serial and flash file,
+// all reached through one probe library (TAVREL_SIM_SOCKET lists their sockets).
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "BackgroundProcess.h"
+#include "HexFiles.h"
+#include "Recorders.h"
+#include "RunProcess.h"
+#include "SimProcess.h"
+
+namespace tavrel {
+namespace {
+
+using nlohmann::json;
+
+// The records of a log: every whole line parses; a last line without its newline may be torn.
+std::vector<json> LogRecords(const std::filesystem::path& log) {
+    std::ifstream in(log, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string all = text.str();
+    std::vector<json> records;
+    for (size_t start = 0; start < all.size();) {
+        const size_t end = all.find('\n', start);
+        if (end == std::string::npos) break;  // torn last line
+        auto record = json::parse(all.substr(start, end - start), nullptr, false);
+        EXPECT_FALSE(record.is_discarded()) << "a record that does not parse: " << all.substr(start, end - start);
+        if (!record.is_discarded()) records.push_back(record);
+        start = end + 1;
+    }
+    return records;
+}
+
+std::vector<uint8_t> U32le(uint32_t value) {
+    return {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value >> 16),
+            static_cast<uint8_t>(value >> 24)};
+}
+
+class ProbeLineSim : public ::testing::Test {
+protected:
+    // A KR2A600 board behind probe serial 101, 102, ...; extra: fault switches of `tavrel-cli sim`.
+    void AddBoard(std::vector<std::string> extra = {}) {
+        const std::string name = "board" + std::to_string(boards.size());
+        const std::string serial = std::to_string(101 + boards.size());
+        const std::string socket = (folder / (name + ".sock")).string();
+        std::vector<std::string> options = {"--chip", "KR2A600", "--probe-serial", serial, "--socket", socket,
+                                            "--flash-file", (folder / (name + ".bin")).string()};
+        options.insert(options.end(), extra.begin(), extra.end());
+        boards.push_back(std::make_unique<test::SimProcess>(options));
+        ASSERT_TRUE(boards.back()->WaitServing()) << boards.back()->output();
+        probes.push_back(serial);
+        sockets += (sockets.empty() ? "" : ":") + socket;
+        loaderDir = test::WordAfter(boards.back()->output(), "  loader files: ");
+    }
+
+    std::map<std::string, std::string> Environment() const {
+        return {{"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH}, {"TAVREL_SIM_SOCKET", sockets},
+                {"TAVREL_WORK_DIR", folder.path().string()}, {"TAVREL_SIM_CONFIG", ""}};
+    }
+
+    // program over J-Link on the boards `which`, with args after the probes.
+    std::vector<std::string> Program(const std::vector<size_t>& which, std::vector<std::string> args) {
+        std::vector<std::string> argv = {TAVREL_CLI_PATH, "program", "--chip", "KR2A600", "--loader-dir", loaderDir,
+                                         "--hex", HexFile()};
+        for (size_t board : which) argv.insert(argv.end(), {"--probe", probes[board]});
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }
+
+    test::ProcessResult Run(const std::vector<std::string>& argv) { return test::RunProcess(argv, Environment()); }
+
+    // The same run in the background, its environment on its command line.
+    std::unique_ptr<test::BackgroundProcess> Start(const std::vector<std::string>& argv) {
+        std::vector<std::string> words = {"/usr/bin/env"};
+        for (const auto& [name, value] : Environment()) words.push_back(name + "=" + value);
+        words.insert(words.end(), argv.begin(), argv.end());
+        return std::make_unique<test::BackgroundProcess>(words);
+    }
+
+    std::string HexFile() {
+        const auto path = folder / "app.hex";
+        if (!std::filesystem::exists(path))
+            test::WriteTextFile(path, test::HexImage(0x20000000, code) + test::HexEnd() + "\n");
+        return path.string();
+    }
+
+    std::vector<uint8_t> FlashAt(size_t board, uint32_t offset, size_t length) {
+        const auto bytes = test::ReadFileBytes(folder / ("board" + std::to_string(board) + ".bin"));
+        if (bytes.size() < offset + length) return {};
+        return {bytes.begin() + offset, bytes.begin() + offset + static_cast<long>(length)};
+    }
+
+    // The summary's row of a board: its words (probe, result..., time, bytes).
+    static std::vector<std::string> Row(const std::string& out, const std::string& key) {
+        std::istringstream lines(out);
+        for (std::string line; std::getline(lines, line);) {
+            if (line.rfind(key + " ", 0) != 0) continue;
+            std::istringstream words(line);
+            std::vector<std::string> row;
+            for (std::string word; words >> word;) row.push_back(word);
+            return row;
+        }
+        return {};
+    }
+
+    static std::string Result(const std::vector<std::string>& row) {
+        std::string text;
+        for (size_t i = 1; i + 2 < row.size(); ++i) text += (text.empty() ? "" : " ") + row[i];
+        return text;
+    }
+
+    json State() {
+        std::ifstream in(state);
+        return json::parse(in, nullptr, false);
+    }
+
+    void ExpectNoViolations() {
+        for (auto& board : boards) {
+            board->Stop();
+            EXPECT_EQ(board->output().find("violation"), std::string::npos) << board->output();
+        }
+    }
+
+    test::TempDir folder;
+    std::filesystem::path state = folder / "serial.json";
+    std::filesystem::path log = folder / "line.jsonl";
+    std::vector<std::unique_ptr<test::SimProcess>> boards;
+    std::vector<std::string> probes;
+    std::string sockets, loaderDir;
+    std::vector<uint8_t> code = test::PatternBytes(0x2345, 5);
+};
+
+// Three good boards and a faulty fourth, each behind its own probe: consecutive numbers, each in
+// its own flash, four records whose SHA-256 is the image's; the faulty board's number is recorded
+// as failed and the next run starts after it.
+TEST_F(ProbeLineSim, ConsecutiveNumbersAndARecordOfEveryBoard) {
+    for (int i = 0; i < 3; ++i) AddBoard();
+    AddBoard({"--corrupt-write", "3"});
+    const std::vector<std::string> line = {"--verify", "--serial-number", "1000", "--serial-number-at", "0x1010",
+                                           "--serial-number-state", state.string(), "--log", log.string()};
+    const auto run = Run(Program({0, 1, 2, 3}, line));
+    EXPECT_EQ(run.exitCode, 1) << run.err << run.out;
+    EXPECT_EQ(run.out.rfind("Probe", 0), 0u) << run.out;
+    for (size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(probes[i]);
+        EXPECT_EQ(Result(Row(run.out, probes[i])), i < 3 ? "ok" : "failed (exit 1)") << run.out;
+        if (i == 3) continue;
+        EXPECT_EQ(FlashAt(i, 0x1010, 4), U32le(static_cast<uint32_t>(1000 + i)));
+        EXPECT_EQ(FlashAt(i, 0x1000, 0x10), std::vector<uint8_t>(code.begin(), code.begin() + 0x10));
+        EXPECT_EQ(FlashAt(i, 0x1014, 0x20), std::vector<uint8_t>(code.begin() + 0x14, code.begin() + 0x34));
+        EXPECT_NE(run.err.find(probes[i] + ": 100% Flash Success"), std::string::npos) << run.err;
+    }
+    EXPECT_NE(run.err.find(probes[3] + ": error: Verify Fail"), std::string::npos) << run.err;
+    const std::string sha = test::RunProcess({"/usr/bin/sha256sum", HexFile()}).out.substr(0, 64);
+    auto records = LogRecords(log);
+    ASSERT_EQ(records.size(), 4u);
+    std::map<std::string, json> byProbe;
+    for (const auto& record : records) byProbe[record["board"].get<std::string>()] = record;
+    for (size_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(probes[i]);
+        const json& record = byProbe.at(probes[i]);
+        EXPECT_EQ(record["route"], "JLINK");
+        EXPECT_EQ(record["image"]["sha256"], sha);
+        EXPECT_EQ(record["identity"]["serial_number"], 1000 + i);
+        EXPECT_EQ(record["result"], i < 3 ? "passed" : "failed");
+        EXPECT_EQ(record["message"], i < 3 ? json(nullptr) : json("error: Verify Fail"));
+        // The image went out over the probe, and came back for the verify.
+        EXPECT_GT(record["bytes_moved"].get<uint64_t>(), 2 * code.size());
+    }
+    std::map<uint64_t, std::string> status;
+    const json saved = State();
+    for (const auto& entry : saved["numbers"]) status[entry["number"]] = entry["status"];
+    EXPECT_EQ(status, (std::map<uint64_t, std::string>{{1000, "passed"}, {1001, "passed"}, {1002, "passed"}, {1003, "failed"}}));
+
+    const auto next = Run(Program({1}, line));
+    EXPECT_EQ(next.exitCode, 0) << next.err << next.out;
+    EXPECT_EQ(FlashAt(1, 0x1010, 4), U32le(1004));
+    records = LogRecords(log);
+    ASSERT_EQ(records.size(), 5u);
+    EXPECT_EQ(records.back()["board"], probes[1]);
+    EXPECT_EQ(records.back()["identity"]["serial_number"], 1004);
+    EXPECT_EQ(State()["next"], 1005);
+    ExpectNoViolations();
+}
+
+// Ctrl-C stops every board through its own failure path, the summary still comes and the status
+// is the shell's for SIGINT; a silent board is stopped by its own time limit.
+TEST_F(ProbeLineSim, CtrlCAndTheTimeLimitStopBoardsThroughTheirFailurePath) {
+    // Loaders that never get ready: each board would wait its 90 s.
+    AddBoard({"--no-ready"});
+    AddBoard({"--no-ready"});
+    AddBoard();
+    auto run = Start(Program({0, 1}, {}));
+    for (size_t i : {0u, 1u}) ASSERT_TRUE(run->ReadUntil(probes[i] + ": ", 30000)) << run->output();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    run->Signal(SIGINT);
+    EXPECT_EQ(run->Wait(), 130) << run->output();
+    for (size_t i : {0u, 1u}) {
+        EXPECT_NE(run->output().find(probes[i] + ": tavrel-cli program: interrupted"), std::string::npos) << run->output();
+        EXPECT_EQ(Result(Row(run->output(), probes[i])), "failed (exit 143)") << run->output();
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    const auto limited = Run(Program({2, 0}, {"--board-time-limit", "5"}));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(60));
+    EXPECT_EQ(limited.exitCode, 1) << limited.err << limited.out;
+    EXPECT_EQ(Result(Row(limited.out, probes[2])), "ok") << limited.out;
+    EXPECT_EQ(Result(Row(limited.out, probes[0])), "failed (time limit)") << limited.out;
+    EXPECT_NE(limited.err.find(probes[0] + ": time limit of 5 s passed: stopping"), std::string::npos) << limited.err;
+    EXPECT_EQ(FlashAt(2, 0x1000, code.size()), code);
+    EXPECT_EQ(test::TemporaryFilesIn(folder.path()), std::vector<std::string>{});
+    ExpectNoViolations();
+}
+
+// Several probes are refused where they cannot be: another route, a serial that is no number,
+// one probe twice, connect.
+TEST_F(ProbeLineSim, SeveralProbesAreForJLinkAndEachOnce) {
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"program", "--interface", "UART", "--probe", "11", "--probe", "22"}, "--probe does not go with --interface UART"},
+        {{"program", "--probe", "11", "--probe", "first"}, "--probe: 'first' is not a J-Link serial number"},
+        {{"erase", "--all", "--probe", "11", "--probe", "0xB"}, "--probe: 0xB is given twice (one board per probe)"},
+        {{"connect", "--probe", "11", "--probe", "22"}, "--probe: connect reaches one board; give one --probe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        std::vector<std::string> argv = {TAVREL_CLI_PATH};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        argv.insert(argv.end(), {"--chip", "KR2A600"});
+        if (c.args.front() == "program") argv.insert(argv.end(), {"--hex", HexFile()});
+        const auto run = Run(argv);
+        EXPECT_EQ(run.exitCode, 2) << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+// The run killed at a random moment, again and again: no number is ever given twice, every
+// record but a torn last line parses, and every number recorded passed or failed has its record.
+TEST_F(ProbeLineSim, KilledAtAnyMomentNoNumberTwiceNoBrokenRecord) {
+    AddBoard();
+    AddBoard();
+    std::mt19937 random(std::random_device{}());
+    const int signals[] = {SIGKILL, SIGTERM, SIGINT};
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        auto run = Start(Program({0, 1}, {"--serial-number", "1", "--serial-number-at", "0x1010",
+                                          "--serial-number-state", state.string(), "--log", log.string()}));
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 900)(random)));
+        run->Signal(signals[round % 3]);
+        run->Wait();
+        // A board process a killed parent left behind ends its own run before the next round.
+        std::this_thread::sleep_for(std::chrono::milliseconds(round % 3 == 0 ? 1500 : 0));
+    }
+    std::set<uint64_t> logged;
+    for (const auto& record : LogRecords(log))
+        EXPECT_TRUE(logged.insert(record["identity"]["serial_number"].get<uint64_t>()).second) << record.dump();
+    if (!std::filesystem::exists(state)) return;  // every round was killed before it took a number
+    const json saved = State();
+    ASSERT_FALSE(saved.is_discarded());
+    std::set<uint64_t> given;
+    for (const auto& entry : saved["numbers"]) {
+        const uint64_t number = entry["number"];
+        EXPECT_TRUE(given.insert(number).second) << "number " << number << " given twice";
+        if (entry["status"] != "issued") {
+            EXPECT_EQ(logged.count(number), 1u) << "number " << number << " has no record";
+        }
+    }
+    for (uint64_t number : logged) EXPECT_EQ(given.count(number), 1u) << number;
+}
+
+}  // namespace
+}  // namespace tavrel
