@@ -4,6 +4,7 @@
 #include <numeric>
 
 #include "DfuBench.h"
+#include "platform/Interruption.h"
 #include "platform/LibusbDfuTransport.h"
 
 using namespace tavrel;
@@ -232,6 +233,42 @@ TEST(DfuErase, AllWaitsThePollTimeOutTheDeviceAsksAndStopsOnAnErrorStatus) {
     EXPECT_EQ(failing.link.DfuEraseAll(), -1);
     EXPECT_EQ(failing.device.statusRequests() - before, 2);
     EXPECT_EQ(failing.clock.NowMs() - start, 250u);
+}
+
+// The bench's time, asking the run to stop (Ctrl-C) once armed and slept `after` milliseconds.
+class StoppingClock final : public Clock {
+public:
+    StoppingClock(Clock& time, uint64_t after) : time_(time), after_(after) {}
+    ~StoppingClock() override { ClearInterruption(); }
+    uint64_t NowMs() override { return time_.NowMs(); }
+    void SleepMs(uint32_t ms) override {
+        time_.SleepMs(ms);
+        if (armed && (slept_ += ms) >= after_) RequestInterruption();
+    }
+    bool armed = false;
+
+private:
+    Clock& time_;
+    uint64_t after_;
+    uint64_t slept_ = 0;
+};
+
+// A device that asks for a minute between polls: a stop ends the wait at once, not at the minute.
+TEST(DfuErase, AStopEndsTheWaitTheDeviceAskedFor) {
+    sim::DfuDeviceConfig config;
+    config.eraseBusyPolls = -1;
+    config.busyPollMs = 60000;
+    DfuBench bench(config);
+    StoppingClock clock(bench.clock, 300);
+    DfuLink link(bench.recorder, clock);
+    ASSERT_EQ(link.DfuOpen(config.vendorId, config.productId), 0);
+    ASSERT_EQ(link.DfuDetach(kDfuDetachTimeoutMs), 0);
+    clock.armed = true;
+    const uint64_t start = bench.clock.NowMs();
+    EXPECT_EQ(link.DfuEraseAll(), -1);
+    EXPECT_EQ(bench.clock.NowMs() - start, 300u);
+    EXPECT_TRUE(InterruptionRequested());
+    EXPECT_EQ(link.DfuClose(), 0);
 }
 
 TEST(DfuErase, AllThatNeverFinishesFailsAfterItsLastPoll) {
