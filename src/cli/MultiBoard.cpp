@@ -300,7 +300,9 @@ int RunBoards(const std::string& commandName, const Options& options) {
         std::string error;
         board.startMs = clock.NowMs();
         board.startedAt = production::UtcNow();
-        board.child = ChildProcess::Start(words, boardEnvironment, error);
+        std::map<std::string, std::string> environment = boardEnvironment;
+        for (const auto& [name, value] : line.BoardEnvironment(i)) environment[name] = value;
+        board.child = ChildProcess::Start(words, environment, error);
         if (!board.child) {
             board.done = true;
             board.endMs = board.startMs;

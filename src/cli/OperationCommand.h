@@ -39,6 +39,9 @@ struct OperationContext {
     bool verifyOnly = false;
     // program on a production line: this board's identity, written with the image.
     std::optional<production::Identity> identity = std::nullopt;
+    // program on a production line: this board's row of the board-data file, written with the
+    // image; with checkIdentityOnly, every place the line's rows take (their bytes stand in).
+    std::vector<production::Identity> boardData = {};
     // --check-identity: the identity's place checked against the run's plan; nothing is touched.
     bool checkIdentityOnly = false;
 };
@@ -47,8 +50,10 @@ struct OperationContext {
 // checked against what it erases and where the boot header lies. 0 when it may go there; 2 (the
 // message printed) when not; 1 when the flow failed (it has said why).
 // imageChecked: the boot header checks the image's bytes, so the identity must lie outside them.
+// what: the identity's origin for the message ("--serial-number-at", a board-data file's line).
 int CheckIdentityAgainstPlan(OperationContext& context, const std::function<RunResult(RunContext& run)>& flow,
-                             ProgramPageKind page, const production::Identity& identity, bool imageChecked);
+                             ProgramPageKind page, const production::Identity& identity, bool imageChecked,
+                             const std::string& what);
 
 // verify: the flow (a program page's worker over the context it is given) run against a recorder,
 // then the flash compared with what it wrote over the real link. 0 equal, 1 otherwise.
@@ -64,23 +69,30 @@ int RunProgramRequest(OperationContext& context, const std::optional<Request>& r
     if (!request) return 1;
     if (context.verifyOnly)
         return VerifyProgramPlan(context, [&](RunContext& run) { return worker(*request, run); }, page);
-    if (context.identity) {
+    if (context.identity || !context.boardData.empty()) {
         // A boot header that checks the image's bytes (a CRC, the KR2H70X signature) would no
         // longer match an image with the identity inside it.
         bool imageChecked = page == kPageHX700;
         if constexpr (requires { request->crcMode; }) imageChecked = request->fileType == "HEX" && request->crcMode != kNoCrc;
         if constexpr (requires { request->crcIndex; }) imageChecked = request->fileType == "HEX" && request->crcIndex != kEX500NoCrc;
-        const int placed = CheckIdentityAgainstPlan(
-            context, [&](RunContext& run) { return worker(*request, run); }, page, *context.identity, imageChecked);
-        if (placed != 0 || context.checkIdentityOnly) return placed;
+        const auto flow = [&](RunContext& run) { return worker(*request, run); };
+        if (context.identity) {
+            const int placed = CheckIdentityAgainstPlan(context, flow, page, *context.identity, imageChecked,
+                                                        "--serial-number-at");
+            if (placed != 0) return placed;
+        }
+        for (const production::Identity& row : context.boardData) {
+            const int placed = CheckIdentityAgainstPlan(context, flow, page, row, imageChecked, "--board-data: " + row.text);
+            if (placed != 0) return placed;
+        }
+        if (context.checkIdentityOnly) return 0;
     }
     context.window.LockForRun();
     RunContext run = MakeRunContext(context.seams, context.progress, context.prompt, context.link);
-    if (context.identity)
-        run.openSession = production::PatchIdentity(std::move(run.openSession), *context.identity,
-                                                    [&context](const std::string& reason) {
-                                                        context.prompt.ShowMessage(reason, MessageIcon::Error);
-                                                    });
+    const auto failed = [&context](const std::string& reason) { context.prompt.ShowMessage(reason, MessageIcon::Error); };
+    if (context.identity) run.openSession = production::PatchIdentity(std::move(run.openSession), *context.identity, failed);
+    for (const production::Identity& row : context.boardData)
+        run.openSession = production::PatchIdentity(std::move(run.openSession), row, failed);
     const RunResult result = worker(*request, run);
     context.window.OnOperationDone(kOperationProgram, page);
     return Succeeded(result) ? 0 : 1;

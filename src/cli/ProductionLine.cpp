@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 
 #include <nlohmann/json.hpp>
 
@@ -47,6 +49,22 @@ private:
     UserPrompt& prompt_;
 };
 
+// Set for a board's process (and the parent's check run): the board-data rows it places, one a
+// line: "ADDRESS BYTES LABEL" (hexadecimal address and bytes, then where the row comes from).
+constexpr const char* kBoardDataVariable = "TAVREL_BOARD_DATA";
+
+std::string AddressText(uint32_t address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%X", address);
+    return text;
+}
+
+std::string RowLabel(const std::string& file, size_t line) { return file + ", line " + std::to_string(line); }
+
+std::string RowLine(const production::BoardDataRow& row, const std::string& file) {
+    return AddressText(row.address).substr(2) + " " + production::HexOf(row.bytes) + " " + RowLabel(file, row.line);
+}
+
 std::string HostName() {
     char name[256] = {};
     if (gethostname(name, sizeof name - 1) != 0) return "";
@@ -67,6 +85,11 @@ void DeclareIdentityOptions(Options& options) {
                      "keep the next free number here, so that no number is ever given twice across runs; "
                      "each number's result is recorded in it");
     options.AddFlag("check-identity", "check where the serial number lands in the run's plan, then stop (touches no board)");
+    options.StartGroup("Production line: data for each board");
+    options.AddValue("board-data", "FILE.csv",
+                     "place each board's own row of FILE (key,address,data: the key names the board's port, probe or "
+                     "USB path, or is empty for the next free row; data is hex:BYTES or text:TEXT); needs "
+                     "--serial-number-state, which keeps the rows given out");
 }
 
 void DeclareLogOption(Options& options) {
@@ -74,12 +97,15 @@ void DeclareLogOption(Options& options) {
     options.AddValue("log", "FILE", "append one JSON line per board to FILE: image, identity, result, time");
 }
 
-bool IsProductionRun(const Options& options) { return options.Has("serial-number-state") || options.Has("log"); }
+bool IsProductionRun(const Options& options) {
+    return options.Has("serial-number-state") || options.Has("log") || options.Has("board-data");
+}
 
 std::optional<IdentityRequest> ReadIdentityRequest(const Options& options, std::string& error) {
     const bool any = options.Has("serial-number") || options.Has("serial-number-at") ||
-                     options.Has("serial-number-format") || options.Has("serial-number-state") ||
-                     options.Has("check-identity");
+                     options.Has("serial-number-format") ||
+                     (options.Has("serial-number-state") && !options.Has("board-data")) ||
+                     (options.Has("check-identity") && std::getenv(kBoardDataVariable) == nullptr);
     if (!any) return std::nullopt;
     if (!options.Has("serial-number") || !options.Has("serial-number-at")) {
         error = "--serial-number and --serial-number-at go together";
@@ -118,6 +144,34 @@ std::optional<IdentityRequest> ReadIdentityRequest(const Options& options, std::
     return request;
 }
 
+std::vector<production::Identity> OwnBoardData(std::string& error) {
+    std::vector<production::Identity> rows;
+    const char* given = std::getenv(kBoardDataVariable);
+    if (given == nullptr || *given == '\0') return rows;
+    const std::string text = given;
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        const std::string line = text.substr(start, end - start);
+        start = end + 1;
+        const size_t first = line.find(' ');
+        const size_t second = first == std::string::npos ? first : line.find(' ', first + 1);
+        production::Identity row;
+        const auto bytes = second == std::string::npos ? std::nullopt
+                                                       : production::BytesOfHex(line.substr(first + 1, second - first - 1));
+        const auto address = HexDigits(line.substr(0, first == std::string::npos ? 0 : first));
+        if (!bytes || bytes->empty() || !address) {
+            error = std::string(kBoardDataVariable) + " holds a row that is not ADDRESS BYTES LABEL";
+            return {};
+        }
+        row.address = static_cast<uint32_t>(std::stoul(*address, nullptr, 16));
+        row.bytes = *bytes;
+        row.text = line.substr(second + 1);
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
 std::optional<production::Identity> OwnIdentity(const Options& options, std::string& error) {
     const auto request = ReadIdentityRequest(options, error);
     if (!request) return std::nullopt;
@@ -129,7 +183,8 @@ std::optional<production::Identity> OwnIdentity(const Options& options, std::str
 }
 
 int CheckIdentityAgainstPlan(OperationContext& context, const std::function<RunResult(RunContext& run)>& flow,
-                             ProgramPageKind page, const production::Identity& identity, bool imageChecked) {
+                             ProgramPageKind page, const production::Identity& identity, bool imageChecked,
+                             const std::string& what) {
     ProgramPlan plan;
     SilentHost silent;
     FailuresOnly failures(context.prompt);
@@ -166,7 +221,7 @@ int CheckIdentityAgainstPlan(OperationContext& context, const std::function<RunR
                 char where[64];
                 std::snprintf(where, sizeof where, "0x%llX-0x%llX", static_cast<unsigned long long>(start),
                               static_cast<unsigned long long>(end - 1));
-                return UsageError(context.command, std::string("--serial-number-at: the identity at ") + where +
+                return UsageError(context.command, what + ": the identity at " + where +
                                                        " lies inside the image, whose boot header checks its bytes "
                                                        "(CRC or signature); place it outside the image");
             }
@@ -174,7 +229,7 @@ int CheckIdentityAgainstPlan(OperationContext& context, const std::function<RunR
     }
     const std::string refused = production::CheckIdentityPlace(identity, erased, header);
     if (refused.empty()) return 0;
-    return UsageError(context.command, "--serial-number-at: " + refused);
+    return UsageError(context.command, what + ": " + refused);
 }
 
 }  // namespace tavrel::cli
@@ -186,15 +241,33 @@ ProductionLine::ProductionLine(std::string commandName, const Options& options, 
     : commandName_(std::move(commandName)), options_(options), keyOption_(std::move(keyOption)), keys_(std::move(keys)) {}
 
 std::vector<std::string> ProductionLine::ParentOnlyOptions() {
-    return {"serial-number", "serial-number-state", "check-identity", "log"};
+    return {"serial-number", "serial-number-state", "check-identity", "log", "board-data"};
 }
 
 std::optional<int> ProductionLine::Prepare(const std::string& self, const std::vector<std::string>& common) {
     std::string error;
     identity_ = ReadIdentityRequest(options_, error);
     if (!error.empty()) return UsageError(commandName_, error);
-    if (options_.Has("serial-number-state") && !identity_)
-        return UsageError(commandName_, "--serial-number-state goes with --serial-number");
+    if (options_.Has("serial-number-state") && !identity_ && !options_.Has("board-data"))
+        return UsageError(commandName_, "--serial-number-state goes with --serial-number or --board-data");
+    if (options_.Has("board-data") && !options_.Has("serial-number-state"))
+        return UsageError(commandName_, "--board-data goes with --serial-number-state FILE, which keeps the rows given out "
+                                        "so that no row is given twice");
+    if (auto data = options_.Value("board-data")) {
+        if (!production::ReadBoardData(*data, rows_, error)) return UsageError(commandName_, "--board-data: " + error);
+        // The state knows the file by its full name, whatever folder the run starts from.
+        std::error_code failed;
+        const auto full = std::filesystem::weakly_canonical(std::filesystem::absolute(*data), failed);
+        dataFile_ = failed ? *data : full.string();
+        if (identity_)
+            for (const auto& row : rows_) {
+                const uint64_t start = identity_->address, end = start + identity_->format.width;
+                if (start < row.address + row.bytes.size() && end > row.address)
+                    return UsageError(commandName_, "--board-data: " + RowLabel(*data, row.line) +
+                                                        ": the row overlaps the serial number at " +
+                                                        AddressText(identity_->address));
+            }
+    }
     if (options_.Has("check-identity")) return UsageError(commandName_, "--check-identity checks one board's run; give one board");
 
     for (const char* name : {"hex", "bin"})
@@ -205,16 +278,27 @@ std::optional<int> ProductionLine::Prepare(const std::string& self, const std::v
                 return 1;
             }
         }
-    if (!identity_) return std::nullopt;
+    if (!identity_ && rows_.empty()) return std::nullopt;
 
-    // The place of the identity, checked by an ordinary run of this program that stops before
-    // it touches a board.
+    // The place of the identity and of every row, checked by an ordinary run of this program that
+    // stops before it touches a board (one row for each place the rows take).
     std::vector<std::string> check = {self, commandName_};
     check.insert(check.end(), common.begin(), common.end());
-    std::vector<std::string> own = {"--serial-number=" + std::to_string(identity_->counter.first), "--check-identity"};
+    std::vector<std::string> own = {"--check-identity"};
+    if (identity_) own.push_back("--serial-number=" + std::to_string(identity_->counter.first));
+    std::string places;
+    std::vector<std::pair<uint32_t, size_t>> seen;
+    for (const auto& row : rows_) {
+        const std::pair<uint32_t, size_t> place{row.address, row.bytes.size()};
+        if (std::find(seen.begin(), seen.end(), place) != seen.end()) continue;
+        seen.push_back(place);
+        places += (places.empty() ? "" : "\n") + RowLine(row, *options_.Value("board-data"));
+    }
     if (!keyOption_.empty() && !keys_.empty()) own.push_back("--" + keyOption_ + "=" + keys_.front());
     check.insert(std::find(check.begin() + 2, check.end(), std::string("--")), own.begin(), own.end());
-    auto child = ChildProcess::Start(check, {}, error);
+    std::map<std::string, std::string> checkEnvironment;
+    if (!places.empty()) checkEnvironment[kBoardDataVariable] = places;
+    auto child = ChildProcess::Start(check, checkEnvironment, error);
     if (!child) {
         std::fprintf(stderr, "tavrel-cli %s: cannot check the identity: %s\n", commandName_.c_str(), error.c_str());
         return 1;
@@ -229,16 +313,26 @@ std::optional<int> ProductionLine::Prepare(const std::string& self, const std::v
     std::fputs(err.c_str(), stderr);
     if (child->exitCode() != 0) return child->exitCode() ? *child->exitCode() : 1;
 
+    std::vector<std::string> labels;
+    for (size_t i = 0; i < keys_.size(); ++i) labels.push_back(keys_[i].empty() ? "board" : keys_[i]);
+    production::SerialNumberState stateFile(options_.ValueOr("serial-number-state", ""));
+    if (!rows_.empty() && !stateFile.AllocateRows(dataFile_, rows_, keys_, labels, chosenRows_, error)) {
+        std::fprintf(stderr, "tavrel-cli %s: --board-data: %s\n", commandName_.c_str(), error.c_str());
+        return 1;
+    }
+    if (!identity_) return std::nullopt;
     const auto fits = [this](uint64_t number) -> std::string {
         if (production::EncodeSerial(number, identity_->format)) return {};
         return "serial number " + std::to_string(number) + " does not fit " + identity_->formatName;
     };
-    if (auto state = options_.Value("serial-number-state")) {
-        production::SerialNumberState file(*state);
-        std::vector<std::string> labels;
-        for (size_t i = 0; i < keys_.size(); ++i) labels.push_back(keys_[i].empty() ? "board" : keys_[i]);
-        if (!file.Allocate(identity_->counter, labels, fits, numbers_, error)) {
+    if (options_.Has("serial-number-state")) {
+        if (!stateFile.Allocate(identity_->counter, labels, fits, numbers_, error)) {
             std::fprintf(stderr, "tavrel-cli %s: --serial-number-state: %s\n", commandName_.c_str(), error.c_str());
+            // The rows given out a moment ago go back: no board got them.
+            for (size_t row : chosenRows_) {
+                std::string ignored;
+                stateFile.RecordRow(dataFile_, rows_[row].line, "released", ignored);
+            }
             return 1;
         }
     } else {
@@ -257,6 +351,11 @@ std::vector<std::string> ProductionLine::BoardWords(size_t board) const {
     return {"--serial-number=" + std::to_string(numbers_[board])};
 }
 
+std::map<std::string, std::string> ProductionLine::BoardEnvironment(size_t board) const {
+    if (board >= chosenRows_.size()) return {};
+    return {{kBoardDataVariable, RowLine(rows_[chosenRows_[board]], *options_.Value("board-data"))}};
+}
+
 bool ProductionLine::BoardDone(size_t board, const BoardOutcome& outcome) {
     const bool passed = outcome.exitStatus == 0;
     bool ok = true;
@@ -264,6 +363,14 @@ bool ProductionLine::BoardDone(size_t board, const BoardOutcome& outcome) {
     // The record first, then the number's result: a number the state file calls passed or failed
     // always has its record, even when the run is killed between the two.
     if (const auto log = options_.Value("log"); log && !WriteRecord(board, outcome, passed, *log)) ok = false;
+    if (board < chosenRows_.size()) {
+        const size_t line = rows_[chosenRows_[board]].line;
+        if (!production::SerialNumberState(*options_.Value("serial-number-state"))
+                 .RecordRow(dataFile_, line, passed ? "passed" : "failed", error)) {
+            std::fprintf(stderr, "tavrel-cli %s: --serial-number-state: %s\n", commandName_.c_str(), error.c_str());
+            ok = false;
+        }
+    }
     if (identity_ && board < numbers_.size()) {
         if (auto state = options_.Value("serial-number-state")) {
             if (!production::SerialNumberState(*state).Record(numbers_[board], passed ? "passed" : "failed", error)) {
@@ -303,6 +410,16 @@ bool ProductionLine::WriteRecord(size_t board, const BoardOutcome& outcome, bool
                               {"bytes", production::HexOf(*production::EncodeSerial(numbers_[board], identity_->format))}};
     } else {
         record["identity"] = nullptr;
+    }
+    if (board < chosenRows_.size()) {
+        const production::BoardDataRow& row = rows_[chosenRows_[board]];
+        record["board_data"] = {{"file", *options_.Value("board-data")},
+                                {"line", row.line},
+                                {"key", row.key.empty() ? json(nullptr) : json(row.key)},
+                                {"address", AddressText(row.address)},
+                                {"bytes", production::HexOf(row.bytes)}};
+    } else {
+        record["board_data"] = nullptr;
     }
     record["result"] = passed ? "passed" : "failed";
     record["exit_status"] = outcome.exitStatus ? json(*outcome.exitStatus) : json(nullptr);

@@ -6,18 +6,20 @@
 // result recorded in the state file and the log before the board counts as done.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/OperationCommand.h"
 #include "cli/Options.h"
+#include "production/BoardData.h"
 #include "production/Identity.h"
 
 namespace tavrel::cli {
 
 // program: --serial-number, --serial-number-at, --serial-number-format, --serial-number-state,
-// --check-identity.
+// --board-data, --check-identity.
 void DeclareIdentityOptions(Options& options);
 // program, verify, erase, read: --log FILE.
 void DeclareLogOption(Options& options);
@@ -37,6 +39,11 @@ std::optional<IdentityRequest> ReadIdentityRequest(const Options& options, std::
 // This process's own identity (a single board, or one board of a line): the counter's first
 // number. None without --serial-number; a usage error's text in error.
 std::optional<production::Identity> OwnIdentity(const Options& options, std::string& error);
+
+// This process's rows of the board-data file, as the line's parent passed them (its board's
+// row; for a check run every place the line's rows take). None outside a line; a malformed
+// hand-over's text in error.
+std::vector<production::Identity> OwnBoardData(std::string& error);
 
 // What a board's process ended with, for its record.
 struct BoardOutcome {
@@ -61,6 +68,8 @@ public:
     static std::vector<std::string> ParentOnlyOptions();
     // The words of board i's own identity.
     std::vector<std::string> BoardWords(size_t board) const;
+    // What board i's process gets in its environment besides: its row of the board-data file.
+    std::map<std::string, std::string> BoardEnvironment(size_t board) const;
     // Board i has ended: its number's result in the state file, its record in the log. False
     // (the reason printed) when either could not be written.
     bool BoardDone(size_t board, const BoardOutcome& outcome);
@@ -74,6 +83,10 @@ private:
     std::vector<std::string> keys_;
     std::optional<IdentityRequest> identity_;
     std::vector<uint64_t> numbers_;
+    // --board-data: the file as the state knows it, its rows, and the row each board was given.
+    std::string dataFile_;
+    std::vector<production::BoardDataRow> rows_;
+    std::vector<size_t> chosenRows_;
     // The image of a program run, for every record: file, size, SHA-256.
     std::string imageFile_, imageSha256_;
     uint64_t imageSize_ = 0;

@@ -74,6 +74,8 @@ int RunProgramCommand(const std::string& command, const Options& options) {
         std::string identityError;
         context.identity = OwnIdentity(options, identityError);
         if (!identityError.empty()) return UsageError(command, identityError);
+        context.boardData = OwnBoardData(identityError);
+        if (!identityError.empty()) return UsageError(command, identityError);
         context.checkIdentityOnly = options.Has("check-identity");
         // The page of the family chosen now, by --chip or by the settings file.
         const FamilyProfile* profile = FindFamilyProfile(context.window.family());

@@ -1,5 +1,8 @@
 #include "production/SerialNumberState.h"
 
+#include <cstdio>
+#include <optional>
+
 #include <nlohmann/json.hpp>
 
 #include "production/DurableFile.h"
@@ -77,6 +80,87 @@ bool SerialNumberState::Record(uint64_t number, const std::string& result, std::
             return ReplaceDurably(file_, state.dump(1) + "\n", error);
         }
     error = file_.string() + " has not given out number " + std::to_string(number);
+    return false;
+}
+
+bool SerialNumberState::AllocateRows(const std::string& dataFile, const std::vector<BoardDataRow>& rows,
+                                     const std::vector<std::string>& keys, const std::vector<std::string>& labels,
+                                     std::vector<size_t>& chosen, std::string& error) {
+    chosen.clear();
+    FileLock lock(LockFile(file_), error);
+    if (!lock.held()) return false;
+    json state;
+    if (!Load(file_, state, error)) return false;
+    if (!state.contains("next")) state["next"] = 0;
+    if (!state.contains("numbers")) state["numbers"] = json::array();
+    if (!state.contains("board_data") || !state["board_data"].is_array()) state["board_data"] = json::array();
+    std::vector<bool> taken(rows.size(), false);
+    for (const auto& entry : state["board_data"]) {
+        if (entry.value("file", "") != dataFile) continue;
+        const size_t line = entry.value("line", size_t{0});
+        for (size_t i = 0; i < rows.size(); ++i) {
+            if (rows[i].line != line) continue;
+            char address[16];
+            std::snprintf(address, sizeof address, "0x%X", rows[i].address);
+            if (entry.value("key", "") != rows[i].key || entry.value("address", "") != address ||
+                entry.value("bytes", "") != HexOf(rows[i].bytes)) {
+                error = dataFile + ", line " + std::to_string(line) + ": the row was given out before (to " +
+                        entry.value("board", "") + ") and has changed since; rows are known by their line, so add "
+                        "new rows at the end and leave those given out as they are";
+                return false;
+            }
+            taken[i] = true;
+        }
+    }
+    for (size_t b = 0; b < keys.size(); ++b) {
+        std::optional<size_t> row;
+        for (size_t i = 0; i < rows.size() && !row; ++i)
+            if (!taken[i] && !keys[b].empty() && rows[i].key == keys[b]) row = i;
+        for (size_t i = 0; i < rows.size() && !row; ++i)
+            if (!taken[i] && rows[i].key.empty()) row = i;
+        if (!row) {
+            error = dataFile + " has no row left for " + labels[b] + " (each row is given out once)";
+            chosen.clear();
+            return false;
+        }
+        taken[*row] = true;
+        chosen.push_back(*row);
+        char address[16];
+        std::snprintf(address, sizeof address, "0x%X", rows[*row].address);
+        state["board_data"].push_back({{"file", dataFile},
+                                       {"line", rows[*row].line},
+                                       {"key", rows[*row].key},
+                                       {"address", address},
+                                       {"bytes", HexOf(rows[*row].bytes)},
+                                       {"status", "issued"},
+                                       {"board", labels[b]}});
+    }
+    if (!ReplaceDurably(file_, state.dump(1) + "\n", error)) {
+        chosen.clear();
+        return false;
+    }
+    return true;
+}
+
+bool SerialNumberState::RecordRow(const std::string& dataFile, size_t line, const std::string& result,
+                                  std::string& error) {
+    FileLock lock(LockFile(file_), error);
+    if (!lock.held()) return false;
+    json state;
+    if (!Load(file_, state, error)) return false;
+    if (state.contains("board_data") && state["board_data"].is_array()) {
+        json& given = state["board_data"];
+        for (size_t i = 0; i < given.size(); ++i) {
+            json& entry = given[i];
+            if (entry.value("file", "") != dataFile || entry.value("line", size_t{0}) != line ||
+                entry.value("status", "") != "issued")
+                continue;
+            if (result == "released") given.erase(i);
+            else entry["status"] = result;
+            return ReplaceDurably(file_, state.dump(1) + "\n", error);
+        }
+    }
+    error = file_.string() + " has not given out line " + std::to_string(line) + " of " + dataFile;
     return false;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "production/BoardData.h"
 #include "production/Identity.h"
 
 namespace tavrel::production {
@@ -30,6 +31,18 @@ public:
 
     // A board's result for a number given out: "passed" or "failed".
     bool Record(uint64_t number, const std::string& result, std::string& error);
+
+    // Gives each board (keys[i], named labels[i] in the file) a row of the board-data file
+    // `dataFile` that was never given out before: the first with the board's key, else the first
+    // without a key. chosen[i] is the row's index in rows. False, the file left as it was, when a
+    // board has no row left, when a row given out before has changed in the file since (rows are
+    // known by their line), or when the state cannot be read or replaced.
+    bool AllocateRows(const std::string& dataFile, const std::vector<BoardDataRow>& rows,
+                      const std::vector<std::string>& keys, const std::vector<std::string>& labels,
+                      std::vector<size_t>& chosen, std::string& error);
+    // A board's result for a row given out: "passed" or "failed"; "released" gives it back (no
+    // board got it).
+    bool RecordRow(const std::string& dataFile, size_t line, const std::string& result, std::string& error);
 
     // What the state file says of each number (for tests and the summary): number -> status.
     struct Entry {

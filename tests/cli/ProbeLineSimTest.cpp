@@ -199,6 +199,91 @@ TEST_F(ProbeLineSim, ConsecutiveNumbersAndARecordOfEveryBoard) {
     ExpectNoViolations();
 }
 
+// --board-data: each board's own row (its probe's, else the next free one) at its address, beside
+// its serial number; a failed board's row stays given, the next run takes the row after it.
+TEST_F(ProbeLineSim, EveryBoardGetsItsOwnRowOfTheBoardData) {
+    for (int i = 0; i < 3; ++i) AddBoard();
+    AddBoard({"--corrupt-write", "3"});
+    const auto data = folder / "boards.csv";
+    test::WriteTextFile(data, "key,address,data\n103,0x9000,text:KEYED-103\n,0x9000,text:ROW-A\n,0x9000,text:ROW-B\n"
+                              ",0x9000,text:ROW-C\n,9000,\"text:ROW-D\"\n");
+    const std::vector<std::string> line = {"--verify", "--serial-number", "1000", "--serial-number-at", "0x1010",
+                                           "--board-data", data.string(), "--serial-number-state", state.string(),
+                                           "--log", log.string()};
+    const auto run = Run(Program({0, 1, 2, 3}, line));
+    EXPECT_EQ(run.exitCode, 1) << run.err << run.out;
+    const std::string expected[] = {"ROW-A", "ROW-B", "KEYED-103"};
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(probes[i]);
+        EXPECT_EQ(FlashAt(i, 0x9000, expected[i].size()), std::vector<uint8_t>(expected[i].begin(), expected[i].end()));
+        EXPECT_EQ(FlashAt(i, 0x1010, 4), U32le(static_cast<uint32_t>(1000 + i)));
+        EXPECT_EQ(FlashAt(i, 0x1000, 0x10), std::vector<uint8_t>(code.begin(), code.begin() + 0x10));
+    }
+    std::map<std::string, json> byProbe;
+    for (const auto& record : LogRecords(log)) byProbe[record["board"].get<std::string>()] = record;
+    ASSERT_EQ(byProbe.size(), 4u);
+    EXPECT_EQ(byProbe.at("103")["board_data"]["line"], 2);
+    EXPECT_EQ(byProbe.at("103")["board_data"]["key"], "103");
+    EXPECT_EQ(byProbe.at("101")["board_data"]["bytes"], "524F572D41");
+    EXPECT_EQ(byProbe.at("101")["board_data"]["address"], "0x9000");
+    EXPECT_EQ(byProbe.at("104")["board_data"]["line"], 5);
+    EXPECT_EQ(byProbe.at("104")["result"], "failed");
+    const json saved = State();
+    std::map<size_t, std::string> rows;
+    for (const auto& entry : saved["board_data"]) rows[entry["line"]] = entry["status"];
+    EXPECT_EQ(rows, (std::map<size_t, std::string>{{2, "passed"}, {3, "passed"}, {4, "passed"}, {5, "failed"}}));
+
+    const auto next = Run(Program({0}, line));
+    EXPECT_EQ(next.exitCode, 0) << next.err << next.out;
+    const std::string last = "ROW-D";
+    EXPECT_EQ(FlashAt(0, 0x9000, 5), std::vector<uint8_t>(last.begin(), last.end()));
+    // No row left: refused before any board is touched.
+    const auto flash = test::ReadFileBytes(folder / "board1.bin");
+    const auto none = Run(Program({1}, line));
+    EXPECT_EQ(none.exitCode, 1) << none.err;
+    EXPECT_NE(none.err.find("has no row left for 102 (each row is given out once)"), std::string::npos) << none.err;
+    EXPECT_EQ(test::ReadFileBytes(folder / "board1.bin"), flash);
+    ExpectNoViolations();
+}
+
+// A row that cannot go where it says, or a malformed file, is refused with the file and line
+// before any board is touched: no row given, no record, the flash as it was.
+TEST_F(ProbeLineSim, ABoardDataRowThatDoesNotFitIsRefusedBeforeAnyBoard) {
+    AddBoard();
+    const auto flash = test::ReadFileBytes(folder / "board0.bin");
+    const auto data = folder / "boards.csv";
+    const std::string name = data.string();
+    const struct {
+        const char* rows;
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {",8000,hex:01\n,0x100,hex:0102\n", {},
+         "--board-data: " + name + ", line 2: the identity at 0x100-0x101 overlaps the boot header (0x0-0xFFF)"},
+        {",0x20000,text:MAC\n", {"--erase", "sectors"},
+         "--board-data: " + name + ", line 1: the identity at 0x20000-0x20002 lies outside the flash the run erases"},
+        {",8000,hex:01\n,8000,hex:1\n", {}, "--board-data: " + name + ", line 2: data 'hex:1': an odd number"},
+        {",0x100E,hex:01020304\n", {"--serial-number", "1", "--serial-number-at", "0x1010"},
+         "--board-data: " + name + ", line 1: the row overlaps the serial number at 0x1010"},
+        {",8000,hex:01\n", {"--no-state"}, "--board-data goes with --serial-number-state FILE"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        test::WriteTextFile(data, c.rows);
+        std::vector<std::string> args = {"--board-data", name, "--log", log.string()};
+        if (c.args.empty() || c.args.front() != "--no-state") {
+            args.insert(args.end(), {"--serial-number-state", state.string()});
+            args.insert(args.end(), c.args.begin(), c.args.end());
+        }
+        const auto run = Run(Program({0}, args));
+        EXPECT_EQ(run.exitCode, 2) << run.err;
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
+        EXPECT_FALSE(std::filesystem::exists(state));
+        EXPECT_FALSE(std::filesystem::exists(log));
+        EXPECT_EQ(test::ReadFileBytes(folder / "board0.bin"), flash);
+    }
+}
+
 // Ctrl-C stops every board through its own failure path, the summary still comes and the status
 // is the shell's for SIGINT; a silent board is stopped by its own time limit.
 TEST_F(ProbeLineSim, CtrlCAndTheTimeLimitStopBoardsThroughTheirFailurePath) {
