@@ -204,7 +204,7 @@ LaidOutGuide LayOutGuide(const QString& markdown, const QString& pictureFolder, 
     guide.document = std::make_unique<QTextDocument>();
     guide.pageSize = page;
     QTextDocument& document = *guide.document;
-    document.setDefaultFont(QFont("DejaVu Sans", 9.5));
+    document.setDefaultFont(QFont("DejaVu Sans", 9));
     document.setMarkdown(markdown);
     document.setPageSize(page);
     FitImages(document, pictureFolder, page.width() - 2 * document.documentMargin(), page.height() / 2);
