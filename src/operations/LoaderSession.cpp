@@ -180,6 +180,9 @@ public:
         Report(report, BringUpStep::LoaderStarted, loaderSize);
         if (!loader_.WaitUartLoaderReady()) {
             prompt.ShowMessage("Host hand shake with MCU failed!\n Please reset and try again!", MessageIcon::Error);
+            // The boot ROMs of a protocol take any family's loader; only the loader tells the chip.
+            prompt.ShowDetail("the " + family + " loader was started on " + selection.comPort +
+                              " but never reported ready: is the chip a " + family + " (--chip)?");
             return false;
         }
         Report(report, BringUpStep::Ready, loaderSize);

@@ -77,6 +77,21 @@ TEST(ConnectUart, TheWrongChipIsToldByWhatItsPortSent) {
     EXPECT_EQ(sim.Stop(), 0);
 }
 
+TEST(ConnectUart, ALoaderThatNeverGetsReadyAsksWhetherTheChipIsTheOneNamed) {
+    // Any family's loader is taken by a boot ROM of its protocol; the silence after it is the sign.
+    SerialBoard sim({"--chip", "KR2A600", "--no-ready"});
+    std::vector<std::string> argv = {TAVREL_CLI_PATH, "connect", "--interface", "UART", "--chip", "KR2A600", "--port",
+                                     sim.port(), "--loader-dir", sim.loaderDir()};
+    auto result = test::RunProcess(argv, {{"TAVREL_UART_WAIT_PERCENT", "10"}});
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_NE(result.err.find("Host hand shake with MCU failed!"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("  the KR2A600 loader was started on " + sim.port() +
+                              " but never reported ready: is the chip a KR2A600 (--chip)?"),
+              std::string::npos)
+        << result.err;
+    EXPECT_EQ(sim.Stop(), 0);
+}
+
 TEST(ConnectUart, LockedRomWantsItsPassword) {
     SerialBoard sim({"--chip", "KR2A600", "--rom-locked", "--rom-password", "11223344"});
     ASSERT_FALSE(sim.port().empty()) << sim.output();
