@@ -105,9 +105,10 @@ bool UartFramedRom::SendFrame(const std::vector<uint8_t>& frame) {
 }
 
 uint32_t UartFramedRom::LockedSilenceMs(uint32_t baudRate) const {
-    // The ROM acknowledges a frame it takes as soon as the frame is in, so a locked ROM is known
-    // by a short silence; the full read bound would keep the password question back for 10 s.
-    // The frame and its answer on the line, 10 bit times a byte, come on top.
+    // The ROM acknowledges a frame it takes as soon as the frame is in, so a short silence is
+    // reason enough to ask for the password; waiting out the whole read bound first would keep
+    // the question back for 10 s. The frame and its answer on the line, 10 bit times a byte, come
+    // on top.
     const uint64_t lineBytes = kHeaderBytes + 4 + kAnswerHeaderBytes;
     const uint64_t lineMs = baudRate > 0 ? (lineBytes * 10 * 1000 + baudRate - 1) / baudRate : 0;
     return static_cast<uint32_t>(std::min<uint64_t>(line_.timings().readMs, line_.timings().lockedSilenceMs + lineMs));
@@ -122,18 +123,30 @@ bool UartFramedRom::WriteParameterWord(uint32_t baudRate) {
             return false;
         }
         uint8_t ack[kAnswerHeaderBytes];
-        if (line_.ReadComBytes(ack, sizeof ack, LockedSilenceMs(baudRate)) == sizeof ack) {
+        Clock& clock = line_.clock();
+        const uint64_t sentAt = clock.NowMs();
+        const uint32_t readMs = line_.timings().readMs;
+        // Silence within the read bound means the ROM does not take the password word. The frame
+        // did leave, so the one sent with the user's password carries bit 6 inverted like any next
+        // frame.
+        if (line_.ReadComBytes(ack, sizeof ack, passwordTried_ ? readMs : LockedSilenceMs(baudRate)) == sizeof ack) {
             if (ack[0] != kAcknowledged) return false;
             break;
         }
         if (InterruptionRequested()) return false;
-        // Silence: the ROM does not take the password word. The frame did leave, so the one sent
-        // with the user's password carries bit 6 inverted like any next frame.
         if (passwordTried_) {
             line_.Fail(" Password is error");
             return false;
         }
+        // A ROM that takes the frame answers at once, so the password is asked for now; the read
+        // bound still decides: an answer within it (a slow host) means the frame was taken after all.
         const SecurityAnswer answer = line_.prompt().AskSecurity(std::string(family_.name));
+        const uint64_t waited = clock.NowMs() - sentAt;
+        if (waited < readMs && line_.ReadComBytes(ack, sizeof ack, static_cast<uint32_t>(readMs - waited)) == sizeof ack) {
+            if (ack[0] != kAcknowledged) return false;
+            break;
+        }
+        if (InterruptionRequested()) return false;
         if (!answer.ok || answer.mode != 1) return false;
         const auto word = FramedPasswordWord(answer.password);
         passwordTried_ = true;

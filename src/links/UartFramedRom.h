@@ -43,7 +43,7 @@ public:
     }
 
 private:
-    // How long the parameter frame's answer is waited for before the ROM counts as locked.
+    // How long the parameter frame's answer is waited for before the password is asked for.
     uint32_t LockedSilenceMs(uint32_t baudRate) const;
     bool WriteParameterWord(uint32_t baudRate);
     std::vector<uint8_t> Frame(uint8_t command, uint32_t address, std::span<const uint8_t> data, uint32_t words) const;

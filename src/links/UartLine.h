@@ -25,9 +25,9 @@ struct UartTimings {
     uint32_t eraseSettleMs = 20;      // after asking a locked ROM to erase
     uint32_t passwordPollMs = 100;    // between reads while a password is checked
     uint32_t framePauseMs = 1;        // before each framed-protocol write frame
-    uint32_t lockedSilenceMs = 1000;  // a framed ROM's silence after the parameter frame that tells
-                                      // it refuses the password word (beside the bytes' line time):
-                                      // it answers a frame it takes at once
+    uint32_t lockedSilenceMs = 1000;  // a framed ROM's silence after the parameter frame before the
+                                      // password is asked for (beside the bytes' line time): it
+                                      // answers a frame it takes at once; readMs still decides
 };
 
 // The timings with every bound of a wait (not the pauses and settle times, which the protocol
