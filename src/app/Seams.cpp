@@ -29,6 +29,7 @@ std::optional<DfuDeviceRow> Seams::DfuDevice(const std::string& family, std::str
     }
     auto row = FindDfuDevice(family, configured);
     if (!row) error = family + " is not reached over USB";
+    else row->usbPath = settings_.usbPath;
     return row;
 }
 

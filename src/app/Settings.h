@@ -34,6 +34,7 @@ struct Settings {
     std::string simSocket;     // the socket of a `tavrel-cli sim` board that stands in for the hardware
     std::string simConfig;     // the settings of a simulated board inside the program itself
     bool simulatedUsb = false; // a simulated board stands in for USB (a board in the program unless simSocket)
+    std::string usbPath;       // the DFU device at this place on the bus (--usb-path); empty: the first found
     uint32_t jlinkProbe = 0;   // the J-Link probe's serial number (--probe); 0: the one the library opens
     std::optional<SettingValue> pkcs11Module;  // the PKCS#11 module of signing keys; none: the p11-kit proxy
     // TAVREL_MAILBOX_WAIT_MS: a shorter bound for each mailbox flag wait (simulated boards and

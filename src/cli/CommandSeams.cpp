@@ -11,6 +11,8 @@ Settings CommandSettings(const Options& options) {
     if (auto folder = options.Value("loader-dir")) settings.loaderFolder = *folder;
     if (auto id = options.Value("usb-id")) settings.dfuId = SettingValue{*id, "--usb-id"};
     if (options.Has("usb-sim")) settings.simulatedUsb = true;
+    // Checked by the command; each board of several runs in a process of its own with one path.
+    if (auto path = options.Value("usb-path")) settings.usbPath = *path;
     // Checked by the command before it gets here; a malformed one chooses none.
     if (auto probe = options.Value("probe")) settings.jlinkProbe = ParseNumber(*probe).value_or(0);
     return settings;

@@ -80,7 +80,7 @@ int IdentifyChip(const Options& options) {
     if (options.ValueOr("interface", "JLINK") != "JLINK")
         return UsageError("connect", "--chip auto: the chip is identified over J-Link only (give --interface JLINK)");
     for (const std::string& other : options.Given({"port", "baud", "unlock-erase", "unlock-password", "usb-id", "usb-sim",
-                                                   "flash-type", "flash-location"}))
+                                                   "usb-path", "flash-type", "flash-location"}))
         return UsageError("connect", "--" + other + " does not go with --chip auto");
     uint32_t speed = 8000;
     if (auto given = options.Value("speed")) {

@@ -70,7 +70,7 @@ std::string FillWindow(const Options& options, CCorvaneDlg& window, bool loaded)
     for (const OwnOption& own : {OwnOption{"speed", {"JLINK"}}, OwnOption{"probe", {"JLINK"}}, OwnOption{"port", {"UART"}},
                                  OwnOption{"baud", {"UART"}}, OwnOption{"unlock-erase", {"UART"}},
                                  OwnOption{"unlock-password", {"UART", "USB"}}, OwnOption{"usb-id", {"USB"}},
-                                 OwnOption{"usb-sim", {"USB"}}}) {
+                                 OwnOption{"usb-sim", {"USB"}}, OwnOption{"usb-path", {"USB"}}}) {
         if (options.Has(own.name) && IndexOf(own.interfaces, interfaceName) < 0)
             return "--" + std::string(own.name) + " does not go with --interface " + interfaceName;
     }
@@ -93,6 +93,8 @@ std::string FillWindow(const Options& options, CCorvaneDlg& window, bool loaded)
     }
     if (auto probe = options.Value("probe"); probe && (!ParseNumber(*probe) || *ParseNumber(*probe) == 0))
         return "--probe: '" + *probe + "' is not a J-Link serial number (see tavrel-cli list)";
+    if (auto path = options.Value("usb-path"); path && !IsUsbPath(*path))
+        return "--usb-path: '" + *path + "' is not a USB path BUS-PORT[.PORT...] such as 1-2.3 (see tavrel-cli list)";
     if (auto speed = options.Value("speed")) {
         const auto value = ParseNumber(*speed);
         const auto& choices = JlinkConfigDlg::kSpeedChoicesKhz;
@@ -174,6 +176,8 @@ void DeclareTargetOptions(Options& options) {
     options.AddValue("unlock-password", "HEX", "the password of a locked boot ROM or a protected DFU device");
     options.StartGroup("USB (KR2H70X)");
     options.AddValue("usb-id", "VID:PID", "the boot ROM's USB ids in hexadecimal (default 1209:0001)");
+    options.AddValue("usb-path", "BUS-PORT[.PORT...]",
+                     "the DFU device at this place on the bus, when several are connected (tavrel-cli list)");
     options.AddFlag("usb-sim", "a simulated board in this process instead of USB");
 }
 

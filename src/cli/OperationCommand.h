@@ -19,7 +19,7 @@
 
 namespace tavrel::cli {
 
-// --chip, --interface, --speed, --port, --baud, --usb-id, --usb-sim, --flash-type,
+// --chip, --interface, --speed, --probe, --port, --baud, --usb-id, --usb-path, --usb-sim, --flash-type,
 // --flash-location, --loader-dir, --unlock-password, --unlock-erase.
 void DeclareTargetOptions(Options& options);
 

@@ -5,6 +5,7 @@
 #include "cli/SimCommand.h"
 #include "links/DfuDeviceTable.h"
 #include "model/Catalogue.h"
+#include "sim/Board.h"
 #include "sim/DfuDevice.h"
 #include "sim/DfuDoor.h"
 #include "sim/SimProtocol.h"
@@ -16,6 +17,8 @@ class DfuSimDoor final : public OpenSimDoor {
 public:
     explicit DfuSimDoor(SimDoorContext& context) : server_(context.server), device_(context.board) {
         family_ = context.board.family();
+        serial_ = context.board.config().UsbSerialText();
+        path_ = context.board.config().usbPath;
         sim::AttachDfuDoor(server_, device_);
     }
     ~DfuSimDoor() override {
@@ -26,6 +29,7 @@ public:
     std::vector<std::string> Lines() const override {
         return {"USB DFU door: the boot ROM's DFU device, USB id " + FormatUsbId(sim::kSimDfuVendorId, sim::kSimDfuProductId) +
                     ", on socket " + server_.path(),
+                "  serial " + serial_ + ", USB path " + (path_.empty() ? "1-N (its place among the sockets of TAVREL_SIM_SOCKET)" : path_),
                 "  TAVREL_SIM_SOCKET=" + server_.path() + " tavrel-cli connect --chip " + family_ + " --interface USB"};
     }
 
@@ -33,6 +37,8 @@ private:
     sim::SimServer& server_;
     sim::DfuDevice device_;
     std::string family_;
+    std::string serial_;
+    std::string path_;
 };
 
 const RegisterSimDoor kDfuDoor{"dfu", [](SimDoorContext& context, std::string& error) -> std::unique_ptr<OpenSimDoor> {

@@ -42,7 +42,10 @@ std::string FormatUsbId(uint16_t vendorId, uint16_t productId) {
 std::optional<DfuDeviceRow> FindDfuDevice(std::string_view family, const std::optional<UsbId>& configured) {
     const FamilyProfile* profile = FindFamilyProfile(family);
     if (profile == nullptr || !profile->usb) return std::nullopt;
-    DfuDeviceRow row{profile->name, profile->usbVendorId, profile->usbProductId};
+    DfuDeviceRow row;
+    row.family = profile->name;
+    row.vendorId = profile->usbVendorId;
+    row.productId = profile->usbProductId;
     if (configured) {
         row.vendorId = configured->vendorId;
         row.productId = configured->productId;

@@ -9,8 +9,11 @@ namespace tavrel {
 
 struct DfuDeviceRow {
     std::string_view family;
-    uint16_t vendorId;
-    uint16_t productId;
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    // Which of several such devices: the one at this place on the bus ("BUS-PORT[.PORT...]");
+    // empty: the first one found.
+    std::string usbPath;
 };
 
 struct UsbId {

@@ -33,7 +33,55 @@ DfuLink::~DfuLink() {
     if (info_.open) DfuClose();
 }
 
-int DfuLink::DfuOpen(uint16_t vendorId, uint16_t productId) {
+namespace {
+
+// The first DFU interface of a device (class 0xFE, subclass 1, with its functional descriptor).
+bool FindDfuInterface(const UsbDeviceEntry& device, DfuDeviceInfo& info) {
+    for (const auto& configuration : device.configurations)
+        for (const auto& interface : configuration.interfaces)
+            for (const auto& setting : interface) {
+                if (setting.interfaceClass != kDfuInterfaceClass || setting.interfaceSubClass != kDfuInterfaceSubClass ||
+                    setting.extra.empty())
+                    continue;
+                info.device = device.id;
+                info.vendorId = device.vendorId;
+                info.productId = device.productId;
+                info.release = device.release;
+                info.path = device.path;
+                info.configuration = configuration.value;
+                info.interfaceNumber = setting.interfaceNumber;
+                info.alternateSetting = setting.alternateSetting;
+                // wTransferSize; a descriptor too short to hold it leaves the size unknown.
+                if (setting.extra.size() >= 7) info.transferSize = GetLe16(&setting.extra[5]);
+                return true;
+            }
+    return false;
+}
+
+}  // namespace
+
+int DfuLink::DfuList(uint16_t vendorId, uint16_t productId, std::vector<DfuDeviceFound>& found) {
+    found.clear();
+    if (info_.open) return -1;
+    if (transport_.Start() != 0) return -1;
+    std::vector<UsbDeviceEntry> devices;
+    if (transport_.ListDevices(devices) != 0) {
+        transport_.Close();
+        return -1;
+    }
+    for (const auto& device : devices) {
+        DfuDeviceInfo info;
+        if (device.vendorId != vendorId || device.productId != productId || !FindDfuInterface(device, info)) continue;
+        DfuDeviceFound entry{device.path, device.vendorId, device.productId, {}};
+        if (device.serialIndex != 0 && transport_.ReadString(device.id, device.serialIndex, entry.serial) != 0)
+            entry.serial.clear();
+        found.push_back(std::move(entry));
+    }
+    transport_.Close();
+    return 0;
+}
+
+int DfuLink::DfuOpen(uint16_t vendorId, uint16_t productId, std::string_view path) {
     if (info_.open) DfuClose();
     info_ = DfuDeviceInfo{};
     status_ = DfuStatus{};
@@ -46,30 +94,11 @@ int DfuLink::DfuOpen(uint16_t vendorId, uint16_t productId) {
     bool found = false;
     for (const auto& device : devices) {
         if (device.vendorId != vendorId || device.productId != productId) continue;
-        for (const auto& configuration : device.configurations) {
-            for (const auto& interface : configuration.interfaces) {
-                for (const auto& setting : interface) {
-                    if (setting.interfaceClass != kDfuInterfaceClass ||
-                        setting.interfaceSubClass != kDfuInterfaceSubClass || setting.extra.empty())
-                        continue;
-                    info_.device = device.id;
-                    info_.vendorId = device.vendorId;
-                    info_.productId = device.productId;
-                    info_.release = device.release;
-                    info_.configuration = configuration.value;
-                    info_.interfaceNumber = setting.interfaceNumber;
-                    info_.alternateSetting = setting.alternateSetting;
-                    // wTransferSize; a descriptor too short to hold it leaves the size unknown.
-                    if (setting.extra.size() >= 7)
-                        info_.transferSize = GetLe16(&setting.extra[5]);
-                    found = true;
-                    break;
-                }
-                if (found) break;
-            }
-            if (found) break;
+        if (!path.empty() && device.path != path) continue;
+        if (FindDfuInterface(device, info_)) {
+            found = true;
+            break;
         }
-        if (found) break;
     }
     if (!found) {
         transport_.Close();

@@ -4,6 +4,9 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
 
 #include "model/DfuProtocol.h"
 #include "platform/DfuTransport.h"
@@ -29,7 +32,16 @@ struct DfuDeviceInfo {
     uint8_t interfaceNumber = 0;
     uint8_t alternateSetting = 0;
     uint16_t transferSize = 0;  // from the DFU functional descriptor
+    std::string path;           // where the device sits on the bus ("BUS-PORT[.PORT...]")
     bool open = false;
+};
+
+// A device with the ids and a DFU interface, as found on the bus without opening its interface.
+struct DfuDeviceFound {
+    std::string path;
+    uint16_t vendorId = 0;
+    uint16_t productId = 0;
+    std::string serial;  // empty: the device has none, or it could not be read
 };
 
 // The eight bytes of device information.
@@ -58,8 +70,13 @@ public:
     DfuLink& operator=(const DfuLink&) = delete;
 
     // 0; -1 the USB library failed to start; -2 no matching DFU interface; -3 open failed;
-    // -4 claim or alternate setting failed.
-    int DfuOpen(uint16_t vendorId, uint16_t productId);
+    // -4 claim or alternate setting failed. path: only the device at that place on the bus
+    // ("BUS-PORT[.PORT...]"); empty: the first device with the ids.
+    int DfuOpen(uint16_t vendorId, uint16_t productId, std::string_view path = {});
+    // The devices with the ids and a DFU interface, with their serial number strings, in bus
+    // order; nothing is claimed and the transport is closed again. 0, or -1 when the USB library
+    // cannot start or list. Not while a device is open.
+    int DfuList(uint16_t vendorId, uint16_t productId, std::vector<DfuDeviceFound>& found);
     // Releases the interface and closes the device; -1 when the release fails.
     int DfuClose();
 

@@ -2,15 +2,31 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 #include "model/HexText.h"
 
 namespace tavrel {
 
+std::string NoDfuDeviceAtPath(DfuLink& link, const DfuDeviceRow& device) {
+    std::vector<DfuDeviceFound> found;
+    std::string there;
+    if (link.DfuList(device.vendorId, device.productId, found) == 0)
+        for (const DfuDeviceFound& other : found)
+            there += (there.empty() ? "" : ", ") + other.path + (other.serial.empty() ? "" : " (serial " + other.serial + ")");
+    return "There is no DFU device " + FormatUsbId(device.vendorId, device.productId) + " at USB path " + device.usbPath +
+           "; connected: " + (there.empty() ? "none" : there);
+}
+
 int OpenDfuTarget(DfuLink& link, const DfuDeviceRow& device, UserPrompt& prompt, OperationHost* host,
                   uint32_t progress, DfuTargetState* state) {
     if (host != nullptr) host->ReportProgress(progress, "Open DFU device");
-    if (link.DfuOpen(device.vendorId, device.productId) != 0) {
+    const int opened = link.DfuOpen(device.vendorId, device.productId, device.usbPath);
+    if (opened == -2 && !device.usbPath.empty()) {
+        prompt.ShowMessage(NoDfuDeviceAtPath(link, device), MessageIcon::Error);
+        return -1;
+    }
+    if (opened != 0) {
         prompt.ShowMessage("Can't open DFU device!", MessageIcon::Error);
         return -1;
     }

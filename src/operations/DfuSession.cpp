@@ -56,12 +56,13 @@ public:
 
     std::vector<std::string> Details() const override {
         const DfuDeviceInfo& info = link_.deviceInfo();
-        char line[200];
+        char line[256];
         std::vector<std::string> lines;
         std::snprintf(line, sizeof line,
-                      "DFU device %s, release %X.%02X: configuration %u, interface %u, alternate setting %u, "
-                      "transfer size %u bytes",
-                      FormatUsbId(info.vendorId, info.productId).c_str(), info.release >> 8, info.release & 0xFF,
+                      "DFU device %s at USB path %s, release %X.%02X: configuration %u, interface %u, alternate "
+                      "setting %u, transfer size %u bytes",
+                      FormatUsbId(info.vendorId, info.productId).c_str(), info.path.empty() ? "?" : info.path.c_str(),
+                      info.release >> 8, info.release & 0xFF,
                       info.configuration, info.interfaceNumber, info.alternateSetting, info.transferSize);
         lines.push_back(line);
         std::string bytes = "Device information:";
@@ -122,8 +123,10 @@ bool RestartDfuDevice(const TargetSelection& selection, LinkSeams& seams, UserPr
         return false;
     }
     DfuLink link(*opened.transport, seams.clock());
-    if (link.DfuOpen(device->vendorId, device->productId) != 0) {
-        prompt.ShowMessage("Can't open DFU device!", MessageIcon::Error);
+    const int open = link.DfuOpen(device->vendorId, device->productId, device->usbPath);
+    if (open != 0) {
+        prompt.ShowMessage(open == -2 && !device->usbPath.empty() ? NoDfuDeviceAtPath(link, *device) : "Can't open DFU device!",
+                           MessageIcon::Error);
         return false;
     }
     if (link.DfuDetach(kDfuDetachTimeoutMs) != 0) {

@@ -36,6 +36,25 @@ private:
     ssize_t count_ = -1;
 };
 
+// "BUS-PORT.PORT...", the form Linux gives the device's place in sysfs.
+std::string DevicePath(libusb_device* device) {
+    std::string path = std::to_string(libusb_get_bus_number(device));
+    uint8_t ports[8] = {};
+    const int depth = libusb_get_port_numbers(device, ports, sizeof ports);
+    for (int i = 0; i < depth; ++i) path += (i == 0 ? "-" : ".") + std::to_string(ports[i]);
+    return path;
+}
+
+int ReadAsciiString(libusb_device_handle* handle, uint8_t index, std::string& text) {
+    text.clear();
+    if (index == 0) return -1;
+    unsigned char buffer[256] = {};
+    const int length = libusb_get_string_descriptor_ascii(handle, index, buffer, sizeof buffer);
+    if (length < 0) return -1;
+    text.assign(reinterpret_cast<const char*>(buffer), static_cast<size_t>(length));
+    return 0;
+}
+
 UsbConfiguration DescribeConfiguration(const libusb_config_descriptor& config) {
     UsbConfiguration described;
     described.value = config.bConfigurationValue;
@@ -84,6 +103,8 @@ int LibusbDfuTransport::ListDevices(std::vector<UsbDeviceEntry>& devices) {
         entry.vendorId = descriptor.idVendor;
         entry.productId = descriptor.idProduct;
         entry.release = descriptor.bcdDevice;
+        entry.serialIndex = descriptor.iSerialNumber;
+        entry.path = DevicePath(device);
         for (uint8_t c = 0; c < descriptor.bNumConfigurations; ++c) {
             libusb_config_descriptor* config = nullptr;
             if (libusb_get_config_descriptor(device, c, &config) != LIBUSB_SUCCESS || config == nullptr) continue;
@@ -111,6 +132,7 @@ int LibusbDfuTransport::Open(uint32_t deviceId) {
         // Where the platform supports it, a kernel driver bound to the interface steps aside on claim.
         libusb_set_auto_detach_kernel_driver(handle, 1);
         handle_ = handle;
+        openId_ = deviceId;
         return 0;
     }
     return -1;
@@ -188,6 +210,24 @@ int LibusbDfuTransport::ControlIn(uint8_t requestType, uint8_t request, uint16_t
 int LibusbDfuTransport::ReleaseInterface(uint8_t interfaceNumber) {
     if (handle_ == nullptr) return -1;
     return libusb_release_interface(handle_, interfaceNumber) == LIBUSB_SUCCESS ? 0 : -1;
+}
+
+int LibusbDfuTransport::ReadString(uint32_t deviceId, uint8_t index, std::string& text) {
+    text.clear();
+    if (context_ == nullptr) return -1;
+    if (handle_ != nullptr && openId_ == deviceId) return ReadAsciiString(handle_, index, text);
+    DeviceList list(context_);
+    if (!list.ok()) return -1;
+    for (ssize_t i = 0; i < list.size(); ++i) {
+        if (DeviceId(list[i]) != deviceId) continue;
+        // Opened only for the string: a device this user may not open has none to show.
+        libusb_device_handle* handle = nullptr;
+        if (libusb_open(list[i], &handle) != LIBUSB_SUCCESS || handle == nullptr) return -1;
+        const int result = ReadAsciiString(handle, index, text);
+        libusb_close(handle);
+        return result;
+    }
+    return -1;
 }
 
 int LibusbDfuTransport::ResetDevice() {

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/DfuTransport.h"
@@ -30,6 +31,7 @@ public:
     int ControlIn(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
                   uint16_t length, uint32_t timeoutMs) override;
     int ReleaseInterface(uint8_t interfaceNumber) override;
+    int ReadString(uint32_t deviceId, uint8_t index, std::string& text) override;
     int ResetDevice() override;
     void Close() override;
 
@@ -41,6 +43,7 @@ private:
 
     libusb_context* context_ = nullptr;
     libusb_device_handle* handle_ = nullptr;
+    uint32_t openId_ = 0;  // the device of handle_
 };
 
 }  // namespace tavrel

@@ -20,6 +20,8 @@ using namespace dfu_state;
 using namespace dfu_status;
 
 constexpr uint8_t kDfuInterface = 0;
+constexpr uint8_t kManufacturerString = 1, kProductString = 2, kSerialString = 3;
+constexpr uint16_t kEnglishUs = 0x0409;
 
 const char* StateName(uint8_t state) {
     static const char* const names[] = {"appIDLE",     "appDETACH",     "dfuIDLE",     "dfuDNLOAD-SYNC",
@@ -95,7 +97,20 @@ std::vector<uint8_t> DfuDevice::DeviceDescriptor() const {
     AppendLe16(d, config_.vendorId);
     AppendLe16(d, config_.productId);
     AppendLe16(d, config_.release);
-    d.insert(d.end(), {0, 0, 0, 1});        // no strings; one configuration
+    d.insert(d.end(), {kManufacturerString, kProductString, kSerialString, 1});  // one configuration
+    return d;
+}
+
+std::vector<uint8_t> DfuDevice::StringDescriptor(uint8_t index, uint16_t language) const {
+    if (index == 0) return {4, 3, 0x09, 0x04};  // the languages: English (United States)
+    if (language != kEnglishUs) return {};
+    std::string text;
+    if (index == kManufacturerString) text = "Tavrel simulated board";
+    else if (index == kProductString) text = board_.family() + " boot ROM";
+    else if (index == kSerialString) text = board_.config().UsbSerialText();
+    else return {};
+    std::vector<uint8_t> d = {static_cast<uint8_t>(2 + 2 * text.size()), 3};
+    for (char c : text) AppendLe16(d, static_cast<uint8_t>(c));
     return d;
 }
 
@@ -130,7 +145,9 @@ int DfuDevice::Standard(const UsbSetup& setup, uint8_t* data) {
         const uint8_t index = static_cast<uint8_t>(setup.value);
         if (type == 1 && index == 0) descriptor = DeviceDescriptor();
         else if (type == 2 && index == 0) descriptor = ConfigurationDescriptor();
-        else return -1;  // no strings, one configuration: a plain stall, as any device gives
+        else if (type == 3) descriptor = StringDescriptor(index, setup.index);
+        // One configuration, three strings: anything else a plain stall, as any device gives.
+        if (descriptor.empty()) return -1;
         const size_t count = std::min<size_t>(descriptor.size(), setup.length);
         std::copy_n(descriptor.begin(), count, data);
         return static_cast<int>(count);

@@ -84,6 +84,8 @@ private:
 
     std::vector<uint8_t> DeviceDescriptor() const;
     std::vector<uint8_t> ConfigurationDescriptor() const;
+    // Manufacturer, product and the board's serial number string; empty for what is not there.
+    std::vector<uint8_t> StringDescriptor(uint8_t index, uint16_t language) const;
 
     Board& board_;
     DfuDeviceConfig config_;

@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "model/Catalogue.h"
+#include "platform/DfuTransport.h"
 
 namespace tavrel::sim {
 
@@ -94,12 +95,29 @@ std::string SimConfig::RomPasswordText() const {
 
 std::string SimConfig::DfuPasswordText() const { return dfuPassword.empty() ? RepeatGroup(64) : dfuPassword; }
 
+std::string SimConfig::UsbSerialText() const { return usbSerial.empty() ? "SIM" + std::to_string(probeSerial) : usbSerial; }
+
+std::vector<std::string> SplitBoardList(const std::string& text, char separator) {
+    std::vector<std::string> parts;
+    size_t from = 0;
+    while (from <= text.size()) {
+        size_t at = text.find(separator, from);
+        if (at == std::string::npos) at = text.size();
+        std::string part = text.substr(from, at - from);
+        if (part.find_first_not_of(' ') != std::string::npos) parts.push_back(part);
+        from = at + 1;
+    }
+    return parts;
+}
+
 const std::vector<SimConfigWord>& SimConfigWords() {
     static const std::vector<SimConfigWord> words = {
         {"chip", true, "the chip family (required)"},
         {"flash-type", true, "the board's serial flash part (a flash type name)"},
         {"flash-file", true, "keep the flash in this file"},
         {"probe-serial", true, "the J-Link probe's serial number (default 600000001)"},
+        {"usb-path", true, "where the DFU device sits on the bus, BUS-PORT[.PORT...] (default 1-N)"},
+        {"usb-serial", true, "the DFU device's serial number string (default SIM and the probe serial)"},
         {"paced-flash", false, "the flash takes a serial NOR part's typical erase and program times"},
         {"no-probe", false, "no J-Link probe is found"},
         {"open-fail", true, "JLINKARM_Open fails the first N times"},
@@ -165,6 +183,15 @@ std::optional<SimConfig> ParseSimConfig(std::string_view text, std::string& erro
             auto n = count();
             if (!n || *n == 0 || *n > 0xFFFFFFFFull) return badValue("expected a serial number above 0");
             config.probeSerial = static_cast<uint32_t>(*n);
+        } else if (key == "usb-path") {
+            if (!IsUsbPath(value)) return badValue("expected BUS-PORT[.PORT...], e.g. 1-2.3");
+            config.usbPath = value;
+        } else if (key == "usb-serial") {
+            // Printable ASCII: the string descriptor carries it as is.
+            for (char c : value)
+                if (c < 0x21 || c > 0x7E) return badValue("expected printable characters without blanks");
+            if (value.size() > 126) return badValue("at most 126 characters");
+            config.usbSerial = value;
         } else if (key == "paced-flash") {
             config.pacedFlash = true;
         } else if (key == "no-probe") {
@@ -257,6 +284,8 @@ std::string FormatSimConfig(const SimConfig& config) {
     if (!config.flashType.empty()) add("flash-type=" + config.flashType);
     if (!config.flashFile.empty()) add("flash-file=" + QuoteIfNeeded(config.flashFile));
     if (config.probeSerial != kDefaultProbeSerial) add("probe-serial=" + std::to_string(config.probeSerial));
+    if (!config.usbPath.empty()) add("usb-path=" + config.usbPath);
+    if (!config.usbSerial.empty()) add("usb-serial=" + config.usbSerial);
     if (config.pacedFlash) add("paced-flash");
     if (config.noProbe) add("no-probe");
     if (config.openFailures) add("open-fail=" + std::to_string(config.openFailures));

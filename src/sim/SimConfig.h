@@ -18,6 +18,9 @@
 //                       run programmed.
 //
 //   probe-serial=N      the serial number the board's J-Link probe shows (default 600000001).
+//   usb-path=PATH       where the board's DFU device sits on the simulated bus, BUS-PORT[.PORT...]
+//                       (default: 1-N for the N-th board of the bus).
+//   usb-serial=TEXT     the DFU device's serial number string (default: SIM and the probe serial).
 //   paced-flash         the flash takes a serial NOR part's typical times (W25Q-series datasheet):
 //                       0.7 ms a 256-byte page program, 45 ms a 4 KiB sector erase, 150 ms a 64 KiB
 //                       block erase, 2.5 s a MiB for the whole part.
@@ -77,6 +80,8 @@ struct SimConfig {
     uint32_t probeSerial = kDefaultProbeSerial;  // what the probe list shows for this board
     std::string flashType;  // empty: the family's default (or none for internal-only families)
     std::string flashFile;  // empty: the flash lives in memory only
+    std::string usbPath;    // empty: 1-N, its place among the boards of the bus
+    std::string usbSerial;  // empty: the default
 
     bool pacedFlash = false;  // erases and programs take a serial NOR part's typical times
     bool noProbe = false;
@@ -106,12 +111,18 @@ struct SimConfig {
     // The passwords in force (configured or default), as hexadecimal text.
     std::string RomPasswordText() const;
     std::string DfuPasswordText() const;
+    // The DFU device's serial number string in force.
+    std::string UsbSerialText() const;
 };
 
 // Parses a config text; on failure returns nothing and says why in error.
 std::optional<SimConfig> ParseSimConfig(std::string_view text, std::string& error);
 // The config text that parses back into the same configuration.
 std::string FormatSimConfig(const SimConfig& config);
+
+// A list of boards' config texts separated by ";", or of sockets separated by ":"; blank parts
+// are left out.
+std::vector<std::string> SplitBoardList(const std::string& text, char separator);
 
 // The words of the config text, for the command line and for help texts.
 struct SimConfigWord {

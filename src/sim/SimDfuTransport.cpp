@@ -17,6 +17,7 @@ namespace {
 
 constexpr uint8_t kDescriptorDevice = 1;
 constexpr uint8_t kDescriptorConfiguration = 2;
+constexpr uint8_t kDescriptorString = 3;
 constexpr uint8_t kDescriptorInterface = 4;
 constexpr uint8_t kDescriptorEndpoint = 5;
 
@@ -62,7 +63,7 @@ bool ParseConfiguration(const std::vector<uint8_t>& bytes, UsbConfiguration& con
 class OwningDfuBus final : public DfuTransport {
 public:
     int Start() override { return bus->Start(); }
-    int ListDevices(std::vector<UsbDeviceEntry>& devices) override { return bus->ListDevices(devices); }
+    int ListDevices(std::vector<UsbDeviceEntry>& found) override { return bus->ListDevices(found); }
     int Open(uint32_t id) override { return bus->Open(id); }
     int ClaimInterface(uint8_t n) override { return bus->ClaimInterface(n); }
     int SetAltSetting(uint8_t n, uint8_t alt) override { return bus->SetAltSetting(n, alt); }
@@ -73,17 +74,46 @@ public:
         return bus->ControlIn(t, r, v, i, d, l, ms);
     }
     int ReleaseInterface(uint8_t n) override { return bus->ReleaseInterface(n); }
+    int ReadString(uint32_t id, uint8_t index, std::string& text) override { return bus->ReadString(id, index, text); }
     int ResetDevice() override { return bus->ResetDevice(); }
     void Close() override { bus->Close(); }
 
-    // Members go in this order: what the device stands on, the device, then the bus.
-    std::unique_ptr<Board> board;
-    std::unique_ptr<SimClient> client;
-    std::unique_ptr<UsbDevicePort> device;
+    // Members go in this order: what the devices stand on, the devices, then the bus.
+    std::vector<std::unique_ptr<Board>> boards;
+    std::vector<std::unique_ptr<SimClient>> clients;
+    std::vector<std::unique_ptr<UsbDevicePort>> devices;
     std::unique_ptr<SimDfuTransport> bus;
+
+    std::vector<UsbDevicePort*> Plugged() const {
+        std::vector<UsbDevicePort*> plugged;
+        for (const auto& device : devices) plugged.push_back(device.get());
+        return plugged;
+    }
 };
 
+// The path a board's device takes: its own, or 1-N for the N-th device of the bus.
+std::string PathOf(const SimConfig& config, size_t place) {
+    return config.usbPath.empty() ? "1-" + std::to_string(place + 1) : config.usbPath;
+}
+
+bool Duplicated(const std::vector<std::string>& paths, std::string& error) {
+    for (size_t i = 0; i < paths.size(); ++i)
+        for (size_t j = 0; j < i; ++j)
+            if (paths[i] == paths[j]) {
+                error = "two simulated boards sit at USB path " + paths[i] + " (give each its own usb-path=)";
+                return true;
+            }
+    return false;
+}
+
 }  // namespace
+
+SimDfuTransport::SimDfuTransport(std::vector<UsbDevicePort*> devices, std::vector<std::string> paths)
+    : devices_(std::move(devices)), paths_(std::move(paths)) {
+    paths_.resize(devices_.size());
+    for (size_t i = 0; i < paths_.size(); ++i)
+        if (paths_[i].empty()) paths_[i] = "1-" + std::to_string(i + 1);
+}
 
 int SimDfuTransport::Start() {
     if (faults.startFails) return -1;
@@ -99,6 +129,7 @@ bool SimDfuTransport::Describe(UsbDevicePort& device, UsbDeviceEntry& entry) {
     entry.vendorId = GetLe16(&descriptor[8]);
     entry.productId = GetLe16(&descriptor[10]);
     entry.release = GetLe16(&descriptor[12]);
+    entry.serialIndex = descriptor[16];
     for (uint8_t c = 0; c < descriptor[17]; ++c) {
         uint8_t head[9] = {};
         if (device.Control(GetDescriptor(kDescriptorConfiguration, c, sizeof head), head) != 9) continue;
@@ -118,6 +149,7 @@ int SimDfuTransport::ListDevices(std::vector<UsbDeviceEntry>& devices) {
     for (size_t i = 0; i < devices_.size(); ++i) {
         UsbDeviceEntry entry;
         entry.id = static_cast<uint32_t>(i + 1);
+        entry.path = paths_[i];
         // A device that does not answer its descriptor requests is not enumerated.
         if (devices_[i] != nullptr && Describe(*devices_[i], entry)) devices.push_back(std::move(entry));
     }
@@ -171,6 +203,27 @@ int SimDfuTransport::ControlIn(uint8_t requestType, uint8_t request, uint16_t va
     return Transfer({requestType, request, value, index, length}, data);
 }
 
+int SimDfuTransport::ReadString(uint32_t deviceId, uint8_t index, std::string& text) {
+    text.clear();
+    if (!started_ || deviceId == 0 || deviceId > devices_.size() || devices_[deviceId - 1] == nullptr || index == 0)
+        return -1;
+    UsbDevicePort& device = *devices_[deviceId - 1];
+    // As libusb does it: the first language the device offers, then the string in it.
+    uint8_t languages[4] = {};
+    if (device.Control(GetDescriptor(kDescriptorString, 0, sizeof languages), languages) != 4 || languages[1] != kDescriptorString)
+        return -1;
+    uint8_t descriptor[255] = {};
+    const int length = device.Control({0x80, 6, static_cast<uint16_t>((kDescriptorString << 8) | index),
+                                       GetLe16(&languages[2]), sizeof descriptor},
+                                      descriptor);
+    if (length < 2 || descriptor[1] != kDescriptorString || descriptor[0] > length) return -1;
+    for (int at = 2; at + 1 < descriptor[0]; at += 2) {
+        const uint16_t unit = GetLe16(&descriptor[at]);
+        text.push_back(unit < 0x80 ? static_cast<char>(unit) : '?');
+    }
+    return 0;
+}
+
 int SimDfuTransport::ReleaseInterface(uint8_t interfaceNumber) {
     if (open_ == nullptr || claimed_ != interfaceNumber) return -1;
     claimed_ = -1;
@@ -196,25 +249,32 @@ void SimDfuTransport::Close() {
 
 OpenedDfuTransport OpenInProcessSimDfuTransport(const std::string& configText, std::string& error) {
     error.clear();
-    auto config = ParseSimConfig(configText, error);
-    if (!config) {
-        error = "the simulated board's settings: " + error;
-        return {};
-    }
     auto owner = std::make_unique<OwningDfuBus>();
-    owner->board = Board::Create(*config, error);
-    if (!owner->board) {
-        error = "the simulated board: " + error;
-        return {};
+    std::vector<std::string> paths;
+    std::vector<std::string> texts = SplitBoardList(configText, ';');
+    if (texts.empty()) texts.push_back(configText);  // says what is missing
+    for (const std::string& text : texts) {
+        auto config = ParseSimConfig(text, error);
+        if (!config) {
+            error = "the simulated board's settings: " + error;
+            return {};
+        }
+        auto board = Board::Create(*config, error);
+        if (!board) {
+            error = "the simulated board: " + error;
+            return {};
+        }
+        if (OffersUsb(board->family())) {
+            owner->devices.push_back(std::make_unique<DfuDevice>(*board));
+            paths.push_back(PathOf(*config, paths.size()));
+        }
+        owner->boards.push_back(std::move(board));
     }
-    std::vector<UsbDevicePort*> devices;
-    if (OffersUsb(owner->board->family())) {
-        owner->device = std::make_unique<DfuDevice>(*owner->board);
-        devices.push_back(owner->device.get());
-    }
-    owner->bus = std::make_unique<SimDfuTransport>(devices);
+    if (Duplicated(paths, error)) return {};
+    owner->bus = std::make_unique<SimDfuTransport>(owner->Plugged(), paths);
     OpenedDfuTransport opened;
-    opened.description = "a simulated " + owner->board->family() + " board in this process";
+    opened.description = owner->boards.size() == 1 ? "a simulated " + owner->boards.front()->family() + " board in this process"
+                                                   : std::to_string(owner->boards.size()) + " simulated boards in this process";
     opened.transport = std::move(owner);
     return opened;
 }
@@ -222,28 +282,45 @@ OpenedDfuTransport OpenInProcessSimDfuTransport(const std::string& configText, s
 OpenedDfuTransport OpenRemoteSimDfuTransport(const std::string& socketPath, std::string& error) {
     error.clear();
     auto owner = std::make_unique<OwningDfuBus>();
-    owner->client = SimClient::Connect(socketPath, error);
-    if (!owner->client) {
-        error = "cannot reach the simulated board at " + socketPath + ": " + error;
-        return {};
-    }
-    // The board serves one program at a time: one that is in use says by whom, at once.
-    auto claim = owner->client->Call(sim_message::kControl, ByteWriter().U8(static_cast<uint8_t>(ControlOp::kClaim)).Take(), error);
-    if (!claim) {
-        error = "cannot reach the simulated board at " + socketPath + ": " + error;
-        return {};
-    }
-    if (claim->status == sim_message::kStatusOk) {
-        ByteReader reader(claim->payload);
-        const auto busy = reader.U8();
-        const auto holder = reader.Text();
-        if (busy && *busy != 0) {
-            error = BoardInUseText(holder.value_or("another program"));
+    std::vector<std::string> paths;
+    const std::vector<std::string> sockets = SplitBoardList(socketPath, ':');
+    for (const std::string& socket : sockets) {
+        auto client = SimClient::Connect(socket, error);
+        if (!client) {
+            error = "cannot reach the simulated board at " + socket + ": " + error;
             return {};
         }
+        // The board says where it sits; a board that cannot say sits at its place.
+        std::string path = "1-" + std::to_string(paths.size() + 1);
+        std::string configError;
+        auto reply = client->Call(sim_message::kControl, ByteWriter().U8(static_cast<uint8_t>(ControlOp::kConfig)).Take(),
+                                  configError);
+        if (reply && reply->status == sim_message::kStatusOk) {
+            ByteReader reader(reply->payload);
+            if (auto text = reader.Text())
+                if (auto config = ParseSimConfig(*text, configError)) path = PathOf(*config, paths.size());
+        }
+        // The board serves one program at a time: one that is in use says by whom, at once.
+        auto claim = client->Call(sim_message::kControl, ByteWriter().U8(static_cast<uint8_t>(ControlOp::kClaim)).Take(), error);
+        if (!claim) {
+            error = "cannot reach the simulated board at " + socket + ": " + error;
+            return {};
+        }
+        if (claim->status == sim_message::kStatusOk) {
+            ByteReader reader(claim->payload);
+            const auto busy = reader.U8();
+            const auto holder = reader.Text();
+            if (busy && *busy != 0) {
+                error = BoardInUseText(holder.value_or("another program"));
+                return {};
+            }
+        }
+        owner->devices.push_back(std::make_unique<RemoteUsbDevice>(*client));
+        owner->clients.push_back(std::move(client));
+        paths.push_back(path);
     }
-    owner->device = std::make_unique<RemoteUsbDevice>(*owner->client);
-    owner->bus = std::make_unique<SimDfuTransport>(std::vector<UsbDevicePort*>{owner->device.get()});
+    if (Duplicated(paths, error)) return {};
+    owner->bus = std::make_unique<SimDfuTransport>(owner->Plugged(), paths);
     OpenedDfuTransport opened;
     opened.description = "the simulated board at " + socketPath;
     opened.transport = std::move(owner);

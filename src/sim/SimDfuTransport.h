@@ -24,7 +24,8 @@ struct SimUsbFaults {
 class SimDfuTransport final : public DfuTransport {
 public:
     // The devices plugged into the bus, in enumeration order; they must outlive the transport.
-    explicit SimDfuTransport(std::vector<UsbDevicePort*> devices) : devices_(std::move(devices)) {}
+    // paths: where each sits ("BUS-PORT[.PORT...]"); missing or empty: 1-N for the N-th.
+    explicit SimDfuTransport(std::vector<UsbDevicePort*> devices, std::vector<std::string> paths = {});
 
     int Start() override;
     int ListDevices(std::vector<UsbDeviceEntry>& devices) override;
@@ -36,6 +37,7 @@ public:
     int ControlIn(uint8_t requestType, uint8_t request, uint16_t value, uint16_t index, uint8_t* data,
                   uint16_t length, uint32_t timeoutMs) override;
     int ReleaseInterface(uint8_t interfaceNumber) override;
+    int ReadString(uint32_t deviceId, uint8_t index, std::string& text) override;
     int ResetDevice() override;
     void Close() override;
 
@@ -49,17 +51,20 @@ private:
     bool Describe(UsbDevicePort& device, UsbDeviceEntry& entry);
 
     std::vector<UsbDevicePort*> devices_;
+    std::vector<std::string> paths_;
     bool started_ = false;
     UsbDevicePort* open_ = nullptr;
     std::vector<UsbConfiguration> openConfigurations_;
     int claimed_ = -1;
 };
 
-// Each transport owns the board (or the board's socket) behind its bus.
-// A board in this process from a config text. A family without USB gets a bus with no device.
-// A null transport with `error` set when the text is wrong.
+// Each transport owns the boards (or the boards' sockets) behind its bus; each board's DFU device
+// sits at its usb-path (default 1-N for the N-th board) and shows its usb-serial.
+// Boards in this process from config texts separated by ";". A family without USB adds no
+// device. A null transport with `error` set when a text is wrong or two boards share a path.
 OpenedDfuTransport OpenInProcessSimDfuTransport(const std::string& configText, std::string& error);
-// The board of a `tavrel-cli sim` process, through its socket; `error` set when unreachable.
+// The boards of `tavrel-cli sim` processes, through their sockets separated by ":"; `error` set
+// when one is unreachable.
 OpenedDfuTransport OpenRemoteSimDfuTransport(const std::string& socketPath, std::string& error);
 // The remote board when a socket is named, else a board in this process (configText empty: a
 // KR2H70X board with default settings).

@@ -1,4 +1,4 @@
-// The commands of the bench: "list" and --probe among three simulated boards, --reset starting the
+// The commands of the bench: "list" with --probe and --usb-path among three simulated boards, --reset starting the
 // board after a run (and refused over UART), and "blank-check".
 #include <gtest/gtest.h>
 
@@ -15,6 +15,8 @@ namespace tavrel {
 namespace {
 
 const std::string kLoaders = std::string(TAVREL_SOURCE_DIR) + "/src/sim/config";
+// The simulated DFU device's password unless its board names another.
+const std::string kDefaultDfuPassword = "1234567812345678123456781234567812345678123456781234567812345678";
 
 class BenchCommands : public ::testing::Test {
 protected:
@@ -80,6 +82,82 @@ TEST_F(BenchCommands, ListAndProbePickTheRightOneOfThreeBoards) {
     auto uart = Run(ThreeBoards(), {"connect", "--chip", "KR2A600", "--interface", "UART", "--probe", "11"});
     EXPECT_EQ(uart.exitCode, 2);
     EXPECT_NE(uart.err.find("--probe does not go with --interface UART"), std::string::npos) << uart.err;
+}
+
+TEST_F(BenchCommands, ListAndUsbPathPickTheRightOneOfThreeDfuDevices) {
+    // Three KR2H70X boards on one simulated bus: one at its default place, two at given paths,
+    // the second protected.
+    const std::string boards = "chip=KR2H70X flash-type=W25Q20CL probe-serial=11 flash-file=" + Flash(1) +
+                               ";chip=KR2H70X flash-type=W25Q20CL usb-path=1-4.2 usb-serial=BENCH-B dfu-protected "
+                               "flash-file=" + Flash(2) +
+                               ";chip=KR2H70X flash-type=W25Q20CL probe-serial=33 usb-path=3-1 flash-file=" + Flash(3);
+    auto list = Run(boards, {"list", "--usb-sim"});
+    EXPECT_EQ(list.exitCode, 0) << list.err;
+    EXPECT_NE(list.out.find("USB DFU devices: 3\n"
+                            "  1-1  1209:0001  KR2H70X  serial SIM11  not protected\n"
+                            "  1-4.2  1209:0001  KR2H70X  serial BENCH-B  protected\n"
+                            "  3-1  1209:0001  KR2H70X  serial SIM33  not protected\n"
+                            "Serial ports:\n"),
+              std::string::npos)
+        << list.out;
+    // Other ids: what --usb-id names is looked for beside the known ones.
+    auto other = Run(boards, {"list", "--usb-sim", "--usb-id", "0483:df11"});
+    EXPECT_EQ(other.exitCode, 0) << other.err;
+    EXPECT_NE(other.out.find("USB DFU devices: 3\n"), std::string::npos) << other.out;
+    auto badId = Run(boards, {"list", "--usb-sim", "--usb-id", "12"});
+    EXPECT_EQ(badId.exitCode, 2) << badId.err;
+
+    // The third board alone is programmed; the protected second one is reached with its password.
+    const auto image = work / "app.bin";
+    test::WriteFileBytes(image, test::PatternBytes(0x900, 5));
+    const std::vector<std::string> program = {"program", "--chip", "KR2H70X", "--flash-type", "W25Q20CL", "--interface",
+                                              "USB", "--usb-sim", "--bin", image.string(), "--address", "2000",
+                                              "--erase", "sectors"};
+    auto third = program;
+    third.insert(third.end(), {"--usb-path", "3-1"});
+    auto run = Run(boards, third);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    auto flash = test::ReadFileBytes(Flash(3));
+    ASSERT_GE(flash.size(), 0x2900u);
+    EXPECT_EQ(std::vector<uint8_t>(flash.begin() + 0x2000, flash.begin() + 0x2900), test::PatternBytes(0x900, 5));
+    auto Blank = [this](int board) {
+        const auto bytes = test::ReadFileBytes(Flash(board));
+        return !bytes.empty() && std::count(bytes.begin(), bytes.end(), uint8_t{0xFF}) == static_cast<long>(bytes.size());
+    };
+    EXPECT_TRUE(Blank(1));
+    EXPECT_TRUE(Blank(2));
+    auto connect = Run(boards, {"connect", "--chip", "KR2H70X", "--interface", "USB", "--usb-sim", "--usb-path", "1-4.2",
+                                "--unlock-password", kDefaultDfuPassword});
+    EXPECT_EQ(connect.exitCode, 0) << connect.err;
+    EXPECT_NE(connect.out.find("DFU device 1209:0001 at USB path 1-4.2,"), std::string::npos) << connect.out;
+    EXPECT_NE(connect.out.find("Protection: unlocked with the password"), std::string::npos) << connect.out;
+
+    // A path that is not there is refused with those that are, and nothing is written.
+    auto missing = program;
+    missing.insert(missing.end(), {"--usb-path", "2-1"});
+    auto refused = Run(boards, missing);
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.err.find("There is no DFU device 1209:0001 at USB path 2-1; connected: 1-1 (serial SIM11), "
+                               "1-4.2 (serial BENCH-B), 3-1 (serial SIM33)"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_TRUE(Blank(1));
+    EXPECT_TRUE(Blank(2));
+
+    struct Usage {
+        std::vector<std::string> args;
+        const char* says;
+    };
+    for (const Usage& usage :
+         {Usage{{"--interface", "USB", "--usb-sim", "--usb-path", "1-0"}, "--usb-path: '1-0' is not a USB path"},
+          Usage{{"--interface", "USB", "--usb-sim", "--usb-path", "1"}, "--usb-path: '1' is not a USB path"},
+          Usage{{"--usb-path", "1-1"}, "--usb-path does not go with --interface JLINK"}}) {
+        std::vector<std::string> args = {"connect", "--chip", "KR2H70X"};
+        args.insert(args.end(), usage.args.begin(), usage.args.end());
+        auto bad = Run(boards, args);
+        EXPECT_EQ(bad.exitCode, 2) << usage.says;
+        EXPECT_NE(bad.err.find(usage.says), std::string::npos) << bad.err;
+    }
 }
 
 TEST_F(BenchCommands, ResetLeavesTheCoreRunningTheFlashImage) {

@@ -25,7 +25,7 @@ const std::string kPassword = [] {
 // The board's password in the digits the user types.
 const std::string kProtectedBoard = "chip=KR2H70X dfu-protected dfu-password=" + kPassword;
 
-const DfuDeviceRow kRow{"KR2H70X", sim::kSimDfuVendorId, sim::kSimDfuProductId};
+const DfuDeviceRow kRow{"KR2H70X", sim::kSimDfuVendorId, sim::kSimDfuProductId, {}};
 
 }  // namespace
 
@@ -113,7 +113,7 @@ TEST(OpenDfuTarget, EachFailingStepShowsItsMessage) {
     {
         DfuBench bench;
         test::RecordingPrompt prompt;
-        EXPECT_EQ(OpenDfuTarget(bench.link, {"KR2H70X", 0x1234, 0x5678}, prompt), -1);
+        EXPECT_EQ(OpenDfuTarget(bench.link, {"KR2H70X", 0x1234, 0x5678, {}}, prompt), -1);
         EXPECT_EQ(prompt.messages, std::vector<std::string>{"Can't open DFU device!"});
     }
     {

@@ -50,7 +50,7 @@ private:
     std::thread loop_;
 };
 
-const DfuDeviceRow kRow{"KR2H70X", kSimDfuVendorId, kSimDfuProductId};
+const DfuDeviceRow kRow{"KR2H70X", kSimDfuVendorId, kSimDfuProductId, {}};
 
 }  // namespace
 

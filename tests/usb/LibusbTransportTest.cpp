@@ -82,6 +82,22 @@ TEST_F(LibusbTransport, OpensDetachesAndReadsTheDeviceInformation) {
     EXPECT_NE(link.DfuOpen(0x1234, 0x5678), 0);
 }
 
+TEST_F(LibusbTransport, ListsTheDeviceWithItsPathAndSerialAndOpensItByPath) {
+    UsbBench usb;
+    LibusbDfuTransport transport;
+    DfuLink link(transport, usb.clock);
+    std::vector<DfuDeviceFound> found;
+    ASSERT_EQ(link.DfuList(sim::kSimDfuVendorId, sim::kSimDfuProductId, found), 0);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].path, "1-1");
+    EXPECT_EQ(found[0].serial, "SIM600000001");
+    EXPECT_EQ(link.DfuOpen(sim::kSimDfuVendorId, sim::kSimDfuProductId, "1-2"), -2);
+    ASSERT_EQ(link.DfuOpen(sim::kSimDfuVendorId, sim::kSimDfuProductId, "1-1"), 0) << usb.mock.unknown();
+    EXPECT_EQ(link.deviceInfo().path, "1-1");
+    EXPECT_EQ(link.DfuClose(), 0);
+    usb.ExpectReleased();
+}
+
 TEST_F(LibusbTransport, ProgramsWithVerifyErasesAndReads) {
     const auto image = PatternBytes(5000, 9);
     WriteFileBytes(files / "boot.bin", image);

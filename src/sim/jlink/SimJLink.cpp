@@ -60,26 +60,12 @@ Target* Current(Session& s) { return s.selected < s.targets.size() ? &s.targets[
 
 std::string ProductName(const std::string& family) { return "J-Link (sim " + family + ")"; }
 
-// Several boards' config texts are separated by ";", several sockets by ":".
-std::vector<std::string> Split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    size_t from = 0;
-    while (from <= text.size()) {
-        size_t at = text.find(separator, from);
-        if (at == std::string::npos) at = text.size();
-        std::string part = text.substr(from, at - from);
-        if (part.find_first_not_of(' ') != std::string::npos) parts.push_back(part);
-        from = at + 1;
-    }
-    return parts;
-}
-
 bool ConfigureInProcess(Session& s, const std::string& text) {
     s.targets.clear();
     s.selected = 0;
     s.setupError.clear();
     s.set = true;
-    for (const std::string& part : Split(text, ';')) {
+    for (const std::string& part : SplitBoardList(text, ';')) {
         auto config = ParseSimConfig(part, s.setupError);
         if (!config) break;
         Target target;
@@ -112,7 +98,7 @@ std::string ControlText(Target& t, ControlOp op) {
 }
 
 void ConnectRemote(Session& s, const std::string& sockets) {
-    for (const std::string& path : Split(sockets, ':')) {
+    for (const std::string& path : SplitBoardList(sockets, ':')) {
         Target target;
         target.client = SimClient::Connect(path, s.setupError);
         if (!target.client) continue;
