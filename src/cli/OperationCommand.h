@@ -44,6 +44,8 @@ struct OperationContext {
     std::vector<production::Identity> boardData = {};
     // --check-identity: the identity's place checked against the run's plan; nothing is touched.
     bool checkIdentityOnly = false;
+    // --skip-unchanged: the plan's sectors read first; only those that differ erased and written.
+    bool skipUnchanged = false;
 };
 
 // With an identity: the page's flow recorded against a stand-in for the link, the identity
@@ -59,6 +61,12 @@ int CheckIdentityAgainstPlan(OperationContext& context, const std::function<RunR
 // then the flash compared with what it wrote over the real link. 0 equal, 1 otherwise.
 int VerifyProgramPlan(OperationContext& context, const std::function<RunResult(RunContext& run)>& flow,
                       ProgramPageKind page);
+
+// program --skip-unchanged: the flow recorded against a stand-in link, then over the real link
+// the sectors it writes read first and only those that differ erased and written (a boot header
+// below headerBytes that differs is refused, nothing touched); verified when the page verifies.
+int ProgramSkippingUnchanged(OperationContext& context, const std::function<RunResult(RunContext& run)>& flow,
+                             ProgramPageKind page, uint32_t headerBytes);
 
 // The end of every program page's run: Start has given a request (none: the page has said why,
 // exit 1); the window is locked, the page's worker runs over the real links, the window's done
@@ -86,6 +94,15 @@ int RunProgramRequest(OperationContext& context, const std::optional<Request>& r
             if (placed != 0) return placed;
         }
         if (context.checkIdentityOnly) return 0;
+    }
+    if (context.skipUnchanged) {
+        // The boot header the page makes in front of a HEX image: KR2A600 its first sector,
+        // the KR2E500 group its 32 bytes.
+        uint32_t headerBytes = 0;
+        if constexpr (requires { request->crcMode; }) headerBytes = request->fileType == "HEX" ? kSramDataOffset : 0;
+        if constexpr (requires { request->crcIndex; })
+            headerBytes = request->fileType == "HEX" ? static_cast<uint32_t>(kEX500HeaderSize) : 0;
+        return ProgramSkippingUnchanged(context, [&](RunContext& run) { return worker(*request, run); }, page, headerBytes);
     }
     context.window.LockForRun();
     RunContext run = MakeRunContext(context.seams, context.progress, context.prompt, context.link);

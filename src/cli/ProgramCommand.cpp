@@ -77,6 +77,15 @@ int RunProgramCommand(const std::string& command, const Options& options) {
         context.boardData = OwnBoardData(identityError);
         if (!identityError.empty()) return UsageError(command, identityError);
         context.checkIdentityOnly = options.Has("check-identity");
+        context.skipUnchanged = options.Has("skip-unchanged");
+        if (context.skipUnchanged) {
+            // Over UART reading a sector takes as long as writing it: nothing to gain.
+            if (context.window.interfaceName() == "UART")
+                return UsageError(command, "--skip-unchanged: over UART reading the flash costs as much as writing "
+                                           "it; program without --skip-unchanged");
+            if (context.identity || !context.boardData.empty() || context.checkIdentityOnly)
+                return UsageError(command, "--skip-unchanged does not go with a production line's identities or board data");
+        }
         // The page of the family chosen now, by --chip or by the settings file.
         const FamilyProfile* profile = FindFamilyProfile(context.window.family());
         const ProgramPage page = profile ? profile->page : ProgramPage::FlashDlg;
@@ -132,6 +141,10 @@ void DeclareProgramOptions(Options& options) {
 
 CommandRun DefineProgram(Options& options) {
     DeclareProgramOptions(options);
+    options.StartGroup("Image");
+    options.AddFlag("skip-unchanged",
+                    "J-Link and USB: read the sectors the image covers first; erase and write only those that differ "
+                    "(refused over UART, and when the boot header changes)");
     DeclareIdentityOptions(options);
     return [&options] { return RunProgramCommand("program", options); };
 }

@@ -9,17 +9,6 @@
 #include "operations/ProgramPlan.h"
 
 namespace tavrel::cli {
-namespace {
-
-// The flow's reports while it only records: nothing of it reaches the terminal.
-class SilentHost final : public OperationHost {
-public:
-    void ReportStatus(uint32_t, const std::string&, ReportKind) override {}
-    void ReportTotal(uint32_t) override {}
-    void ReportDone(OperationKind, std::optional<ProgramPageKind>) override {}
-};
-
-}  // namespace
 
 int VerifyProgramPlan(OperationContext& context, const std::function<RunResult(RunContext& run)>& flow,
                       ProgramPageKind page) {

@@ -60,6 +60,10 @@ bool PlanRecorder::Write(uint32_t offset, std::span<const uint8_t> data) {
 }
 
 bool PlanRecorder::Read(uint32_t offset, std::span<uint8_t> data) {
+    if (plan_.writes.empty() && plan_.erases.empty())
+        plan_.kept.push_back({offset, static_cast<uint32_t>(data.size())});
+    else if (!plan_.writes.empty())
+        plan_.readsBack = true;
     std::fill(data.begin(), data.end(), uint8_t{0xFF});
     for (const PlanWrite& write : plan_.writes) {
         const uint64_t from = std::max<uint64_t>(offset, write.offset);

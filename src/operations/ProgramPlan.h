@@ -30,9 +30,18 @@ struct PlanWrite {
     std::vector<uint8_t> bytes;
 };
 
+struct PlanRange {
+    uint32_t offset = 0;
+    uint32_t length = 0;
+};
+
 struct ProgramPlan {
     std::vector<PlanErase> erases;
     std::vector<PlanWrite> writes;  // in the flow's order
+    // What the flow read before it erased or wrote anything: flash it keeps through its erase
+    // (a protected boot header), so a run that erases by itself must keep it too.
+    std::vector<PlanRange> kept;
+    bool readsBack = false;         // the flow read back what it wrote (the page's verify)
     bool finished = false;          // the flow reached its finish command (it ran to its end)
 
     // The flash as the run leaves it where it writes: offset -> byte, later writes over earlier.
@@ -58,6 +67,14 @@ public:
 private:
     ProgramPlan& plan_;
     uint32_t maxChunk_;
+};
+
+// The flow's reports while it only records: nothing of it reaches the user.
+class SilentHost final : public OperationHost {
+public:
+    void ReportStatus(uint32_t, const std::string&, ReportKind) override {}
+    void ReportTotal(uint32_t) override {}
+    void ReportDone(OperationKind, std::optional<ProgramPageKind>) override {}
 };
 
 // The session factory that hands the flow a recorder for the route of the selection.

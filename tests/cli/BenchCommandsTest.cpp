@@ -160,6 +160,61 @@ TEST_F(BenchCommands, ListAndUsbPathPickTheRightOneOfThreeDfuDevices) {
     }
 }
 
+TEST_F(BenchCommands, SkipUnchangedWritesOnlyTheSectorsThatDiffer) {
+    const auto before = work / "before.bin";
+    const auto after = work / "after.bin";
+    auto bytes = test::PatternBytes(0x10000, 3);
+    test::WriteFileBytes(before, bytes);
+    bytes[0x10] ^= 0xFF;
+    bytes[0x8000] ^= 0x01;
+    test::WriteFileBytes(after, bytes);
+    for (const char* route : {"JLINK", "USB"}) {
+        SCOPED_TRACE(route);
+        const std::string boards = "chip=KR2H70X flash-type=W25Q20CL flash-file=" + Flash(1) +
+                                   ";chip=KR2H70X flash-type=W25Q20CL probe-serial=2 usb-path=1-2 flash-file=" + Flash(2);
+        std::filesystem::remove(Flash(1));
+        std::filesystem::remove(Flash(2));
+        auto program = [&](const std::filesystem::path& image, int board, std::vector<std::string> more) {
+            std::vector<std::string> args = {"program", "--chip", "KR2H70X", "--flash-type", "W25Q20CL", "--interface",
+                                             route, "--bin", image.string(), "--address", "3000", "--verify"};
+            if (std::string(route) == "USB") args.insert(args.end(), {"--usb-sim", "--usb-path", board == 1 ? "1-1" : "1-2"});
+            else args.insert(args.end(), {"--probe", board == 1 ? "600000001" : "2"});
+            args.insert(args.end(), more.begin(), more.end());
+            return Run(boards, args);
+        };
+        ASSERT_EQ(program(before, 1, {"--erase", "sectors"}).exitCode, 0);
+        auto skipped = program(after, 1, {"--skip-unchanged"});
+        EXPECT_EQ(skipped.exitCode, 0) << skipped.err;
+        EXPECT_NE(skipped.err.find("skip-unchanged: 14 of 16 sectors already held the image; 2 erased and written\n"),
+                  std::string::npos)
+            << skipped.err;
+        EXPECT_NE(skipped.err.find("Verify Sucess"), std::string::npos) << skipped.err;
+        // The same flash as a plain program of the new image.
+        ASSERT_EQ(program(before, 2, {"--erase", "sectors"}).exitCode, 0);
+        ASSERT_EQ(program(after, 2, {"--erase", "sectors"}).exitCode, 0);
+        EXPECT_EQ(test::ReadFileBytes(Flash(1)), test::ReadFileBytes(Flash(2)));
+    }
+
+    // Refused: over UART before the link is opened, and a boot header that changes after
+    // reading, before anything is erased or written.
+    auto uart = Run("chip=KR2H70X", {"program", "--chip", "KR2H70X", "--interface", "UART", "--port", "/dev/null",
+                                     "--bin", after.string(), "--address", "3000", "--skip-unchanged"});
+    EXPECT_EQ(uart.exitCode, 2);
+    EXPECT_NE(uart.err.find("--skip-unchanged: over UART reading the flash costs as much as writing it"),
+              std::string::npos)
+        << uart.err;
+    const std::string board = "chip=KR2A600 flash-file=" + Flash(3);
+    const std::string elf = std::string(TAVREL_SOURCE_DIR) + "/examples/firmware/kr2a600-app.elf";
+    ASSERT_EQ(Run(board, {"program", "--chip", "KR2A600", "--hex", elf, "--crc", "3"}).exitCode, 0);
+    const auto programmed = test::ReadFileBytes(Flash(3));
+    auto header = Run(board, {"program", "--chip", "KR2A600", "--hex", elf, "--crc", "0", "--skip-unchanged"});
+    EXPECT_EQ(header.exitCode, 1);
+    EXPECT_NE(header.err.find("--skip-unchanged: the boot header changes (the flash holds another one, from offset 0x"),
+              std::string::npos)
+        << header.err;
+    EXPECT_EQ(test::ReadFileBytes(Flash(3)), programmed);
+}
+
 TEST_F(BenchCommands, ResetLeavesTheCoreRunningTheFlashImage) {
     const auto image = work / "boot.bin";
     test::WriteFileBytes(image, test::PatternBytes(0x400, 1));
