@@ -17,6 +17,7 @@
 #include "cli/ProductionLine.h"
 #include "platform/ChildProcess.h"
 #include "platform/Clock.h"
+#include "platform/DfuTransport.h"
 #include "platform/Folders.h"
 #include "platform/Interruption.h"
 #include "platform/LinkTraffic.h"
@@ -233,11 +234,18 @@ int RunBoards(const std::string& commandName, const Options& options) {
         return UsageError(commandName, "--port given several times: several boards at once go with --interface UART");
     if (keyOption == "probe" && !route.empty() && route != "JLINK")
         return UsageError(commandName, "--probe does not go with --interface " + route);
+    if (keyOption == "usb-path" && !route.empty() && route != "USB")
+        return UsageError(commandName, "--usb-path does not go with --interface " + route);
     const std::string keyText = "--" + keyOption + ": ";
     if (keyOption == "probe")
         for (const std::string& probe : ports)
             if (!ParseNumber(probe) || *ParseNumber(probe) == 0)
                 return UsageError(commandName, keyText + "'" + probe + "' is not a J-Link serial number (see tavrel-cli list)");
+    if (keyOption == "usb-path")
+        for (const std::string& path : ports)
+            if (!IsUsbPath(path))
+                return UsageError(commandName, keyText + "'" + path +
+                                                   "' is not a USB path BUS-PORT[.PORT...] such as 1-2.3 (see tavrel-cli list)");
     const char* each = keyOption == "probe" ? "probe" : keyOption == "usb-path" ? "USB path" : "port";
     for (size_t i = 0; i < ports.size(); ++i)
         for (size_t j = 0; j < i; ++j)

@@ -176,8 +176,10 @@ void DeclareTargetOptions(Options& options) {
     options.AddValue("unlock-password", "HEX", "the password of a locked boot ROM or a protected DFU device");
     options.StartGroup("USB (KR2H70X)");
     options.AddValue("usb-id", "VID:PID", "the boot ROM's USB ids in hexadecimal (default 1209:0001)");
-    options.AddValue("usb-path", "BUS-PORT[.PORT...]",
-                     "the DFU device at this place on the bus, when several are connected (tavrel-cli list)");
+    options.AddValues("usb-path", "BUS-PORT[.PORT...]",
+                      "the DFU device at this place on the bus, when several are connected (tavrel-cli list); "
+                      "program, erase and read take it several times to run the same job on several boards at "
+                      "once, one device each");
     options.AddFlag("usb-sim", "a simulated board in this process instead of USB");
 }
 
@@ -316,10 +318,11 @@ int RunOnOneBoard(const std::string& commandName, const Options& options,
 
 int RunOperation(const std::string& commandName, const Options& options,
                  const std::function<int(OperationContext& context)>& operation) {
-    for (const char* key : {"port", "probe"})
+    for (const char* key : {"port", "probe", "usb-path"})
         if (commandName == "connect" && options.Values(key).size() > 1)
             return UsageError(commandName, std::string("--") + key + ": connect reaches one board; give one --" + key);
-    if (options.Values("port").size() > 1 || options.Values("probe").size() > 1 || IsProductionRun(options)) {
+    if (options.Values("port").size() > 1 || options.Values("probe").size() > 1 || options.Values("usb-path").size() > 1 ||
+        IsProductionRun(options)) {
         return RunBoards(commandName, options);
     }
     WatchBoardParent();

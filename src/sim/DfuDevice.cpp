@@ -323,8 +323,12 @@ int DfuDevice::DownloadData(const uint8_t* data, uint16_t length) {
     if (!addressSet_) return Refuse("flash data downloaded before an address was set", "set address first");
     if (protected_) return Refuse("flash written while the device is protected", "unlock first", kErrVendor);
     if (!FlashRangeOk(address_, length, "write")) return -1;
+    // corrupt-write=N: the N-th data block is stored with its first byte's lowest bit inverted.
+    std::vector<uint8_t> stored(data, data + length);
+    if (board_.config().corruptWrite != 0 && ++writesSeen_ == board_.config().corruptWrite && !stored.empty())
+        stored[0] ^= 0x01;
     // NOR programming: bits only go from 1 to 0, so data over unerased flash comes out wrong.
-    board_.flash().Program(address_, std::span<const uint8_t>(data, length));
+    board_.flash().Program(address_, std::span<const uint8_t>(stored.data(), stored.size()));
     transfers_.push_back("write " + std::to_string(length));
     address_ += length;
     return 0;

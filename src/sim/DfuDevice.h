@@ -90,6 +90,7 @@ private:
     Board& board_;
     DfuDeviceConfig config_;
     uint32_t requestsSeen_ = 0;  // for the board's die-at fault
+    uint32_t writesSeen_ = 0;  // data blocks stored, for corrupt-write
     std::vector<uint8_t> password_;  // in the order the unlock command carries it
     uint8_t state_ = dfu_state::kAppIdle;
     uint8_t status_ = dfu_status::kOk;

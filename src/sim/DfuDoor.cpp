@@ -66,9 +66,11 @@ void AttachDfuDoor(SimServer& server, UsbDevicePort& device) {
     server.SetHandler(sim_message::kDfu, [&server, &device](std::span<const uint8_t> payload) -> std::optional<std::vector<uint8_t>> {
         auto request = DecodeDfuTransfer(payload);
         if (!request) return std::nullopt;
-        // The device is one program's at a time (the transport claims the board when it opens).
+        // The device is one program's at a time (the transport claims the board when it opens);
+        // its descriptors are anyone's to read, as a bus is enumerated by every program on it.
+        const bool standardRequest = ((request->setup.requestType >> 5) & 0x3) == 0;
         std::string holder;
-        if (!server.Claim(holder)) return std::nullopt;
+        if (!standardRequest && !server.Claim(holder)) return std::nullopt;
         return EncodeDfuResult(ServeDfuTransfer(device, *request));
     });
 }

@@ -45,9 +45,9 @@
 //   serial-drop=N[,N..] the board drops the N-th byte it sends on the serial line (counted from 1
 //                       over the whole session, boot ROM and loader alike).
 //   serial-garble=N[,N..] the board inverts the bits of the N-th byte it sends on the serial line.
-//   corrupt-write=N     the loader stores the N-th write-data command (counted from 1 over the
-//                       board's life) with its first byte's lowest bit inverted and reports success,
-//                       so only a read-back finds it.
+//   corrupt-write=N     the loader stores the N-th write-data command (the DFU device its N-th data
+//                       block; counted from 1 over the board's life) with its first byte's lowest
+//                       bit inverted and reports success, so only a read-back finds it.
 //   no-ready            a started loader never posts its ready packet and never serves a command.
 //   noisy=WHERE         a device that keeps sending bytes and never says what the host waits for:
 //                       rom-ready      the request ROM, once it has answered ready, sends noise

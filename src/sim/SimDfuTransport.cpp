@@ -1,6 +1,7 @@
 #include "sim/SimDfuTransport.h"
 
 #include <cstddef>
+#include <cstdio>
 
 #include "model/Catalogue.h"
 #include "model/LittleEndian.h"
@@ -59,12 +60,41 @@ bool ParseConfiguration(const std::vector<uint8_t>& bytes, UsbConfiguration& con
     return true;
 }
 
+// Claims the board behind client for this program; false with the reason (in use, by whom).
+bool ClaimBoard(SimClient& client, const std::string& socket, std::string& error) {
+    auto claim = client.Call(sim_message::kControl, ByteWriter().U8(static_cast<uint8_t>(ControlOp::kClaim)).Take(), error);
+    if (!claim) {
+        error = "cannot reach the simulated board at " + socket + ": " + error;
+        return false;
+    }
+    if (claim->status == sim_message::kStatusOk) {
+        ByteReader reader(claim->payload);
+        const auto busy = reader.U8();
+        const auto holder = reader.Text();
+        if (busy && *busy != 0) {
+            error = BoardInUseText(holder.value_or("another program"));
+            return false;
+        }
+    }
+    return true;
+}
+
 // A bus that owns whatever stands behind its device, living as long as the transport.
 class OwningDfuBus final : public DfuTransport {
 public:
     int Start() override { return bus->Start(); }
     int ListDevices(std::vector<UsbDeviceEntry>& found) override { return bus->ListDevices(found); }
-    int Open(uint32_t id) override { return bus->Open(id); }
+    int Open(uint32_t id) override {
+        // Several remote boards: the one opened is claimed now (a single one was at the start).
+        if (clients.size() > 1 && id >= 1 && id <= clients.size()) {
+            std::string error;
+            if (!ClaimBoard(*clients[id - 1], sockets[id - 1], error)) {
+                std::fprintf(stderr, "%s\n", error.c_str());
+                return -1;
+            }
+        }
+        return bus->Open(id);
+    }
     int ClaimInterface(uint8_t n) override { return bus->ClaimInterface(n); }
     int SetAltSetting(uint8_t n, uint8_t alt) override { return bus->SetAltSetting(n, alt); }
     int ControlOut(uint8_t t, uint8_t r, uint16_t v, uint16_t i, const uint8_t* d, uint16_t l, uint32_t ms) override {
@@ -81,6 +111,7 @@ public:
     // Members go in this order: what the devices stand on, the devices, then the bus.
     std::vector<std::unique_ptr<Board>> boards;
     std::vector<std::unique_ptr<SimClient>> clients;
+    std::vector<std::string> sockets;  // each client's
     std::vector<std::unique_ptr<UsbDevicePort>> devices;
     std::unique_ptr<SimDfuTransport> bus;
 
@@ -300,23 +331,12 @@ OpenedDfuTransport OpenRemoteSimDfuTransport(const std::string& socketPath, std:
             if (auto text = reader.Text())
                 if (auto config = ParseSimConfig(*text, configError)) path = PathOf(*config, paths.size());
         }
-        // The board serves one program at a time: one that is in use says by whom, at once.
-        auto claim = client->Call(sim_message::kControl, ByteWriter().U8(static_cast<uint8_t>(ControlOp::kClaim)).Take(), error);
-        if (!claim) {
-            error = "cannot reach the simulated board at " + socket + ": " + error;
-            return {};
-        }
-        if (claim->status == sim_message::kStatusOk) {
-            ByteReader reader(claim->payload);
-            const auto busy = reader.U8();
-            const auto holder = reader.Text();
-            if (busy && *busy != 0) {
-                error = BoardInUseText(holder.value_or("another program"));
-                return {};
-            }
-        }
+        // The board serves one program at a time: one that is in use says by whom, at once. Of
+        // several boards on the bus only the one opened is claimed (each may serve another run).
+        if (sockets.size() == 1 && !ClaimBoard(*client, socket, error)) return {};
         owner->devices.push_back(std::make_unique<RemoteUsbDevice>(*client));
         owner->clients.push_back(std::move(client));
+        owner->sockets.push_back(socket);
         paths.push_back(path);
     }
     if (Duplicated(paths, error)) return {};

@@ -1,10 +1,13 @@
-// Several boards at once over J-Link: "tavrel-cli program --probe A --probe B --probe C" against
-// `tavrel-cli sim` boards in processes of their own, each with its probe serial and flash file,
-// all reached through one probe library (TAVREL_SIM_SOCKET lists their sockets).
+// Several boards at once over J-Link and USB: "tavrel-cli program --probe A --probe B --probe C"
+// (or --usb-path A ...) against `tavrel-cli sim` boards in processes of their own, each with its
+// probe serial, USB path and flash file, all reached through the one probe library or simulated
+// bus (TAVREL_SIM_SOCKET lists their sockets).
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -52,33 +55,44 @@ std::vector<uint8_t> U32le(uint32_t value) {
             static_cast<uint8_t>(value >> 24)};
 }
 
+enum class Route { JLink, Usb };
+
 class ProbeLineSim : public ::testing::Test {
 protected:
-    // A KR2A600 board behind probe serial 101, 102, ...; extra: fault switches of `tavrel-cli sim`.
+    // J-Link: a KR2A600 board behind probe serial 101, 102, ...; USB: a KR2H70X DFU device at USB
+    // path 1-1, 1-2, ... extra: fault switches of `tavrel-cli sim`.
     void AddBoard(std::vector<std::string> extra = {}) {
         const std::string name = "board" + std::to_string(boards.size());
-        const std::string serial = std::to_string(101 + boards.size());
+        const std::string key = route == Route::JLink ? std::to_string(101 + boards.size())
+                                                      : "1-" + std::to_string(1 + boards.size());
         const std::string socket = (folder / (name + ".sock")).string();
-        std::vector<std::string> options = {"--chip", "KR2A600", "--probe-serial", serial, "--socket", socket,
-                                            "--flash-file", (folder / (name + ".bin")).string()};
+        std::vector<std::string> options = {"--socket", socket, "--flash-file", (folder / (name + ".bin")).string()};
+        if (route == Route::JLink) options.insert(options.end(), {"--chip", "KR2A600", "--probe-serial", key});
+        else options.insert(options.end(), {"--chip", "KR2H70X", "--flash-type", "W25Q20CL", "--usb-path", key});
         options.insert(options.end(), extra.begin(), extra.end());
         boards.push_back(std::make_unique<test::SimProcess>(options));
         ASSERT_TRUE(boards.back()->WaitServing()) << boards.back()->output();
-        probes.push_back(serial);
+        probes.push_back(key);
         sockets += (sockets.empty() ? "" : ":") + socket;
         loaderDir = test::WordAfter(boards.back()->output(), "  loader files: ");
     }
 
     std::map<std::string, std::string> Environment() const {
         return {{"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH}, {"TAVREL_SIM_SOCKET", sockets},
-                {"TAVREL_WORK_DIR", folder.path().string()}, {"TAVREL_SIM_CONFIG", ""}};
+                {"TAVREL_WORK_DIR", folder.path().string()}, {"TAVREL_SIM_CONFIG", ""}, {"TAVREL_DFU_ID", ""}};
     }
 
-    // program over J-Link on the boards `which`, with args after the probes.
+    // program on the boards `which`, with args after the probes or USB paths. J-Link: the HEX
+    // image at 0x1000 (erase all); USB: a bin at 0x2000, erase all.
     std::vector<std::string> Program(const std::vector<size_t>& which, std::vector<std::string> args) {
-        std::vector<std::string> argv = {TAVREL_CLI_PATH, "program", "--chip", "KR2A600", "--loader-dir", loaderDir,
-                                         "--hex", HexFile()};
-        for (size_t board : which) argv.insert(argv.end(), {"--probe", probes[board]});
+        std::vector<std::string> argv = {TAVREL_CLI_PATH, "program", "--loader-dir", loaderDir};
+        if (route == Route::JLink) {
+            argv.insert(argv.end(), {"--chip", "KR2A600", "--hex", HexFile()});
+        } else {
+            argv.insert(argv.end(), {"--chip", "KR2H70X", "--flash-type", "W25Q20CL", "--interface", "USB", "--bin",
+                                     BinFile(), "--address", "2000", "--erase", "all"});
+        }
+        for (size_t board : which) argv.insert(argv.end(), {route == Route::JLink ? "--probe" : "--usb-path", probes[board]});
         argv.insert(argv.end(), args.begin(), args.end());
         return argv;
     }
@@ -99,6 +113,18 @@ protected:
             test::WriteTextFile(path, test::HexImage(0x20000000, code) + test::HexEnd() + "\n");
         return path.string();
     }
+
+    std::string BinFile() {
+        const auto path = folder / "app.bin";
+        if (!std::filesystem::exists(path)) test::WriteFileBytes(path, code);
+        return path.string();
+    }
+
+    std::string Image() { return route == Route::JLink ? HexFile() : BinFile(); }
+    uint32_t ImageAt() const { return route == Route::JLink ? 0x1000 : 0x2000; }
+    // Where the serial number goes: inside the HEX image over J-Link, past the boot image over USB
+    // (its header checks the image's bytes).
+    uint32_t NumberAt() const { return route == Route::JLink ? 0x1010 : 0x8000; }
 
     std::vector<uint8_t> FlashAt(size_t board, uint32_t offset, size_t length) {
         const auto bytes = test::ReadFileBytes(folder / ("board" + std::to_string(board) + ".bin"));
@@ -137,6 +163,7 @@ protected:
         }
     }
 
+    Route route = Route::JLink;
     test::TempDir folder;
     std::filesystem::path state = folder / "serial.json";
     std::filesystem::path log = folder / "line.jsonl";
@@ -146,28 +173,43 @@ protected:
     std::vector<uint8_t> code = test::PatternBytes(0x2345, 5);
 };
 
-// Three good boards and a faulty fourth, each behind its own probe: consecutive numbers, each in
+// The tests that hold on every route, run over J-Link and over USB.
+class LineRoutesSim : public ProbeLineSim, public ::testing::WithParamInterface<Route> {
+protected:
+    void SetUp() override { route = GetParam(); }
+};
+
+// Three good boards and a faulty fourth, each behind its own probe or USB path: consecutive numbers, each in
 // its own flash, four records whose SHA-256 is the image's; the faulty board's number is recorded
 // as failed and the next run starts after it.
-TEST_F(ProbeLineSim, ConsecutiveNumbersAndARecordOfEveryBoard) {
+TEST_P(LineRoutesSim, ConsecutiveNumbersAndARecordOfEveryBoard) {
     for (int i = 0; i < 3; ++i) AddBoard();
     AddBoard({"--corrupt-write", "3"});
-    const std::vector<std::string> line = {"--verify", "--serial-number", "1000", "--serial-number-at", "0x1010",
+    const std::string at = "0x" + [](uint32_t value) {
+        char text[16];
+        std::snprintf(text, sizeof text, "%X", value);
+        return std::string(text);
+    }(NumberAt());
+    const std::vector<std::string> line = {"--verify", "--serial-number", "1000", "--serial-number-at", at,
                                            "--serial-number-state", state.string(), "--log", log.string()};
     const auto run = Run(Program({0, 1, 2, 3}, line));
     EXPECT_EQ(run.exitCode, 1) << run.err << run.out;
-    EXPECT_EQ(run.out.rfind("Probe", 0), 0u) << run.out;
+    EXPECT_EQ(run.out.rfind(route == Route::JLink ? "Probe" : "USB path", 0), 0u) << run.out;
     for (size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(probes[i]);
         EXPECT_EQ(Result(Row(run.out, probes[i])), i < 3 ? "ok" : "failed (exit 1)") << run.out;
         if (i == 3) continue;
-        EXPECT_EQ(FlashAt(i, 0x1010, 4), U32le(static_cast<uint32_t>(1000 + i)));
-        EXPECT_EQ(FlashAt(i, 0x1000, 0x10), std::vector<uint8_t>(code.begin(), code.begin() + 0x10));
-        EXPECT_EQ(FlashAt(i, 0x1014, 0x20), std::vector<uint8_t>(code.begin() + 0x14, code.begin() + 0x34));
+        EXPECT_EQ(FlashAt(i, NumberAt(), 4), U32le(static_cast<uint32_t>(1000 + i)));
+        if (route == Route::JLink) {
+            EXPECT_EQ(FlashAt(i, 0x1000, 0x10), std::vector<uint8_t>(code.begin(), code.begin() + 0x10));
+            EXPECT_EQ(FlashAt(i, 0x1014, 0x20), std::vector<uint8_t>(code.begin() + 0x14, code.begin() + 0x34));
+        } else {
+            EXPECT_EQ(FlashAt(i, ImageAt(), code.size()), code);
+        }
         EXPECT_NE(run.err.find(probes[i] + ": 100% Flash Success"), std::string::npos) << run.err;
     }
-    EXPECT_NE(run.err.find(probes[3] + ": error: Verify Fail"), std::string::npos) << run.err;
-    const std::string sha = test::RunProcess({"/usr/bin/sha256sum", HexFile()}).out.substr(0, 64);
+    EXPECT_NE(run.err.find(probes[3] + ": error: "), std::string::npos) << run.err;
+    const std::string sha = test::RunProcess({"/usr/bin/sha256sum", Image()}).out.substr(0, 64);
     auto records = LogRecords(log);
     ASSERT_EQ(records.size(), 4u);
     std::map<std::string, json> byProbe;
@@ -175,13 +217,14 @@ TEST_F(ProbeLineSim, ConsecutiveNumbersAndARecordOfEveryBoard) {
     for (size_t i = 0; i < 4; ++i) {
         SCOPED_TRACE(probes[i]);
         const json& record = byProbe.at(probes[i]);
-        EXPECT_EQ(record["route"], "JLINK");
+        EXPECT_EQ(record["route"], route == Route::JLink ? "JLINK" : "USB");
         EXPECT_EQ(record["image"]["sha256"], sha);
         EXPECT_EQ(record["identity"]["serial_number"], 1000 + i);
         EXPECT_EQ(record["result"], i < 3 ? "passed" : "failed");
-        EXPECT_EQ(record["message"], i < 3 ? json(nullptr) : json("error: Verify Fail"));
-        // The image went out over the probe, and came back for the verify.
-        EXPECT_GT(record["bytes_moved"].get<uint64_t>(), 2 * code.size());
+        EXPECT_EQ(record["message"].is_null(), i < 3) << record.dump();
+        // The image went out over the link, and came back for the verify (the faulty board's
+        // verify stops at its first wrong chunk).
+        EXPECT_GT(record["bytes_moved"].get<uint64_t>(), (i < 3 ? 2 : 1) * code.size());
     }
     std::map<uint64_t, std::string> status;
     const json saved = State();
@@ -190,7 +233,7 @@ TEST_F(ProbeLineSim, ConsecutiveNumbersAndARecordOfEveryBoard) {
 
     const auto next = Run(Program({1}, line));
     EXPECT_EQ(next.exitCode, 0) << next.err << next.out;
-    EXPECT_EQ(FlashAt(1, 0x1010, 4), U32le(1004));
+    EXPECT_EQ(FlashAt(1, NumberAt(), 4), U32le(1004));
     records = LogRecords(log);
     ASSERT_EQ(records.size(), 5u);
     EXPECT_EQ(records.back()["board"], probes[1]);
@@ -313,9 +356,9 @@ TEST_F(ProbeLineSim, CtrlCAndTheTimeLimitStopBoardsThroughTheirFailurePath) {
     ExpectNoViolations();
 }
 
-// Several probes are refused where they cannot be: another route, a serial that is no number,
-// one probe twice, connect.
-TEST_F(ProbeLineSim, SeveralProbesAreForJLinkAndEachOnce) {
+// Several probes or USB paths are refused where they cannot be: another route, a serial that is
+// no number or a path that is none, one board twice, connect.
+TEST_F(ProbeLineSim, SeveralProbesAndUsbPathsAreForTheirRouteAndEachOnce) {
     const struct {
         std::vector<std::string> args;
         const char* message;
@@ -324,12 +367,20 @@ TEST_F(ProbeLineSim, SeveralProbesAreForJLinkAndEachOnce) {
         {{"program", "--probe", "11", "--probe", "first"}, "--probe: 'first' is not a J-Link serial number"},
         {{"erase", "--all", "--probe", "11", "--probe", "0xB"}, "--probe: 0xB is given twice (one board per probe)"},
         {{"connect", "--probe", "11", "--probe", "22"}, "--probe: connect reaches one board; give one --probe"},
+        {{"program", "--chip", "KR2H70X", "--usb-path", "1-1", "--usb-path", "1-2"},
+         "--usb-path does not go with --interface JLINK"},
+        {{"program", "--chip", "KR2H70X", "--interface", "USB", "--usb-path", "1-1", "--usb-path", "1-x"},
+         "--usb-path: '1-x' is not a USB path BUS-PORT[.PORT...]"},
+        {{"erase", "--all", "--chip", "KR2H70X", "--interface", "USB", "--usb-path", "1-1", "--usb-path", "1-1"},
+         "--usb-path: 1-1 is given twice (one board per USB path)"},
+        {{"connect", "--chip", "KR2H70X", "--interface", "USB", "--usb-path", "1-1", "--usb-path", "1-2"},
+         "--usb-path: connect reaches one board; give one --usb-path"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         std::vector<std::string> argv = {TAVREL_CLI_PATH};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
-        argv.insert(argv.end(), {"--chip", "KR2A600"});
+        if (std::find(c.args.begin(), c.args.end(), "--chip") == c.args.end()) argv.insert(argv.end(), {"--chip", "KR2A600"});
         if (c.args.front() == "program") argv.insert(argv.end(), {"--hex", HexFile()});
         const auto run = Run(argv);
         EXPECT_EQ(run.exitCode, 2) << run.err;
@@ -340,14 +391,14 @@ TEST_F(ProbeLineSim, SeveralProbesAreForJLinkAndEachOnce) {
 
 // The run killed at a random moment, again and again: no number is ever given twice, every
 // record but a torn last line parses, and every number recorded passed or failed has its record.
-TEST_F(ProbeLineSim, KilledAtAnyMomentNoNumberTwiceNoBrokenRecord) {
+TEST_P(LineRoutesSim, KilledAtAnyMomentNoNumberTwiceNoBrokenRecord) {
     AddBoard();
     AddBoard();
     std::mt19937 random(std::random_device{}());
     const int signals[] = {SIGKILL, SIGTERM, SIGINT};
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE("round " + std::to_string(round));
-        auto run = Start(Program({0, 1}, {"--serial-number", "1", "--serial-number-at", "0x1010",
+        auto run = Start(Program({0, 1}, {"--serial-number", "1", "--serial-number-at", route == Route::JLink ? "0x1010" : "0x8000",
                                           "--serial-number-state", state.string(), "--log", log.string()}));
         std::this_thread::sleep_for(std::chrono::milliseconds(std::uniform_int_distribution<int>(0, 900)(random)));
         run->Signal(signals[round % 3]);
@@ -371,6 +422,9 @@ TEST_F(ProbeLineSim, KilledAtAnyMomentNoNumberTwiceNoBrokenRecord) {
     }
     for (uint64_t number : logged) EXPECT_EQ(given.count(number), 1u) << number;
 }
+
+INSTANTIATE_TEST_SUITE_P(Routes, LineRoutesSim, ::testing::Values(Route::JLink, Route::Usb),
+                         [](const ::testing::TestParamInfo<Route>& param) { return param.param == Route::JLink ? "JLink" : "Usb"; });
 
 }  // namespace
 }  // namespace tavrel
