@@ -298,7 +298,11 @@ TEST_F(BenchCommands, ChipAutoNamesTheFamilyOrAsksWhenTheWordIsShared) {
         const char* out;
     };
     for (const Case& c : {Case{"chip=KR2A600", 0, "chip: KR2A600\ninterface: JLINK (8000 kHz)\n"},
-                          Case{"chip=KR2H70X", 0, "chip: KR2H70X\ninterface: JLINK (8000 kHz)\n"},
+                          Case{"chip=KR2H70X", 0,
+                               "chip: KR2H70X\ninterface: JLINK (8000 kHz)\n"
+                               "flash type: W25Q80BV (code 0, 1048576 bytes)\n"
+                               "flash types tried: W25Q80BV, W25Q80DV, W25Q40CL, W25Q20CL, W25Q32FV, W25Q16BV/DV, "
+                               "GD25Q80B, GD25Q16B, MD25D80B, MD25D16B, Other; answered: W25Q80BV\n"},
                           Case{"chip=KR2E500", 1, "chip: KR2E500 and KR2A500 share this identification word\n"},
                           Case{"chip=KR2A600 wrong-id", 1, ""}}) {
         SCOPED_TRACE(c.board);
@@ -314,6 +318,52 @@ TEST_F(BenchCommands, ChipAutoNamesTheFamilyOrAsksWhenTheWordIsShared) {
     auto uart = Run("chip=KR2A600", {"connect", "--chip", "auto", "--interface", "UART"});
     EXPECT_EQ(uart.exitCode, 2);
     EXPECT_NE(uart.err.find("--chip auto: the chip is identified over J-Link only"), std::string::npos) << uart.err;
+}
+
+TEST_F(BenchCommands, ChipAutoAsksTheLoaderWhichFlashTypeIsFitted) {
+    struct Case {
+        const char* board;
+        int exitCode;
+        const char* flashLine;
+        const char* answered;
+    };
+    for (const Case& c : {Case{"chip=KR2H70X flash-type=W25Q32FV", 0, "flash type: W25Q32FV (code 7, 4194304 bytes)\n",
+                               "; answered: W25Q32FV\n"},
+                          Case{"chip=KR2G700 flash-type=GD25LQ80", 0, "flash type: GD25LQ80 (code 15, 1048576 bytes)\n",
+                               "; answered: GD25LQ80\n"},
+                          Case{"chip=KR2E550 flash-type=W25Q20CL", 0, "flash type: W25Q20CL (code 4, 262144 bytes)\n",
+                               "; answered: W25Q20CL\n"},
+                          // The part answers to no type of the list (the loader refuses every one).
+                          Case{"chip=KR2H70X wrong-flash-type", 1, "flash type: none of the KR2H70X list answered\n",
+                               "; answered: none\n"}}) {
+        SCOPED_TRACE(c.board);
+        auto run = Run(c.board, {"connect", "--chip", "auto"});
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        EXPECT_NE(run.out.find(c.flashLine), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find(c.answered), std::string::npos) << run.out;
+        EXPECT_NE(run.out.find("flash types tried: "), std::string::npos) << run.out;
+        EXPECT_NE(run.err.find("Download pre-program"), std::string::npos) << run.err;
+        if (c.exitCode != 0) {
+            EXPECT_NE(run.err.find("the loader took none of the flash types of KR2H70X"), std::string::npos) << run.err;
+        }
+    }
+    // KR2G700's list, all of it asked.
+    auto g700 = Run("chip=KR2G700 flash-type=Other", {"connect", "--chip", "auto"});
+    EXPECT_NE(g700.out.find("flash types tried: W25Q80BW/EW, W25Q32FW, SST26WF080B, GD25LQ80, Other; answered: Other\n"),
+              std::string::npos)
+        << g700.out;
+    // Without the loader the family is still named, and the check's failure says what is missing.
+    test::TempDir empty;
+    auto noLoader = test::RunProcess({TAVREL_CLI_PATH, "connect", "--chip", "auto", "--loader-dir", empty.path().string()},
+                                     {{"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH}, {"TAVREL_SIM_CONFIG", "chip=KR2E550"},
+                                      {"TAVREL_SIM_SOCKET", ""}, {"TAVREL_WORK_DIR", work.path().string()}});
+    EXPECT_EQ(noLoader.exitCode, 1);
+    EXPECT_EQ(noLoader.out, "chip: KR2E550\ninterface: JLINK (8000 kHz)\n");
+    EXPECT_NE(noLoader.err.find("MCU Jlink Load file lost"), std::string::npos) << noLoader.err;
+    EXPECT_NE(noLoader.err.find("--loader-dir DIR"), std::string::npos) << noLoader.err;
+    // A family without a flash-type check is named without its loader being started.
+    auto a600 = Run("chip=KR2A600", {"connect", "--chip", "auto"});
+    EXPECT_EQ(a600.err.find("Download pre-program"), std::string::npos) << a600.err;
 }
 
 }  // namespace
