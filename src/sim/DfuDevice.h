@@ -39,7 +39,8 @@ struct DfuDeviceConfig {
     // vendor-specific setting and DFU is alternate setting 1.
     uint8_t dfuAlternate = 0;
     uint16_t transferSize = 2048;
-    // Status requests answered "busy" after an erase-all; -1: the erase never ends.
+    // Status requests answered "busy" after an erase-all; -1: the erase never ends. On a timed
+    // flash (paced-flash) the erase's own time decides instead.
     int eraseBusyPolls = 1;
     // The poll time-out (bwPollTimeout) a busy status reply asks the host to wait.
     uint32_t busyPollMs = 1000;
@@ -100,6 +101,9 @@ private:
     uint32_t address_ = 0;
     bool protected_ = false;
     int eraseBusyLeft_ = 0;
+    // On a timed flash: when the erase the device works on is over (the board clock's ms); until
+    // then a status request answers busy with the time left as its poll time-out.
+    uint64_t busyUntilMs_ = 0;
     int statusRequests_ = 0;
     uint64_t resetsSeen_ = 0;
     std::vector<std::string> transfers_;  // the board's reset count when the ROM last started

@@ -79,6 +79,10 @@ void NorFlash::Erase(uint32_t offset, uint32_t count) {
 
 void NorFlash::Spend(uint64_t us) {
     if (clock_ == nullptr) return;
+    if (owing_) {
+        owedLaterUs_ += us;
+        return;
+    }
     owedUs_ += us;
     const uint64_t ms = owedUs_ / 1000;
     owedUs_ %= 1000;

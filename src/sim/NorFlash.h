@@ -60,6 +60,21 @@ public:
         timings_ = timings;
     }
 
+    // From StartOwing() on, the part's times are added up instead of taken on the clock;
+    // StopOwing() gives the sum in milliseconds (rounded up) and takes them on the clock again. A
+    // device that answers "busy, ask again in ..." while its part works (the DFU ROM) keeps its
+    // requests short this way. 0 when the part is not paced.
+    void StartOwing() {
+        owing_ = clock_ != nullptr;
+        owedLaterUs_ = 0;
+    }
+    uint64_t StopOwing() {
+        owing_ = false;
+        const uint64_t ms = (owedLaterUs_ + 999) / 1000;
+        owedLaterUs_ = 0;
+        return ms;
+    }
+
 private:
     void Erase(uint32_t offset, uint32_t count);
     void WriteThrough(uint32_t offset, uint32_t count);
@@ -70,6 +85,8 @@ private:
     Clock* clock_ = nullptr;
     NorTimings timings_;
     uint64_t owedUs_ = 0;  // below a millisecond, carried to the next operation
+    bool owing_ = false;
+    uint64_t owedLaterUs_ = 0;  // while owing: the part's time not taken on the clock
     int fd_ = -1;
     std::string filePath_;
     std::string fileError_;

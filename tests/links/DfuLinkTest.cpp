@@ -235,6 +235,29 @@ TEST(DfuErase, AllWaitsThePollTimeOutTheDeviceAsksAndStopsOnAnErrorStatus) {
     EXPECT_EQ(failing.clock.NowMs() - start, 250u);
 }
 
+// On a timed flash the device answers the erase at once and asks to be polled when the part is
+// done: erase-all of a 4 MiB part ends at its 10 s, after one busy reply, not on a one-second grid;
+// a range of whole blocks takes the blocks' time.
+TEST(DfuErase, OnATimedFlashTheEraseEndsWhenThePartIsDone) {
+    DfuBench bench({}, "chip=KR2H70X flash-type=W25Q32FV paced-flash");
+    bench.Fill(0x00);
+    ASSERT_TRUE(bench.OpenAndDetach());
+    uint64_t start = bench.clock.NowMs();
+    ASSERT_EQ(bench.link.DfuEraseAll(), 0);
+    EXPECT_EQ(bench.clock.NowMs() - start, 10000u);
+    EXPECT_EQ(bench.recorder.transfers.size(), 1u + 2u);  // the command, busy, idle
+    const auto bytes = bench.flash().bytes();
+    EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0xFF; }));
+
+    bench.Fill(0x00);
+    start = bench.clock.NowMs();
+    ASSERT_EQ(bench.link.DfuEraseRange(0, 255), 0);  // the first MiB: 16 blocks of 150 ms
+    EXPECT_EQ(bench.clock.NowMs() - start, 2400u);
+    EXPECT_EQ(bench.At(0x100000 - 1), 0xFF);
+    EXPECT_EQ(bench.At(0x100000), 0x00);
+    EXPECT_TRUE(bench.violations().empty()) << bench.ViolationText();
+}
+
 // The bench's time, asking the run to stop (Ctrl-C) once armed and slept `after` milliseconds.
 class StoppingClock final : public Clock {
 public:

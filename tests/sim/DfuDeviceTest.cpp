@@ -7,6 +7,7 @@
 
 #include "TestBoard.h"
 #include "model/LittleEndian.h"
+#include "platform/Clock.h"
 #include "sim/Board.h"
 #include "sim/DfuDevice.h"
 #include "sim/SimConfig.h"
@@ -133,6 +134,50 @@ TEST(DfuDevice, EraseAllIsBusyForTheConfiguredPollsAndRangeErasesSectors) {
     EXPECT_EQ(board.At(6 * 4096 - 1), 0xFF);
     EXPECT_EQ(board.At(6 * 4096), 0);
     EXPECT_TRUE(board.violations().empty());
+}
+
+// On a timed flash the erase is answered at once and the status asks the host to come back when the
+// part is done: a 1 MiB part's chip erase takes 2.5 s, a range takes its whole blocks and sectors.
+TEST(DfuDevice, TimedFlashErasesAfterTheRequestAndSaysHowLongItIsBusy) {
+    ManualClock clock(1000);
+    std::string error;
+    auto config = ParseSimConfig("chip=KR2H70X paced-flash", error);
+    ASSERT_TRUE(config) << error;
+    auto board = Board::Create(*config, error, clock);
+    ASSERT_TRUE(board) << error;
+    DfuDevice device(*board);
+    auto out = [&](uint8_t request, std::vector<uint8_t> data) {
+        return device.Control({0x21, request, 0, 0, static_cast<uint16_t>(data.size())}, data.data());
+    };
+    auto status = [&] {
+        std::vector<uint8_t> reply(6);
+        EXPECT_EQ(device.Control({0xA1, 3, 0, 0, 6}, reply.data()), 6);
+        return reply;
+    };
+    const auto pollMs = [](const std::vector<uint8_t>& reply) { return reply[1] | reply[2] << 8 | reply[3] << 16; };
+    ASSERT_EQ(device.Control({0x21, 0, 5000, 0, 0}, nullptr), 0);
+
+    const uint64_t before = clock.NowMs();
+    ASSERT_EQ(out(1, {0x23}), 1);
+    EXPECT_EQ(clock.NowMs(), before);  // the request itself does not wait for the part
+    auto busy = status();
+    EXPECT_EQ(busy[4], 4);
+    EXPECT_EQ(pollMs(busy), 2500);
+    clock.Advance(1000);
+    busy = status();
+    EXPECT_EQ(busy[4], 4);
+    EXPECT_EQ(pollMs(busy), 1500);  // the time left
+    clock.Advance(1500);
+    EXPECT_EQ(status()[4], 5);
+
+    // Sectors 15 to 48: sector 15 and 48 alone (45 ms each), blocks 1 and 2 whole (150 ms each).
+    ASSERT_EQ(out(1, {0x23, 15, 0, 33, 0}), 5);
+    busy = status();
+    EXPECT_EQ(busy[4], 4);
+    EXPECT_EQ(pollMs(busy), 2 * 45 + 2 * 150);
+    clock.Advance(390);
+    EXPECT_EQ(status()[4], 5);
+    EXPECT_TRUE(board->violations().lines().empty());
 }
 
 TEST(DfuDevice, ProtectionYieldsOnlyToItsPassword) {
