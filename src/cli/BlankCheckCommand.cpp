@@ -52,10 +52,7 @@ int BlankCheck(const Options& options, OperationContext& context) {
         },
         link);
     bool ok = session != nullptr;
-    if (ok && !usb && profile.checksFlashType && !session->CheckFlashType(static_cast<uint16_t>(target.flashTypeCode))) {
-        context.prompt.ShowMessage("Selected flash type is not matched with flash type in the chip!", MessageIcon::Error);
-        ok = false;
-    }
+    ok = ok && CheckChosenFlashType(*session, target, target.flashTypeCode, context.prompt);
     uint64_t notBlank = 0;
     uint32_t first = 0;
     if (ok) {

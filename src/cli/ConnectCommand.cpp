@@ -50,10 +50,7 @@ int Connect(OperationContext& context) {
     auto session = OpenFlashSession(target, context.seams, context.progress, context.prompt, report, options);
     bool ok = session != nullptr;
     // The same check the erase and read pages make before their first command.
-    if (ok && !usb && profile.checksFlashType && !session->CheckFlashType(static_cast<uint16_t>(target.flashTypeCode))) {
-        context.prompt.ShowMessage("Selected flash type is not matched with flash type in the chip!", MessageIcon::Error);
-        ok = false;
-    }
+    ok = ok && CheckChosenFlashType(*session, target, target.flashTypeCode, context.prompt);
     if (ok) {
         std::printf("chip: %s\ninterface: %s\n", target.family.c_str(), LinkLine(target).c_str());
         if (!usb) {

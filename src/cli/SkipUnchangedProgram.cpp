@@ -24,7 +24,6 @@ int ProgramSkippingUnchanged(OperationContext& context, const std::function<RunR
         return 1;
     }
     const TargetSelection target = context.window.Snapshot();
-    const FamilyProfile* profile = FindFamilyProfile(target.family);
     const bool usb = target.interfaceName == "USB";
     context.window.LockForRun();
     bool ok = false;
@@ -38,11 +37,7 @@ int ProgramSkippingUnchanged(OperationContext& context, const std::function<RunR
             },
             context.link);
         ok = session != nullptr;
-        if (ok && !usb && profile && profile->checksFlashType &&
-            !session->CheckFlashType(static_cast<uint16_t>(target.flashTypeCode))) {
-            context.prompt.ShowMessage("Selected flash type is not matched with flash type in the chip!", MessageIcon::Error);
-            ok = false;
-        }
+        ok = ok && CheckChosenFlashType(*session, target, target.flashTypeCode, context.prompt);
         if (ok) {
             result = ProgramChangedSectors(*session, plan, headerBytes, context.progress);
             if (result.outcome == SkipUnchangedResult::Outcome::HeaderChanges) {

@@ -24,7 +24,6 @@ int VerifyProgramPlan(OperationContext& context, const std::function<RunResult(R
     }
 
     const TargetSelection target = context.window.Snapshot();
-    const FamilyProfile* profile = FindFamilyProfile(target.family);
     const bool usb = target.interfaceName == "USB";
     context.window.LockForRun();
     bool ok = false;
@@ -38,12 +37,7 @@ int VerifyProgramPlan(OperationContext& context, const std::function<RunResult(R
             context.link);
         ok = session != nullptr;
         // The same flash-type check the program page makes before it writes.
-        if (ok && !usb && profile && profile->checksFlashType &&
-            !session->CheckFlashType(static_cast<uint16_t>(target.flashTypeCode))) {
-            context.prompt.ShowMessage("Selected flash type is not matched with flash type in the chip!",
-                                       MessageIcon::Error);
-            ok = false;
-        }
+        ok = ok && CheckChosenFlashType(*session, target, target.flashTypeCode, context.prompt);
         if (ok) {
             comparison = ComparePlan(*session, plan, usb, context.progress);
             if (!comparison) {

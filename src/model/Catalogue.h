@@ -21,6 +21,18 @@ inline constexpr std::array<std::string_view, 4> kMainWindowChips = {"KR2A600", 
 
 inline constexpr std::array<std::string_view, 3> InterfaceNames = {"JLINK", "UART", "USB"};
 
+// The three ways to a board. Records and settings keep the interface's name as text; code asks
+// for its kind here, once, and branches on that.
+enum class InterfaceKind { Jlink, Uart, Usb };
+// The kind of "JLINK", "UART" or "USB" (exact, case-sensitive); none for any other text.
+constexpr std::optional<InterfaceKind> InterfaceKindOf(std::string_view name) {
+    if (name == InterfaceNames[0]) return InterfaceKind::Jlink;
+    if (name == InterfaceNames[1]) return InterfaceKind::Uart;
+    if (name == InterfaceNames[2]) return InterfaceKind::Usb;
+    return std::nullopt;
+}
+constexpr std::string_view InterfaceNameOf(InterfaceKind kind) { return InterfaceNames[static_cast<size_t>(kind)]; }
+
 // OperationKind and ProgramPageKind travel in the operation-finished report.
 enum OperationKind : int { kOperationErase = 0, kOperationProgram = 1, kOperationRead = 2 };
 enum ProgramPageKind : int { kPageKR2A600 = 0, kPageEX500 = 1, kPageHX700 = 3 };
@@ -88,6 +100,8 @@ struct TargetSelection {
     uint32_t jlinkSpeedKhz = 8000;
     std::string comPort;
     uint32_t baudRate = 115200;
+
+    std::optional<InterfaceKind> Interface() const { return InterfaceKindOf(interfaceName); }
 
     // Takes code and capacity from FlashTypeTable for the families that use a flash type;
     // an unknown name keeps what was there before.

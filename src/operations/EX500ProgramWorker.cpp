@@ -52,10 +52,7 @@ private:
 
     bool Flow() override {
         if (!route_.jtag && !std::filesystem::exists(job_.imagePath)) return Fail(kImageFileLost);
-        const FamilyProfile* profile = FindFamilyProfile(request_.chip);
-        if (profile && profile->checksFlashType &&
-            !session_->CheckFlashType(static_cast<uint16_t>(request_.flashTypeCode)))
-            return Fail(kFlashTypeMismatch);
+        if (!CheckChosenFlashType(*session_, request_.target, request_.flashTypeCode, context_.prompt)) return false;
         std::ifstream image(job_.imagePath, std::ios::binary);
         if (!image) return false;
         if (request_.advanced == 1) return AdvancedFlow(image);

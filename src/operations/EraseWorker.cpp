@@ -90,10 +90,7 @@ RunResult RunEraseWorker(const EraseSettings& settings, RunContext& context) {
         profile ? context.openSession(target, report, link) : nullptr;
     if (session) {
         ok = true;
-        if (!usb && profile->checksFlashType && !session->CheckFlashType(static_cast<uint16_t>(target.flashTypeCode))) {
-            prompt.ShowMessage("Selected flash type is not matched with flash type in the chip!", MessageIcon::Error);
-            ok = false;
-        }
+        ok = CheckChosenFlashType(*session, target, target.flashTypeCode, prompt);
         if (ok && uart && profile->bootRom == BootRomKind::Framed) progress.Say("Erasing.....");
         if (ok) ok = usb ? SendDfuErase(*session, settings, progress) : SendLoaderErase(*session, settings, uart, progress);
     }

@@ -31,6 +31,15 @@ std::unique_ptr<FlashSession> OpenFlashSession(const TargetSelection& selection,
     return nullptr;
 }
 
+bool CheckChosenFlashType(FlashSession& session, const TargetSelection& target, int32_t flashTypeCode,
+                          UserPrompt& prompt) {
+    const FamilyProfile* profile = FindFamilyProfile(target.family);
+    if (profile == nullptr || !profile->checksFlashType || target.Interface() == InterfaceKind::Usb) return true;
+    if (session.CheckFlashType(static_cast<uint16_t>(flashTypeCode))) return true;
+    prompt.ShowMessage(kFlashTypeMismatch, MessageIcon::Error);
+    return false;
+}
+
 bool StartTargetProgram(const TargetSelection& selection, LinkSeams& seams, UserPrompt& prompt) {
     if (selection.interfaceName == "JLINK") return TargetLink(prompt, seams.jlink()).ResetAndRun(selection.family);
     if (selection.interfaceName == "USB") return RestartDfuDevice(selection, seams, prompt);

@@ -9,6 +9,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "links/UartLine.h"
@@ -36,7 +37,7 @@ public:
     virtual bool Write(uint32_t offset, std::span<const uint8_t> data) = 0;
     // Exactly data.size() bytes (at most MaxChunk()) from a flash offset.
     virtual bool Read(uint32_t offset, std::span<uint8_t> data) = 0;
-    // 0 when the chip's flash is of that type (the loader's check); DFU has no check: true.
+    // True when the chip's flash is of that type (the loader's check); DFU has no check: true.
     virtual bool CheckFlashType(uint16_t code) = 0;
     // Ends the session on the chip: the loader's finish command, or DFU's abort after writes.
     // The link itself (probe connection, serial port) is closed by the owner after the operation.
@@ -92,6 +93,14 @@ std::unique_ptr<FlashSession> OpenFlashSession(const TargetSelection& selection,
                                                OperationHost& host, UserPrompt& prompt,
                                                const BringUpReport& report = {},
                                                const SessionOptions& options = {});
+
+inline constexpr const char* kFlashTypeMismatch = "Selected flash type is not matched with flash type in the chip!";
+
+// The flash-type check every page and command makes before its first flash command: the loader
+// checks the chosen type's code where the family's profile has the check (not over USB: the DFU
+// device has none). False on a mismatch, after kFlashTypeMismatch has been shown.
+[[nodiscard]] bool CheckChosenFlashType(FlashSession& session, const TargetSelection& target, int32_t flashTypeCode,
+                                        UserPrompt& prompt);
 
 // What the main window does when an operation has finished: closes the link the interface left
 // open (the probe connection, the process's serial port). USB sessions close their device

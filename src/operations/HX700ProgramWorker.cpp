@@ -33,8 +33,7 @@ private:
     uint32_t ProgressTotal(uint32_t loaderImageSize) const override { return length_ + loaderImageSize; }
 
     bool Flow() override {
-        if (!route_.dfu && !session_->CheckFlashType(static_cast<uint16_t>(request_.flashTypeCode)))
-            return Fail(kFlashTypeMismatch);
+        if (!CheckChosenFlashType(*session_, request_.target, request_.flashTypeCode, context_.prompt)) return false;
         if (!route_.jtag && !std::filesystem::exists(job_.firstImagePath))
             return Fail(route_.dfu ? nullptr : kImageFileLost);
         std::ifstream image(job_.firstImagePath, std::ios::binary);

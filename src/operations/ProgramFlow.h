@@ -15,7 +15,6 @@
 
 namespace tavrel {
 
-inline constexpr const char* kFlashTypeMismatch = "Selected flash type is not matched with flash type in the chip!";
 inline constexpr const char* kImageFileLost = "Image File Lost!";
 // A bin file of no bytes would give an erase range that wraps below its start.
 inline constexpr const char* kBinFileEmpty = " Bin file is empty, there is nothing to write ! ";

@@ -75,11 +75,7 @@ RunResult RunReadWorker(const ReadSettings& settings, RunContext& context, const
     }
     if (session) {
         ok = true;
-        if (route != ReadRoute::Usb && profile->checksFlashType &&
-            !session->CheckFlashType(static_cast<uint16_t>(target.flashTypeCode))) {
-            prompt.ShowMessage("Selected flash type is not matched with flash type in the chip!", MessageIcon::Error);
-            ok = false;
-        }
+        ok = CheckChosenFlashType(*session, target, target.flashTypeCode, prompt);
         if (ok && save && route == ReadRoute::Uart) ok = OpenOutput(output, settings.outputPath, prompt);
         const char* status = route == ReadRoute::Jtag ? "Read data" : route == ReadRoute::Uart ? "Read data " : "Read Data";
         if (ok && route != ReadRoute::Uart) progress.Say(status);
