@@ -343,7 +343,7 @@ mem16=$(get memory.image16m.bin.kb)
     echo
     echo "| J-Link, KR2A600, the same 1 MiB image programmed again, with verify | wall time (best of $rounds) |"
     echo "|---|---|"
-    echo "| first programming (flash erased before) | $(get unchanged.first.wall) s |"
+    echo "| first programming (the flash blank before) | $(get unchanged.first.wall) s |"
     echo "| again, as usual: erase, write, verify | $(get unchanged.rewrite.wall) s |"
     echo "| again, \`--skip-unchanged\` | $(get unchanged.skip.wall) s |"
     echo
