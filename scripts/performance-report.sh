@@ -90,7 +90,7 @@ key=$(od -An -tx1 -N32 /dev/urandom | tr -d ' \n')
 iv=00000000000000000000000000000000
 for round in $(seq "$rounds"); do
     measure "generate.$round" "$cli" generate --bin "$work/source.bin" --dest 00100000 --entry 00100101 \
-        --output "$work/boot.bin" --key "$key" --nonce 000102030405060708090a0b \
+        --output "$work/boot.bin" --force --key "$key" --nonce 000102030405060708090a0b \
         --public-key "$work/public.der" --private-key "$work/private.der"
     measure "sha256.$round" openssl dgst -sha256 -out /dev/null "$work/source.bin"
     measure "ctr.$round" openssl enc -aes-256-ctr -K "$key" -iv "$iv" -in "$work/source.bin" -out /dev/null
