@@ -4,6 +4,7 @@
 #include "model/ImageSource.h"
 #include "model/SRecordImage.h"
 
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -73,8 +74,21 @@ private:
 
 namespace {
 
-bool IsHexDigit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+// The value of each character as a hexadecimal digit, 0xFF for any other: a record's digits are
+// checked and converted with one look-up each (a large image is millions of records).
+constexpr std::array<uint8_t, 256> kDigitValue = [] {
+    std::array<uint8_t, 256> table{};
+    table.fill(0xFF);
+    for (int c = '0'; c <= '9'; ++c) table[static_cast<size_t>(c)] = static_cast<uint8_t>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c) table[static_cast<size_t>(c)] = static_cast<uint8_t>(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; ++c) table[static_cast<size_t>(c)] = static_cast<uint8_t>(c - 'a' + 10);
+    return table;
+}();
+
+// The byte of two characters already known to be hexadecimal digits.
+inline uint8_t PairAt(std::string_view text, size_t at) {
+    return static_cast<uint8_t>(kDigitValue[static_cast<unsigned char>(text[at])] << 4 |
+                                kDigitValue[static_cast<unsigned char>(text[at + 1])]);
 }
 
 uint32_t HexTextValue(std::string_view text) {
@@ -270,7 +284,7 @@ const char* CHexParser::CheckRecord(std::string_view line, HexRecord& record, st
         return kHexFormatError;
     }
     for (size_t i = 1; i < line.size(); ++i) {
-        if (!IsHexDigit(line[i])) {
+        if (kDigitValue[static_cast<unsigned char>(line[i])] == 0xFF) {
             reason = "character " + std::to_string(i + 1) + " is not a hexadecimal digit";
             return kHexFormatError;
         }
@@ -279,7 +293,7 @@ const char* CHexParser::CheckRecord(std::string_view line, HexRecord& record, st
         reason = line.size() < 11 ? "the record is too short" : "the record has an odd number of digits";
         return kHexFormatError;
     }
-    const int count = HexPairToByte(line[1], line[2]);
+    const int count = PairAt(line, 1);
     const size_t expectedSize = 11 + 2 * static_cast<size_t>(count);
     if (line.size() != expectedSize) {
         reason = std::string("the record holds ") + (line.size() < expectedSize ? "less" : "more") +
@@ -287,9 +301,9 @@ const char* CHexParser::CheckRecord(std::string_view line, HexRecord& record, st
         return kHexFormatError;
     }
     unsigned sum = 0;
-    for (size_t i = 1; i + 2 < line.size(); i += 2) sum += HexPairToByte(line[i], line[i + 1]);
+    for (size_t i = 1; i + 2 < line.size(); i += 2) sum += PairAt(line, i);
     const uint8_t expected = static_cast<uint8_t>(0x100 - (sum & 0xFF));
-    const uint8_t checksum = HexPairToByte(line[line.size() - 2], line[line.size() - 1]);
+    const uint8_t checksum = PairAt(line, line.size() - 2);
     if (expected != checksum) {
         reason = "the checksum is " + Hex2(checksum) + ", the record's bytes give " + Hex2(expected);
         return kHexRecordWrong;
@@ -297,13 +311,13 @@ const char* CHexParser::CheckRecord(std::string_view line, HexRecord& record, st
 
     record.byteCount = count;
     record.addressText.assign(line.substr(3, 4));
-    record.recordType = HexPairToByte(line[7], line[8]);
+    record.recordType = PairAt(line, 7);
     record.dataText.assign(line.substr(9, 2 * static_cast<size_t>(count)));
     record.checksumText.assign(line.substr(line.size() - 2));
     record.address = static_cast<uint16_t>(HexTextValue(record.addressText));
     record.data.resize(count);
     for (int i = 0; i < count; ++i) {
-        record.data[i] = HexPairToByte(line[9 + 2 * i], line[10 + 2 * i]);
+        record.data[i] = PairAt(line, 9 + 2 * static_cast<size_t>(i));
     }
     return nullptr;
 }
