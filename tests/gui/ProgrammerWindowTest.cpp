@@ -33,6 +33,7 @@
 #include "gui/programmer/ErasePageView.h"
 #include "gui/programmer/FlashPageView.h"
 #include "gui/programmer/HX700PageView.h"
+#include "gui/programmer/ProgrammerSeams.h"
 #include "gui/programmer/LinkPanelViews.h"
 #include "gui/programmer/MainWindow.h"
 #include "gui/programmer/ReadPageView.h"
@@ -620,4 +621,55 @@ TEST_F(ProgrammerWindowTest, TheSectorFieldsTakeDigitsOnly) {
         EXPECT_EQ(field->text(), "12");
     }
     EXPECT_EQ(fields, 2);
+}
+
+// The window's own links reach a simulated board's DFU device as the command line's --usb-sim does.
+TEST(ProgrammerWindowUsb, ProgramsAKR2H70XOverUsbOnTheSimulatedDfuDevice) {
+    namespace fs = std::filesystem;
+    const fs::path files = fs::path(::testing::TempDir()) / "window-usb-sim";
+    fs::remove_all(files);
+    fs::create_directories(files);
+    Settings settings;
+    settings.simulatedUsb = true;
+    settings.simConfig = "chip=KR2H70X";
+    settings.workFolder = files.string();
+    Seams seams = ProgrammerSeams(settings);
+    RecordingPrompt prompt;
+    ScriptedChooser chooser;
+    MainWindow window(seams, prompt, &chooser, {});
+    window.resize(900, 540);
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+    QComboBox* chips = window.findChildren<QComboBox*>()[0];
+    QComboBox* links = window.findChildren<QComboBox*>()[1];
+    for (auto [list, text] : {std::pair{chips, QString("KR2H70X")}, std::pair{links, QString("USB")}}) {
+        const int index = list->findText(text);
+        ASSERT_GE(index, 0);
+        list->setCurrentIndex(index);
+        emit list->activated(index);
+    }
+    const std::string binPath = (files / "app.bin").string();
+    WriteFileBytes(binPath, PatternBytes(0x400, 3));
+    chooser.answers.push_back(binPath);
+    QTest::mouseClick(Shown<QPushButton>(window, "Browse..."), Qt::LeftButton);
+    QLineEdit* address = nullptr;
+    for (QLineEdit* edit : window.visiblePage()->findChildren<QLineEdit*>())
+        if (edit->isVisible() && edit->isEnabled() && !edit->isReadOnly() && !address) address = edit;
+    ASSERT_NE(address, nullptr);
+    address->selectAll();
+    QTest::keyClick(address, Qt::Key_Delete);
+    QTest::keyClicks(address, "00001000");
+    QStringList statuses;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        const QString text = window.statusText()->text();
+        if (text != " Tavrel " && (statuses.isEmpty() || statuses.back() != text)) statuses << text;
+    });
+    watch.start(1);
+    QTest::mouseClick(Shown<QPushButton>(window, "Start"), Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window.operationRunning(); }, kRunBoundMs));
+    EXPECT_EQ(statuses.join(" | ").toStdString(),
+              "Flash loading start | Open DFU device | Detach DFU device | Erase Flash | Program target image | "
+              "Flash Success")
+        << ::testing::PrintToString(prompt.messages);
 }

@@ -1,14 +1,16 @@
 // Tavrel: the desktop flash programmer's main window; closing it ends the program. The probe
 // library, the work folder and the USB ids come from the environment (TAVREL_*), as for the
 // command line; --loader-dir names the loaders' folder when they are not in "config" beside it.
+// A simulated board's DFU device is used as by the command line: the one behind TAVREL_SIM_SOCKET,
+// or with --usb-sim one inside the program (described by TAVREL_SIM_CONFIG).
 #include <QApplication>
 #include <QCommandLineParser>
 
-#include "app/Seams.h"
 #include "app/Settings.h"
 #include "gui/common/MessageBoxPrompt.h"
 #include "gui/common/QtFileChooser.h"
 #include "gui/programmer/MainWindow.h"
+#include "gui/programmer/ProgrammerSeams.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -19,11 +21,14 @@ int main(int argc, char** argv) {
     const QCommandLineOption loaderDir("loader-dir", "The folder of the flash loaders (default: config beside the program).",
                                        "DIR");
     options.addOption(loaderDir);
+    const QCommandLineOption usbSim("usb-sim", "USB reaches a simulated board inside the program (TAVREL_SIM_CONFIG).");
+    options.addOption(usbSim);
     options.process(app);
 
     tavrel::Settings settings = tavrel::SettingsFromEnvironment();
     if (options.isSet(loaderDir)) settings.loaderFolder = options.value(loaderDir).toStdString();
-    tavrel::Seams seams(settings);
+    if (options.isSet(usbSim)) settings.simulatedUsb = true;
+    tavrel::Seams seams = tavrel::gui::ProgrammerSeams(settings);
 
     tavrel::gui::MessageBoxPrompt prompt(nullptr, "Tavrel");
     tavrel::gui::QtFileChooser chooser(nullptr);
