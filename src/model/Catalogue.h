@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "model/FamilyProfile.h"
+#include "model/InterfaceKind.h"
 
 namespace tavrel {
 
@@ -19,19 +20,6 @@ inline constexpr std::array<std::string_view, 7> kFamilies = {
 // The main window's chip list, in order; the first is selected at start.
 inline constexpr std::array<std::string_view, 4> kMainWindowChips = {"KR2A600", "KR2E500", "KR2G700", "KR2H70X"};
 
-inline constexpr std::array<std::string_view, 3> InterfaceNames = {"JLINK", "UART", "USB"};
-
-// The three ways to a board. Records and settings keep the interface's name as text; code asks
-// for its kind here, once, and branches on that.
-enum class InterfaceKind { Jlink, Uart, Usb };
-// The kind of "JLINK", "UART" or "USB" (exact, case-sensitive); none for any other text.
-constexpr std::optional<InterfaceKind> InterfaceKindOf(std::string_view name) {
-    if (name == InterfaceNames[0]) return InterfaceKind::Jlink;
-    if (name == InterfaceNames[1]) return InterfaceKind::Uart;
-    if (name == InterfaceNames[2]) return InterfaceKind::Usb;
-    return std::nullopt;
-}
-constexpr std::string_view InterfaceNameOf(InterfaceKind kind) { return InterfaceNames[static_cast<size_t>(kind)]; }
 
 // OperationKind and ProgramPageKind travel in the operation-finished report.
 enum OperationKind : int { kOperationErase = 0, kOperationProgram = 1, kOperationRead = 2 };

@@ -16,6 +16,7 @@
 #include "model/HexText.h"
 #include "model/ImageSource.h"
 #include "model/InputFile.h"
+#include "model/InterfaceKind.h"
 #include "model/LittleEndian.h"
 #include "model/WorkFiles.h"
 
@@ -259,14 +260,15 @@ int PrepareHX700Images(UserPrompt& prompt, const std::string& family, HX700Image
         job.isHex = true;
     }
 
-    if (job.interfaceName == "JLINK" || job.interfaceName == "UART") {
+    const auto kind = InterfaceKindOf(job.interfaceName);
+    if (kind == InterfaceKind::Jlink || kind == InterfaceKind::Uart) {
         job.loaderPath = FindLoader(job.loaderFolder, family, job.interfaceName);
         if (job.loaderPath.empty()) {
             prompt.ShowMessage(kLoadFileLost, MessageIcon::Error);
             return 0;
         }
         job.loaderTempPath = TempFilePath(work, LoaderFileName(family, job.interfaceName) + "_temp.bin");
-        if (job.interfaceName == "JLINK") {
+        if (kind == InterfaceKind::Jlink) {
             CHexParser::FreeSegmentList(job.loaderList);
             CHexParser parser(prompt);
             if (!parser.ConvertHexToBinary(job.loaderPath, job.loaderTempPath, "", job.loaderList, nullptr, family)) {

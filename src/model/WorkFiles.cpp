@@ -7,6 +7,7 @@
 #include <system_error>
 #include <utility>
 
+#include "model/InterfaceKind.h"
 #include "platform/Folders.h"
 
 namespace fs = std::filesystem;
@@ -108,7 +109,7 @@ std::string TempFilePath(const std::string& workFolder, std::string_view name) {
 }
 
 std::string LoaderFileName(std::string_view family, std::string_view interfaceName) {
-    return std::string(family) + (interfaceName == "JLINK" ? "_Load1" : "_Load2");
+    return std::string(family) + (InterfaceKindOf(interfaceName) == InterfaceKind::Jlink ? "_Load1" : "_Load2");
 }
 
 std::string FindLoader(const std::string& loaderFolder, std::string_view family, std::string_view interfaceName) {

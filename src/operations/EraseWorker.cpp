@@ -51,9 +51,9 @@ RunResult RunEraseWorker(const EraseSettings& settings, RunContext& context) {
     UserPrompt& prompt = context.prompt;
     const TargetSelection& target = settings.target;
     const FamilyProfile* profile = FindFamilyProfile(target.family);
-    const bool jtag = target.interfaceName == "JLINK";
-    const bool uart = target.interfaceName == "UART";
-    const bool usb = target.interfaceName == "USB";
+    const bool jtag = target.Interface() == InterfaceKind::Jlink;
+    const bool uart = target.Interface() == InterfaceKind::Uart;
+    const bool usb = target.Interface() == InterfaceKind::Usb;
     WorkerProgress progress(host);
     progress.Say("Erase start");
     if (usb) host.ReportTotal(kFlowProgress);

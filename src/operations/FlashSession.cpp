@@ -13,9 +13,13 @@ namespace {
 std::unique_ptr<FlashSession> OpenLinkSession(const TargetSelection& selection, LinkSeams& seams, OperationHost& host,
                                               UserPrompt& prompt, const BringUpReport& report,
                                               const SessionOptions& options) {
-    if (selection.interfaceName == "JLINK") return OpenJlinkSession(selection, seams, prompt, report, options);
-    if (selection.interfaceName == "UART") return OpenUartSession(selection, seams, host, prompt, report, options);
-    if (selection.interfaceName == "USB") return OpenDfuSession(selection, seams, host, prompt, report);
+    if (const auto kind = selection.Interface()) {
+        switch (*kind) {
+            case InterfaceKind::Jlink: return OpenJlinkSession(selection, seams, prompt, report, options);
+            case InterfaceKind::Uart: return OpenUartSession(selection, seams, host, prompt, report, options);
+            case InterfaceKind::Usb: return OpenDfuSession(selection, seams, host, prompt, report);
+        }
+    }
     prompt.ShowMessage("Unknown interface " + selection.interfaceName, MessageIcon::Error);
     return nullptr;
 }
@@ -41,17 +45,18 @@ bool CheckChosenFlashType(FlashSession& session, const TargetSelection& target, 
 }
 
 bool StartTargetProgram(const TargetSelection& selection, LinkSeams& seams, UserPrompt& prompt) {
-    if (selection.interfaceName == "JLINK") return TargetLink(prompt, seams.jlink()).ResetAndRun(selection.family);
-    if (selection.interfaceName == "USB") return RestartDfuDevice(selection, seams, prompt);
+    if (selection.Interface() == InterfaceKind::Jlink) return TargetLink(prompt, seams.jlink()).ResetAndRun(selection.family);
+    if (selection.Interface() == InterfaceKind::Usb) return RestartDfuDevice(selection, seams, prompt);
     prompt.ShowMessage("Over " + selection.interfaceName + " the board cannot be started by the host; reset it by hand",
                        MessageIcon::Error);
     return false;
 }
 
 void CloseFlashLink(const std::string& interfaceName, LinkSeams& seams, UserPrompt& prompt) {
-    if (interfaceName == "UART") {
+    const auto kind = InterfaceKindOf(interfaceName);
+    if (kind == InterfaceKind::Uart) {
         CloseComPort();
-    } else if (interfaceName == "JLINK") {
+    } else if (kind == InterfaceKind::Jlink) {
         TargetLink(prompt, seams.jlink()).CloseTarget();
     }
 }

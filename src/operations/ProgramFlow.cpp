@@ -9,18 +9,48 @@ namespace tavrel {
 
 namespace {
 
-constexpr ProgramRoute kJtagRoute{true, false, "Connect...", "Erase Flash", "Download Target Image File",
-                                  "Verifying...", 200, 300, nullptr, nullptr, 1};
-constexpr ProgramRoute kUartRoute{false, false, "Uart connect", "Uart Erase Flash", "Uart Download Target Image File",
-                                  "Verifying...", 0, 0, "Erase Flash Block Fail!", "Erase Flash Sector Fail!", 1};
-constexpr ProgramRoute kDfuRoute{false, true, nullptr, "Erase Flash", "Program target image",
-                                 "Verify......", 0, 0, nullptr, nullptr, 4};
+constexpr ProgramRoute kJtagRoute{.jtag = true,
+                                  .dfu = false,
+                                  .connect = "Connect...",
+                                  .erase = "Erase Flash",
+                                  .download = "Download Target Image File",
+                                  .verifying = "Verifying...",
+                                  .eraseStep = 200,
+                                  .rangeStep = 300,
+                                  .blockEraseFail = nullptr,
+                                  .sectorEraseFail = nullptr,
+                                  .readGranule = 1};
+constexpr ProgramRoute kUartRoute{.jtag = false,
+                                  .dfu = false,
+                                  .connect = "Uart connect",
+                                  .erase = "Uart Erase Flash",
+                                  .download = "Uart Download Target Image File",
+                                  .verifying = "Verifying...",
+                                  .eraseStep = 0,
+                                  .rangeStep = 0,
+                                  .blockEraseFail = "Erase Flash Block Fail!",
+                                  .sectorEraseFail = "Erase Flash Sector Fail!",
+                                  .readGranule = 1};
+constexpr ProgramRoute kDfuRoute{.jtag = false,
+                                 .dfu = true,
+                                 .connect = nullptr,
+                                 .erase = "Erase Flash",
+                                 .download = "Program target image",
+                                 .verifying = "Verify......",
+                                 .eraseStep = 0,
+                                 .rangeStep = 0,
+                                 .blockEraseFail = nullptr,
+                                 .sectorEraseFail = nullptr,
+                                 .readGranule = 4};
 
 }  // namespace
 
 const ProgramRoute& ProgramRouteFor(const std::string& interfaceName) {
-    if (interfaceName == "JLINK") return kJtagRoute;
-    if (interfaceName == "USB") return kDfuRoute;
+    switch (InterfaceKindOf(interfaceName).value_or(InterfaceKind::Uart)) {
+        case InterfaceKind::Jlink: return kJtagRoute;
+        case InterfaceKind::Usb: return kDfuRoute;
+        case InterfaceKind::Uart: break;
+    }
     return kUartRoute;
 }
 

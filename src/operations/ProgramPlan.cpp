@@ -79,9 +79,7 @@ bool PlanRecorder::Finish() {
 }
 
 uint32_t RouteChunk(const std::string& interfaceName) {
-    if (interfaceName == "UART") return kUartReadChunk;
-    if (interfaceName == "USB") return kUsbReadChunk;
-    return kJtagReadChunk;
+    return ReadChunkOf(InterfaceKindOf(interfaceName).value_or(InterfaceKind::Jlink));
 }
 
 FlashSessionFactory RecordPlanWith(ProgramPlan& plan) {

@@ -4,10 +4,10 @@
 
 namespace tavrel {
 
-ReadChunks::ReadChunks(ReadRoute route, uint32_t address, uint32_t count)
+ReadChunks::ReadChunks(InterfaceKind route, uint32_t address, uint32_t count)
     : route_(route),
       address_(address),
-      readLeft_(route == ReadRoute::Usb ? (uint64_t{count} + 3) / 4 * 4 : count),
+      readLeft_(route == InterfaceKind::Usb ? (uint64_t{count} + 3) / 4 * 4 : count),
       outputLeft_(count),
       readTotal_(readLeft_) {}
 
@@ -15,14 +15,14 @@ std::optional<ReadChunk> ReadChunks::Next() {
     if (readLeft_ == 0) return std::nullopt;
     uint64_t size = 0;
     switch (route_) {
-    case ReadRoute::Jtag:
+    case InterfaceKind::Jlink:
         size = kJtagReadChunk;
         break;
-    case ReadRoute::Uart:
+    case InterfaceKind::Uart:
         // The serial loader reads the first chunk up to the next 16-byte boundary.
         size = first_ && address_ % 16 != 0 ? 16 - address_ % 16 : kUartReadChunk;
         break;
-    case ReadRoute::Usb:
+    case InterfaceKind::Usb:
         size = kUsbReadChunk;
         break;
     }

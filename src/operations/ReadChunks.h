@@ -5,13 +5,17 @@
 #include <cstdint>
 #include <optional>
 
-namespace tavrel {
+#include "model/InterfaceKind.h"
 
-enum class ReadRoute { Jtag, Uart, Usb };
+namespace tavrel {
 
 inline constexpr uint32_t kJtagReadChunk = 8192;
 inline constexpr uint32_t kUartReadChunk = 1024;
 inline constexpr uint32_t kUsbReadChunk = 2048;
+
+constexpr uint32_t ReadChunkOf(InterfaceKind route) {
+    return route == InterfaceKind::Uart ? kUartReadChunk : route == InterfaceKind::Usb ? kUsbReadChunk : kJtagReadChunk;
+}
 
 struct ReadChunk {
     uint32_t address = 0;
@@ -24,7 +28,7 @@ struct ReadChunk {
 // The chunks one after the other, so that a long read never holds a list of them.
 class ReadChunks {
 public:
-    ReadChunks(ReadRoute route, uint32_t address, uint32_t count);
+    ReadChunks(InterfaceKind route, uint32_t address, uint32_t count);
 
     // The next chunk, or none when the whole range has been planned.
     std::optional<ReadChunk> Next();
@@ -33,7 +37,7 @@ public:
     uint64_t ReadTotal() const { return readTotal_; }
 
 private:
-    ReadRoute route_;
+    InterfaceKind route_;
     uint32_t address_;
     uint64_t readLeft_;
     uint64_t outputLeft_;

@@ -19,12 +19,6 @@ bool OpenOutput(SaveFileWriter& writer, const std::string& path, UserPrompt& pro
     return false;
 }
 
-ReadRoute RouteOf(const std::string& interfaceName) {
-    if (interfaceName == "UART") return ReadRoute::Uart;
-    if (interfaceName == "USB") return ReadRoute::Usb;
-    return ReadRoute::Jtag;
-}
-
 }  // namespace
 
 RunResult RunReadWorker(const ReadSettings& settings, RunContext& context, const ReadDisplaySink& display) {
@@ -32,11 +26,11 @@ RunResult RunReadWorker(const ReadSettings& settings, RunContext& context, const
     UserPrompt& prompt = context.prompt;
     const TargetSelection& target = settings.target;
     const FamilyProfile* profile = FindFamilyProfile(target.family);
-    const ReadRoute route = RouteOf(target.interfaceName);
+    const InterfaceKind route = target.Interface().value_or(InterfaceKind::Jlink);
     const bool save = settings.mode == ReadMode::SaveToFile;
     WorkerProgress progress(host);
     progress.Say("Read start");
-    if (route == ReadRoute::Usb) host.ReportTotal(static_cast<uint32_t>(ReadChunks(route, 0, settings.count).ReadTotal()));
+    if (route == InterfaceKind::Usb) host.ReportTotal(static_cast<uint32_t>(ReadChunks(route, 0, settings.count).ReadTotal()));
 
     SessionOptions link = context.link;
     NameLinksInLoaderMessages(link);
@@ -46,11 +40,11 @@ RunResult RunReadWorker(const ReadSettings& settings, RunContext& context, const
         case BringUpStep::LoaderImageReady: host.ReportTotal(size + settings.count); break;
         case BringUpStep::Connecting:
             connecting = true;
-            if (route == ReadRoute::Jtag) progress.Say("Connect...");
-            if (route == ReadRoute::Uart) progress.Say("Uart connect");
+            if (route == InterfaceKind::Jlink) progress.Say("Connect...");
+            if (route == InterfaceKind::Uart) progress.Say("Uart connect");
             break;
         case BringUpStep::LoaderDownloading:
-            progress.Say(route == ReadRoute::Jtag ? "Read pre-program" : "Uart downLoad MCU loader");
+            progress.Say(route == InterfaceKind::Jlink ? "Read pre-program" : "Uart downLoad MCU loader");
             break;
         case BringUpStep::LoaderStarted: progress.count = size; break;
         case BringUpStep::Connected:
@@ -66,7 +60,7 @@ RunResult RunReadWorker(const ReadSettings& settings, RunContext& context, const
     if (profile != nullptr) {
         // Over J-Link and USB the output is opened before the chip is reached, over UART once the
         // loader runs.
-        const bool openedEarly = !save || route == ReadRoute::Uart || OpenOutput(output, settings.outputPath, prompt);
+        const bool openedEarly = !save || route == InterfaceKind::Uart || OpenOutput(output, settings.outputPath, prompt);
         if (!openedEarly) {
             connecting = true;
         } else {
@@ -76,9 +70,9 @@ RunResult RunReadWorker(const ReadSettings& settings, RunContext& context, const
     if (session) {
         ok = true;
         ok = CheckChosenFlashType(*session, target, target.flashTypeCode, prompt);
-        if (ok && save && route == ReadRoute::Uart) ok = OpenOutput(output, settings.outputPath, prompt);
-        const char* status = route == ReadRoute::Jtag ? "Read data" : route == ReadRoute::Uart ? "Read data " : "Read Data";
-        if (ok && route != ReadRoute::Uart) progress.Say(status);
+        if (ok && save && route == InterfaceKind::Uart) ok = OpenOutput(output, settings.outputPath, prompt);
+        const char* status = route == InterfaceKind::Jlink ? "Read data" : route == InterfaceKind::Uart ? "Read data " : "Read Data";
+        if (ok && route != InterfaceKind::Uart) progress.Say(status);
         std::vector<uint8_t> buffer(session->MaxChunk());
         ReadChunks chunks(route, settings.address, settings.count);
         while (ok) {
@@ -101,7 +95,7 @@ RunResult RunReadWorker(const ReadSettings& settings, RunContext& context, const
             progress.count += chunk->readLength;
             progress.Say(status);
         }
-        if (ok && route != ReadRoute::Usb) ok = session->Finish();
+        if (ok && route != InterfaceKind::Usb) ok = session->Finish();
         if (ok && save) {
             std::string detail;
             ok = output.Commit(detail);
