@@ -241,8 +241,17 @@ TEST_F(ProgrammerWindowTest, InterfaceChoosesThePanelAndUsbHasNoBlockErase) {
     ASSERT_NE(blocks, nullptr);
     EXPECT_TRUE(blocks->isEnabled());
 
+    auto flashGroupTop = [&] {
+        for (QGroupBox* group : window->findChildren<QGroupBox*>())
+            if (group->title() == "Flash") return group->mapTo(window.get(), QPoint(0, 0)).y();
+        return -1;
+    };
+    const int belowPanel = flashGroupTop();
     Choose(InterfaceList(), "USB");
     EXPECT_EQ(window->visiblePanel(), nullptr);
+    // No empty panel area over USB: the Flash group moves up under the operation buttons.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return flashGroupTop() < belowPanel; }, 1000)) << flashGroupTop();
+    EXPECT_GT(flashGroupTop(), 0);
     EXPECT_TRUE(Shown<QRadioButton>(*window, "Erase all")->isChecked());
     EXPECT_FALSE(Shown<QRadioButton>(*window, "Erase Block")->isChecked());
     EXPECT_FALSE(Shown<QRadioButton>(*window, "Erase Block")->isEnabled());
@@ -286,6 +295,9 @@ TEST_F(ProgrammerWindowTest, StatusBarShowsTheReportsOfAWorkerThread) {
     EXPECT_NEAR(window->statusText()->geometry().right() / width, 0.30, 0.02);
     EXPECT_NEAR(window->percentText()->geometry().right() / width, 0.40, 0.02);
     EXPECT_NEAR(window->progressBar()->geometry().right() / width, 1.00, 0.02);
+    // ... and the bar stops short of the window's edge instead of running into it.
+    const QPoint barEnd = window->progressBar()->mapTo(window.get(), window->progressBar()->rect().topRight());
+    EXPECT_LE(barEnd.x(), window->width() - 5);
 }
 
 TEST_F(ProgrammerWindowTest, ProgramsAHexImageOverJLinkFromStartToFlashSuccess) {

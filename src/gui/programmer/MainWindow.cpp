@@ -216,7 +216,8 @@ void MainWindow::BuildStatusBar() {
     // The parts end at 30 %, 40 % and 100 % of the width: stretches that ignore the parts' own sizes.
     auto* parts = new QWidget(bar);
     auto* row = new QHBoxLayout(parts);
-    row->setContentsMargins(0, 0, 0, 0);
+    // The bar keeps clear of the window's right edge as the text does of the left one.
+    row->setContentsMargins(0, 0, 8, 2);
     row->setSpacing(0);
     statusText_ = new QLabel(parts);
     percentText_ = new QLabel(parts);
@@ -241,6 +242,8 @@ std::function<void()> MainWindow::Acting(std::function<void()> action) {
 void MainWindow::ShowAreas() {
     pages_->setCurrentIndex(static_cast<int>(model_.visiblePage()));
     panels_->setCurrentIndex(static_cast<int>(model_.visiblePanel()));
+    // Over USB there is no link panel: hide the area so the Flash group moves up, leaving no hole.
+    panels_->setVisible(panels_->currentIndex() != 2);
     generator_->setEnabled(model_.generatorMenuEntry.enabled);
 }
 
