@@ -33,7 +33,8 @@ const char* Level(MessageIcon icon) {
         case MessageIcon::Error: return "error";
         case MessageIcon::Warning: return "warning";
         case MessageIcon::Question: return "question";
-        case MessageIcon::Information: break;
+        case MessageIcon::Information:
+        case MessageIcon::Plain: break;
     }
     return "info";
 }

@@ -330,7 +330,7 @@ GenerateOutcome CPellion_Generate_BinDlg::RunGenerate() {
         return GenerateOutcome::Generated;
     }
     detail_ = builder_.failureDetail();
-    prompt_.ShowMessage(kFailed, MessageIcon::Error);
+    prompt_.ShowMessage(kFailed, MessageIcon::Plain);  // the window's box has no icon
     return GenerateOutcome::BuildFailed;
 }
 

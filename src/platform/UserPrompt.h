@@ -3,7 +3,8 @@
 
 namespace tavrel {
 
-enum class MessageIcon { Information, Warning, Error, Question };
+// Plain: a box without an icon, where the window's own box has none.
+enum class MessageIcon { Information, Warning, Error, Question, Plain };
 
 // The answer of the boot-ROM security question: erase all flash (mode 0) or a password (mode 1).
 struct SecurityAnswer {

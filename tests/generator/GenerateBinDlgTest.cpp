@@ -231,9 +231,9 @@ TEST_F(DialogFixture, GenerateChecksInOrderWithTheWindowsMessages) {
         c.fill(fresh);
         EXPECT_NE(fresh.Generate(), GenerateOutcome::Generated);
         EXPECT_EQ(recorded.messages, c.messages);
-        // A failure is never shown as information: a check asks for a correction, a build failed.
+        // A check asks for a correction with a warning; a failed build says so in a plain box.
         const MessageIcon expected =
-            c.messages.front() == "Generating file is failed" ? MessageIcon::Error : MessageIcon::Warning;
+            c.messages.front() == "Generating file is failed" ? MessageIcon::Plain : MessageIcon::Warning;
         EXPECT_EQ(recorded.icons, std::vector<MessageIcon>(c.messages.size(), expected));
     }
 }

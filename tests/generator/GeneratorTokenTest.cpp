@@ -216,7 +216,7 @@ TEST_F(TokenSigning, EachFailureSaysWhatFailedAndWritesNothing) {
         {"keys of two pairs", {"--public-key", LongTestKeys().publicDer.string(), "--private-key", kKeyUri,
                                "--pin-file", (*token_ / "pin").string()},
          "error: The public key does not belong to the private key: an image signed with them could never be "
-         "verified.\nerror: Generating file is failed\n"},
+         "verified.\nGenerating file is failed\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -269,7 +269,7 @@ TEST_F(TokenSigning, AWrongPinIsTriedOnceAndARefusedMechanismIsReported) {
     const ProcessResult result = Generate("out.bin", {"--public-key", kKeyUri, "--private-key", kKeyUri});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(result.err, "error: The token \"line\" refuses to sign with the key \"boot-signing\" by CKM_RSA_PKCS "
-                          "(CKR_KEY_FUNCTION_NOT_PERMITTED).\nerror: Generating file is failed\n");
+                          "(CKR_KEY_FUNCTION_NOT_PERMITTED).\nGenerating file is failed\n");
     EXPECT_FALSE(fs::exists(*token_ / "out.bin"));
 }
 

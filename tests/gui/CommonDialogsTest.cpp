@@ -70,6 +70,7 @@ TEST(MessageBoxPrompt, ShowsEachMessageModallyWithItsIconAndOk) {
         {MessageIcon::Warning, QMessageBox::Warning},
         {MessageIcon::Error, QMessageBox::Critical},
         {MessageIcon::Question, QMessageBox::Question},
+        {MessageIcon::Plain, QMessageBox::NoIcon},
     };
     for (const auto& [icon, boxIcon] : icons) {
         QString text, title, buttons;

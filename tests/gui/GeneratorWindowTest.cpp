@@ -233,6 +233,21 @@ TEST_F(GeneratorWindowTest, SignatureWithoutAPublicKeyIsRefused) {
     EXPECT_EQ(Edit(1014)->text(), "private.der");
 }
 
+TEST_F(GeneratorWindowTest, AFailedBuildSaysSoInAPlainBox) {
+    TempDir dir;
+    WriteFileBytes(dir / "app.bin", std::vector<uint8_t>(64, 0x5A));
+    Click(1001);
+    Type(1007, "10000000");
+    Type(1008, "10000101");
+    chooser.answers = {(dir / "app.bin").string()};
+    Click(1018);
+    Type(1036, QString::fromStdString((dir / "no-such-folder" / "boot.bin").string()));  // cannot be created
+    Click(1019);
+    ASSERT_EQ(prompt.messages, std::vector<std::string>{"Generating file is failed"});
+    EXPECT_EQ(prompt.icons, std::vector<MessageIcon>{MessageIcon::Plain});
+    EXPECT_FALSE(fs::exists(dir / "no-such-folder"));
+}
+
 TEST_F(GeneratorWindowTest, TypedInputsGenerateTheSameFileAsTheCommandLine) {
     TempDir dir;
     const std::string pub = (dir / "pub.der").string(), priv = (dir / "priv.der").string();

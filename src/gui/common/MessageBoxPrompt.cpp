@@ -17,6 +17,8 @@ QMessageBox::Icon BoxIcon(MessageIcon icon) {
         return QMessageBox::Critical;
     case MessageIcon::Question:
         return QMessageBox::Question;
+    case MessageIcon::Plain:
+        break;
     }
     return QMessageBox::NoIcon;
 }
