@@ -39,6 +39,7 @@ void RefuseField(UserPrompt& prompt, ControlState& field, const char* message, b
     field.text.clear();
     field.caret = 0;
     field.focused = true;
+    ++field.focusRequests;
 }
 
 std::optional<uint32_t> ReadPasswordField(UserPrompt& prompt, ControlState& password) {

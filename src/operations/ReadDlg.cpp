@@ -89,12 +89,14 @@ std::optional<ReadSettings> ReadDlg::PressRead(const TargetSelection& target, Us
             addressField.text.clear();
             prompt.ShowMessage("Invalid flash address ! \n", MessageIcon::Warning);
             addressField.focused = true;
+            ++addressField.focusRequests;
             return std::nullopt;
         }
         if (!length || *length < 4 || *length > kMaxDisplayBytes || *length % 4 != 0) {
             lengthField.text.clear();
             prompt.ShowMessage("Invalid BYTE Number ! \n", MessageIcon::Warning);
             lengthField.focused = true;
+            ++lengthField.focusRequests;
             return std::nullopt;
         }
         dumpList.items.clear();

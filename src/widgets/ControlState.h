@@ -27,6 +27,7 @@ struct ControlState {
     bool visible = true;
     bool readOnly = false;  // edit fields: only the program changes the text
     bool focused = false;
+    unsigned focusRequests = 0;  // raised by each refusal, so every one puts the focus back
     size_t maxLength = 0;  // edit fields: characters the user may type; 0: no limit
     bool decimalDigits = false;  // edit fields: only the digits 0-9 may be typed
     size_t caret = 0;      // edit fields: caret position in text

@@ -342,6 +342,39 @@ TEST_F(ProgrammerWindowTest, EnterInTheFlashAddressIsStart) {
     EXPECT_FALSE(window->operationRunning());
 }
 
+TEST_F(ProgrammerWindowTest, EveryRefusalClearsTheFieldOnScreenAndPutsTheFocusBackInIt) {
+    OperationBench bench("chip=KR2A600", "JLINK", kCapacity);
+    Open(bench);
+    window->activateWindow();
+    ClickRadio("Bin");
+    QLineEdit* address = nullptr;
+    for (QLineEdit* field : window->visiblePage()->findChildren<QLineEdit*>())
+        if (field->isEnabled() && !field->isReadOnly()) address = field;
+    ASSERT_NE(address, nullptr);
+    const std::string binPath = (files / "app.bin").string();
+    WriteFileBytes(binPath, PatternBytes(0x100, 1));
+    chooser.answers.push_back(binPath);
+    Click("Browse...");
+    const std::string refusal = "Invalid flash address ! \n";  // beyond the flash
+
+    // Enter in the field: the page clears what it refused, and the field shows it cleared.
+    QTest::keyClicks(address, "FFFFFFF0");
+    QTest::keyClick(address, Qt::Key_Return);
+    EXPECT_EQ(prompt->messages, std::vector<std::string>{refusal});
+    EXPECT_EQ(address->text(), "");
+
+    // Start clicked twice with that address: each refusal, not only the first, gives the focus back.
+    for (int press = 1; press <= 2; ++press) {
+        SCOPED_TRACE(press);
+        QTest::keyClicks(address, "FFFFFFF0");
+        Click("Start");
+        EXPECT_EQ(prompt->messages.back(), refusal);
+        EXPECT_EQ(address->text(), "");
+        EXPECT_TRUE(address->hasFocus());
+    }
+    EXPECT_FALSE(window->operationRunning());
+}
+
 TEST_F(ProgrammerWindowTest, UartEraseOfALockedRomIsAnsweredInTheSecurityDialog) {
     OperationBench bench("chip=KR2A600 rom-locked rom-password=1A2B3C4D", "UART", kCapacity);
     Open(bench, {bench.Selection("KR2A600").comPort});

@@ -130,8 +130,9 @@ void ControlBinder::Show(Binding& binding) {
         binding.caption->setText(ToQt(state.label));
         binding.caption->setHidden(!state.visible);
     }
-    if (state.focused && !binding.focused) widget->setFocus();
+    if (state.focused && (!binding.focused || state.focusRequests != binding.focusRequests)) widget->setFocus();
     binding.focused = state.focused;
+    binding.focusRequests = state.focusRequests;
 }
 
 }  // namespace tavrel::gui

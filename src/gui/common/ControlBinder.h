@@ -48,19 +48,21 @@ public:
     // Copies every bound control's state into its widget. Views call it after changing the model
     // other than through a bound widget.
     void Refresh();
+    // Runs a user's action and shows its effects; nested actions (a modal box raised by a
+    // handler lets other signals through) refresh once at the end.
+    void Act(const std::function<void()>& action);
 
 private:
     struct Binding {
         QPointer<QWidget> widget;
         QPointer<QLabel> caption;
         const ControlState* state;
-        bool focused = false;  // focus is given when the model asks for it, not on every refresh
+        // Focus is given when the model asks for it, not on every refresh: each request once.
+        bool focused = false;
+        unsigned focusRequests = 0;
     };
 
     Binding& Add(QWidget& widget, const ControlState& state, QLabel* caption);
-    // Runs a user's action and shows its effects; nested actions (a modal box raised by a
-    // handler lets other signals through) refresh once at the end.
-    void Act(const std::function<void()>& action);
     void Show(Binding& binding);
 
     std::vector<Binding> bindings_;

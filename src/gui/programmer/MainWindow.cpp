@@ -84,13 +84,15 @@ MainWindow::MainWindow(LinkSeams& seams, UserPrompt& prompt, FileChooser* choose
 
     // The page area: one view per page, in the order of MainPage.
     pages_ = new QStackedWidget(this);
-    pages_->addWidget(new FlashPageView(model_.flashPage, binder_, [this](const ControlState* field) { StartProgram(field); }));
+    // Start runs as a user's action whether it came from a button or from Enter in a field, so its
+    // effects (a refused field cleared) are shown either way.
+    pages_->addWidget(new FlashPageView(model_.flashPage, binder_, [this](const ControlState* field) { binder_.Act([&] { StartProgram(field); }); }));
     pages_->addWidget(
-        new EX500PageView(model_.ex500Page, binder_, [this](const ControlState* field) { StartEX500Program(field); }));
-    pages_->addWidget(new HX700PageView(model_.hx700Page, binder_, [this](const ControlState*) { StartHX700Program(); }));
-    pages_->addWidget(new ErasePageView(model_.erasePage, binder_, [this](const ControlState*) { StartErase(); }));
+        new EX500PageView(model_.ex500Page, binder_, [this](const ControlState* field) { binder_.Act([&] { StartEX500Program(field); }); }));
+    pages_->addWidget(new HX700PageView(model_.hx700Page, binder_, [this](const ControlState*) { binder_.Act([&] { StartHX700Program(); }); }));
+    pages_->addWidget(new ErasePageView(model_.erasePage, binder_, [this](const ControlState*) { binder_.Act([&] { StartErase(); }); }));
     readView_ = new ReadPageView(
-        model_.readPage, binder_, [this](const ControlState*) { StartRead(); },
+        model_.readPage, binder_, [this](const ControlState*) { binder_.Act([&] { StartRead(); }); },
         [this] {
             if (chooser_) model_.readPage.PressBrowse(*chooser_);
         },

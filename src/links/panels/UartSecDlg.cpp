@@ -72,6 +72,7 @@ bool UartSecDlg::PressOk(UserPrompt& messages) {
                              MessageIcon::Warning);
     passwordField.text.clear();
     passwordField.focused = true;
+    ++passwordField.focusRequests;
     if (valid) outcome_ = Outcome::Ok;
     return valid;
 }
