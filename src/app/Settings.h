@@ -7,6 +7,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tavrel {
 
@@ -21,6 +22,7 @@ inline constexpr const char* kJLinkLibraryVariable = "TAVREL_JLINK_LIBRARY";
 inline constexpr const char* kWorkFolderVariable = "TAVREL_WORK_DIR";
 inline constexpr const char* kDfuIdVariable = "TAVREL_DFU_ID";
 inline constexpr const char* kSimSocketVariable = "TAVREL_SIM_SOCKET";
+inline constexpr const char* kSimPortVariable = "TAVREL_SIM_PORT";
 inline constexpr const char* kSimConfigVariable = "TAVREL_SIM_CONFIG";
 inline constexpr const char* kPkcs11ModuleVariable = "TAVREL_PKCS11_MODULE";
 inline constexpr const char* kMailboxWaitVariable = "TAVREL_MAILBOX_WAIT_MS";
@@ -32,6 +34,7 @@ struct Settings {
     std::string loaderFolder;  // empty: "config" beside the program
     std::optional<SettingValue> dfuId;  // "VID:PID" of the DFU boot ROM; none: the family's own ids
     std::string simSocket;     // the socket of a `tavrel-cli sim` board that stands in for the hardware
+    std::vector<std::string> simPorts;  // serial doors of simulated boards the window offers (TAVREL_SIM_PORT, ":" between)
     std::string simConfig;     // the settings of a simulated board inside the program itself
     bool simulatedUsb = false; // a simulated board stands in for USB (a board in the program unless simSocket)
     std::string usbPath;       // the DFU device at this place on the bus (--usb-path); empty: the first found

@@ -16,7 +16,9 @@ public:
         return {"Serial door: " + door_->path() + " (opening the port resets the chip" +
                     (paced_ ? "; the line runs at the rate the host sets)" : ")"),
                 "  tavrel-cli connect --chip " + family_ + " --interface UART --port " + door_->path() +
-                    " --loader-dir " + loaderFolder_};
+                    " --loader-dir " + loaderFolder_,
+                "  TAVREL_SIM_PORT=" + door_->path() + " Tavrel --loader-dir " + loaderFolder_ +
+                    "   (the window's UART port list offers the door)"};
     }
 
 private:

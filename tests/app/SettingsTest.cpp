@@ -5,6 +5,7 @@
 #include <map>
 
 #include "Recorders.h"
+#include "app/PortChoices.h"
 #include "app/Settings.h"
 #include "links/UartLine.h"
 
@@ -103,4 +104,21 @@ TEST(Settings, UartWaitsOnlyShorten) {
     EXPECT_EQ(quarter.framePauseMs, own.framePauseMs);
     EXPECT_EQ(ShortenedWaits(own, 100).readMs, own.readMs);
     EXPECT_EQ(ShortenedWaits(own, 1).framePauseMs, own.framePauseMs);
+}
+
+TEST(Settings, SimulatedSerialDoorsJoinTheMachinesPortsOnceAndAMissingOneIsReported) {
+    test::TempDir dir;
+    const std::string door = (dir / "pts-7").string(), gone = (dir / "pts-9").string();
+    test::WriteTextFile(door, "");  // stands in for the board's pseudo-terminal
+    const Settings settings =
+        SettingsFromEnvironment(From({{"TAVREL_SIM_PORT", door + ":" + gone + "::" + door}}));
+    EXPECT_EQ(settings.simPorts, (std::vector<std::string>{door, gone, door}));
+
+    const PortChoices choices = SerialPortChoices(settings, {"/dev/ttyS0", "/dev/ttyUSB0"});
+    EXPECT_EQ(choices.ports, (std::vector<std::string>{"/dev/ttyS0", "/dev/ttyUSB0", door}));
+    EXPECT_EQ(choices.missing, std::vector<std::string>{gone});
+
+    // Without the variable the list is the machine's.
+    EXPECT_EQ(SerialPortChoices(SettingsFromEnvironment(From({})), {"/dev/ttyS0"}).ports,
+              std::vector<std::string>{"/dev/ttyS0"});
 }

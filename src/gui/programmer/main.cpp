@@ -2,15 +2,20 @@
 // library, the work folder and the USB ids come from the environment (TAVREL_*), as for the
 // command line; --loader-dir names the loaders' folder when they are not in "config" beside it.
 // A simulated board's DFU device is used as by the command line: the one behind TAVREL_SIM_SOCKET,
-// or with --usb-sim one inside the program (described by TAVREL_SIM_CONFIG).
+// or with --usb-sim one inside the program (described by TAVREL_SIM_CONFIG). TAVREL_SIM_PORT adds
+// simulated boards' serial doors to the UART port list.
 #include <QApplication>
 #include <QCommandLineParser>
 
+#include <cstdio>
+
+#include "app/PortChoices.h"
 #include "app/Settings.h"
 #include "gui/common/MessageBoxPrompt.h"
 #include "gui/common/QtFileChooser.h"
 #include "gui/programmer/MainWindow.h"
 #include "gui/programmer/ProgrammerSeams.h"
+#include "platform/SerialPort.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -32,7 +37,17 @@ int main(int argc, char** argv) {
 
     tavrel::gui::MessageBoxPrompt prompt(nullptr, "Tavrel");
     tavrel::gui::QtFileChooser chooser(nullptr);
-    tavrel::gui::MainWindow window(seams, prompt, &chooser);
+    // The port list also offers the serial doors of simulated boards named in TAVREL_SIM_PORT.
+    std::optional<std::vector<std::string>> ports;
+    if (!settings.simPorts.empty()) {
+        tavrel::PortChoices choices =
+            tavrel::SerialPortChoices(settings, tavrel::ListSerialPorts().value_or(std::vector<std::string>{}));
+        for (const std::string& missing : choices.missing)
+            std::fprintf(stderr, "Tavrel: %s names %s, which is not there (is the simulated board running?)\n",
+                         tavrel::kSimPortVariable, missing.c_str());
+        ports = std::move(choices.ports);
+    }
+    tavrel::gui::MainWindow window(seams, prompt, &chooser, std::move(ports));
     prompt.SetParent(&window);
     chooser.SetParent(&window);
     window.show();
