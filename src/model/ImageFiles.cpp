@@ -228,7 +228,7 @@ int ParseAdvancedBinMap(std::string_view text, std::vector<AdvancedBinEntry>& en
 
 int PrepareHX700Images(UserPrompt& prompt, const std::string& family, HX700ImageJob& job) {
     std::string work;
-    if (!EnsureWorkFolder(job.workFolder, work)) return 0;
+    if (!EnsureWorkFolderOrSay(prompt, job.workFolder, work)) return 0;
 
     // The resolved path is used from here on: the current directory is never changed.
     const std::string image = FindImageFile(prompt, job.imagePath);

@@ -9,6 +9,7 @@
 
 #include "model/InterfaceKind.h"
 #include "platform/Folders.h"
+#include "platform/UserPrompt.h"
 
 namespace fs = std::filesystem;
 
@@ -66,6 +67,15 @@ int EnsureWorkFolder(const std::string& folder, std::string& path) {
     }
     path = full;
     return 1;
+}
+
+bool EnsureWorkFolderOrSay(UserPrompt& prompt, const std::string& folder, std::string& path) {
+    if (EnsureWorkFolder(folder, path) == 1) return true;
+    prompt.ShowMessage(folder.empty() ? "There is no work folder for the temporary files: no documents folder was found "
+                                        "(set TAVREL_WORK_DIR to a folder of your own)."
+                                      : "The work folder " + folder + " cannot be created, or is not your own.",
+                       MessageIcon::Error);
+    return false;
 }
 
 std::string FindBesideProgram(const std::string& name) { return Locate(name, true); }

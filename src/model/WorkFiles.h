@@ -6,6 +6,8 @@
 
 namespace tavrel {
 
+class UserPrompt;
+
 // Every temporary file ends so; nothing else is ever deleted by DeleteTempFile.
 inline constexpr std::string_view kTempSuffix = "_temp.bin";
 // In the work folder: held by a programmer at work in it (opened without following links).
@@ -17,6 +19,9 @@ inline constexpr std::string_view kWorkFolderLockName = ".tavrel-work.lock";
 // folder). A folder other users may write to is not used itself: path is then the private folder
 // "tavrel-UID" inside it (made 0700), and 0 when what stands there is not this user's own folder.
 int EnsureWorkFolder(const std::string& folder, std::string& path);
+// EnsureWorkFolder that says through prompt why there is no work folder (none chosen: no
+// documents folder was found; or the folder cannot be made or is not this user's own).
+bool EnsureWorkFolderOrSay(UserPrompt& prompt, const std::string& folder, std::string& path);
 
 // The full path of a file or folder: name as given (relative to the current directory), else
 // beside the program. A name that names no file may be a wildcard pattern ("*", "?", "[...]");

@@ -193,7 +193,7 @@ bool PrepareHex(const ExProgramRequest& request, const std::string& image, const
 bool Prepare(const ExProgramRequest& request, RunContext& context, EX500Job& job) {
     job.words = EX500RequestWords(request);
     std::string work;
-    if (!EnsureWorkFolder(context.workFolder, work)) return false;
+    if (!EnsureWorkFolderOrSay(context.prompt, context.workFolder, work)) return false;
     const std::string image = FindImageFile(context.prompt, request.imagePath);
     if (image.empty()) return false;
     if (!(request.fileType == "HEX" ? PrepareHex(request, image, work, context.prompt, job)

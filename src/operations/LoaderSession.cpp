@@ -46,10 +46,7 @@ void Report(const BringUpReport& report, BringUpStep step, uint32_t size = 0) {
 // no work folder.
 bool TempLoaderPath(LinkSeams& seams, UserPrompt& prompt, const std::string& name, LoaderTempFile& file) {
     std::string workFolder;
-    if (EnsureWorkFolder(seams.workFolder(), workFolder) != 1) {
-        prompt.ShowMessage("The work folder cannot be created.", MessageIcon::Error);
-        return false;
-    }
+    if (!EnsureWorkFolderOrSay(prompt, seams.workFolder(), workFolder)) return false;
     file.path = TempFilePath(workFolder, name);
     return true;
 }

@@ -80,7 +80,7 @@ ProgramJob MakeProgramJob(const ProgramRequest& request) {
 bool PrepareProgramJob(ProgramJob& job, const ProgramRequest& request, const std::string& workFolder,
                        const std::string& loaderFolder, UserPrompt& prompt) {
     std::string work;
-    if (!EnsureWorkFolder(workFolder, work)) return false;
+    if (!EnsureWorkFolderOrSay(prompt, workFolder, work)) return false;
 
     const std::string image = FindImageFile(prompt, job.imagePath);
     if (image.empty()) return false;

@@ -39,8 +39,8 @@ struct ProgramJob {
 ProgramJob MakeProgramJob(const ProgramRequest& request);
 
 // Checks the image and splits a HEX image into the work folder; checks the loader file is there.
-// False after showing why (nothing shown when the work folder cannot be made, the HEX split's
-// sizes disagree, or the converter has said why). The job's temporary paths are set before any
+// False after showing why (nothing more shown when the HEX split's sizes disagree, or the
+// converter has said why). The job's temporary paths are set before any
 // file is made, so the caller's clean-up finds everything.
 bool PrepareProgramJob(ProgramJob& job, const ProgramRequest& request, const std::string& workFolder,
                        const std::string& loaderFolder, UserPrompt& prompt);

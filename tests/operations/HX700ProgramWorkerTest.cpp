@@ -47,7 +47,7 @@ protected:
     }
 
     bool Run(const HX700ProgramRequest& request) {
-        RunContext context{host, prompt, (dir / "work").string(), (dir / "loaders").string(),
+        RunContext context{host, prompt, workFolder, (dir / "loaders").string(),
                                [this](const TargetSelection&, const BringUpReport&,
                                       const SessionOptions&) -> std::unique_ptr<FlashSession> {
                                    ++opened;
@@ -68,6 +68,7 @@ protected:
     }
 
     TempDir dir;
+    std::string workFolder = (dir / "work").string();
     RecordingPrompt prompt;
     RecordingHost host;
     FakeFlashState flash;
@@ -92,6 +93,30 @@ TEST_F(HX700ProgramWorkerTest, ImagesThatDoNotFitOrHoldNothingAreRefusedBeforeTh
         EXPECT_EQ(prompt.messages, std::vector<std::string>{c.message});
         EXPECT_EQ(opened, 0);
         ExpectEnd("Flash Failed");
+    }
+}
+
+// Without a work folder (none chosen, or one that cannot be made) the run says so before any link.
+TEST_F(HX700ProgramWorkerTest, NoWorkFolderIsSaidBeforeTheLinkIsOpened) {
+    WriteTextFile(dir / "file", "");
+    const std::string blocked = (dir / "file" / "work").string();  // under a file: cannot be made
+    const std::pair<std::string, std::string> cases[] = {
+        {"", "There is no work folder for the temporary files: no documents folder was found (set TAVREL_WORK_DIR "
+             "to a folder of your own)."},
+        {blocked, "The work folder " + blocked + " cannot be created, or is not your own."},
+    };
+    for (const auto& [folder, message] : cases) {
+        for (const std::string interfaceName : {"JLINK", "USB"}) {
+            SCOPED_TRACE(interfaceName + " '" + folder + "'");
+            prompt.messages.clear();
+            host = {};
+            workFolder = folder;
+            EXPECT_FALSE(Run(Request(interfaceName, 0x1000, 0x100)));
+            EXPECT_EQ(prompt.messages, std::vector<std::string>{message});
+            EXPECT_EQ(opened, 0);
+            ASSERT_FALSE(host.progress.empty());
+            EXPECT_EQ(host.progress.back().status, "Flash Failed");
+        }
     }
 }
 
