@@ -1,9 +1,9 @@
 #include "app/Settings.h"
 
-#include <algorithm>
 #include <cstdlib>
 
 #include "links/Mailbox.h"
+#include "model/TextList.h"
 #include "platform/Folders.h"
 
 namespace tavrel {
@@ -46,14 +46,7 @@ Settings SettingsFromEnvironment(const EnvironmentLookup& lookup) {
     }
     if (auto id = lookup(kDfuIdVariable)) settings.dfuId = SettingValue{*id, kDfuIdVariable};
     settings.simSocket = lookup(kSimSocketVariable).value_or("");
-    if (auto ports = lookup(kSimPortVariable)) {
-        size_t start = 0;
-        while (start <= ports->size()) {
-            const size_t end = std::min(ports->find(':', start), ports->size());
-            if (end > start) settings.simPorts.push_back(ports->substr(start, end - start));
-            start = end + 1;
-        }
-    }
+    if (auto ports = lookup(kSimPortVariable)) settings.simPorts = SplitTextList(*ports, ':');
     settings.simConfig = lookup(kSimConfigVariable).value_or("");
     if (auto module = lookup(kPkcs11ModuleVariable)) settings.pkcs11Module = SettingValue{*module, kPkcs11ModuleVariable};
     if (auto wait = lookup(kMailboxWaitVariable)) settings.mailboxWaitMs = ParseWaitMs(*wait);

@@ -16,6 +16,7 @@
 #include "links/DfuLink.h"
 #include "model/HexText.h"
 #include "model/ImageFiles.h"
+#include "model/TextList.h"
 #include "model/WorkFiles.h"
 #include "platform/Folders.h"
 #include "platform/Interruption.h"
@@ -217,12 +218,7 @@ void PrintFailureContext(const std::string& commandName, const CCorvaneDlg& wind
 // list several boards' sockets, separated by ":".
 std::string SimSocketProblem(const Seams& seams) {
     const std::string& paths = seams.settings().simSocket;
-    for (size_t from = 0; from < paths.size();) {
-        size_t end = paths.find(':', from);
-        if (end == std::string::npos) end = paths.size();
-        const std::string path = paths.substr(from, end - from);
-        from = end + 1;
-        if (path.empty()) continue;
+    for (const std::string& path : SplitTextList(paths, ':')) {
         // Of several, the one at fault.
         const std::string named = std::string(kSimSocketVariable) + "=" + (path == paths ? path : paths + ": " + path);
         struct stat status{};

@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "model/Catalogue.h"
+#include "model/TextList.h"
 #include "platform/DfuTransport.h"
 
 namespace tavrel::sim {
@@ -97,18 +98,7 @@ std::string SimConfig::DfuPasswordText() const { return dfuPassword.empty() ? Re
 
 std::string SimConfig::UsbSerialText() const { return usbSerial.empty() ? "SIM" + std::to_string(probeSerial) : usbSerial; }
 
-std::vector<std::string> SplitBoardList(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    size_t from = 0;
-    while (from <= text.size()) {
-        size_t at = text.find(separator, from);
-        if (at == std::string::npos) at = text.size();
-        std::string part = text.substr(from, at - from);
-        if (part.find_first_not_of(' ') != std::string::npos) parts.push_back(part);
-        from = at + 1;
-    }
-    return parts;
-}
+std::vector<std::string> SplitBoardList(const std::string& text, char separator) { return SplitTextList(text, separator); }
 
 const std::vector<SimConfigWord>& SimConfigWords() {
     static const std::vector<SimConfigWord> words = {
