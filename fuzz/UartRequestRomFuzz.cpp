@@ -40,11 +40,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ManualClock clock;
     const bool endless = (choice & 0x40) != 0;
     // The handshake's 20 attempts (each a settle, the echo drained within one read bound and the
-    // state byte), the unlock's two waits, and the download: each request due within a read bound
-    // of the last progress, for the loader's three blocks and their repeats.
+    // state byte), the unlock's two waits, and the download: two read bounds for each of the
+    // loader's five steps (three headers, two data blocks) and two for its end.
     const UartTimings timings = endless ? fuzz::EndlessTimings() : UartTimings{};
     const uint64_t boundMs = 20 * (uint64_t{timings.handshakeSettleMs} + 2 * uint64_t{timings.readMs}) +
-                             2 * uint64_t{timings.unlockLimitMs} + 10 * uint64_t{timings.readMs} + 1000;
+                             2 * uint64_t{timings.unlockLimitMs} + 12 * uint64_t{timings.readMs} + 1000;
     fuzz::ScriptedLine line(prompt, clock, input.Rest(), endless, endless ? boundMs : 0, "UART request boot ROM", timings);
     RomLockState lock{(choice & 1) != 0};
     UartRequestRom rom(line, host, lock, *FindFamilyProfile(choice & 0x10 ? "KR2H70X" : "KR2A600"));

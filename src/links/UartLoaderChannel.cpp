@@ -43,7 +43,13 @@ bool UartLoaderChannel::UartLoaderTransaction(std::span<const uint8_t> packet) {
     replyData_.clear();
     int shortHeaders = 0;
     int failedAttempts = 0;
-    for (;;) {
+    for (bool again = false;; again = true) {
+        // What is left of a reply that came too late or broken would otherwise be read as the
+        // start of the next one.
+        if (again && !line_.DiscardQueued()) {
+            line_.Fail("Uart communication failed!");
+            return false;
+        }
         line_.Flush();
         if (!line_.WriteComBytes(packet.data(), packet.size())) {
             line_.Fail("Uart communication failed!");

@@ -1,5 +1,7 @@
 #include "links/UartRequestRom.h"
 
+#include <algorithm>
+
 #include "model/ImageFiles.h"
 #include "model/LittleEndian.h"
 #include "platform/Interruption.h"
@@ -17,6 +19,23 @@ constexpr int kFruitlessRequestLimit = 16;
 // Attempts that heard only a framed boot ROM's announcements before the handshake gives up: that
 // ROM never answers the hello, so the other attempts could not end differently.
 constexpr int kAnnouncedAttemptsLimit = 3;
+
+// The requests a sound ROM makes to pull the image: one per block header and one per data block.
+// Together with a repeat each and the closing request they bound the download as a whole, so a
+// ROM that asks in small pieces (each in time) cannot stretch it over hours.
+uint64_t DownloadWindows(std::FILE* image) {
+    uint64_t units = 0;
+    long at = 0;
+    std::array<uint8_t, boot_image::kHeaderBytes> header{};
+    while (std::fseek(image, at, SEEK_SET) == 0 && std::fread(header.data(), 1, header.size(), image) == header.size()) {
+        ++units;
+        if (GetLe32(header.data()) != boot_image::kDataBlock) break;
+        ++units;
+        at += static_cast<long>(boot_image::kHeaderBytes + GetLe32(header.data() + 8));
+    }
+    std::fseek(image, 0, SEEK_SET);
+    return 2 * units + 2;
+}
 
 const char* const kLoaderStatus = "Uart downLoad MCU loader";
 
@@ -194,15 +213,27 @@ bool UartRequestRom::DownloadLoaderByRequest(const std::string& imagePath) {
     // bytes that keep coming without forming one are noise, however punctual each byte is.
     Clock& clock = line_.clock();
     const uint32_t readMs = line_.timings().readMs;
-    uint64_t requestDue = clock.NowMs() + readMs;
+    const uint64_t downloadStart = clock.NowMs();
+    const uint64_t downloadDue = downloadStart + readMs * DownloadWindows(image_);
+    uint64_t requestDue = downloadStart + readMs;
     RequestStep step = RequestStep::Continue;
     while (step == RequestStep::Continue) {
         uint8_t byte = 0;
-        if (clock.NowMs() >= requestDue || line_.ReadComBytes(&byte, 1, readMs) != 1) {
+        const uint64_t now = clock.NowMs();
+        const uint64_t due = std::min(requestDue, downloadDue);
+        if (now >= due || line_.ReadComBytes(&byte, 1, static_cast<uint32_t>(std::min<uint64_t>(readMs, due - now))) != 1) {
             line_.Fail("Uart communication failed!");
             // The KR2A600 and KR2H70X boot ROMs answer the handshake alike; one that is given the
-            // other's loader (another SRAM address) stops asking for it.
-            if (sentTotal_ > 0)
+            // other's loader (another SRAM address) stops asking for it. A ROM still asking when
+            // the whole download is due has another fault.
+            const uint64_t ended = clock.NowMs();
+            if (ended >= downloadDue)
+                line_.prompt().ShowDetail("the boot ROM on " + line_.portName() + " had not taken the " +
+                                          std::string(family_.name) + " loader after " +
+                                          std::to_string((ended - downloadStart) / 1000) + " s (" +
+                                          std::to_string(sentTotal_) + " of " + std::to_string(loaderImageSize_) +
+                                          " bytes given): it asks in pieces too small or too slowly");
+            else if (sentTotal_ > 0)
                 line_.prompt().ShowDetail("the boot ROM on " + line_.portName() + " stopped asking for the " +
                                           std::string(family_.name) + " loader after " + std::to_string(sentTotal_) +
                                           " of " + std::to_string(loaderImageSize_) +

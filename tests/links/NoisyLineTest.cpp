@@ -141,5 +141,58 @@ TEST(NoisyLine, EveryReceivePathEndsWithinItsBound) {
     }
 }
 
+
+// A request ROM that asks for the image a byte at a time, each request just inside the read bound
+// of the one before: every single wait is kept, so only a bound on the whole download ends it
+// (at a byte per ten seconds a small loader would take hours).
+class TricklingRomLine final : public UartLine {
+public:
+    TricklingRomLine(UserPrompt& prompt, ManualClock& clock) : UartLine(prompt, clock), clock_(clock) {}
+
+    size_t ReadComBytes(uint8_t* buffer, size_t count, uint32_t timeoutMs) override {
+        for (size_t got = 0; got < count; ++got) {
+            if (queued_.empty()) {
+                const uint32_t gap = timings().readMs - 1;
+                if (gap > timeoutMs) {
+                    clock_.Advance(timeoutMs);
+                    return got;
+                }
+                clock_.Advance(gap);
+                queued_ = {request_rom::kRequest, 0x01, 0x00, 0xFE, 0xFF};
+            }
+            buffer[got] = queued_.front();
+            queued_.pop_front();
+        }
+        return count;
+    }
+    size_t ReadComAvailable(uint8_t*, size_t) override { return 0; }
+    bool WriteComBytes(const uint8_t*, size_t) override { return true; }
+    void Flush() override {}
+
+private:
+    ManualClock& clock_;
+    std::deque<uint8_t> queued_;
+};
+
+TEST(NoisyLine, RequestRomAskingInTinyPiecesEndsWithinTheDownloadsBound) {
+    test::TempDir folder;
+    const std::string image = folder.path().string() + "/image_temp.bin";
+    // Not a block list: the whole image is one step of the download.
+    test::WriteFileBytes(image, test::PatternBytes(64));
+    test::RecordingPrompt prompt;
+    test::RecordingHost host;
+    ManualClock clock(1000);
+    TricklingRomLine line(prompt, clock);
+    RomLockState lock;
+    UartRequestRom rom(line, host, lock, *FindFamilyProfile("KR2A600"));
+    EXPECT_FALSE(rom.DownloadLoaderByRequest(image));
+    const UartTimings timings;
+    EXPECT_LE(clock.NowMs() - 1000, 4ull * timings.readMs);
+    EXPECT_NE(std::find(prompt.messages.begin(), prompt.messages.end(), "Uart communication failed!"),
+              prompt.messages.end());
+    ASSERT_FALSE(prompt.details.empty());
+    EXPECT_NE(prompt.details.back().find("had not taken the KR2A600 loader"), std::string::npos) << prompt.details.back();
+}
+
 }  // namespace
 }  // namespace tavrel
