@@ -5,6 +5,7 @@
 // panels are the main window's to lock and free.
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "model/Catalogue.h"
 #include "operations/PageControls.h"
@@ -14,6 +15,10 @@
 #include "widgets/FileChooser.h"
 
 namespace tavrel {
+
+// The KR2A600 page's security note: the note and the warning in one text.
+inline constexpr std::string_view kFlashSecurityNote =
+    "Note: Please remember the password         Warning: If password is set,JTag will be closed";
 
 class FlashDlg {
 public:
@@ -78,8 +83,7 @@ public:
     ControlState noneRadio{ControlKind::RadioButton, "None"};
     ControlState secureRadio{ControlKind::RadioButton, "Secure"};
     ControlState password{ControlKind::HexEdit};
-    ControlState securityNote{ControlKind::Label,
-                              "Note: Please remember the password         Warning: If password is set,JTag will be closed"};
+    ControlState securityNote{ControlKind::Label, std::string(kFlashSecurityNote)};
     // Step4: Options
     ControlState optionsGroup{ControlKind::Group, "Step4: Options"};
     ControlState verify{ControlKind::CheckBox, "Verify after programming"};

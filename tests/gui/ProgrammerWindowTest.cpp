@@ -258,6 +258,30 @@ TEST_F(ProgrammerWindowTest, InterfaceChoosesThePanelAndUsbHasNoBlockErase) {
     EXPECT_FALSE(blocks->isEnabled());
 }
 
+// The program pages of KR2A600, KR2E500 and KR2G700 put their boot-header lists' second column and
+// the password warning at the same place, whichever lists the chip brings.
+TEST_F(ProgrammerWindowTest, ProgramPagesSitAlike) {
+    OperationBench bench("chip=KR2A600", "JLINK", kCapacity);
+    Open(bench);
+    const auto left = [this](const QString& text) {
+        QLabel* label = Shown<QLabel>(*window, text);
+        return label == nullptr ? -1 : label->mapTo(window.get(), QPoint(0, 0)).x();
+    };
+    const QString note = QString::fromUtf8(kFlashSecurityNote.data(), static_cast<int>(kFlashSecurityNote.size()));
+    QLabel* oneLine = Shown<QLabel>(*window, note);
+    ASSERT_NE(oneLine, nullptr);
+    const int column = left("CRC Mode");
+    const int warning = left(note) + oneLine->fontMetrics().horizontalAdvance(note.left(note.indexOf("Warning")));
+    ASSERT_GT(column, 0);
+    for (const char* chip : {"KR2E500", "KR2G700"}) {
+        SCOPED_TRACE(chip);
+        Choose(ChipList(), chip);
+        QApplication::processEvents();
+        EXPECT_EQ(left("Boot Delay : "), column);
+        EXPECT_EQ(left("Warning: If password is set,JTag will be closed"), warning);
+    }
+}
+
 // The reports come from another thread, as a worker's do, and are shown before the call returns.
 TEST_F(ProgrammerWindowTest, StatusBarShowsTheReportsOfAWorkerThread) {
     OperationBench bench("chip=KR2A600", "JLINK", kCapacity);

@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "operations/FlashDlg.h"
+
 namespace tavrel::gui {
 
 EX500PageView::EX500PageView(EX500FlashDlg& page, ControlBinder& binder, const StartAction& start, QWidget* parent)
@@ -36,6 +38,7 @@ EX500PageView::EX500PageView(EX500FlashDlg& page, ControlBinder& binder, const S
         if (column == 0) ++row;
     }
     fileType->setColumnStretch(3, 1);
+    AlignBootHeaderColumns(*fileType, *this);
 
     auto* erase = new QVBoxLayout;
     erase->addLayout(Row({make.Button(page.eraseAll, [&page] { page.ClickEraseMode(0); }),
@@ -47,7 +50,7 @@ EX500PageView::EX500PageView(EX500FlashDlg& page, ControlBinder& binder, const S
     StartOnEnter(*password, page.password, start);
     security->addLayout(Row({make.Button(page.noneRadio, [&page] { page.ClickNone(); }),
                              make.Button(page.secureRadio, [&page] { page.ClickSecure(); }), caption, password}));
-    security->addLayout(Row({make.Label(page.passwordNote), make.Label(page.jtagWarning)}));
+    security->addLayout(NotesRow(make.Label(page.passwordNote), make.Label(page.jtagWarning), std::string(kFlashSecurityNote)));
 
     auto* options = new QVBoxLayout;
     options->addLayout(Row({make.Button(page.verify, [&page] { page.ClickVerify(); })}));

@@ -24,7 +24,7 @@ FlashPageView::FlashPageView(FlashDlg& page, ControlBinder& binder, const StartA
     QLineEdit* address = make.Edit(page.flashAddress, type(page.flashAddress), &caption, 8);
     StartOnEnter(*address, page.flashAddress, start);
     fileType->addWidget(make.Label(page.flashAddressLabel), 1, 0);
-    fileType->addLayout(Row({caption, address}), 1, 1);
+    fileType->addLayout(Row({caption, address}), 1, 1, 1, 3);
     int row = 2;
     int column = 0;
     for (ControlState* list : {&page.qspiMode, &page.crcMode, &page.initMemMode, &page.clockSource, &page.finalMemMode}) {
@@ -35,6 +35,7 @@ FlashPageView::FlashPageView(FlashDlg& page, ControlBinder& binder, const StartA
         if (column == 0) ++row;
     }
     fileType->setColumnStretch(3, 1);
+    AlignBootHeaderColumns(*fileType, *this);
 
     auto* erase = new QVBoxLayout;
     erase->addLayout(Row({make.Button(page.eraseAll, [&page] { page.ClickEraseMode(0); }),

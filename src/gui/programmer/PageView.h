@@ -4,11 +4,13 @@
 #include <QWidget>
 #include <functional>
 #include <initializer_list>
+#include <string>
 
 #include "gui/common/BoundWidgets.h"
 
 class QGridLayout;
 class QHBoxLayout;
+class QLabel;
 class QLineEdit;
 
 namespace tavrel::gui {
@@ -24,6 +26,13 @@ void StartOnEnter(QLineEdit& field, const ControlState& state, const StartAction
 QWidget* FileGroup(BoundWidgets& make, const ControlState& group, const ControlState& path, const ControlState& browse,
                    const ControlState& startButton, const std::function<void()>& browseClicked,
                    const StartAction& start);
+// The boot-header grids of the program pages (caption, list, caption, list): the first list column
+// is as wide as the widest choice any chip offers there, so the second column does not move when
+// the chip (and with it the lists) changes, and sits alike on the program pages.
+void AlignBootHeaderColumns(QGridLayout& grid, QWidget& page);
+// The security group's note and warning on one line, the warning where the one-line note of the
+// other program page has it (`alignedLike`: that note's text, the warning's start found in it).
+QHBoxLayout* NotesRow(QLabel* note, QLabel* warning, const std::string& alignedLike);
 // The caption column of a grid: the left column is as wide as its widest caption.
 void AddRow(QGridLayout& grid, QWidget* caption, QWidget* field);
 
