@@ -11,6 +11,7 @@
 #include "model/SaveFile.h"
 #include "model/WorkFiles.h"
 #include "operations/PageControls.h"
+#include "operations/ProgramPageTail.h"
 
 namespace tavrel {
 
@@ -29,8 +30,8 @@ private:
     std::string text_;
 };
 
-std::string EraseValue(const ControlState& eraseBlocks, const ControlState& eraseSectors) {
-    switch (EraseModeOf(eraseBlocks, eraseSectors)) {
+std::string EraseValue(const ProgramPageTail& page) {
+    switch (page.EraseMode()) {
         case kEraseBlocksByFile:
             return "Erase Block";
         case kEraseSectorsByFile:
@@ -44,7 +45,7 @@ std::string EraseValue(const ControlState& eraseBlocks, const ControlState& eras
 template <typename Page>
 void WriteProgramTail(const Page& page, Lines& lines) {
     lines.Add("Flash Address", page.flashAddress.text);
-    lines.Add("Erase", EraseValue(page.eraseBlocks, page.eraseSectors));
+    lines.Add("Erase", EraseValue(page));
     lines.Flag("Verify", page.verify.checked);
     lines.Add("File Path", page.imagePath.text);
 }
@@ -144,7 +145,7 @@ using LineIt = std::vector<Line>::const_iterator;
 template <typename Page>
 bool ReadProgramTailLine(Page& page, const std::string& key, const std::string& value) {
     if (key == "Flash Address") page.flashAddress.text = value;
-    else if (key == "File Path") ShowImagePath(value, page.imagePath, page.startButton);
+    else if (key == "File Path") page.SetImagePath(value);
     else if (key == "Erase") LoadEraseRadios(value, page.eraseAll, page.eraseBlocks, page.eraseSectors);
     else if (key == "Verify") page.verify.checked = value == "true";
     else return false;

@@ -38,7 +38,7 @@ std::string FillPage(const Options& options, EX500FlashDlg& page) {
     if (auto erase = options.Value("erase")) {
         const std::string error = ApplyEraseOption(options, [&page](int mode) { page.ClickEraseMode(mode); });
         if (!error.empty()) return error;
-        if (EraseModeOf(page.eraseBlocks, page.eraseSectors) != EraseModeOption(*erase))
+        if (page.EraseMode() != EraseModeOption(*erase))
             return "--erase " + *erase + " does not go with --advanced (only all or blocks)";
     }
     return ApplyImageOptions(options, page);

@@ -17,7 +17,7 @@ constexpr uint32_t kBootHeaderEnd = 0x20;
 }  // namespace
 
 EX500FlashDlg::EX500FlashDlg(UserPrompt& prompt, FileChooser* chooser, const std::string& family)
-    : prompt_(prompt), chooser_(chooser), family_(family) {
+    : ProgramPageTail(prompt, chooser, "Step4: Options"), family_(family) {
     hexRadio.checked = true;
     advancedBin.enabled = false;
     headerProtection.checked = true;
@@ -33,11 +33,6 @@ EX500FlashDlg::EX500FlashDlg(UserPrompt& prompt, FileChooser* chooser, const std
     bootDelay = ListControl("Boot Delay : ", {"20ms", "40ms", "1 Sec", "2 Sec", "3 Sec"}, 2);
     crc = ListControl("CRC:", {"CRC-16-CCITT", "CRC-16-IBM", "CRC-16-T10_DIF", "CRC-32-IEEE", "No CRC"}, 4);
     advancedBin.visible = profile && profile->advancedBin;
-    eraseAll.checked = true;
-    noneRadio.checked = true;
-    password = HexFieldControl("Password: 0x");
-    imagePath.readOnly = true;
-    startButton.enabled = false;
 }
 
 void EX500FlashDlg::FamilyUpdate(const std::string& family, bool rebuildPortList) {
@@ -65,9 +60,7 @@ void EX500FlashDlg::RefillLocations() {
 
 void EX500FlashDlg::ApplyFileType() {
     const bool hex = hexRadio.checked;
-    noneRadio.enabled = hex;
-    secureRadio.enabled = hex;
-    password.enabled = hex && secureRadio.checked;
+    ApplySecurity(hex);
     for (ControlState* list : {&bootDelay, &uartPort, &uartLocation, &uartBaudRate, &crc}) list->enabled = hex;
     advancedBin.enabled = !hex;
     const bool plainBin = !hex && !advancedBin.checked;
@@ -100,22 +93,6 @@ void EX500FlashDlg::ClickHeaderProtection() {
     if (headerProtection.enabled) headerProtection.checked = !headerProtection.checked;
 }
 
-void EX500FlashDlg::ClickSecure() {
-    if (!secureRadio.enabled) return;
-    CheckRadio(secureRadio, {&noneRadio});
-    password.enabled = true;
-}
-
-void EX500FlashDlg::ClickNone() {
-    if (!noneRadio.enabled) return;
-    CheckRadio(noneRadio, {&secureRadio});
-    password.enabled = false;
-}
-
-void EX500FlashDlg::ClickEraseMode(int mode) { ClickEraseRadio(eraseAll, eraseBlocks, eraseSectors, mode); }
-
-void EX500FlashDlg::ClickVerify() { ToggleCheckBox(verify); }
-
 bool EX500FlashDlg::Select(ControlState& list, int index) {
     if (!list.enabled || index < 0 || static_cast<size_t>(index) >= list.items.size()) return false;
     list.selection = index;
@@ -123,11 +100,7 @@ bool EX500FlashDlg::Select(ControlState& list, int index) {
     return true;
 }
 
-bool EX500FlashDlg::Browse() {
-    return BrowseImage(chooser_, browseButton, hexRadio.checked ? FlashDlg::kHexFilter : FlashDlg::kBinFilter, imagePath, startButton);
-}
-
-void EX500FlashDlg::SetImagePath(const std::string& path) { ShowImagePath(path, imagePath, startButton); }
+bool EX500FlashDlg::Browse() { return BrowseWith(hexRadio.checked ? FlashDlg::kHexFilter : FlashDlg::kBinFilter); }
 
 uint32_t EX500FlashDlg::FlashSize(const TargetSelection& target) const {
     const FamilyProfile* profile = FindFamilyProfile(family_);
@@ -183,22 +156,22 @@ std::optional<ExProgramRequest> EX500FlashDlg::Start(const TargetSelection& targ
         }
     }
     if (request.fileType == "HEX" && secureRadio.checked) {
-        const std::optional<uint32_t> value = ReadPasswordField(prompt_, password);
+        const std::optional<uint32_t> value = TakePassword(prompt_);
         if (!value) return std::nullopt;
         request.securityMode = kSecureMode;
         request.password = *value;
     }
 
-    TakeLinkSettings(request, target);
+    request.target = target;
     request.flashSize = FlashSize(target);
     const FamilyProfile* profile = FindFamilyProfile(target.family);
     if (profile && profile->checksFlashType) request.flashTypeCode = target.flashTypeCode;
 
-    request.eraseMode = EraseModeOf(eraseBlocks, eraseSectors);
+    request.eraseMode = EraseMode();
     if (noneRadio.checked) request.securityMode = kNoSecurityMode;
     request.verify = verify.checked ? kVerifyAfterProgramming : kNoVerify;
 
-    const std::optional<std::string> path = TakeImagePath(prompt_, imagePath);
+    const std::optional<std::string> path = TakeImagePath();
     if (!path) return std::nullopt;
     request.imagePath = *path;
     SetControlsEnabled(false);
@@ -211,11 +184,11 @@ std::optional<ExProgramRequest> EX500FlashDlg::PressEnter(const ControlState& fi
 }
 
 void EX500FlashDlg::SetControlsEnabled(bool enabled) {
-    for (ControlState* control :
-         {&hexRadio, &binRadio, &advancedBin, &headerProtection, &flashAddress, &uartPort, &uartLocation,
-          &uartBaudRate, &bootDelay, &crc, &eraseAll, &eraseBlocks, &eraseSectors, &noneRadio, &secureRadio,
-          &password, &verify, &imagePath, &browseButton, &startButton})
+    for (ControlState* control : {&hexRadio, &binRadio, &advancedBin, &headerProtection, &flashAddress, &uartPort,
+                                  &uartLocation, &uartBaudRate, &bootDelay, &crc})
         control->enabled = enabled;
+    SetSecurityEnabled(enabled);
+    SetTailEnabled(enabled);
 }
 
 void EX500FlashDlg::OnOperationDone() {

@@ -7,13 +7,15 @@
 
 #include "model/Catalogue.h"
 #include "operations/ExProgramRequest.h"
+#include "operations/ProgramPageTail.h"
+#include "operations/SecurityStep.h"
 #include "platform/UserPrompt.h"
 #include "widgets/ControlState.h"
 #include "widgets/FileChooser.h"
 
 namespace tavrel {
 
-class EX500FlashDlg {
+class EX500FlashDlg : public ProgramPageTail, public SecurityStep {
 public:
     static constexpr const char* kAddressLength = " Flash address should be 1 - 8 bytes, Please check data!";
     static constexpr const char* kHeaderProtected = "0x0-0x1F is protected for boot info! \n";
@@ -31,16 +33,11 @@ public:
     void ClickBin();
     void ClickAdvancedBin();
     void ClickHeaderProtection();
-    void ClickSecure();
-    void ClickNone();
-    void ClickEraseMode(int mode);  // 0 all, 1 blocks by file, 2 sectors by file
-    void ClickVerify();
     // An entry of one of the lists; false when the list is disabled or the index outside it.
     // A new "UART:" choice refills "UART Location:".
     bool Select(ControlState& list, int index);
 
     bool Browse();
-    void SetImagePath(const std::string& path);
 
     // Checks the fields and fills the request with the target as the main window has it now.
     // None after a message; otherwise the page's controls are disabled for the run.
@@ -65,26 +62,9 @@ public:
     ControlState uartBaudRate{ControlKind::DropDownList};
     ControlState bootDelay{ControlKind::DropDownList};
     ControlState crc{ControlKind::DropDownList};
-    // Step2: Erase Mode
-    ControlState eraseGroup{ControlKind::Group, "Step2: Erase Mode"};
-    ControlState eraseAll{ControlKind::RadioButton, "Erase all flash"};
-    ControlState eraseBlocks{ControlKind::RadioButton, "Erase flash blocks by file"};
-    ControlState eraseSectors{ControlKind::RadioButton, "Erase flash sectors by file"};
-    // Step3: Security Mode
-    ControlState securityGroup{ControlKind::Group, "Step3: Security Mode"};
-    ControlState noneRadio{ControlKind::RadioButton, "None"};
-    ControlState secureRadio{ControlKind::RadioButton, "Secure"};
-    ControlState password{ControlKind::HexEdit};
+    // Step3: the notes beside the security step's controls
     ControlState passwordNote{ControlKind::Label, "Note: Remember the password"};
     ControlState jtagWarning{ControlKind::Label, "Warning: If password is set,JTag will be closed"};
-    // Step4: Options
-    ControlState optionsGroup{ControlKind::Group, "Step4: Options"};
-    ControlState verify{ControlKind::CheckBox, "Verify after programming"};
-    // Step5: File
-    ControlState fileGroup{ControlKind::Group, "Step5: File"};
-    ControlState imagePath{ControlKind::Edit};
-    ControlState browseButton{ControlKind::Button, "Browse..."};
-    ControlState startButton{ControlKind::Button, "Start"};
 
 private:
     void ApplyFileType();
@@ -93,8 +73,6 @@ private:
     bool ReadFlashAddress(const TargetSelection& target, ExProgramRequest& request);
     uint32_t FlashSize(const TargetSelection& target) const;
 
-    UserPrompt& prompt_;
-    FileChooser* chooser_;
     std::string family_;
 };
 

@@ -38,7 +38,7 @@ struct EX500Job {
 class EX500Run final : public ProgramFlow {
 public:
     EX500Run(const ExProgramRequest& request, const EX500Job& job, RunContext& context)
-        : ProgramFlow(context, request.interfaceName, true), request_(request), job_(job) {}
+        : ProgramFlow(context, request.target.interfaceName, true), request_(request), job_(job) {}
 
     bool Run() {
         if (route_.jtag && !std::ifstream(job_.imagePath, std::ios::binary)) return false;
@@ -199,7 +199,7 @@ bool Prepare(const ExProgramRequest& request, RunContext& context, EX500Job& job
     if (!(request.fileType == "HEX" ? PrepareHex(request, image, work, context.prompt, job)
                                     : PrepareBin(request, image, context.prompt, job)))
         return false;
-    if (FindLoader(context.loaderFolder, request.chip, request.interfaceName).empty()) {
+    if (FindLoader(context.loaderFolder, request.chip, request.target.interfaceName).empty()) {
         context.prompt.ShowMessage(kLoadFileLost, MessageIcon::Error);
         return false;
     }

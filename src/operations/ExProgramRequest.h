@@ -10,11 +10,7 @@ namespace tavrel {
 
 struct ExProgramRequest {
     std::string chip;
-    std::string interfaceName;  // "JLINK" or "UART"
     std::string fileType;       // "HEX" or "BIN"
-    std::string comPort;        // UART only
-    uint32_t baudRate = 0;      // UART only
-    uint32_t jtagSpeed = 0;     // JLINK only
     int advanced = -1;          // BIN: 1 advanced bin, 0 plain bin
     int bootDelayIndex = 0;     // HEX: "Boot Delay : " 0-4
     int uartIndex = 0;          // HEX: "UART:" 0-1
@@ -31,7 +27,8 @@ struct ExProgramRequest {
     uint32_t flashSize = 0;     // bytes
     int32_t flashTypeCode = 0;  // families whose loader checks the flash type
 
-    // The main window's choices at Start, as the link is opened with them.
+    // The main window's choices at Start, as the link is opened with them: the interface and its
+    // settings (port and rate, or J-Link speed) are read from here only.
     TargetSelection target;
 };
 

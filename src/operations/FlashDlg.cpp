@@ -10,7 +10,7 @@ constexpr uint32_t kFlashAddressLimit = 0x100000;
 
 }  // namespace
 
-FlashDlg::FlashDlg(UserPrompt& prompt, FileChooser* chooser) : prompt_(prompt), chooser_(chooser) {
+FlashDlg::FlashDlg(UserPrompt& prompt, FileChooser* chooser) : ProgramPageTail(prompt, chooser, "Step4: Options") {
     hexRadio.checked = true;
     flashAddress = HexFieldControl("0x : ");
     qspiMode = ListControl("QSPI  Mode", {"Normal read", "Fast Read", "Fast read dual out", "Fast read quad out"}, 0);
@@ -21,18 +21,11 @@ FlashDlg::FlashDlg(UserPrompt& prompt, FileChooser* chooser) : prompt_(prompt), 
                        {"System:200MHz,Reference:XTAL32M", "System:200MHz,Reference:RC32M", "System:X32M",
                         "System:RC32M"},
                        3);
-    eraseAll.checked = true;
-    noneRadio.checked = true;
-    password = HexFieldControl("Password: 0x");
-    imagePath.readOnly = true;
-    startButton.enabled = false;
 }
 
 void FlashDlg::ApplyFileType() {
     const bool hex = hexRadio.checked;
-    noneRadio.enabled = hex;
-    secureRadio.enabled = hex;
-    password.enabled = hex && secureRadio.checked;
+    ApplySecurity(hex);
     flashAddress.enabled = !hex;
     for (ControlState* list : {&qspiMode, &initMemMode, &finalMemMode, &crcMode, &clockSource}) list->enabled = hex;
 }
@@ -49,33 +42,13 @@ void FlashDlg::ClickBin() {
     ApplyFileType();
 }
 
-void FlashDlg::ClickSecure() {
-    if (!secureRadio.enabled) return;
-    CheckRadio(secureRadio, {&noneRadio});
-    password.enabled = true;
-}
-
-void FlashDlg::ClickNone() {
-    if (!noneRadio.enabled) return;
-    CheckRadio(noneRadio, {&secureRadio});
-    password.enabled = false;
-}
-
-void FlashDlg::ClickEraseMode(int mode) { ClickEraseRadio(eraseAll, eraseBlocks, eraseSectors, mode); }
-
-void FlashDlg::ClickVerify() { ToggleCheckBox(verify); }
-
 bool FlashDlg::Select(ControlState& list, int index) {
     if (!list.enabled || index < 0 || static_cast<size_t>(index) >= list.items.size()) return false;
     list.selection = index;
     return true;
 }
 
-bool FlashDlg::Browse() {
-    return BrowseImage(chooser_, browseButton, hexRadio.checked ? kHexFilter : kBinFilter, imagePath, startButton);
-}
-
-void FlashDlg::SetImagePath(const std::string& path) { ShowImagePath(path, imagePath, startButton); }
+bool FlashDlg::Browse() { return BrowseWith(hexRadio.checked ? kHexFilter : kBinFilter); }
 
 bool FlashDlg::ReadFlashAddress(ProgramRequest& request) {
     const std::string& text = flashAddress.text;
@@ -94,7 +67,7 @@ bool FlashDlg::ReadFlashAddress(ProgramRequest& request) {
 }
 
 bool FlashDlg::ReadPassword(ProgramRequest& request) {
-    const std::optional<uint32_t> value = ReadPasswordField(prompt_, password);
+    const std::optional<uint32_t> value = TakePassword(prompt_);
     if (!value) return false;
     request.securityMode = kSecureMode;
     request.password = *value;
@@ -119,13 +92,13 @@ std::optional<ProgramRequest> FlashDlg::Start(const TargetSelection& target) {
 
     request.operation = "FLASH";
     request.chip = target.family;
-    TakeLinkSettings(request, target);
+    request.target = target;
 
-    request.eraseMode = EraseModeOf(eraseBlocks, eraseSectors);
+    request.eraseMode = EraseMode();
     if (noneRadio.checked) request.securityMode = kNoSecurityMode;
     request.verify = verify.checked ? kVerifyAfterProgramming : kNoVerify;
 
-    const std::optional<std::string> path = TakeImagePath(prompt_, imagePath);
+    const std::optional<std::string> path = TakeImagePath();
     if (!path) return std::nullopt;
     request.imagePath = *path;
     SetControlsEnabled(false);
@@ -138,10 +111,11 @@ std::optional<ProgramRequest> FlashDlg::PressEnter(const ControlState& field, co
 }
 
 void FlashDlg::SetControlsEnabled(bool enabled) {
-    for (ControlState* control : {&hexRadio, &binRadio, &flashAddress, &qspiMode, &initMemMode, &finalMemMode,
-                                  &crcMode, &clockSource, &eraseAll, &eraseBlocks, &eraseSectors, &noneRadio,
-                                  &secureRadio, &password, &verify, &imagePath, &browseButton, &startButton})
+    for (ControlState* control :
+         {&hexRadio, &binRadio, &flashAddress, &qspiMode, &initMemMode, &finalMemMode, &crcMode, &clockSource})
         control->enabled = enabled;
+    SetSecurityEnabled(enabled);
+    SetTailEnabled(enabled);
 }
 
 void FlashDlg::OnOperationDone() {

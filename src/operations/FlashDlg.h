@@ -8,8 +8,9 @@
 #include <string_view>
 
 #include "model/Catalogue.h"
-#include "operations/PageControls.h"
+#include "operations/ProgramPageTail.h"
 #include "operations/ProgramRequest.h"
+#include "operations/SecurityStep.h"
 #include "platform/UserPrompt.h"
 #include "widgets/ControlState.h"
 #include "widgets/FileChooser.h"
@@ -20,7 +21,7 @@ namespace tavrel {
 inline constexpr std::string_view kFlashSecurityNote =
     "Note: Please remember the password         Warning: If password is set,JTag will be closed";
 
-class FlashDlg {
+class FlashDlg : public ProgramPageTail, public SecurityStep {
 public:
     // The HEX filter first, then the other image formats a HEX image may come as.
     static constexpr const char* kHexFilter =
@@ -36,21 +37,16 @@ public:
     // chooser may be null when no file dialog can be shown (Browse then does nothing).
     explicit FlashDlg(UserPrompt& prompt, FileChooser* chooser = nullptr);
 
-    // The radio buttons and the check box as the user clicks them.
+    // The file-type radios as the user clicks them (the other steps' clicks are the tail's and
+    // the security step's).
     void ClickHex();
     void ClickBin();
-    void ClickSecure();
-    void ClickNone();
-    void ClickEraseMode(int mode);  // 0 all, 1 blocks by file, 2 sectors by file
-    void ClickVerify();
     // An entry of one of the five lists; false when the list is disabled or the index outside it.
     bool Select(ControlState& list, int index);
 
     // The file-open dialog with the filter of the checked file type; the chosen path goes into the
     // path field and enables Start. False when cancelled (nothing changes).
     bool Browse();
-    // The chosen path as the dialog delivers it (also the command line's file option).
-    void SetImagePath(const std::string& path);
 
     // Checks the fields and fills the request with the target as the main window has it now.
     // None after a message (the page stays as it was apart from the field the message names).
@@ -73,34 +69,14 @@ public:
     ControlState finalMemMode{ControlKind::DropDownList};
     ControlState crcMode{ControlKind::DropDownList};
     ControlState clockSource{ControlKind::DropDownList};
-    // Step2: Erase Mode
-    ControlState eraseGroup{ControlKind::Group, "Step2: Erase Mode"};
-    ControlState eraseAll{ControlKind::RadioButton, "Erase all flash"};
-    ControlState eraseBlocks{ControlKind::RadioButton, "Erase flash blocks by file"};
-    ControlState eraseSectors{ControlKind::RadioButton, "Erase flash sectors by file"};
-    // Step3: Security Mode
-    ControlState securityGroup{ControlKind::Group, "Step3: Security Mode"};
-    ControlState noneRadio{ControlKind::RadioButton, "None"};
-    ControlState secureRadio{ControlKind::RadioButton, "Secure"};
-    ControlState password{ControlKind::HexEdit};
+    // Step3: the security note beside the security step's controls
     ControlState securityNote{ControlKind::Label, std::string(kFlashSecurityNote)};
-    // Step4: Options
-    ControlState optionsGroup{ControlKind::Group, "Step4: Options"};
-    ControlState verify{ControlKind::CheckBox, "Verify after programming"};
-    // Step5: File
-    ControlState fileGroup{ControlKind::Group, "Step5: File"};
-    ControlState imagePath{ControlKind::Edit};
-    ControlState browseButton{ControlKind::Button, "Browse..."};
-    ControlState startButton{ControlKind::Button, "Start"};
 
 private:
     void ApplyFileType();
     void SetControlsEnabled(bool enabled);
     bool ReadFlashAddress(ProgramRequest& request);
     bool ReadPassword(ProgramRequest& request);
-
-    UserPrompt& prompt_;
-    FileChooser* chooser_;
 };
 
 }  // namespace tavrel

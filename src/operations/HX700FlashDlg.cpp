@@ -6,28 +6,18 @@
 
 namespace tavrel {
 
-HX700FlashDlg::HX700FlashDlg(UserPrompt& prompt, FileChooser* chooser) : prompt_(prompt), chooser_(chooser) {
+HX700FlashDlg::HX700FlashDlg(UserPrompt& prompt, FileChooser* chooser)
+    : ProgramPageTail(prompt, chooser, "Step3: Options") {
     flashAddress.label = "0x: ";
     flashAddress.maxLength = kHexFieldLength;
-    eraseAll.checked = true;
-    imagePath.readOnly = true;
-    startButton.enabled = false;
 }
 
-void HX700FlashDlg::ClickEraseMode(int mode) { ClickEraseRadio(eraseAll, eraseBlocks, eraseSectors, mode); }
-
-void HX700FlashDlg::ClickVerify() { ToggleCheckBox(verify); }
-
-bool HX700FlashDlg::Browse() {
-    return BrowseImage(chooser_, browseButton, kFilter, imagePath, startButton);
-}
-
-void HX700FlashDlg::SetImagePath(const std::string& path) { ShowImagePath(path, imagePath, startButton); }
+bool HX700FlashDlg::Browse() { return BrowseWith(kFilter); }
 
 std::optional<HX700ProgramRequest> HX700FlashDlg::Start(const TargetSelection& target) {
     HX700ProgramRequest request;
     request.chip = target.family;
-    TakeLinkSettings(request, target);
+    request.target = target;
     request.flashTypeCode = target.flashTypeCode;
     request.flashSize = target.flashCapacity;
 
@@ -39,9 +29,9 @@ std::optional<HX700ProgramRequest> HX700FlashDlg::Start(const TargetSelection& t
         return std::nullopt;
     }
     request.flashStartAddress = *address;
-    request.eraseMode = EraseModeOf(eraseBlocks, eraseSectors);
+    request.eraseMode = EraseMode();
     request.verify = verify.checked ? 1 : 0;
-    const std::optional<std::string> path = TakeImagePath(prompt_, imagePath);
+    const std::optional<std::string> path = TakeImagePath();
     if (!path) return std::nullopt;
     request.imagePath = *path;
     SetControlsEnabled(false);
@@ -49,9 +39,8 @@ std::optional<HX700ProgramRequest> HX700FlashDlg::Start(const TargetSelection& t
 }
 
 void HX700FlashDlg::SetControlsEnabled(bool enabled) {
-    for (ControlState* control : {&flashAddress, &eraseAll, &eraseBlocks, &eraseSectors, &verify, &imagePath,
-                                  &browseButton, &startButton})
-        control->enabled = enabled;
+    flashAddress.enabled = enabled;
+    SetTailEnabled(enabled);
 }
 
 void HX700FlashDlg::AllowBlockErase(bool allowed) {

@@ -6,13 +6,14 @@
 
 #include "model/Catalogue.h"
 #include "operations/HX700ProgramRequest.h"
+#include "operations/ProgramPageTail.h"
 #include "platform/UserPrompt.h"
 #include "widgets/ControlState.h"
 #include "widgets/FileChooser.h"
 
 namespace tavrel {
 
-class HX700FlashDlg {
+class HX700FlashDlg : public ProgramPageTail {
 public:
     static constexpr const char* kFilter = "Image Files (*.bin)|*.bin||";
     static constexpr const char* kInvalidAddress = "Invalid flash address ! \n";
@@ -20,15 +21,12 @@ public:
     // chooser may be null when no file dialog can be shown (Browse then does nothing).
     explicit HX700FlashDlg(UserPrompt& prompt, FileChooser* chooser = nullptr);
 
-    void ClickEraseMode(int mode);  // 0 all, 1 blocks by file, 2 sectors by file
     // The main window's interface rule: "USB" has no block erase, so "Erase flash blocks by file"
     // is disabled (a page in that mode goes back to "Erase all flash").
     void AllowBlockErase(bool allowed);
-    void ClickVerify();
     // The file-open dialog; the chosen path goes into the path field and enables Start. False when
     // cancelled (nothing changes).
     bool Browse();
-    void SetImagePath(const std::string& path);
 
     // Checks the fields against the target's flash type and fills the request. None after a
     // message; otherwise the page's controls are disabled for the run.
@@ -42,25 +40,10 @@ public:
     ControlState binFileLabel{ControlKind::Label, "Bin File"};
     ControlState flashAddressLabel{ControlKind::Label, "Flash Start Address"};
     ControlState flashAddress{ControlKind::HexEdit};  // label: its prefix
-    // Step2: Erase Mode
-    ControlState eraseGroup{ControlKind::Group, "Step2: Erase Mode"};
-    ControlState eraseAll{ControlKind::RadioButton, "Erase all flash"};
-    ControlState eraseBlocks{ControlKind::RadioButton, "Erase flash blocks by file"};
-    ControlState eraseSectors{ControlKind::RadioButton, "Erase flash sectors by file"};
-    // Step3: Options
-    ControlState optionsGroup{ControlKind::Group, "Step3: Options"};
-    ControlState verify{ControlKind::CheckBox, "Verify after programming"};
-    // Step5: File
-    ControlState fileGroup{ControlKind::Group, "Step5: File"};
-    ControlState imagePath{ControlKind::Edit};
-    ControlState browseButton{ControlKind::Button, "Browse..."};
-    ControlState startButton{ControlKind::Button, "Start"};
+    // Steps 2, 3 and 5 (erase mode, options, file) are the tail's.
 
 private:
     void SetControlsEnabled(bool enabled);
-
-    UserPrompt& prompt_;
-    FileChooser* chooser_;
 };
 
 }  // namespace tavrel

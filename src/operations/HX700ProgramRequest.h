@@ -11,11 +11,7 @@ namespace tavrel {
 
 struct HX700ProgramRequest {
     std::string chip;
-    std::string interfaceName;  // "JLINK", "UART" or "USB"
     std::string fileType = "BIN";
-    std::string comPort;    // UART only
-    uint32_t baudRate = 0;  // UART only
-    uint32_t jtagSpeed = 0; // JLINK only
     uint32_t flashStartAddress = 0;
     int eraseMode = kEraseAllFlash;
     int verify = 0;  // 1: read back and compare
@@ -23,6 +19,8 @@ struct HX700ProgramRequest {
     int32_t flashTypeCode = 0;
     std::string imagePath;
 
+    // The main window's choices at Start, as the link is opened with them: the interface and its
+    // settings (port and rate, or J-Link speed) are read from here only.
     TargetSelection target;
 };
 

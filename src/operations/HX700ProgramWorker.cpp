@@ -18,7 +18,7 @@ namespace {
 class HX700Run final : public ProgramFlow {
 public:
     HX700Run(const HX700ProgramRequest& request, const HX700ImageJob& job, uint32_t length, RunContext& context)
-        : ProgramFlow(context, request.interfaceName, false),
+        : ProgramFlow(context, request.target.interfaceName, false),
           request_(request),
           job_(job),
           length_(length),
@@ -67,7 +67,7 @@ private:
 bool Prepare(const HX700ProgramRequest& request, RunContext& context, HX700ImageJob& job, uint32_t& length) {
     job.fileType = request.fileType;
     job.imagePath = request.imagePath;
-    job.interfaceName = request.interfaceName;
+    job.interfaceName = request.target.interfaceName;
     job.loaderFolder = context.loaderFolder;
     job.workFolder = context.workFolder;
     if (!PrepareHX700Images(context.prompt, request.chip, job)) return false;

@@ -52,44 +52,4 @@ std::optional<uint32_t> ReadPasswordField(UserPrompt& prompt, ControlState& pass
     return value;
 }
 
-int EraseModeOf(const ControlState& eraseBlocks, const ControlState& eraseSectors) {
-    return eraseBlocks.checked ? kEraseBlocksByFile : eraseSectors.checked ? kEraseSectorsByFile : kEraseAllFlash;
-}
-
-std::optional<std::string> TakeImagePath(UserPrompt& prompt, const ControlState& imagePath) {
-    if (!imagePath.text.empty()) return imagePath.text;
-    prompt.ShowMessage(kImagePathEmpty, MessageIcon::Warning);
-    return std::nullopt;
-}
-
-void ClickEraseRadio(ControlState& eraseAll, ControlState& eraseBlocks, ControlState& eraseSectors, int mode) {
-    ControlState* radios[] = {&eraseAll, &eraseBlocks, &eraseSectors};
-    if (mode < 0 || mode > 2 || !radios[mode]->enabled) return;
-    for (int i = 0; i < 3; ++i) radios[i]->checked = i == mode;
-}
-
-void ToggleCheckBox(ControlState& box) {
-    if (box.enabled) box.checked = !box.checked;
-}
-
-void ShowImagePath(const std::string& path, ControlState& imagePath, ControlState& startButton) {
-    imagePath.text = path;
-    imagePath.caret = path.size();
-    startButton.enabled = true;
-}
-
-bool BrowseImage(FileChooser* chooser, const ControlState& browseButton, const char* filter, ControlState& imagePath,
-                 ControlState& startButton) {
-    if (!chooser || !browseButton.enabled) return false;
-    FileDialogRequest request;
-    request.filter = filter;
-    request.fileMustExist = true;
-    request.pathMustExist = true;
-    request.hideReadOnly = true;
-    const std::optional<std::string> chosen = chooser->ChooseFile(request);
-    if (!chosen) return false;
-    ShowImagePath(*chosen, imagePath, startButton);
-    return true;
-}
-
 }  // namespace tavrel

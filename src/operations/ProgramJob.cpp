@@ -69,7 +69,7 @@ bool PrepareHex(ProgramJob& job, const ProgramRequest& request, const std::strin
 ProgramJob MakeProgramJob(const ProgramRequest& request) {
     ProgramJob job;
     job.fileType = request.fileType;
-    job.interfaceName = request.interfaceName;
+    job.interfaceName = request.target.interfaceName;
     job.eraseMode = request.eraseMode;
     job.verify = request.verify == kVerifyAfterProgramming;
     job.words = job.IsHex() ? HexHeaderWords(request.bootOptions()) : BinHeaderWords(request.flashStartAddress);
@@ -86,7 +86,7 @@ bool PrepareProgramJob(ProgramJob& job, const ProgramRequest& request, const std
     if (image.empty()) return false;
     if (!(job.IsHex() ? PrepareHex(job, request, image, work, prompt) : PrepareBin(job, image, prompt))) return false;
 
-    if (FindLoader(loaderFolder, request.chip, request.interfaceName).empty()) {
+    if (FindLoader(loaderFolder, request.chip, request.target.interfaceName).empty()) {
         prompt.ShowMessage(kLoadFileLost, MessageIcon::Error);
         return false;
     }

@@ -19,11 +19,7 @@ inline constexpr int kNoVerify = 5;
 struct ProgramRequest {
     std::string operation = "FLASH";
     std::string chip;
-    std::string interfaceName;  // "JLINK" or "UART"
     std::string fileType;       // "HEX" or "BIN"
-    std::string comPort;        // UART only
-    uint32_t baudRate = 0;      // UART only
-    uint32_t jtagSpeed = 0;     // JLINK only
     int crcMode = kNoCrc;
     int qspiMode = 0;
     int initMemMode = 0;
@@ -36,7 +32,8 @@ struct ProgramRequest {
     int verify = kNoVerify;
     std::string imagePath;
 
-    // The main window's choices at Start, as the link is opened with them.
+    // The main window's choices at Start, as the link is opened with them: the interface and its
+    // settings (port and rate, or J-Link speed) are read from here only.
     TargetSelection target;
 
     BootOptions bootOptions() const {

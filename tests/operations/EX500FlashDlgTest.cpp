@@ -161,11 +161,10 @@ TEST_F(EX500FlashDlgTest, HexRequest) {
     ASSERT_TRUE(request);
     EXPECT_TRUE(prompt.messages.empty());
     EXPECT_EQ(request->chip, "KR2E700");
-    EXPECT_EQ(request->interfaceName, "UART");
+    EXPECT_EQ(request->target.interfaceName, "UART");
     EXPECT_EQ(request->fileType, "HEX");
-    EXPECT_EQ(request->comPort, "/dev/ttyS3");
-    EXPECT_EQ(request->baudRate, 57600u);
-    EXPECT_EQ(request->jtagSpeed, 0u);
+    EXPECT_EQ(request->target.comPort, "/dev/ttyS3");
+    EXPECT_EQ(request->target.baudRate, 57600u);
     EXPECT_EQ(request->advanced, -1);
     EXPECT_EQ(request->bootDelayIndex, 4);
     EXPECT_EQ(request->uartIndex, 1);
@@ -198,7 +197,7 @@ TEST_F(EX500FlashDlgTest, BinRequests) {
     EXPECT_EQ(request->securityMode, 3);
     EXPECT_EQ(request->verify, 5);
     EXPECT_EQ(request->eraseMode, 0);
-    EXPECT_EQ(request->jtagSpeed, 4000u);
+    EXPECT_EQ(request->target.jlinkSpeedKhz, 4000u);
     EXPECT_EQ(request->flashSize, 0x400000u);  // W25Q32FW
     EXPECT_EQ(request->flashTypeCode, 16);
     EXPECT_EQ(request->uartBaudRate, 0u);  // HEX only

@@ -39,7 +39,6 @@ protected:
     ExProgramRequest Request(const std::string& chip, const std::string& interfaceName, const fs::path& image) {
         ExProgramRequest request;
         request.chip = chip;
-        request.interfaceName = interfaceName;
         request.fileType = image.extension() == ".hex" ? "HEX" : "BIN";
         request.advanced = request.fileType == "BIN" ? 0 : -1;
         request.crcIndex = 4;

@@ -149,10 +149,10 @@ TEST_F(FlashDlgTest, StartFillsTheRequestFromTheControlsAndTheTarget) {
     ASSERT_TRUE(request);
     EXPECT_EQ(request->operation, "FLASH");
     EXPECT_EQ(request->chip, "KR2A600");
-    EXPECT_EQ(request->interfaceName, "UART");
+    EXPECT_EQ(request->target.interfaceName, "UART");
     EXPECT_EQ(request->fileType, "HEX");
-    EXPECT_EQ(request->comPort, "/dev/ttyS3");
-    EXPECT_EQ(request->baudRate, 57600u);
+    EXPECT_EQ(request->target.comPort, "/dev/ttyS3");
+    EXPECT_EQ(request->target.baudRate, 57600u);
     EXPECT_EQ(request->crcMode, 0);
     EXPECT_EQ(request->qspiMode, 3);
     EXPECT_EQ(request->initMemMode, 1);
@@ -184,7 +184,7 @@ TEST_F(FlashDlgTest, BinRequestOverJlinkAndTheEnterKey) {
     ASSERT_TRUE(request);
     EXPECT_EQ(request->fileType, "BIN");
     EXPECT_EQ(request->flashStartAddress, 0xFFFFFu);
-    EXPECT_EQ(request->jtagSpeed, 4000u);
+    EXPECT_EQ(request->target.jlinkSpeedKhz, 4000u);
     EXPECT_EQ(request->eraseMode, 1);
     EXPECT_EQ(request->securityMode, 3);
     EXPECT_EQ(request->verify, 5);

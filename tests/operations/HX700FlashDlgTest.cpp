@@ -96,11 +96,10 @@ TEST_F(HX700FlashDlgTest, TheRequestCarriesTheChoicesAndTheRunLocksThePage) {
     const auto request = page.Start(target);
     ASSERT_TRUE(request);
     EXPECT_EQ(request->chip, "KR2H70X");
-    EXPECT_EQ(request->interfaceName, "UART");
+    EXPECT_EQ(request->target.interfaceName, "UART");
     EXPECT_EQ(request->fileType, "BIN");
-    EXPECT_EQ(request->comPort, "/dev/ttyS3");
-    EXPECT_EQ(request->baudRate, 57600u);
-    EXPECT_EQ(request->jtagSpeed, 0u);
+    EXPECT_EQ(request->target.comPort, "/dev/ttyS3");
+    EXPECT_EQ(request->target.baudRate, 57600u);
     EXPECT_EQ(request->flashStartAddress, 0x1A00u);
     EXPECT_EQ(request->eraseMode, kEraseBlocksByFile);
     EXPECT_EQ(request->verify, 1);

@@ -34,7 +34,6 @@ protected:
         WriteFileBytes(dir / "image.bin", PatternBytes(imageSize, 3));
         HX700ProgramRequest request;
         request.chip = "KR2H70X";
-        request.interfaceName = interfaceName;
         request.flashStartAddress = address;
         request.flashSize = kW25Q20CLSize;
         request.flashTypeCode = 4;

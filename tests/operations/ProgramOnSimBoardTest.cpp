@@ -47,10 +47,6 @@ protected:
         ProgramRequest request;
         request.target = bench.Selection("KR2A600");
         request.chip = request.target.family;
-        request.interfaceName = request.target.interfaceName;
-        request.comPort = request.target.comPort;
-        request.baudRate = request.target.baudRate;
-        request.jtagSpeed = request.target.jlinkSpeedKhz;
         request.fileType = fileType;
         request.imagePath = path;
         request.verify = kVerifyAfterProgramming;

@@ -42,7 +42,6 @@ protected:
     ProgramRequest Request(const std::string& interfaceName, const std::string& fileType, const fs::path& image) {
         ProgramRequest request;
         request.chip = "KR2A600";
-        request.interfaceName = interfaceName;
         request.fileType = fileType;
         request.imagePath = image.string();
         request.target.family = "KR2A600";

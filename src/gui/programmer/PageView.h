@@ -7,9 +7,12 @@
 #include <string>
 
 #include "gui/common/BoundWidgets.h"
+#include "operations/ProgramPageTail.h"
+#include "operations/SecurityStep.h"
 
 class QGridLayout;
 class QHBoxLayout;
+class QVBoxLayout;
 class QLabel;
 class QLineEdit;
 
@@ -22,14 +25,21 @@ using StartAction = std::function<void(const ControlState* enterField)>;
 QHBoxLayout* Row(std::initializer_list<QWidget*> widgets);
 // Enter in the field calls start with the field.
 void StartOnEnter(QLineEdit& field, const ControlState& state, const StartAction& start);
-// The program pages' "Step5: File" group: the read-only path, "Browse..." and "Start".
-QWidget* FileGroup(BoundWidgets& make, const ControlState& group, const ControlState& path, const ControlState& browse,
-                   const ControlState& startButton, const std::function<void()>& browseClicked,
-                   const StartAction& start);
-// The boot-header grids of the program pages (caption, list, caption, list): the first list column
-// is as wide as the widest choice any chip offers there, so the second column does not move when
-// the chip (and with it the lists) changes, and sits alike on the program pages.
-void AlignBootHeaderColumns(QGridLayout& grid, QWidget& page);
+// The security step of the HEX program pages: the radios and the password (Enter in it is Start),
+// then the page's notes below them.
+QWidget* SecurityGroup(BoundWidgets& make, SecurityStep& step, QLayout* notes, const StartAction& start);
+// The steps every program page ends with, in their order below `layout`'s first groups: the erase
+// mode, the security group when the page has one (null: none), the options and the file (the
+// read-only path, "Browse...", and "Start"), and the stretch under them.
+void AddProgramTail(QVBoxLayout& layout, BoundWidgets& make, ProgramPageTail& tail, QWidget* security,
+                    const std::function<void()>& browse, const StartAction& start);
+// Step1 of the HEX program pages: the file-type row, the flash start address (Enter in it is Start)
+// and the boot header's lists in two columns of caption and list. The first list column is as wide
+// as the widest choice any chip offers there, so the second column does not move when the chip
+// (and with it the lists) changes, and sits alike on the program pages.
+QGridLayout* FileTypeGrid(BoundWidgets& make, QWidget& page, QHBoxLayout* fileTypes, const ControlState& addressLabel,
+                          ControlState& address, std::initializer_list<ControlState*> lists,
+                          const std::function<void(ControlState&, int)>& select, const StartAction& start);
 // The security group's note and warning on one line, the warning where the one-line note of the
 // other program page has it (`alignedLike`: that note's text, the warning's start found in it).
 QHBoxLayout* NotesRow(QLabel* note, QLabel* warning, const std::string& alignedLike);
