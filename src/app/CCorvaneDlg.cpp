@@ -105,11 +105,22 @@ void CCorvaneDlg::ApplyFamily() {
     else if (currentOperation_ == kOperationProgram) ShowProgramPage();
 }
 
+namespace {
+
+// The link panel an interface shows (USB has none).
+MainPanel PanelOf(std::optional<InterfaceKind> kind) {
+    if (kind == InterfaceKind::Jlink) return MainPanel::Jlink;
+    if (kind == InterfaceKind::Uart) return MainPanel::Uart;
+    return MainPanel::None;
+}
+
+}  // namespace
+
 void CCorvaneDlg::ApplyInterface() {
-    const std::string chosen = interfaceName();
-    hx700Page.AllowBlockErase(chosen != "USB");
-    erasePage.AllowBlockErase(chosen != "USB");
-    visiblePanel_ = chosen == "JLINK" ? MainPanel::Jlink : chosen == "UART" ? MainPanel::Uart : MainPanel::None;
+    const bool usb = Interface() == InterfaceKind::Usb;
+    hx700Page.AllowBlockErase(!usb);
+    erasePage.AllowBlockErase(!usb);
+    visiblePanel_ = PanelOf(Interface());
 }
 
 void CCorvaneDlg::ChooseInterface(int index) {
@@ -180,7 +191,7 @@ bool CCorvaneDlg::LoadInterface(const std::string& name) {
     const auto found = std::find(interfaceList.items.begin(), interfaceList.items.end(), name);
     if (found == interfaceList.items.end()) return false;
     interfaceList.selection = static_cast<int>(found - interfaceList.items.begin());
-    visiblePanel_ = name == "JLINK" ? MainPanel::Jlink : name == "UART" ? MainPanel::Uart : MainPanel::None;
+    visiblePanel_ = PanelOf(InterfaceKindOf(name));
     return true;
 }
 
@@ -218,9 +229,9 @@ void CCorvaneDlg::LockForRun() {
     internalRadio.enabled = externalRadio.enabled = flashInterfaceList.enabled = flashTypeList.enabled = false;
     // Only the panel of the interface in use, which the done report enables again: a panel
     // disabled here for another interface would stay greyed until a run over its own.
-    const std::string used = interfaceName();
-    if (used == "JLINK") jlinkPanel.SetEnabled(false);
-    if (used == "UART") uartPanel.SetEnabled(false);
+    const std::optional<InterfaceKind> used = Interface();
+    if (used == InterfaceKind::Jlink) jlinkPanel.SetEnabled(false);
+    if (used == InterfaceKind::Uart) uartPanel.SetEnabled(false);
 }
 
 void CCorvaneDlg::OnProgress(uint32_t count, const std::string& text, ReportKind kind) {
@@ -245,8 +256,9 @@ void CCorvaneDlg::OnOperationDone(OperationKind kind, std::optional<ProgramPageK
         internalRadio.enabled = externalRadio.enabled = true;
         if (externalRadio.checked) flashInterfaceList.enabled = flashTypeList.enabled = true;
     }
-    if (usedInterface == "JLINK") jlinkPanel.SetEnabled(true);
-    if (usedInterface == "UART") uartPanel.SetEnabled(true);
+    const std::optional<InterfaceKind> used = Interface();
+    if (used == InterfaceKind::Jlink) jlinkPanel.SetEnabled(true);
+    if (used == InterfaceKind::Uart) uartPanel.SetEnabled(true);
 
     switch (kind) {
         case kOperationErase:
@@ -257,7 +269,7 @@ void CCorvaneDlg::OnOperationDone(OperationKind kind, std::optional<ProgramPageK
             break;
         case kOperationProgram:
             if (page == kPageEX500) ex500Page.OnOperationDone();
-            else if (page == kPageHX700) hx700Page.OnOperationDone(usedInterface);
+            else if (page == kPageHX700) hx700Page.OnOperationDone(used);
             else flashPage.OnOperationDone();
             break;
     }

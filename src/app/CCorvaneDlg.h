@@ -90,6 +90,8 @@ public:
 
     std::string family() const { return unlistedFamily_.empty() ? chipList.SelectedText() : unlistedFamily_; }
     std::string interfaceName() const { return interfaceList.SelectedText(); }
+    // The kind of the chosen interface (none while the list holds no known name).
+    std::optional<InterfaceKind> Interface() const { return InterfaceKindOf(interfaceName()); }
     OperationKind currentOperation() const { return currentOperation_; }
     MainPage visiblePage() const { return visiblePage_; }
     MainPanel visiblePanel() const { return visiblePanel_; }

@@ -225,9 +225,9 @@ bool ReadEX500FlashDlg(EX500FlashDlg& page, const std::string& family, LineIt& l
     return true;
 }
 
-bool ReadHX700FlashDlg(HX700FlashDlg& page, const std::string& interfaceName, LineIt line, LineIt end) {
+bool ReadHX700FlashDlg(HX700FlashDlg& page, std::optional<InterfaceKind> interface, LineIt line, LineIt end) {
     for (; line != end; ++line) ReadProgramTailLine(page, line->key, line->value);
-    if (interfaceName == "USB") page.AllowBlockErase(false);
+    if (interface == InterfaceKind::Usb) page.AllowBlockErase(false);
     return true;
 }
 
@@ -274,7 +274,7 @@ bool ReadEraseDlg(CCorvaneDlg& window, LineIt& line, LineIt end) {
     else if (chosen == EraseMode::Sectors) page.ClickEraseSector();
     else page.ClickEraseAll();
     page.blockList.selections = blocks;
-    if (window.interfaceName() == "USB") window.hx700Page.AllowBlockErase(false);
+    if (window.Interface() == InterfaceKind::Usb) window.hx700Page.AllowBlockErase(false);
     return true;
 }
 
@@ -300,7 +300,7 @@ bool ReadSection(CCorvaneDlg& window, const std::string& option, LineIt& line, L
         bool read = true;
         if (page == ProgramPage::EX500FlashDlg) read = ReadEX500FlashDlg(window.ex500Page, window.family(), line, end);
         else if (page == ProgramPage::HX700FlashDlg)
-            read = ReadHX700FlashDlg(window.hx700Page, window.interfaceName(), line, end);
+            read = ReadHX700FlashDlg(window.hx700Page, window.Interface(), line, end);
         else read = ReadFlashDlg(window.flashPage, line, end);
         if (!read) return false;
         window.ShowOperation(kOperationProgram);
@@ -321,8 +321,8 @@ std::string SettingsText(const CCorvaneDlg& window) {
     const std::string interfaceName = window.interfaceName();
     lines.Add("ChipName", window.family());
     lines.Add("InterfaceType", interfaceName);
-    if (interfaceName == "JLINK") lines.Add("JLINK Speed", window.jlinkPanel.speedList.SelectedText());
-    if (interfaceName == "UART") lines.Add("UART Baudrate", window.uartPanel.baudList.SelectedText());
+    if (window.Interface() == InterfaceKind::Jlink) lines.Add("JLINK Speed", window.jlinkPanel.speedList.SelectedText());
+    if (window.Interface() == InterfaceKind::Uart) lines.Add("UART Baudrate", window.uartPanel.baudList.SelectedText());
     lines.Add("Flash Location", window.internalRadio.checked ? "Internal" : "External");
     lines.Add("Flash Interface", window.flashInterfaceList.SelectedText());
     // A family without a flash type writes none: the list may still show the last family's choice.

@@ -41,7 +41,7 @@ int BlankCheck(const Options& options, OperationContext& context) {
         return UsageError("blank-check", text);
     }
 
-    const bool usb = target.interfaceName == "USB";
+    const bool usb = target.Interface() == InterfaceKind::Usb;
     context.window.LockForRun();
     SessionOptions& link = context.link;
     NameLinksInLoaderMessages(link);

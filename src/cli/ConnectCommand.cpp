@@ -19,8 +19,8 @@ namespace {
 
 // The link as the selection reaches it, after "interface: ".
 std::string LinkLine(const TargetSelection& target) {
-    if (target.interfaceName == "JLINK") return "JLINK (" + std::to_string(target.jlinkSpeedKhz) + " kHz)";
-    if (target.interfaceName == "UART")
+    if (target.Interface() == InterfaceKind::Jlink) return "JLINK (" + std::to_string(target.jlinkSpeedKhz) + " kHz)";
+    if (target.Interface() == InterfaceKind::Uart)
         return "UART (" + target.comPort + ", " + std::to_string(target.baudRate) + " baud)";
     return target.interfaceName;
 }
@@ -28,7 +28,7 @@ std::string LinkLine(const TargetSelection& target) {
 int Connect(OperationContext& context) {
     const TargetSelection target = context.window.Snapshot();
     const FamilyProfile& profile = *FindFamilyProfile(target.family);
-    const bool usb = target.interfaceName == "USB";
+    const bool usb = target.Interface() == InterfaceKind::Usb;
 
     SessionOptions& options = context.link;
     options.jlinkLoaderLost = "MCU Jlink Load file lost";
@@ -104,7 +104,7 @@ int NameFlashType(const FamilyProfile& profile, uint32_t speed, Seams& seams, Te
                 if (prompt.shown > 0 && prompt.texts.back() == options.jlinkLoaderLost)
                     std::fprintf(stderr, "tavrel-cli connect: no loader file %s for the flash type check (give the "
                                          "folder of the loader files with --loader-dir DIR)\n",
-                                 LoaderFileName(target.family, "JLINK").c_str());
+                                 LoaderFileName(target.family, InterfaceKind::Jlink).c_str());
                 std::fprintf(stderr, "tavrel-cli connect: the flash type of %s could not be checked: its loader did "
                                      "not start\n", target.family.c_str());
             }
@@ -165,7 +165,7 @@ int NameFlashType(const FamilyProfile& profile, uint32_t speed, Seams& seams, Te
 // whose word it is named. 0 when exactly one family matches; for a family whose loader checks
 // the flash type, when exactly one type of its list answered as well.
 int IdentifyChip(const Options& options) {
-    if (options.ValueOr("interface", "JLINK") != "JLINK")
+    if (InterfaceKindOf(options.ValueOr("interface", "JLINK")) != InterfaceKind::Jlink)
         return UsageError("connect", "--chip auto: the chip is identified over J-Link only (give --interface JLINK)");
     for (const std::string& other : options.Given({"port", "baud", "unlock-erase", "unlock-password", "usb-id", "usb-sim",
                                                    "usb-path", "flash-type", "flash-location"}))

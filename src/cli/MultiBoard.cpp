@@ -15,6 +15,7 @@
 #include "cli/Command.h"
 #include "cli/JsonOutput.h"
 #include "cli/ProductionLine.h"
+#include "model/InterfaceKind.h"
 #include "platform/ChildProcess.h"
 #include "platform/Clock.h"
 #include "platform/DfuTransport.h"
@@ -230,11 +231,12 @@ uint64_t JobTimeLimitSeconds(const std::string& commandName, const Options& opti
 int RunBoards(const std::string& commandName, const Options& options) {
     const auto [keyOption, ports] = BoardsOf(options);
     const std::string route = options.ValueOr("interface", options.Has("settings") ? "" : "JLINK");
-    if (keyOption == "port" && ports.size() > 1 && options.ValueOr("interface", "") != "UART")
+    const std::optional<InterfaceKind> routeKind = InterfaceKindOf(route);
+    if (keyOption == "port" && ports.size() > 1 && InterfaceKindOf(options.ValueOr("interface", "")) != InterfaceKind::Uart)
         return UsageError(commandName, "--port given several times: several boards at once go with --interface UART");
-    if (keyOption == "probe" && !route.empty() && route != "JLINK")
+    if (keyOption == "probe" && !route.empty() && routeKind != InterfaceKind::Jlink)
         return UsageError(commandName, "--probe does not go with --interface " + route);
-    if (keyOption == "usb-path" && !route.empty() && route != "USB")
+    if (keyOption == "usb-path" && !route.empty() && routeKind != InterfaceKind::Usb)
         return UsageError(commandName, "--usb-path does not go with --interface " + route);
     const std::string keyText = "--" + keyOption + ": ";
     if (keyOption == "probe")

@@ -63,20 +63,23 @@ std::string FillWindow(const Options& options, CCorvaneDlg& window, bool loaded)
         window.ChooseInterface(interfaceIndex);
     }
     const std::string interfaceName = window.interfaceName();
+    const std::optional<InterfaceKind> interface = window.Interface();
     // Each link's own options, refused with another link rather than quietly ignored.
     struct OwnOption {
         const char* name;
-        std::vector<std::string> interfaces;
+        std::vector<InterfaceKind> interfaces;
     };
-    for (const OwnOption& own : {OwnOption{"speed", {"JLINK"}}, OwnOption{"probe", {"JLINK"}}, OwnOption{"port", {"UART"}},
-                                 OwnOption{"baud", {"UART"}}, OwnOption{"unlock-erase", {"UART"}},
-                                 OwnOption{"unlock-password", {"UART", "USB"}}, OwnOption{"usb-id", {"USB"}},
-                                 OwnOption{"usb-sim", {"USB"}}, OwnOption{"usb-path", {"USB"}}}) {
-        if (options.Has(own.name) && IndexOf(own.interfaces, interfaceName) < 0)
+    using enum InterfaceKind;
+    for (const OwnOption& own : {OwnOption{"speed", {Jlink}}, OwnOption{"probe", {Jlink}}, OwnOption{"port", {Uart}},
+                                 OwnOption{"baud", {Uart}}, OwnOption{"unlock-erase", {Uart}},
+                                 OwnOption{"unlock-password", {Uart, Usb}}, OwnOption{"usb-id", {Usb}},
+                                 OwnOption{"usb-sim", {Usb}}, OwnOption{"usb-path", {Usb}}}) {
+        if (options.Has(own.name) &&
+            (!interface || std::find(own.interfaces.begin(), own.interfaces.end(), *interface) == own.interfaces.end()))
             return "--" + std::string(own.name) + " does not go with --interface " + interfaceName;
     }
     // The serial boot ROM has no command that leaves it: a reset there is the user's hand.
-    if (options.Has("reset") && interfaceName == "UART")
+    if (options.Has("reset") && interface == Uart)
         return "--reset: over UART the boot ROM cannot be left by the host; reset the board by hand after the run";
     if (auto location = options.Value("flash-location")) {
         if (!window.internalRadio.enabled) return "--flash-location: " + chip + " has no flash location to choose";
@@ -100,7 +103,7 @@ std::string FillWindow(const Options& options, CCorvaneDlg& window, bool loaded)
         const auto value = ParseNumber(*speed);
         const auto& choices = JlinkConfigDlg::kSpeedChoicesKhz;
         const auto found = value ? std::find(choices.begin(), choices.end(), *value) : choices.end();
-        if (interfaceName != "JLINK" || found == choices.end())
+        if (interface != Jlink || found == choices.end())
             return "--speed: '" + *speed + "' is not a J-Link speed of the list (8000, 4000, 2000, 1000, 500, 100)";
         window.jlinkPanel.ChooseSpeed(static_cast<int>(found - choices.begin()));
     }
@@ -108,7 +111,7 @@ std::string FillWindow(const Options& options, CCorvaneDlg& window, bool loaded)
         const auto value = ParseNumber(*baud);
         const std::vector<uint32_t> rates = BaudChoices(chip);
         const auto found = value ? std::find(rates.begin(), rates.end(), *value) : rates.end();
-        if (interfaceName != "UART" || found == rates.end()) {
+        if (interface != Uart || found == rates.end()) {
             std::string offered;
             for (uint32_t rate : rates) offered += (offered.empty() ? "" : ", ") + std::to_string(rate);
             return "--baud: '" + *baud + "' is not offered for " + chip + " (" + offered + ")";
@@ -119,7 +122,7 @@ std::string FillWindow(const Options& options, CCorvaneDlg& window, bool loaded)
         return "give either --unlock-password or --unlock-erase, not both";
     if (options.Has("unlock-erase") && IsEX500Group(chip))
         return "--unlock-erase: the boot ROM of " + chip + " cannot be unlocked by erasing; give --unlock-password HEX";
-    if (auto password = options.Value("unlock-password"); password && interfaceName == "USB") {
+    if (auto password = options.Value("unlock-password"); password && interface == Usb) {
         uint8_t bytes[kDfuPasswordBytes];
         if (HexTextToBytes(WithoutHexPrefix(*password), bytes, sizeof bytes) != 0)
             return "--unlock-password takes 64 hexadecimal digits (32 bytes) for USB";
@@ -205,7 +208,7 @@ void PrintFailureContext(const std::string& commandName, const CCorvaneDlg& wind
         const std::string folder =
             seams.loaderFolder().empty() ? (platform::ProgramFolder() / "config").string() : seams.loaderFolder();
         std::fprintf(stderr, "%sno loader file %s in %s (give the folder of the loader files with --loader-dir DIR)\n",
-                     tag.c_str(), LoaderFileName(target.family, target.interfaceName).c_str(), folder.c_str());
+                     tag.c_str(), LoaderFileName(target.family, target.Interface().value_or(InterfaceKind::Uart)).c_str(), folder.c_str());
     }
     if (Shown(prompt, {"Uart hand shake failed!\n Please reset and try again!", "Uart hand shake failed!"}))
         std::fprintf(stderr,
@@ -266,10 +269,10 @@ int RunOnOneBoard(const std::string& commandName, const Options& options,
     if (auto given = options.Value("unlock-password")) {
         const std::string password = WithoutHexPrefix(*given);
         prompt.preset = SecurityAnswer{true, 1, password};
-        if (IsEX500Group(window.family()) && window.interfaceName() == "UART") link.framedPassword = password;
+        if (IsEX500Group(window.family()) && window.Interface() == InterfaceKind::Uart) link.framedPassword = password;
     }
     if (options.Has("unlock-erase")) prompt.preset = SecurityAnswer{true, 0, {}};
-    prompt.offerErase = window.interfaceName() == "UART" && !IsEX500Group(window.family());
+    prompt.offerErase = window.Interface() == InterfaceKind::Uart && !IsEX500Group(window.family());
 
     Seams seams = CommandSeams(CommandSettings(options));
     if (const std::string problem = SimSocketProblem(seams); !problem.empty()) {
@@ -277,7 +280,7 @@ int RunOnOneBoard(const std::string& commandName, const Options& options,
         return 1;
     }
     const std::string interfaceName = window.interfaceName();
-    if (interfaceName == "USB") {
+    if (window.Interface() == InterfaceKind::Usb) {
         std::string idError;
         if (!seams.DfuDevice(window.family(), idError)) return UsageError(commandName, idError);
     }

@@ -192,7 +192,7 @@ int CheckIdentityAgainstPlan(OperationContext& context, const std::function<RunR
                          RecordPlanWith(plan), context.link};
     // A flow that fails here has said why (a missing image, a field out of range).
     if (!Succeeded(flow(recording))) return 1;
-    const bool dfu = context.window.interfaceName() == "USB";
+    const bool dfu = context.window.Interface() == InterfaceKind::Usb;
     std::vector<FlashRange> erased;
     for (const PlanErase& erase : plan.erases) {
         switch (erase.kind) {

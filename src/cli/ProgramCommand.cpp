@@ -80,7 +80,7 @@ int RunProgramCommand(const std::string& command, const Options& options) {
         context.skipUnchanged = options.Has("skip-unchanged");
         if (context.skipUnchanged) {
             // Over UART reading a sector takes as long as writing it: nothing to gain.
-            if (context.window.interfaceName() == "UART")
+            if (context.window.Interface() == InterfaceKind::Uart)
                 return UsageError(command, "--skip-unchanged: over UART reading the flash costs as much as writing "
                                            "it; program without --skip-unchanged");
             if (context.identity || !context.boardData.empty() || context.checkIdentityOnly)

@@ -24,7 +24,7 @@ int ProgramSkippingUnchanged(OperationContext& context, const std::function<RunR
         return 1;
     }
     const TargetSelection target = context.window.Snapshot();
-    const bool usb = target.interfaceName == "USB";
+    const bool usb = target.Interface() == InterfaceKind::Usb;
     context.window.LockForRun();
     bool ok = false;
     SkipUnchangedResult result;

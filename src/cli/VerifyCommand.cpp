@@ -24,7 +24,7 @@ int VerifyProgramPlan(OperationContext& context, const std::function<RunResult(R
     }
 
     const TargetSelection target = context.window.Snapshot();
-    const bool usb = target.interfaceName == "USB";
+    const bool usb = target.Interface() == InterfaceKind::Usb;
     context.window.LockForRun();
     bool ok = false;
     std::optional<PlanComparison> comparison;

@@ -4,14 +4,6 @@
 
 namespace tavrel {
 
-namespace {
-
-std::vector<std::string> ToStrings(std::initializer_list<std::string_view> items) {
-    return {items.begin(), items.end()};
-}
-
-}  // namespace
-
 bool IsKnownFamily(std::string_view family) { return FindFamilyProfile(family) != nullptr; }
 
 std::optional<ProgramPage> ProgramPageFor(std::string_view family) {
@@ -72,12 +64,9 @@ const std::array<FlashTypeRow, 17> FlashTypeTable = {{
 }};
 
 std::optional<std::vector<std::string>> FlashTypeChoices(std::string_view family) {
-    if (family == "KR2G700") return ToStrings({"W25Q80BW/EW", "W25Q32FW", "SST26WF080B", "GD25LQ80", "Other"});
-    if (family == "KR2E550") return ToStrings({"W25Q80BV", "W25Q80DV", "W25Q40CL", "W25Q20CL"});
-    if (family == "KR2H70X")
-        return ToStrings({"W25Q80BV", "W25Q80DV", "W25Q40CL", "W25Q20CL", "W25Q32FV", "W25Q16BV/DV", "GD25Q80B",
-                          "GD25Q16B", "MD25D80B", "MD25D16B", "Other"});
-    return std::nullopt;
+    const FamilyProfile* profile = FindFamilyProfile(family);
+    if (profile == nullptr || profile->flashTypes.empty()) return std::nullopt;
+    return std::vector<std::string>(profile->flashTypes.begin(), profile->flashTypes.end());
 }
 
 std::optional<FlashTypeRow> LookupFlashType(std::string_view name) {
@@ -87,44 +76,23 @@ std::optional<FlashTypeRow> LookupFlashType(std::string_view name) {
 }
 
 ChoiceList UartPortChoices(std::string_view family) {
-    if (family == "KR2E700") return {ToStrings({"UART0", "UART1"}), 0};
-    if (IsEX500Group(family)) return {ToStrings({"UART1", "UART2"}), 1};
-    return {};
+    const FamilyProfile* profile = FindFamilyProfile(family);
+    if (profile == nullptr || profile->uartPorts.empty()) return {};
+    return {std::vector<std::string>(profile->uartPorts.begin(), profile->uartPorts.end()), profile->uartPortSelected};
 }
 
 ChoiceList UartPinChoices(std::string_view family, int portIndex) {
-    std::vector<std::string> items;
-    const bool first = portIndex == 0;
-    if (portIndex != 0 && portIndex != 1) return {};
-    if (family == "KR2E500" || family == "KR2A500") {
-        items = first ? ToStrings({"GPIO19,20 (Default)", "GPIO2,3", "GPIO8,9", "GPIO10,11", "GPIO24,25", "GPIO26,27"})
-                      : ToStrings({"GPIO4,6 (Default)", "GPIO6,7", "GPIO21,22"});
-    } else if (family == "KR2G700") {
-        items = first ? ToStrings({"GPIO11,12 (Default)", "GPIO6,7"}) : ToStrings({"GPIO20,22 (Default)"});
-    } else if (family == "KR2E550") {
-        items = first ? ToStrings({"GPIO6,7", "GPIO11,12", "GPIO1,17"}) : ToStrings({"GPIO4,5", "GPIO13,14"});
-    } else if (family == "KR2E700") {
-        items = first ? ToStrings({"GPIO6,7"}) : ToStrings({"GPIO0,1", "GPIO12,13"});
-    } else {
-        return {};
-    }
-    return {items, 0};
+    const FamilyProfile* profile = FindFamilyProfile(family);
+    if (profile == nullptr || (portIndex != 0 && portIndex != 1)) return {};
+    const std::span<const std::string_view> pins = profile->uartPins[static_cast<size_t>(portIndex)];
+    if (pins.empty()) return {};
+    return {std::vector<std::string>(pins.begin(), pins.end()), 0};
 }
 
-const std::array<ChipIdRow, 7> ChipIdTable = {{
-    {"KR2A600", 0x480B0000, 0x88110841},
-    {"KR2E500", 0x4A000000, 0x88110280},
-    {"KR2E550", 0x48000000, 0x88110610},
-    {"KR2A500", 0x4A000000, 0x88110280},
-    {"KR2G700", 0x4A000000, 0x88130E40},
-    {"KR2H70X", 0x480B0000, 0x88130A41},
-    {"KR2E700", 0x48000000, 0x88130C09},
-}};
-
 std::optional<ChipIdRow> LookupChipId(std::string_view family) {
-    for (const auto& row : ChipIdTable)
-        if (row.family == family) return row;
-    return std::nullopt;
+    const FamilyProfile* profile = FindFamilyProfile(family);
+    if (profile == nullptr) return std::nullopt;
+    return ChipIdRow{profile->name, profile->chipIdAddress, profile->chipId};
 }
 
 std::optional<MailboxSet> MailboxFor(std::string_view family) {

@@ -68,7 +68,7 @@ struct ChipIdRow {
     uint32_t expected;  // the identification word
 };
 
-extern const std::array<ChipIdRow, 7> ChipIdTable;
+// The family's identification word and where it is read (from its profile row).
 std::optional<ChipIdRow> LookupChipId(std::string_view family);
 
 std::optional<MailboxSet> MailboxFor(std::string_view family);

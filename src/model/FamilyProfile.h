@@ -63,6 +63,12 @@ struct FamilyProfile {
     uint32_t eraseBlocks;      // blocks the erase page offers; 0: capacity / 65536
     uint32_t highestSector;    // highest sector number; 0: capacity / 4096 - 1
     const EX500FamilyRow* ex500;  // the KR2E500 group's boot header facts; null outside the group
+    std::span<const std::string_view> flashTypes;  // the flash type list; empty: the family has none
+    std::span<const std::string_view> uartPorts;   // the KR2E500-group page's "UART:" list
+    int uartPortSelected;                          // its entry selected when it is filled
+    // "UART Location:" per "UART:" index (the first entry selected).
+    std::array<std::span<const std::string_view>, 2> uartPins;
+    bool splitsHexAt64K;       // HEX runs also end at every 64 KiB boundary (the generator does so for all)
 
     bool IsEX500Group() const { return page == ProgramPage::EX500FlashDlg; }
     bool SendsHandshakeByte() const { return bootRom == BootRomKind::Request; }
@@ -95,6 +101,25 @@ constexpr bool G700Segment(uint64_t start, uint64_t end) {
 }
 constexpr bool E700Segment(uint64_t start, uint64_t end) { return start >= 0x20000000 && end < 0x20027000; }
 
+inline constexpr std::array<std::string_view, 5> kG700FlashTypes = {"W25Q80BW/EW", "W25Q32FW", "SST26WF080B", "GD25LQ80",
+                                                                     "Other"};
+inline constexpr std::array<std::string_view, 4> kE550FlashTypes = {"W25Q80BV", "W25Q80DV", "W25Q40CL", "W25Q20CL"};
+inline constexpr std::array<std::string_view, 11> kH70XFlashTypes = {
+    "W25Q80BV", "W25Q80DV", "W25Q40CL", "W25Q20CL", "W25Q32FV", "W25Q16BV/DV",
+    "GD25Q80B", "GD25Q16B", "MD25D80B", "MD25D16B", "Other"};
+
+inline constexpr std::array<std::string_view, 2> kGroupPorts = {"UART1", "UART2"};
+inline constexpr std::array<std::string_view, 2> kE700Ports = {"UART0", "UART1"};
+inline constexpr std::array<std::string_view, 6> kE500FirstPins = {"GPIO19,20 (Default)", "GPIO2,3", "GPIO8,9",
+                                                                   "GPIO10,11", "GPIO24,25", "GPIO26,27"};
+inline constexpr std::array<std::string_view, 3> kE500SecondPins = {"GPIO4,6 (Default)", "GPIO6,7", "GPIO21,22"};
+inline constexpr std::array<std::string_view, 2> kG700FirstPins = {"GPIO11,12 (Default)", "GPIO6,7"};
+inline constexpr std::array<std::string_view, 1> kG700SecondPins = {"GPIO20,22 (Default)"};
+inline constexpr std::array<std::string_view, 3> kE550FirstPins = {"GPIO6,7", "GPIO11,12", "GPIO1,17"};
+inline constexpr std::array<std::string_view, 2> kE550SecondPins = {"GPIO4,5", "GPIO13,14"};
+inline constexpr std::array<std::string_view, 1> kE700FirstPins = {"GPIO6,7"};
+inline constexpr std::array<std::string_view, 2> kE700SecondPins = {"GPIO0,1", "GPIO12,13"};
+
 // KR2E700: "GPIO6,7" on the first UART; "GPIO0,1" and "GPIO12,13" on the second.
 inline constexpr std::array<uint8_t, 1> kE700FirstPort = {3};
 inline constexpr std::array<uint8_t, 2> kE700SecondPort = {2, 3};
@@ -107,32 +132,65 @@ inline constexpr EX500FamilyRow kE700Row{2304000000, 25000, 0, kE700FirstPort, k
 }  // namespace family_data
 
 // The seven rows, in the order in which families are tested.
-// name, page, boot ROM, reset type, two-device chain, id address, id word, mailbox, framed
-// parameter address, loader address, bauds, selected baud, password digits, flash-type check,
-// flash choice, external only, advanced bin, USB, USB ids, flash size, erase blocks, highest sector,
-// boot header facts.
 inline constexpr std::array<FamilyProfile, 7> FamilyProfiles = {{
-    {"KR2A600", ProgramPage::FlashDlg, BootRomKind::Request, 0, false, 0x480B0000, 0x88110841,
-     {0x20010000, 0x20010004, 0x20014000, 0x20014004}, 0, 0x20020000, family_data::kRequestRomBauds, 6, 8,
-     false, false, false, false, false, 0, 0, 0x100000, 16, 255, nullptr},
-    {"KR2E500", ProgramPage::EX500FlashDlg, BootRomKind::Framed, 1, false, 0x4A000000, 0x88110280,
-     family_data::kMailboxE500, 0x20124408, 0x20100000, family_data::kFramedRomBauds, 6, 8,
-     false, false, false, true, false, 0, 0, 0x80000, 8, 127, &family_data::kE500Row},
-    {"KR2A500", ProgramPage::EX500FlashDlg, BootRomKind::Framed, 1, false, 0x4A000000, 0x88110280,
-     family_data::kMailboxE500, 0x20124408, 0x20100000, family_data::kFramedRomBauds, 6, 8,
-     false, false, false, true, false, 0, 0, 0x80000, 8, 127, &family_data::kE500Row},
-    {"KR2E550", ProgramPage::EX500FlashDlg, BootRomKind::Framed, 0, false, 0x48000000, 0x88110610,
-     {0x20000000, 0x20000004, 0x20002018, 0x2000202C}, 0x20000408, 0x20008000, family_data::kFramedRomBauds, 6, 8,
-     true, true, false, false, false, 0, 0, 0, 0, 0, &family_data::kE550Row},
-    {"KR2G700", ProgramPage::EX500FlashDlg, BootRomKind::Framed, 1, true, 0x4A000000, 0x88130E40,
-     {0x20120000, 0x20120004, 0x20124000, 0x20124004}, 0x20120008, 0x20100000, family_data::kFramedRomBauds, 6, 8,
-     true, false, true, true, false, 0, 0, 0, 0, 0, &family_data::kG700Row},
-    {"KR2E700", ProgramPage::EX500FlashDlg, BootRomKind::Framed, 1, false, 0x48000000, 0x88130C09,
-     {0x20000000, 0x20000004, 0x20004000, 0x20004004}, 0x20000008, 0x20010000, family_data::kFramedRomBauds, 6, 8,
-     false, false, false, false, false, 0, 0, 0x80000, 8, 127, &family_data::kE700Row},
-    {"KR2H70X", ProgramPage::HX700FlashDlg, BootRomKind::Request, 0, false, 0x480B0000, 0x88130A41,
-     {0x00117000, 0x00118000, 0x00115000, 0x0011D000}, 0, 0x00100000, family_data::kRequestRomBauds, 6, 64,
-     true, true, false, false, true, 0x1209, 0x0001, 0, 0, 0, nullptr},
+    {.name = "KR2A600", .page = ProgramPage::FlashDlg, .bootRom = BootRomKind::Request, .resetType = 0,
+     .twoDeviceChain = false, .chipIdAddress = 0x480B0000, .chipId = 0x88110841,
+     .mailbox = {0x20010000, 0x20010004, 0x20014000, 0x20014004}, .framedParameterAddress = 0,
+     .loaderAddress = 0x20020000, .baudRates = family_data::kRequestRomBauds, .baudSelected = 6, .passwordDigits = 8,
+     .checksFlashType = false, .flashChoice = false, .externalOnly = false, .advancedBin = false, .usb = false,
+     .usbVendorId = 0, .usbProductId = 0, .flashSize = 0x100000, .eraseBlocks = 16, .highestSector = 255,
+     .ex500 = nullptr, .flashTypes = {}, .uartPorts = {}, .uartPortSelected = -1, .uartPins = {},
+     .splitsHexAt64K = true},
+    {.name = "KR2E500", .page = ProgramPage::EX500FlashDlg, .bootRom = BootRomKind::Framed, .resetType = 1,
+     .twoDeviceChain = false, .chipIdAddress = 0x4A000000, .chipId = 0x88110280, .mailbox = family_data::kMailboxE500,
+     .framedParameterAddress = 0x20124408, .loaderAddress = 0x20100000, .baudRates = family_data::kFramedRomBauds,
+     .baudSelected = 6, .passwordDigits = 8, .checksFlashType = false, .flashChoice = false, .externalOnly = false,
+     .advancedBin = true, .usb = false, .usbVendorId = 0, .usbProductId = 0, .flashSize = 0x80000, .eraseBlocks = 8,
+     .highestSector = 127, .ex500 = &family_data::kE500Row, .flashTypes = {}, .uartPorts = family_data::kGroupPorts,
+     .uartPortSelected = 1, .uartPins = {family_data::kE500FirstPins, family_data::kE500SecondPins},
+     .splitsHexAt64K = false},
+    {.name = "KR2A500", .page = ProgramPage::EX500FlashDlg, .bootRom = BootRomKind::Framed, .resetType = 1,
+     .twoDeviceChain = false, .chipIdAddress = 0x4A000000, .chipId = 0x88110280, .mailbox = family_data::kMailboxE500,
+     .framedParameterAddress = 0x20124408, .loaderAddress = 0x20100000, .baudRates = family_data::kFramedRomBauds,
+     .baudSelected = 6, .passwordDigits = 8, .checksFlashType = false, .flashChoice = false, .externalOnly = false,
+     .advancedBin = true, .usb = false, .usbVendorId = 0, .usbProductId = 0, .flashSize = 0x80000, .eraseBlocks = 8,
+     .highestSector = 127, .ex500 = &family_data::kE500Row, .flashTypes = {}, .uartPorts = family_data::kGroupPorts,
+     .uartPortSelected = 1, .uartPins = {family_data::kE500FirstPins, family_data::kE500SecondPins},
+     .splitsHexAt64K = false},
+    {.name = "KR2E550", .page = ProgramPage::EX500FlashDlg, .bootRom = BootRomKind::Framed, .resetType = 0,
+     .twoDeviceChain = false, .chipIdAddress = 0x48000000, .chipId = 0x88110610,
+     .mailbox = {0x20000000, 0x20000004, 0x20002018, 0x2000202C}, .framedParameterAddress = 0x20000408,
+     .loaderAddress = 0x20008000, .baudRates = family_data::kFramedRomBauds, .baudSelected = 6, .passwordDigits = 8,
+     .checksFlashType = true, .flashChoice = true, .externalOnly = false, .advancedBin = false, .usb = false,
+     .usbVendorId = 0, .usbProductId = 0, .flashSize = 0, .eraseBlocks = 0, .highestSector = 0,
+     .ex500 = &family_data::kE550Row, .flashTypes = family_data::kE550FlashTypes, .uartPorts = family_data::kGroupPorts,
+     .uartPortSelected = 1, .uartPins = {family_data::kE550FirstPins, family_data::kE550SecondPins},
+     .splitsHexAt64K = false},
+    {.name = "KR2G700", .page = ProgramPage::EX500FlashDlg, .bootRom = BootRomKind::Framed, .resetType = 1,
+     .twoDeviceChain = true, .chipIdAddress = 0x4A000000, .chipId = 0x88130E40,
+     .mailbox = {0x20120000, 0x20120004, 0x20124000, 0x20124004}, .framedParameterAddress = 0x20120008,
+     .loaderAddress = 0x20100000, .baudRates = family_data::kFramedRomBauds, .baudSelected = 6, .passwordDigits = 8,
+     .checksFlashType = true, .flashChoice = false, .externalOnly = true, .advancedBin = true, .usb = false,
+     .usbVendorId = 0, .usbProductId = 0, .flashSize = 0, .eraseBlocks = 0, .highestSector = 0,
+     .ex500 = &family_data::kG700Row, .flashTypes = family_data::kG700FlashTypes, .uartPorts = family_data::kGroupPorts,
+     .uartPortSelected = 1, .uartPins = {family_data::kG700FirstPins, family_data::kG700SecondPins},
+     .splitsHexAt64K = false},
+    {.name = "KR2E700", .page = ProgramPage::EX500FlashDlg, .bootRom = BootRomKind::Framed, .resetType = 1,
+     .twoDeviceChain = false, .chipIdAddress = 0x48000000, .chipId = 0x88130C09,
+     .mailbox = {0x20000000, 0x20000004, 0x20004000, 0x20004004}, .framedParameterAddress = 0x20000008,
+     .loaderAddress = 0x20010000, .baudRates = family_data::kFramedRomBauds, .baudSelected = 6, .passwordDigits = 8,
+     .checksFlashType = false, .flashChoice = false, .externalOnly = false, .advancedBin = false, .usb = false,
+     .usbVendorId = 0, .usbProductId = 0, .flashSize = 0x80000, .eraseBlocks = 8, .highestSector = 127,
+     .ex500 = &family_data::kE700Row, .flashTypes = {}, .uartPorts = family_data::kE700Ports, .uartPortSelected = 0,
+     .uartPins = {family_data::kE700FirstPins, family_data::kE700SecondPins}, .splitsHexAt64K = false},
+    {.name = "KR2H70X", .page = ProgramPage::HX700FlashDlg, .bootRom = BootRomKind::Request, .resetType = 0,
+     .twoDeviceChain = false, .chipIdAddress = 0x480B0000, .chipId = 0x88130A41,
+     .mailbox = {0x00117000, 0x00118000, 0x00115000, 0x0011D000}, .framedParameterAddress = 0,
+     .loaderAddress = 0x00100000, .baudRates = family_data::kRequestRomBauds, .baudSelected = 6, .passwordDigits = 64,
+     .checksFlashType = true, .flashChoice = true, .externalOnly = false, .advancedBin = false, .usb = true,
+     .usbVendorId = 0x1209, .usbProductId = 0x0001, .flashSize = 0, .eraseBlocks = 0, .highestSector = 0,
+     .ex500 = nullptr, .flashTypes = family_data::kH70XFlashTypes, .uartPorts = {}, .uartPortSelected = -1,
+     .uartPins = {}, .splitsHexAt64K = false},
 }};
 
 // The row of that exact (case-sensitive) name, or none.

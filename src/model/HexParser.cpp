@@ -16,6 +16,7 @@
 #include <span>
 #include <utility>
 
+#include "model/FamilyProfile.h"
 #include "model/InputFile.h"
 
 namespace tavrel {
@@ -73,6 +74,12 @@ private:
 };
 
 namespace {
+
+// The family's HEX runs also end at every 64 KiB boundary.
+bool SplitsHexAt64K(const std::string& family) {
+    const FamilyProfile* profile = FindFamilyProfile(family);
+    return profile != nullptr && profile->splitsHexAt64K;
+}
 
 // The value of each character as a hexadecimal digit, 0xFF for any other: a record's digits are
 // checked and converted with one look-up each (a large image is millions of records).
@@ -423,7 +430,7 @@ bool CHexParser::ConvertOtherFormat(std::FILE* file, const std::string& path, He
         const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         read = ReadSRecordImage(text, path, image, prompt_, failedLine_);
     }
-    const bool split = rule_ == SplitRule::Always || family == "KR2A600";
+    const bool split = rule_ == SplitRule::Always || SplitsHexAt64K(family);
     ok = read && PlaceImageBlocks(image, path, first, second, firstList, secondList, split, prompt_);
     if (!ok) failure_ = HexFailure::Malformed;
     return true;
@@ -445,7 +452,7 @@ bool CHexParser::ConvertRecords(HexLineReader& reader, const std::string& source
                                 HexByteSink* second, SegmentList& firstList, SegmentList* secondList,
                                 const std::string& family) {
     const bool hasSecond = second != nullptr;
-    const bool split = rule_ == SplitRule::Always || family == "KR2A600";
+    const bool split = rule_ == SplitRule::Always || SplitsHexAt64K(family);
     ListBuilder lists[2];
     lists[0].list = &firstList;
     lists[1].list = secondList;

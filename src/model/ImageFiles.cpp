@@ -1,5 +1,7 @@
 #include "model/ImageFiles.h"
 
+#include "model/FamilyProfile.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -248,7 +250,8 @@ int PrepareHX700Images(UserPrompt& prompt, const std::string& family, HX700Image
         }
         job.firstImagePath = TempFilePath(work, "sram_temp.bin");
         job.secondImagePath = TempFilePath(work, "flash_temp.bin");
-        if (family == "KR2H70X") {
+        const FamilyProfile* profile = FindFamilyProfile(family);
+        if (profile != nullptr && profile->page == ProgramPage::HX700FlashDlg) {
             CHexParser::FreeSegmentList(job.firstList);
             CHexParser::FreeSegmentList(job.secondList);
             CHexParser parser(prompt);
@@ -262,12 +265,12 @@ int PrepareHX700Images(UserPrompt& prompt, const std::string& family, HX700Image
 
     const auto kind = InterfaceKindOf(job.interfaceName);
     if (kind == InterfaceKind::Jlink || kind == InterfaceKind::Uart) {
-        job.loaderPath = FindLoader(job.loaderFolder, family, job.interfaceName);
+        job.loaderPath = FindLoader(job.loaderFolder, family, *kind);
         if (job.loaderPath.empty()) {
             prompt.ShowMessage(kLoadFileLost, MessageIcon::Error);
             return 0;
         }
-        job.loaderTempPath = TempFilePath(work, LoaderFileName(family, job.interfaceName) + "_temp.bin");
+        job.loaderTempPath = TempFilePath(work, LoaderFileName(family, *kind) + "_temp.bin");
         if (kind == InterfaceKind::Jlink) {
             CHexParser::FreeSegmentList(job.loaderList);
             CHexParser parser(prompt);

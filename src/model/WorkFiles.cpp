@@ -118,12 +118,12 @@ std::string TempFilePath(const std::string& workFolder, std::string_view name) {
     return path;
 }
 
-std::string LoaderFileName(std::string_view family, std::string_view interfaceName) {
-    return std::string(family) + (InterfaceKindOf(interfaceName) == InterfaceKind::Jlink ? "_Load1" : "_Load2");
+std::string LoaderFileName(std::string_view family, InterfaceKind route) {
+    return std::string(family) + (route == InterfaceKind::Jlink ? "_Load1" : "_Load2");
 }
 
-std::string FindLoader(const std::string& loaderFolder, std::string_view family, std::string_view interfaceName) {
-    const std::string name = LoaderFileName(family, interfaceName);
+std::string FindLoader(const std::string& loaderFolder, std::string_view family, InterfaceKind route) {
+    const std::string name = LoaderFileName(family, route);
     // Never from the current directory: a loader planted there would run on the target.
     fs::path path;
     if (loaderFolder.empty()) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <string_view>
 
+#include "model/InterfaceKind.h"
+
 namespace tavrel {
 
 class UserPrompt;
@@ -39,12 +41,12 @@ bool DeleteTempFile(const std::string& path);
 // of the process.
 std::string TempFilePath(const std::string& workFolder, std::string_view name);
 
-// The loader's file name: family + "_Load1" for "JLINK", family + "_Load2" otherwise (UART).
-std::string LoaderFileName(std::string_view family, std::string_view interfaceName);
+// The loader's file name: family + "_Load1" over J-Link, family + "_Load2" over the serial line.
+std::string LoaderFileName(std::string_view family, InterfaceKind route);
 
 // The full path of the family's loader for the interface, or empty when it is missing.
 // loaderFolder empty: "config" beside the program, never the current directory's; otherwise
 // the folder the caller names (the command line's --loader-dir, the simulated board).
-std::string FindLoader(const std::string& loaderFolder, std::string_view family, std::string_view interfaceName);
+std::string FindLoader(const std::string& loaderFolder, std::string_view family, InterfaceKind route);
 
 }  // namespace tavrel

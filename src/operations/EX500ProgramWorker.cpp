@@ -199,7 +199,8 @@ bool Prepare(const ExProgramRequest& request, RunContext& context, EX500Job& job
     if (!(request.fileType == "HEX" ? PrepareHex(request, image, work, context.prompt, job)
                                     : PrepareBin(request, image, context.prompt, job)))
         return false;
-    if (FindLoader(context.loaderFolder, request.chip, request.target.interfaceName).empty()) {
+    const std::optional<InterfaceKind> route = request.target.Interface();
+    if (!route || FindLoader(context.loaderFolder, request.chip, *route).empty()) {
         context.prompt.ShowMessage(kLoadFileLost, MessageIcon::Error);
         return false;
     }

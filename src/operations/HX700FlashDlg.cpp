@@ -48,9 +48,9 @@ void HX700FlashDlg::AllowBlockErase(bool allowed) {
     if (!allowed && eraseBlocks.checked) ClickEraseMode(kEraseAllFlash);
 }
 
-void HX700FlashDlg::OnOperationDone(const std::string& interfaceName) {
+void HX700FlashDlg::OnOperationDone(std::optional<InterfaceKind> usedInterface) {
     SetControlsEnabled(true);
-    eraseBlocks.enabled = interfaceName != "USB";
+    eraseBlocks.enabled = usedInterface != InterfaceKind::Usb;
 }
 
 }  // namespace tavrel

@@ -4,6 +4,8 @@
 // window's own controls and the link panels are the main window's to lock and free.
 #include <optional>
 
+#include "model/InterfaceKind.h"
+
 #include "model/Catalogue.h"
 #include "operations/HX700ProgramRequest.h"
 #include "operations/ProgramPageTail.h"
@@ -33,7 +35,7 @@ public:
     std::optional<HX700ProgramRequest> Start(const TargetSelection& target);
     // The run has finished: the controls are enabled again ("Erase flash blocks by file" stays
     // off over USB, whose boot ROM has no block erase).
-    void OnOperationDone(const std::string& interfaceName);
+    void OnOperationDone(std::optional<InterfaceKind> usedInterface);
 
     // Step1: Flash Address
     ControlState addressGroup{ControlKind::Group, "Step1: Flash Address"};

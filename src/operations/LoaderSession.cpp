@@ -89,12 +89,12 @@ public:
     bool Start(const TargetSelection& selection, LinkSeams& seams, UserPrompt& prompt, const BringUpReport& report,
                const SessionOptions& options) {
         const std::string& family = selection.family;
-        const std::string loader = FindLoader(seams.loaderFolder(), family, "JLINK");
+        const std::string loader = FindLoader(seams.loaderFolder(), family, InterfaceKind::Jlink);
         if (loader.empty()) {
             prompt.ShowMessage(options.jlinkLoaderLost, MessageIcon::Error);
             return false;
         }
-        if (!TempLoaderPath(seams, prompt, LoaderFileName(family, "JLINK") + std::string(kTempSuffix), temp_))
+        if (!TempLoaderPath(seams, prompt, LoaderFileName(family, InterfaceKind::Jlink) + std::string(kTempSuffix), temp_))
             return false;
         SegmentList segments;
         CHexParser parser(prompt);
@@ -130,12 +130,12 @@ public:
     bool Start(const TargetSelection& selection, LinkSeams& seams, OperationHost& host, UserPrompt& prompt,
                const BringUpReport& report, const SessionOptions& options) {
         const std::string& family = selection.family;
-        const std::string loader = FindLoader(seams.loaderFolder(), family, "UART");
+        const std::string loader = FindLoader(seams.loaderFolder(), family, InterfaceKind::Uart);
         if (loader.empty()) {
             prompt.ShowMessage(options.uartLoaderLost, MessageIcon::Error);
             return false;
         }
-        if (!TempLoaderPath(seams, prompt, LoaderFileName(family, "UART") + std::string(kTempSuffix), temp_))
+        if (!TempLoaderPath(seams, prompt, LoaderFileName(family, InterfaceKind::Uart) + std::string(kTempSuffix), temp_))
             return false;
         Report(report, BringUpStep::Connecting);
         if (!line_.OpenComPort(selection.comPort, selection.baudRate)) return false;

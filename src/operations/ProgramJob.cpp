@@ -86,7 +86,8 @@ bool PrepareProgramJob(ProgramJob& job, const ProgramRequest& request, const std
     if (image.empty()) return false;
     if (!(job.IsHex() ? PrepareHex(job, request, image, work, prompt) : PrepareBin(job, image, prompt))) return false;
 
-    if (FindLoader(loaderFolder, request.chip, request.target.interfaceName).empty()) {
+    const std::optional<InterfaceKind> route = request.target.Interface();
+    if (!route || FindLoader(loaderFolder, request.chip, *route).empty()) {
         prompt.ShowMessage(kLoadFileLost, MessageIcon::Error);
         return false;
     }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "model/LittleEndian.h"
+#include "model/WorkFiles.h"
 #include "sim/MailboxLoader.h"
 #include "sim/SerialLoader.h"
 
@@ -47,9 +48,9 @@ Board::Board(const SimConfig& config, const FamilyProfile& profile, const BoardL
 
 Board::~Board() = default;
 
-std::optional<LoaderRoute> Board::loaderRoute() const {
-    if (mailboxLoader_) return LoaderRoute::kJLink;
-    if (serial_) return LoaderRoute::kUart;
+std::optional<InterfaceKind> Board::loaderRoute() const {
+    if (mailboxLoader_) return InterfaceKind::Jlink;
+    if (serial_) return InterfaceKind::Uart;
     return std::nullopt;
 }
 
@@ -73,7 +74,7 @@ void Board::Go() {
     if (pcSet_) {
         pcSet_ = false;
         runningImage_ = false;
-        StartLoader(LoaderRoute::kJLink, pc_);
+        StartLoader(InterfaceKind::Jlink, pc_);
     } else if (resets_ > 0 && pc_ == kResetPc && !core_) {
         // Out of a reset with nothing loaded: the boot ROM starts the flash image.
         runningImage_ = true;
@@ -88,7 +89,7 @@ void Board::ResetAndRun() {
 
 std::string Board::CoreState() const {
     if (halted_) return "halted";
-    if (core_) return loaderRoute() == LoaderRoute::kJLink ? "running the J-Link loader" : "running the UART loader";
+    if (core_) return loaderRoute() == InterfaceKind::Jlink ? "running the J-Link loader" : "running the UART loader";
     return runningImage_ ? "running the flash image" : "running the boot ROM";
 }
 
@@ -132,11 +133,11 @@ bool Board::WriteMemory(uint32_t address, std::span<const uint8_t> data) {
     return true;
 }
 
-bool Board::StartLoader(LoaderRoute route, uint32_t entry) {
+bool Board::StartLoader(InterfaceKind route, uint32_t entry) {
     StopLoader();
     runningImage_ = false;
     const LoaderImage image = *SimLoaderImage(family(), route);
-    const char* name = route == LoaderRoute::kJLink ? "J-Link loader" : "UART loader";
+    const char* name = route == InterfaceKind::Jlink ? "J-Link loader" : "UART loader";
     if (entry != image.entry) {
         violations_.Record("core started at " + Hex32(entry), std::string("the ") + name + " entry " + Hex32(image.entry));
         return false;
@@ -154,9 +155,9 @@ bool Board::StartLoader(LoaderRoute route, uint32_t entry) {
     }
     pc_ = entry;
     halted_ = false;
-    const std::string where = route == LoaderRoute::kJLink ? "mailbox" : "serial";
+    const std::string where = route == InterfaceKind::Jlink ? "mailbox" : "serial";
     core_ = std::make_unique<LoaderCore>(*flash_, flashTypeCode_, faults_, violations_, where);
-    if (route == LoaderRoute::kJLink) {
+    if (route == InterfaceKind::Jlink) {
         mailboxLoader_ = std::make_unique<MailboxLoader>(sram_, profile_.mailbox, *core_, violations_);
         mailboxLoader_->Start(config_.noReady, config_.noisy == Noise::kMailbox);
     } else {

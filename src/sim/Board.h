@@ -90,9 +90,9 @@ public:
     // Starts the route's loader at entry when SRAM holds that route's image (SimLoaderImage) and
     // entry is its entry; otherwise records why and runs nothing. The boot ROMs call this for
     // the UART route after loading the image; Go calls it for the J-Link route.
-    bool StartLoader(LoaderRoute route, uint32_t entry);
+    bool StartLoader(InterfaceKind route, uint32_t entry);
     bool loaderRunning() const { return core_ != nullptr; }
-    std::optional<LoaderRoute> loaderRoute() const;
+    std::optional<InterfaceKind> loaderRoute() const;
     // The running UART loader (nothing otherwise), for the serial door.
     SerialLoader* serialLoader() { return serial_.get(); }
     MailboxLoader* mailboxLoader() { return mailboxLoader_.get(); }

@@ -226,7 +226,7 @@ private:
             }
         } else {
             events_.push_back("run " + Hex32(address));
-            if (board_.StartLoader(LoaderRoute::kUart, address)) phase_ = Phase::Started;
+            if (board_.StartLoader(InterfaceKind::Uart, address)) phase_ = Phase::Started;
             return;
         }
         out.insert(out.end(), lastAnswer_.begin(), lastAnswer_.end());

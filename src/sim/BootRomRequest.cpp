@@ -327,7 +327,7 @@ private:
     void StartLoader() {
         events_.push_back("start " + Hex32(entry_));
         reply_.clear();
-        phase_ = board_.StartLoader(LoaderRoute::kUart, entry_) ? Phase::Started : Phase::Stopped;
+        phase_ = board_.StartLoader(InterfaceKind::Uart, entry_) ? Phase::Started : Phase::Stopped;
     }
 
     Board& board_;

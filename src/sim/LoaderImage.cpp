@@ -7,6 +7,7 @@
 
 #include "model/Catalogue.h"
 #include "model/FamilyProfile.h"
+#include "model/WorkFiles.h"
 
 namespace tavrel::sim {
 
@@ -19,16 +20,16 @@ constexpr uint32_t kEntryOffset = 0x100;  // behind the vector table
 
 }  // namespace
 
-std::optional<LoaderImage> SimLoaderImage(std::string_view family, LoaderRoute route) {
+std::optional<LoaderImage> SimLoaderImage(std::string_view family, InterfaceKind route) {
     const FamilyProfile* profile = FindFamilyProfile(family);
     if (!profile) return std::nullopt;
     LoaderImage image;
     image.address = profile->loaderAddress;
     image.entry = profile->loaderAddress + kEntryOffset;
-    const uint32_t size = route == LoaderRoute::kJLink ? kJLinkLoaderSize : kUartLoaderSize;
+    const uint32_t size = route == InterfaceKind::Jlink ? kJLinkLoaderSize : kUartLoaderSize;
     // A readable tag, then bytes from a generator seeded by family and route, so every image
     // differs from the others and a wrong file is caught.
-    const std::string tag = "TAVREL SIM LOADER " + std::string(family) + (route == LoaderRoute::kJLink ? " JLINK" : " UART");
+    const std::string tag = "TAVREL SIM LOADER " + std::string(family) + (route == InterfaceKind::Jlink ? " JLINK" : " UART");
     image.bytes.assign(tag.begin(), tag.end());
     uint32_t state = 2166136261u;
     for (char c : tag) state = (state ^ static_cast<uint8_t>(c)) * 16777619u;
@@ -37,10 +38,6 @@ std::optional<LoaderImage> SimLoaderImage(std::string_view family, LoaderRoute r
         image.bytes.push_back(static_cast<uint8_t>(state >> 24));
     }
     return image;
-}
-
-std::string LoaderFileName(std::string_view family, LoaderRoute route) {
-    return std::string(family) + (route == LoaderRoute::kJLink ? "_Load1" : "_Load2");
 }
 
 namespace {
@@ -96,7 +93,7 @@ std::string WriteIntelHex(const LoaderImage& image) {
 bool WriteLoaderFiles(const std::string& folder, std::string& error) {
     namespace fs = std::filesystem;
     for (std::string_view family : kFamilies) {
-        for (LoaderRoute route : {LoaderRoute::kJLink, LoaderRoute::kUart}) {
+        for (InterfaceKind route : {InterfaceKind::Jlink, InterfaceKind::Uart}) {
             const fs::path target = fs::path(folder) / LoaderFileName(family, route);
             const fs::path partial = fs::path(target).concat(".partial");
             const std::string text = WriteIntelHex(*SimLoaderImage(family, route));

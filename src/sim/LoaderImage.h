@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-namespace tavrel::sim {
+#include "model/InterfaceKind.h"
 
-enum class LoaderRoute { kJLink, kUart };
+namespace tavrel::sim {
 
 struct LoaderImage {
     uint32_t address = 0;  // SRAM load address
@@ -19,10 +19,7 @@ struct LoaderImage {
 };
 
 // Nothing for an unknown family.
-std::optional<LoaderImage> SimLoaderImage(std::string_view family, LoaderRoute route);
-
-// "KR2A600_Load1" / "KR2A600_Load2".
-std::string LoaderFileName(std::string_view family, LoaderRoute route);
+std::optional<LoaderImage> SimLoaderImage(std::string_view family, InterfaceKind route);
 
 // Intel HEX text of an image: extended linear address records, 16-byte data records, a start
 // linear address record with the entry, and the end record; lines end in "\n".

@@ -96,7 +96,7 @@ std::vector<uint8_t> SimProbeTest::Flash(uint32_t offset, uint32_t count) const 
 }
 
 ImageSegment SimProbeTest::WriteLoaderFile(const std::string& family, const std::string& path) const {
-    const auto image = sim::SimLoaderImage(family, sim::LoaderRoute::kJLink);
+    const auto image = sim::SimLoaderImage(family, InterfaceKind::Jlink);
     EXPECT_TRUE(image.has_value()) << family;
     if (!image) return {};
     WriteFileBytes(path, image->bytes);

@@ -95,7 +95,7 @@ protected:
 
     std::string LoaderHex(const std::string& family) {
         const std::string path = (dir / (family + "_Load2")).string();
-        test::WriteTextFile(path, sim::WriteIntelHex(*sim::SimLoaderImage(family, sim::LoaderRoute::kUart)));
+        test::WriteTextFile(path, sim::WriteIntelHex(*sim::SimLoaderImage(family, InterfaceKind::Uart)));
         return path;
     }
 
@@ -153,7 +153,7 @@ TEST_F(UartSim, RequestProtocolDownloadsTheLoaderAndTheLoaderServes) {
         // A board answering late on a loaded machine costs another hello, which the ROM allows.
         EXPECT_GE(sim.CountEvents("hello"), 1u);
         // The image the ROM pulled is exactly the framed loader: loader blocks and the jump.
-        const auto image = *sim::SimLoaderImage(family, sim::LoaderRoute::kUart);
+        const auto image = *sim::SimLoaderImage(family, InterfaceKind::Uart);
         EXPECT_EQ(sim.CountEvents("block "), (image.bytes.size() + 127) / 128);
         EXPECT_EQ(sim.CountEvents("start " + sim::Hex32(image.entry)), 1u);
         ASSERT_FALSE(host.progress.empty());
@@ -299,7 +299,7 @@ TEST_F(UartSim, RequestForTheLastCountPlusOneThatIsTheNextBlock) {
     // The loader in blocks of 13 and 11 data bytes: the ROM asks for a 13-byte block's data and
     // checksum as 17 right after its 16-byte header, and for the header after an 11-byte block
     // (asked as 15) as 16. Both are new blocks, not the last one again.
-    const auto loader = *sim::SimLoaderImage("KR2A600", sim::LoaderRoute::kUart);
+    const auto loader = *sim::SimLoaderImage("KR2A600", InterfaceKind::Uart);
     std::vector<uint8_t> image;
     size_t blocks = 0;
     for (size_t offset = 0; offset < loader.bytes.size(); ++blocks) {
@@ -497,7 +497,7 @@ TEST_F(UartSim, FramedProtocolDownloadsTheLoaderForEveryGroupFamily) {
         auto link = Link(family);
         ASSERT_TRUE(FramedBringUp(*link, sim, family, 57600)) << ::testing::PrintToString(prompt.messages);
         EXPECT_EQ(sim.CountEvents("baud 57600"), 1u);
-        const auto image = *sim::SimLoaderImage(family, sim::LoaderRoute::kUart);
+        const auto image = *sim::SimLoaderImage(family, InterfaceKind::Uart);
         EXPECT_EQ(sim.CountEvents("write "), 1 + (image.bytes.size() + 111) / 112);
         EXPECT_EQ(sim.CountEvents("run " + sim::Hex32(image.entry)), 1u);
         // Bit 6 alternates from frame to frame, starting set.
@@ -589,7 +589,7 @@ TEST_F(UartSim, FramedRetryOfAFrameTheRomNeverTookIsANewFrame) {
     auto link = Link("KR2E500");
     ASSERT_TRUE(FramedBringUp(*link, sim, "KR2E500")) << ::testing::PrintToString(prompt.messages);
     EXPECT_EQ(sim.CountEvents("repeated"), 0u);
-    const auto image = *sim::SimLoaderImage("KR2E500", sim::LoaderRoute::kUart);
+    const auto image = *sim::SimLoaderImage("KR2E500", InterfaceKind::Uart);
     EXPECT_EQ(sim.CountEvents("write " + sim::Hex32(image.address) + " 112 0x40"), 1u);
     std::lock_guard lock(sim.board->mutex());
     ASSERT_EQ(sim.board->violations().lines().size(), 1u);

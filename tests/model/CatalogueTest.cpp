@@ -112,19 +112,20 @@ TEST(FamilyProfile, RowsAgreeWithTheTables) {
     struct Row {
         const char* family;
         uint32_t idAddress, id;
-        uint32_t commandFlag, replyFlag;
+        uint32_t commandFlag, commandData, replyFlag, replyData;
+        uint32_t framedParameter;  // 0: not a framed ROM
         int resetType;
         size_t bauds, passwordDigits;
         uint32_t blocks, highestSector;
     };
     const Row rows[] = {
-        {"KR2A600", 0x480B0000, 0x88110841, 0x20010000, 0x20014000, 0, 9, 8, 16, 255},
-        {"KR2E500", 0x4A000000, 0x88110280, 0x20110000, 0x20114000, 1, 7, 8, 8, 127},
-        {"KR2A500", 0x4A000000, 0x88110280, 0x20110000, 0x20114000, 1, 7, 8, 8, 127},
-        {"KR2E550", 0x48000000, 0x88110610, 0x20000000, 0x20002018, 0, 7, 8, 16, 255},
-        {"KR2G700", 0x4A000000, 0x88130E40, 0x20120000, 0x20124000, 1, 7, 8, 16, 255},
-        {"KR2E700", 0x48000000, 0x88130C09, 0x20000000, 0x20004000, 1, 7, 8, 8, 127},
-        {"KR2H70X", 0x480B0000, 0x88130A41, 0x00117000, 0x00115000, 0, 9, 64, 16, 255},
+        {"KR2A600", 0x480B0000, 0x88110841, 0x20010000, 0x20010004, 0x20014000, 0x20014004, 0, 0, 9, 8, 16, 255},
+        {"KR2E500", 0x4A000000, 0x88110280, 0x20110000, 0x20110004, 0x20114000, 0x20114004, 0x20124408, 1, 7, 8, 8, 127},
+        {"KR2A500", 0x4A000000, 0x88110280, 0x20110000, 0x20110004, 0x20114000, 0x20114004, 0x20124408, 1, 7, 8, 8, 127},
+        {"KR2E550", 0x48000000, 0x88110610, 0x20000000, 0x20000004, 0x20002018, 0x2000202C, 0x20000408, 0, 7, 8, 16, 255},
+        {"KR2G700", 0x4A000000, 0x88130E40, 0x20120000, 0x20120004, 0x20124000, 0x20124004, 0x20120008, 1, 7, 8, 16, 255},
+        {"KR2E700", 0x48000000, 0x88130C09, 0x20000000, 0x20000004, 0x20004000, 0x20004004, 0x20000008, 1, 7, 8, 8, 127},
+        {"KR2H70X", 0x480B0000, 0x88130A41, 0x00117000, 0x00118000, 0x00115000, 0x0011D000, 0, 0, 9, 64, 16, 255},
     };
     for (const auto& row : rows) {
         const FamilyProfile* profile = FindFamilyProfile(row.family);
@@ -132,7 +133,10 @@ TEST(FamilyProfile, RowsAgreeWithTheTables) {
         EXPECT_EQ(profile->chipIdAddress, row.idAddress) << row.family;
         EXPECT_EQ(profile->chipId, row.id) << row.family;
         EXPECT_EQ(profile->mailbox.commandFlag, row.commandFlag) << row.family;
+        EXPECT_EQ(profile->mailbox.commandData, row.commandData) << row.family;
         EXPECT_EQ(profile->mailbox.replyFlag, row.replyFlag) << row.family;
+        EXPECT_EQ(profile->mailbox.replyData, row.replyData) << row.family;
+        EXPECT_EQ(FramedParameterAddress(row.family).value_or(0), row.framedParameter) << row.family;
         EXPECT_EQ(profile->resetType, row.resetType) << row.family;
         EXPECT_EQ(profile->baudRates.size(), row.bauds) << row.family;
         EXPECT_EQ(profile->baudRates[static_cast<size_t>(profile->baudSelected)], 115200u) << row.family;
@@ -140,7 +144,8 @@ TEST(FamilyProfile, RowsAgreeWithTheTables) {
         // A 1 MiB flash type where the size is not fixed.
         EXPECT_EQ(profile->BlockCount(0x100000), row.blocks) << row.family;
         EXPECT_EQ(profile->HighestSector(0x100000), row.highestSector) << row.family;
-        EXPECT_EQ(LookupChipId(row.family)->expected, profile->chipId) << row.family;
+        EXPECT_EQ(LookupChipId(row.family)->expected, row.id) << row.family;
+        EXPECT_EQ(LookupChipId(row.family)->address, row.idAddress) << row.family;
     }
     EXPECT_EQ(FindFamilyProfile("kr2a600"), nullptr);
     EXPECT_TRUE(FindFamilyProfile("KR2G700")->twoDeviceChain);

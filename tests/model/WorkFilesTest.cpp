@@ -185,12 +185,12 @@ TEST(WorkFiles, ANameThatNamesAFileIsThatFileWhateverItsCharacters) {
 TEST(WorkFiles, LoadersInANamedFolder) {
     TempDir loaders;
     WriteTextFile(loaders / "KR2A600_Load1", ":00000001FF\n");
-    EXPECT_EQ(LoaderFileName("KR2A600", "JLINK"), "KR2A600_Load1");
-    EXPECT_EQ(LoaderFileName("KR2E500", "UART"), "KR2E500_Load2");
-    EXPECT_EQ(FindLoader(loaders.path().string(), "KR2A600", "JLINK"), (loaders / "KR2A600_Load1").string());
-    EXPECT_EQ(FindLoader(loaders.path().string(), "KR2A600", "UART"), "");
+    EXPECT_EQ(LoaderFileName("KR2A600", InterfaceKind::Jlink), "KR2A600_Load1");
+    EXPECT_EQ(LoaderFileName("KR2E500", InterfaceKind::Uart), "KR2E500_Load2");
+    EXPECT_EQ(FindLoader(loaders.path().string(), "KR2A600", InterfaceKind::Jlink), (loaders / "KR2A600_Load1").string());
+    EXPECT_EQ(FindLoader(loaders.path().string(), "KR2A600", InterfaceKind::Uart), "");
     // Default: "config" beside the program; the test build ships none.
-    EXPECT_EQ(FindLoader("", "KR2A600", "JLINK"), "");
+    EXPECT_EQ(FindLoader("", "KR2A600", InterfaceKind::Jlink), "");
 }
 
 // A loader planted in the current directory's "config" would run on the target.
@@ -200,7 +200,7 @@ TEST(WorkFiles, LoadersNeverFromTheCurrentDirectory) {
     WriteTextFile(planted / "config" / "KR2A600_Load1", ":00000001FF\n");
     const fs::path before = fs::current_path();
     fs::current_path(planted.path());
-    const std::string found = FindLoader("", "KR2A600", "JLINK");
+    const std::string found = FindLoader("", "KR2A600", InterfaceKind::Jlink);
     fs::current_path(before);
     EXPECT_EQ(found, "");
 }

@@ -108,10 +108,10 @@ TEST_F(HX700FlashDlgTest, TheRequestCarriesTheChoicesAndTheRunLocksThePage) {
     EXPECT_EQ(request->imagePath, "/i/boot.bin");
     EXPECT_EQ(Enabled(), "00000000");
 
-    page.OnOperationDone("UART");
+    page.OnOperationDone(InterfaceKind::Uart);
     EXPECT_EQ(Enabled(), "11111111");
     page.Start(target);
-    page.OnOperationDone("USB");
+    page.OnOperationDone(InterfaceKind::Usb);
     EXPECT_EQ(Enabled(), "11111101");
 }
 

@@ -20,7 +20,7 @@ TEST(Board, EveryFamilyAnswersItsIdAndHoldsItsMailboxAndLoader) {
         const MailboxSet mailbox = *MailboxFor(family);
         EXPECT_TRUE(board->sram().Contains(mailbox.commandData, 8203));
         EXPECT_TRUE(board->sram().Contains(mailbox.replyData, 8199));
-        const auto image = *SimLoaderImage(family, LoaderRoute::kJLink);
+        const auto image = *SimLoaderImage(family, InterfaceKind::Jlink);
         EXPECT_TRUE(board->sram().Contains(image.address, image.bytes.size()));
         // The loader lies clear of both mailbox areas.
         for (uint32_t area : {mailbox.commandFlag, mailbox.replyFlag}) {
@@ -91,7 +91,7 @@ TEST(Board, ResetStopsTheLoaderAndChecksTheResetType) {
 TEST(Board, OnlyTheExpectedLoaderImageAtItsEntryStarts) {
     auto board = MakeBoard("chip=KR2H70X");
     ASSERT_TRUE(board);
-    auto image = *SimLoaderImage("KR2H70X", LoaderRoute::kJLink);
+    auto image = *SimLoaderImage("KR2H70X", InterfaceKind::Jlink);
 
     // Right image, wrong entry.
     board->WriteMemory(image.address, image.bytes);
@@ -116,9 +116,9 @@ TEST(Board, OnlyTheExpectedLoaderImageAtItsEntryStarts) {
 
     // The UART image is not the J-Link loader.
     board->violations().Clear();
-    auto uart = *SimLoaderImage("KR2H70X", LoaderRoute::kUart);
+    auto uart = *SimLoaderImage("KR2H70X", InterfaceKind::Uart);
     board->WriteMemory(uart.address, uart.bytes);
-    EXPECT_TRUE(board->StartLoader(LoaderRoute::kUart, uart.entry));
-    EXPECT_EQ(board->loaderRoute(), LoaderRoute::kUart);
+    EXPECT_TRUE(board->StartLoader(InterfaceKind::Uart, uart.entry));
+    EXPECT_EQ(board->loaderRoute(), InterfaceKind::Uart);
     EXPECT_NE(board->serialLoader(), nullptr);
 }

@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "model/Catalogue.h"
+#include "model/WorkFiles.h"
 #include "sim/LoaderImage.h"
 
 using namespace tavrel;
@@ -59,7 +60,7 @@ LoaderImage ParseHex(const std::string& text) {
 
 TEST(LoaderFiles, CommittedFilesAreWhatTheWriterProducesAndReadBack) {
     for (std::string_view family : kFamilies) {
-        for (LoaderRoute route : {LoaderRoute::kJLink, LoaderRoute::kUart}) {
+        for (InterfaceKind route : {InterfaceKind::Jlink, InterfaceKind::Uart}) {
             const std::string name = LoaderFileName(family, route);
             SCOPED_TRACE(name);
             const LoaderImage image = *SimLoaderImage(family, route);
@@ -73,8 +74,8 @@ TEST(LoaderFiles, CommittedFilesAreWhatTheWriterProducesAndReadBack) {
         }
     }
     // Every image differs from every other.
-    EXPECT_NE(SimLoaderImage("KR2E500", LoaderRoute::kJLink)->bytes, SimLoaderImage("KR2A500", LoaderRoute::kJLink)->bytes);
-    EXPECT_NE(SimLoaderImage("KR2E500", LoaderRoute::kJLink)->bytes, SimLoaderImage("KR2E500", LoaderRoute::kUart)->bytes);
+    EXPECT_NE(SimLoaderImage("KR2E500", InterfaceKind::Jlink)->bytes, SimLoaderImage("KR2A500", InterfaceKind::Jlink)->bytes);
+    EXPECT_NE(SimLoaderImage("KR2E500", InterfaceKind::Jlink)->bytes, SimLoaderImage("KR2E500", InterfaceKind::Uart)->bytes);
 }
 
 TEST(LoaderFiles, RecordsNeverCrossA64KiBBoundary) {

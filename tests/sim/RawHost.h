@@ -85,7 +85,7 @@ public:
 
     // Writes the J-Link loader, sets the program counter to its entry and resumes the core.
     void StartLoader() {
-        auto image = *SimLoaderImage(board_.family(), LoaderRoute::kJLink);
+        auto image = *SimLoaderImage(board_.family(), InterfaceKind::Jlink);
         board_.Halt();
         ASSERT_TRUE(board_.WriteMemory(image.address, image.bytes));
         board_.WritePc(image.entry);

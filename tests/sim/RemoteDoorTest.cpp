@@ -169,7 +169,7 @@ TEST(RemoteDoor, TheProbeLibraryReachesABoardInAnotherLoop) {
     ASSERT_EQ(api.ReadMem(0x4A000000, 4, id), 0);
     api.Go();
     EXPECT_EQ(Le32At(std::vector<uint8_t>(id, id + 4), 0), 0x88130E40u);
-    const auto image = *SimLoaderImage("KR2G700", LoaderRoute::kJLink);
+    const auto image = *SimLoaderImage("KR2G700", InterfaceKind::Jlink);
     ASSERT_EQ(api.WriteMem(image.address, static_cast<uint32_t>(image.bytes.size()), image.bytes.data()), 0);
     api.WriteReg(15, image.entry);
     EXPECT_EQ(api.ReadReg(15), image.entry);

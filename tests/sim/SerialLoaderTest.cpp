@@ -13,9 +13,9 @@ namespace {
 // A board whose UART loader has been placed in SRAM by the boot ROM and started.
 std::unique_ptr<Board> UartBoard(const std::string& config) {
     auto board = MakeBoard(config);
-    const auto image = *SimLoaderImage(board->family(), LoaderRoute::kUart);
+    const auto image = *SimLoaderImage(board->family(), InterfaceKind::Uart);
     board->sram().Write(image.address, image.bytes);
-    EXPECT_TRUE(board->StartLoader(LoaderRoute::kUart, image.entry));
+    EXPECT_TRUE(board->StartLoader(InterfaceKind::Uart, image.entry));
     return board;
 }
 

@@ -264,7 +264,7 @@ TEST(SimJLink, LoaderDownloadAndOneMailboxExchange) {
     api.SetResetType(0);
     api.Reset();
 
-    const auto image = *SimLoaderImage("KR2H70X", LoaderRoute::kJLink);
+    const auto image = *SimLoaderImage("KR2H70X", InterfaceKind::Jlink);
     const MailboxSet mailbox = *MailboxFor("KR2H70X");
     ASSERT_EQ(api.Halt(), 0);
     ASSERT_GE(api.WriteMem(image.address, static_cast<uint32_t>(image.bytes.size()), image.bytes.data()), 0);
