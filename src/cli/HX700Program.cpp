@@ -1,6 +1,7 @@
 #include "cli/HX700Program.h"
 
 #include "cli/Command.h"
+#include "cli/OperationCommand.h"
 #include "cli/PageOptions.h"
 #include "operations/HX700FlashDlg.h"
 #include "operations/HX700ProgramWorker.h"

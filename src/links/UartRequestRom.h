@@ -7,19 +7,13 @@
 #include <string>
 
 #include "links/HeardBytes.h"
+#include "links/RomLockState.h"
 #include "links/UartLine.h"
 #include "model/BootRomProtocol.h"
 #include "model/FamilyProfile.h"
 #include "model/OperationHost.h"
 
 namespace tavrel {
-
-// Whether a boot ROM has answered that it is locked. While set, the next handshake asks how to
-// unlock before sending anything; a handshake that ends with a usable ROM clears it. Its owner
-// keeps it from one operation to the next.
-struct RomLockState {
-    bool locked = false;
-};
 
 class UartRequestRom {
 public:

@@ -12,8 +12,8 @@
 #include <string_view>
 #include <vector>
 
-#include "links/UartLine.h"
-#include "links/UartRequestRom.h"
+#include "links/RomLockState.h"
+#include "links/UartTimings.h"
 #include "model/Catalogue.h"
 #include "model/OperationHost.h"
 #include "operations/LinkSeams.h"
