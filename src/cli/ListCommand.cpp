@@ -59,7 +59,7 @@ std::optional<bool> Protection(DfuLink& link, const DfuDeviceFound& device) {
     DfuDeviceInformation information;
     if (link.DfuDetach(kDfuDetachTimeoutMs) == 0 && link.DfuGetInfo(information) == 0)
         result = information.isProtected();
-    link.DfuClose();
+    static_cast<void>(link.DfuClose());
     return result;
 }
 

@@ -22,11 +22,11 @@ struct UsbId {
 };
 
 // "VID:PID", each 1 to 4 hexadecimal digits, with or without 0x.
-std::optional<UsbId> ParseUsbId(std::string_view text);
+[[nodiscard]] std::optional<UsbId> ParseUsbId(std::string_view text);
 std::string FormatUsbId(uint16_t vendorId, uint16_t productId);  // "1209:0001"
 
 // The row of a family reached over USB: its profile's ids, or the ids the settings name instead
 // (they are configuration: a board may show others). None for a family not reached over USB.
-std::optional<DfuDeviceRow> FindDfuDevice(std::string_view family, const std::optional<UsbId>& configured = {});
+[[nodiscard]] std::optional<DfuDeviceRow> FindDfuDevice(std::string_view family, const std::optional<UsbId>& configured = {});
 
 }  // namespace tavrel

@@ -30,7 +30,7 @@ bool SleepUnlessStopped(Clock& clock, uint64_t ms) {
 }  // namespace
 
 DfuLink::~DfuLink() {
-    if (info_.open) DfuClose();
+    if (info_.open) static_cast<void>(DfuClose());
 }
 
 namespace {
@@ -82,7 +82,7 @@ int DfuLink::DfuList(uint16_t vendorId, uint16_t productId, std::vector<DfuDevic
 }
 
 int DfuLink::DfuOpen(uint16_t vendorId, uint16_t productId, std::string_view path) {
-    if (info_.open) DfuClose();
+    if (info_.open) static_cast<void>(DfuClose());
     info_ = DfuDeviceInfo{};
     status_ = DfuStatus{};
     if (transport_.Start() != 0) return -1;

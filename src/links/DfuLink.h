@@ -72,38 +72,38 @@ public:
     // 0; -1 the USB library failed to start; -2 no matching DFU interface; -3 open failed;
     // -4 claim or alternate setting failed. path: only the device at that place on the bus
     // ("BUS-PORT[.PORT...]"); empty: the first device with the ids.
-    int DfuOpen(uint16_t vendorId, uint16_t productId, std::string_view path = {});
+    [[nodiscard]] int DfuOpen(uint16_t vendorId, uint16_t productId, std::string_view path = {});
     // The devices with the ids and a DFU interface, with their serial number strings, in bus
     // order; nothing is claimed and the transport is closed again. 0, or -1 when the USB library
     // cannot start or list. Not while a device is open.
-    int DfuList(uint16_t vendorId, uint16_t productId, std::vector<DfuDeviceFound>& found);
+    [[nodiscard]] int DfuList(uint16_t vendorId, uint16_t productId, std::vector<DfuDeviceFound>& found);
     // Releases the interface and closes the device; -1 when the release fails.
-    int DfuClose();
+    [[nodiscard]] int DfuClose();
 
-    int DfuGetStatus(DfuStatus& status);
-    int DfuDetach(uint32_t timeoutMs);
-    int DfuAbort();
+    [[nodiscard]] int DfuGetStatus(DfuStatus& status);
+    [[nodiscard]] int DfuDetach(uint32_t timeoutMs);
+    [[nodiscard]] int DfuAbort();
     // 0 when exactly `length` bytes moved, -2 otherwise, -1 for a missing buffer (or an empty
     // upload) or a length no control transfer can carry.
-    int DfuDownload(uint32_t length, const uint8_t* buffer, uint16_t block);
-    int DfuUpload(uint32_t length, uint8_t* buffer, uint16_t block);
+    [[nodiscard]] int DfuDownload(uint32_t length, const uint8_t* buffer, uint16_t block);
+    [[nodiscard]] int DfuUpload(uint32_t length, uint8_t* buffer, uint16_t block);
 
-    int DfuSelectMode(int mode);
-    int DfuSetAddress(uint32_t address);
-    int DfuDownloadBlock(const uint8_t* buffer, uint32_t length, uint16_t block);
-    int DfuEraseAll();
-    int DfuEraseRange(uint32_t firstSector, uint32_t count);
-    int DfuWrite(const uint8_t* buffer, uint32_t length, uint32_t address);
-    int DfuRead(uint8_t* buffer, uint32_t length, uint32_t address);
-    int DfuGetInfo(DfuDeviceInformation& information);
-    int DfuUnlock(const uint8_t* password);  // kDfuPasswordBytes bytes
+    [[nodiscard]] int DfuSelectMode(int mode);
+    [[nodiscard]] int DfuSetAddress(uint32_t address);
+    [[nodiscard]] int DfuDownloadBlock(const uint8_t* buffer, uint32_t length, uint16_t block);
+    [[nodiscard]] int DfuEraseAll();
+    [[nodiscard]] int DfuEraseRange(uint32_t firstSector, uint32_t count);
+    [[nodiscard]] int DfuWrite(const uint8_t* buffer, uint32_t length, uint32_t address);
+    [[nodiscard]] int DfuRead(uint8_t* buffer, uint32_t length, uint32_t address);
+    [[nodiscard]] int DfuGetInfo(DfuDeviceInformation& information);
+    [[nodiscard]] int DfuUnlock(const uint8_t* password);  // kDfuPasswordBytes bytes
 
     const DfuDeviceInfo& deviceInfo() const { return info_; }
     const DfuStatus& lastStatus() const { return status_; }
 
 private:
-    int ExpectState(uint8_t state);
-    int Command(const uint8_t* bytes, uint32_t length);  // download as block 0, then download idle
+    [[nodiscard]] int ExpectState(uint8_t state);
+    [[nodiscard]] int Command(const uint8_t* bytes, uint32_t length);  // download as block 0, then download idle
 
     DfuTransport& transport_;
     Clock& clock_;

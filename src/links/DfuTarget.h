@@ -23,7 +23,7 @@ struct DfuTargetState {
 // The message for a device asked for by its USB path that is not there, with those that are.
 std::string NoDfuDeviceAtPath(DfuLink& link, const DfuDeviceRow& device);
 
-int OpenDfuTarget(DfuLink& link, const DfuDeviceRow& device, UserPrompt& prompt, OperationHost* host = nullptr,
+[[nodiscard]] int OpenDfuTarget(DfuLink& link, const DfuDeviceRow& device, UserPrompt& prompt, OperationHost* host = nullptr,
                   uint32_t progress = 0, DfuTargetState* state = nullptr);
 
 }  // namespace tavrel

@@ -17,7 +17,7 @@ public:
 
     size_t count() const { return count_; }
     // True when something was heard and every byte was '#' or ':'.
-    bool OnlyAnnouncements() const { return count_ > 0 && count_ == announcements_; }
+    [[nodiscard]] bool OnlyAnnouncements() const { return count_ > 0 && count_ == announcements_; }
     // "23 23 3A" (at most the first 16 bytes, then "...").
     std::string Listing() const;
 

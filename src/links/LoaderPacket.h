@@ -28,7 +28,7 @@ std::vector<uint8_t> ReadDataPacket(uint32_t count, uint32_t address);
 
 // True when the last 4 of the L bytes after the header hold the CRC of header and body.
 // header: the 3 header bytes; rest: the L bytes that followed.
-bool LoaderReplyCrcMatches(std::span<const uint8_t> header, std::span<const uint8_t> rest);
+[[nodiscard]] bool LoaderReplyCrcMatches(std::span<const uint8_t> header, std::span<const uint8_t> rest);
 
 // What a loader reply says. header: its 3 bytes (code, L); rest: the L bytes that followed.
 enum class LoaderReplyKind {
@@ -45,7 +45,7 @@ struct LoaderReply {
 LoaderReply DecodeLoaderReply(std::span<const uint8_t> header, std::span<const uint8_t> rest);
 
 // True when header (3 bytes) is the loader's ready code and the first 4 bytes of rest hold its CRC.
-bool IsLoaderReadyPacket(std::span<const uint8_t> header, std::span<const uint8_t> rest);
+[[nodiscard]] bool IsLoaderReadyPacket(std::span<const uint8_t> header, std::span<const uint8_t> rest);
 
 // Selected block numbers in ascending order, consecutive numbers merged: {3,4,5,9} -> (3,5), (9,9).
 std::vector<std::pair<uint32_t, uint32_t>> BlockRuns(std::vector<uint32_t> blocks);

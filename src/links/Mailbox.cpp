@@ -63,12 +63,22 @@ bool WriteMailboxWord(TargetLink& link, uint32_t address, std::string_view hexTe
     return link.WriteTargetMemory(address, bytes->data(), static_cast<uint32_t>(bytes->size()));
 }
 
+namespace {
+
+// The handshake's flag writes are not checked: a write that was lost shows as the next wait's
+// time-out (or as the loader never answering), which fails the exchange there.
+void SetFlag(TargetLink& link, uint32_t address, std::string_view word) {
+    static_cast<void>(WriteMailboxWord(link, address, word));
+}
+
+}  // namespace
+
 bool WaitLoaderReady(TargetLink& link, std::string_view family, Clock& clock, uint64_t waitMs) {
     const FamilyProfile* profile = FindFamilyProfile(family);
     if (!profile) return false;
     const MailboxSet& box = profile->mailbox;
     if (!WaitMailboxWord(link, box.replyFlag, mailbox_word::kReplyReady, clock, waitMs)) return false;
-    WriteMailboxWord(link, box.replyFlag, mailbox_word::kReplyReading);
+    SetFlag(link, box.replyFlag, mailbox_word::kReplyReading);
     uint8_t header[3] = {};
     if (!link.ReadTargetMemory(box.replyData, header, sizeof header)) return false;
     const uint16_t length = GetLe16(header + 1);
@@ -76,7 +86,7 @@ bool WaitLoaderReady(TargetLink& link, std::string_view family, Clock& clock, ui
     const auto body = ReadReplyBody(link, box.replyData + 3, length);
     if (!body) return false;
     if (!IsLoaderReadyPacket(std::span<const uint8_t>(header, 3), *body)) return false;  // the flag is left as it is
-    WriteMailboxWord(link, box.replyFlag, mailbox_word::kReplyConsumed);
+    SetFlag(link, box.replyFlag, mailbox_word::kReplyConsumed);
     return true;
 }
 
@@ -87,10 +97,10 @@ MailboxChannel::MailboxChannel(TargetLink& link, std::string_view family, Clock&
 bool MailboxChannel::PostCommand(std::span<const uint8_t> packet) {
     const MailboxSet& box = profile_->mailbox;
     if (!WaitMailboxWord(link_, box.commandFlag, mailbox_word::kCommandIdle, clock_, waitMs_)) return false;
-    WriteMailboxWord(link_, box.commandFlag, mailbox_word::kCommandClaimed);
+    SetFlag(link_, box.commandFlag, mailbox_word::kCommandClaimed);
     // A packet that did not reach the mailbox is never posted: the loader would act on stale bytes.
     if (!link_.WriteTargetMemory(box.commandData, packet.data(), static_cast<uint32_t>(packet.size()))) return false;
-    WriteMailboxWord(link_, box.commandFlag, mailbox_word::kCommandPosted);
+    SetFlag(link_, box.commandFlag, mailbox_word::kCommandPosted);
     return true;
 }
 
@@ -98,14 +108,14 @@ MailboxChannel::Outcome MailboxChannel::Exchange(std::span<const uint8_t> packet
     const MailboxSet& box = profile_->mailbox;
     if (!PostCommand(packet)) return Outcome::Failed;
     if (!WaitMailboxWord(link_, box.replyFlag, mailbox_word::kReplyReady, clock_, waitMs_)) return Outcome::Failed;
-    WriteMailboxWord(link_, box.replyFlag, mailbox_word::kReplyReading);
+    SetFlag(link_, box.replyFlag, mailbox_word::kReplyReading);
     uint8_t header[3] = {};
     if (!link_.ReadTargetMemory(box.replyData, header, sizeof header)) return Outcome::Failed;
     const uint16_t length = GetLe16(header + 1);
     const auto body = ReadReplyBody(link_, box.replyData + 3, length);
     if (!body) return Outcome::Failed;
     // The reply is consumed before it is judged, so the loader can go on whatever it said.
-    WriteMailboxWord(link_, box.replyFlag, mailbox_word::kReplyConsumed);
+    SetFlag(link_, box.replyFlag, mailbox_word::kReplyConsumed);
 
     const LoaderReply reply = DecodeLoaderReply(std::span<const uint8_t>(header, 3), *body);
     switch (reply.kind) {

@@ -44,13 +44,13 @@ inline constexpr uint32_t kMailboxPollMs = 1;
 
 // True when the word at the address reads as the value; false after waitMs (however often the
 // word changes meanwhile) or on a failed read.
-bool WaitMailboxWord(TargetLink& link, uint32_t address, std::string_view hexText, Clock& clock,
+[[nodiscard]] bool WaitMailboxWord(TargetLink& link, uint32_t address, std::string_view hexText, Clock& clock,
                      uint64_t waitMs = kMailboxWaitMs);
 // Writes digits / 2 bytes, the first digit pair to the highest address.
-bool WriteMailboxWord(TargetLink& link, uint32_t address, std::string_view hexText, int digits = 8);
+[[nodiscard]] bool WriteMailboxWord(TargetLink& link, uint32_t address, std::string_view hexText, int digits = 8);
 
 // Takes the loader's unasked ready packet; called once after the loader was started.
-bool WaitLoaderReady(TargetLink& link, std::string_view family, Clock& clock, uint64_t waitMs = kMailboxWaitMs);
+[[nodiscard]] bool WaitLoaderReady(TargetLink& link, std::string_view family, Clock& clock, uint64_t waitMs = kMailboxWaitMs);
 
 // The loader commands over the mailbox of a family, reached through the link's memory accesses.
 // The channel keeps the payload of the last data reply.
@@ -62,15 +62,15 @@ public:
     // One command exchange, repeated (up to three in all) only while the loader answers busy.
     // True on status "done" or a data reply, whose payload is then ReplyData(). A data reply
     // larger than the buffer is refused.
-    bool Transaction(std::span<const uint8_t> packet) override;
+    [[nodiscard]] bool Transaction(std::span<const uint8_t> packet) override;
     // Posts a packet and awaits no reply (the finish command).
-    bool Post(std::span<const uint8_t> packet) override;
+    [[nodiscard]] bool Post(std::span<const uint8_t> packet) override;
     std::span<const uint8_t> ReplyData() const override { return {reply_.data(), replyLength_}; }
 
 private:
     enum class Outcome { Done, Busy, Failed };
     Outcome Exchange(std::span<const uint8_t> packet);
-    bool PostCommand(std::span<const uint8_t> packet);
+    [[nodiscard]] bool PostCommand(std::span<const uint8_t> packet);
 
     TargetLink& link_;
     const FamilyProfile* profile_;  // none for an unknown family: every exchange fails

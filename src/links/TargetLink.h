@@ -23,15 +23,15 @@ public:
     explicit TargetLink(UserPrompt& prompt);
     TargetLink(UserPrompt& prompt, JLinkApi& api);
 
-    bool OpenTarget(uint32_t speedKhz, std::string_view family);
+    [[nodiscard]] bool OpenTarget(uint32_t speedKhz, std::string_view family);
     void ConfigureTarget(uint32_t speedKhz, std::string_view family);
-    bool AttachCore(std::string_view family);
-    bool CheckChipId(std::string_view family);
+    [[nodiscard]] bool AttachCore(std::string_view family);
+    [[nodiscard]] bool CheckChipId(std::string_view family);
     void CloseTarget();
     // Starts what the flash holds: the core halted, reset with the family's reset type and let
     // run, through the calls the bring-up uses. False after a message when the core does not halt
     // or the reset fails.
-    bool ResetAndRun(std::string_view family);
+    [[nodiscard]] bool ResetAndRun(std::string_view family);
 
     // For a chip of no known family: the probe opened and the core attached as for any family,
     // then the word at each address read with the core halted (an address another family maps
@@ -45,20 +45,20 @@ public:
 
     // Each access halts the core and lets it run again afterwards, so a running loader keeps
     // running between the host's accesses.
-    bool WriteTargetMemory(uint32_t address, const uint8_t* data, uint32_t count);
-    bool ReadTargetMemory(uint32_t address, uint8_t* buffer, uint32_t count);
+    [[nodiscard]] bool WriteTargetMemory(uint32_t address, const uint8_t* data, uint32_t count);
+    [[nodiscard]] bool ReadTargetMemory(uint32_t address, uint8_t* buffer, uint32_t count);
 
     // Loads the converted loader binary at the head's start address, checks it by reading it
     // back, points the program counter at the entry address and runs it. 0 success, -1 failure.
-    int DownloadLoader(const std::string& loaderPath, const ImageSegment& head);
+    [[nodiscard]] int DownloadLoader(const std::string& loaderPath, const ImageSegment& head);
 
 private:
-    bool ApiReady();
-    bool OpenProbe(std::string_view family);
-    bool HaltCore();
+    [[nodiscard]] bool ApiReady();
+    [[nodiscard]] bool OpenProbe(std::string_view family);
+    [[nodiscard]] bool HaltCore();
     // Chooses the probe of the library's serial number among those connected; false after a
     // message naming those that are.
-    bool SelectProbe(const std::vector<JLinkProbeInfo>& connected);
+    [[nodiscard]] bool SelectProbe(const std::vector<JLinkProbeInfo>& connected);
 
     UserPrompt& prompt_;
     JLinkApi& api_;

@@ -25,11 +25,11 @@ public:
 
     UartFramedRom(UartLine& line, OperationHost& host, const FamilyProfile& family);
 
-    int SyncBootRom();
+    [[nodiscard]] int SyncBootRom();
     // What a sync that did not end ready heard, and on which port (a line for the terminal).
     std::string SyncDetail() const;
     // baudRate: the rate the line runs at, written to the ROM's parameter word.
-    bool DownloadLoaderFramed(uint32_t baudRate, const std::string& convertedLoaderFile,
+    [[nodiscard]] bool DownloadLoaderFramed(uint32_t baudRate, const std::string& convertedLoaderFile,
                               const SegmentList& loaderSegments);
 
     // The password word the frames carry (0xFFFFFFFF until the user enters one).
@@ -45,9 +45,9 @@ public:
 private:
     // How long the parameter frame's answer is waited for before the password is asked for.
     uint32_t LockedSilenceMs(uint32_t baudRate) const;
-    bool WriteParameterWord(uint32_t baudRate);
+    [[nodiscard]] bool WriteParameterWord(uint32_t baudRate);
     std::vector<uint8_t> Frame(uint8_t command, uint32_t address, std::span<const uint8_t> data, uint32_t words) const;
-    bool SendFrame(const std::vector<uint8_t>& frame);
+    [[nodiscard]] bool SendFrame(const std::vector<uint8_t>& frame);
 
     UartLine& line_;
     OperationHost& host_;

@@ -28,12 +28,12 @@ public:
     UartLine& operator=(const UartLine&) = delete;
 
     // Shows its own messages on failure.
-    bool OpenComPort(const std::string& portName, uint32_t baudRate);
+    [[nodiscard]] bool OpenComPort(const std::string& portName, uint32_t baudRate);
     // count when exactly that many bytes were read, 0 when the time-out passed first.
     virtual size_t ReadComBytes(uint8_t* buffer, size_t count, uint32_t timeoutMs);
     // The bytes already queued, at most `maximum`, without waiting.
     virtual size_t ReadComAvailable(uint8_t* buffer, size_t maximum);
-    virtual bool WriteComBytes(const uint8_t* data, size_t count);
+    [[nodiscard]] virtual bool WriteComBytes(const uint8_t* data, size_t count);
     // Waits until everything written has left the port.
     virtual void Flush();
     // Drops whatever has been received and not yet read. False when the line does not fall

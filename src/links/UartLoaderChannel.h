@@ -16,15 +16,15 @@ public:
     UartLoaderChannel(UartLine& line, const FamilyProfile& family);
 
     // True when the loader's ready packet arrived intact.
-    bool WaitUartLoaderReady();
+    [[nodiscard]] bool WaitUartLoaderReady();
     // packet: a whole loader packet (code, length L, the L bytes of body and CRC).
-    bool UartLoaderTransaction(std::span<const uint8_t> packet);
-    bool UartLoaderFinish();
+    [[nodiscard]] bool UartLoaderTransaction(std::span<const uint8_t> packet);
+    [[nodiscard]] bool UartLoaderFinish();
 
     // LoaderChannel: a packet with its reply (UartLoaderTransaction), a packet without one, and
     // the data of the last data reply.
-    bool Transaction(std::span<const uint8_t> packet) override { return UartLoaderTransaction(packet); }
-    bool Post(std::span<const uint8_t> packet) override;
+    [[nodiscard]] bool Transaction(std::span<const uint8_t> packet) override { return UartLoaderTransaction(packet); }
+    [[nodiscard]] bool Post(std::span<const uint8_t> packet) override;
     std::span<const uint8_t> ReplyData() const override { return replyData_; }
 
 private:

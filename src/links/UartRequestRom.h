@@ -29,18 +29,18 @@ public:
     UartRequestRom& operator=(const UartRequestRom&) = delete;
 
     // True when the ROM is ready (or unlocked by password); shows its own messages.
-    bool RomHandshake();
-    int UnlockBootRom();
+    [[nodiscard]] bool RomHandshake();
+    [[nodiscard]] int UnlockBootRom();
     // Writes the boot image of the loader file (Intel HEX) to imagePath.
-    bool PrepareUartLoaderImage(const std::string& loaderFile, const std::string& imagePath);
+    [[nodiscard]] bool PrepareUartLoaderImage(const std::string& loaderFile, const std::string& imagePath);
     // True when the ROM has pulled the whole image and asked for nothing more.
-    bool DownloadLoaderByRequest(const std::string& imagePath);
+    [[nodiscard]] bool DownloadLoaderByRequest(const std::string& imagePath);
 
     // The size of the prepared loader image (progress scaling).
     uint32_t LoaderImageSize() const { return loaderImageSize_; }
     // How the last RomHandshake ended: 0xA3 ready, 0xAC unlocked, 1 flash erased (the chip needs a
     // reset), 3 cancelled, 0 no answer.
-    int HandshakeResult() const { return handshakeResult_; }
+    [[nodiscard]] int HandshakeResult() const { return handshakeResult_; }
 
 private:
     enum class RequestStep { Fail, Continue, Done };
@@ -53,7 +53,7 @@ private:
     RequestStep FeedRequestByte(uint8_t byte);
     RequestStep AnswerRequest(uint32_t count);
     RequestStep Refuse();
-    bool SendRequestBlock(size_t size);
+    [[nodiscard]] bool SendRequestBlock(size_t size);
     void FollowImage(uint32_t count);
 
     UartLine& line_;

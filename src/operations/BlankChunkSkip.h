@@ -16,14 +16,14 @@ class BlankChunkSkip final : public FlashSession {
 public:
     explicit BlankChunkSkip(std::unique_ptr<FlashSession> link) : link_(std::move(link)) {}
 
-    bool EraseAll() override;
-    bool EraseBlocks(uint32_t first, uint32_t last) override;
-    bool EraseSectors(uint32_t first, uint32_t last) override;
-    bool AnnounceRange(uint32_t first, uint32_t last) override { return link_->AnnounceRange(first, last); }
-    bool Write(uint32_t offset, std::span<const uint8_t> data) override;
-    bool Read(uint32_t offset, std::span<uint8_t> data) override { return link_->Read(offset, data); }
-    bool CheckFlashType(uint16_t code) override { return link_->CheckFlashType(code); }
-    bool Finish() override { return link_->Finish(); }
+    [[nodiscard]] bool EraseAll() override;
+    [[nodiscard]] bool EraseBlocks(uint32_t first, uint32_t last) override;
+    [[nodiscard]] bool EraseSectors(uint32_t first, uint32_t last) override;
+    [[nodiscard]] bool AnnounceRange(uint32_t first, uint32_t last) override { return link_->AnnounceRange(first, last); }
+    [[nodiscard]] bool Write(uint32_t offset, std::span<const uint8_t> data) override;
+    [[nodiscard]] bool Read(uint32_t offset, std::span<uint8_t> data) override { return link_->Read(offset, data); }
+    [[nodiscard]] bool CheckFlashType(uint16_t code) override { return link_->CheckFlashType(code); }
+    [[nodiscard]] bool Finish() override { return link_->Finish(); }
     uint32_t MaxChunk() const override { return link_->MaxChunk(); }
     std::vector<std::string> Details() const override { return link_->Details(); }
 

@@ -54,7 +54,7 @@ uint32_t ModeWord(int crcMode, int qspiMode, int initMemMode, int finalMemMode);
 // Bits 8-9 the clock source, bits 0-7 zero, the rest ones.
 uint32_t ClockWord(int clockSource);
 // The CRC mode a ModeWord holds.
-int CrcModeOf(uint32_t modeWord);
+[[nodiscard]] int CrcModeOf(uint32_t modeWord);
 
 // The words of a HEX image's header: ModeWord, ClockWord and the security words from the choices.
 // W1 (total length) and W4 (entry address) come from the image and are set by the caller.
@@ -87,6 +87,6 @@ struct BootHeader {
 // previous segment's data ended (sramImage: the SRAM image file, positioned at its start).
 // False when the image holds fewer bytes than the segments, or more segments than the
 // descriptor table holds below 0x1000.
-bool BuildBootHeader(const BootHeaderWords& words, const SegmentList& sram, std::istream& sramImage, BootHeader& header);
+[[nodiscard]] bool BuildBootHeader(const BootHeaderWords& words, const SegmentList& sram, std::istream& sramImage, BootHeader& header);
 
 }  // namespace tavrel

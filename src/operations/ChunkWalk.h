@@ -13,7 +13,7 @@ using ChunkAction = std::function<bool(uint32_t offset, std::span<const uint8_t>
 
 // Hands each chunk of a stream to `action` with its flash offset. length: the bytes to take
 // (a short stream fails); none: up to the end of the stream.
-bool WalkChunks(std::istream& in, uint32_t offset, std::optional<uint64_t> length, uint32_t chunkSize,
+[[nodiscard]] bool WalkChunks(std::istream& in, uint32_t offset, std::optional<uint64_t> length, uint32_t chunkSize,
                 const ChunkAction& action);
 
 }  // namespace tavrel

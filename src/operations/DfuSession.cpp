@@ -14,7 +14,7 @@ public:
     DfuSession(OpenedDfuTransport opened, Clock& clock)
         : opened_(std::move(opened)), link_(*opened_.transport, clock) {}
     // The device is released whatever happened; the session is the only owner of it.
-    ~DfuSession() override { link_.DfuClose(); }
+    ~DfuSession() override { static_cast<void>(link_.DfuClose()); }  // a failed release was said
 
     bool Start(const DfuDeviceRow& device, UserPrompt& prompt, OperationHost& host) {
         return OpenDfuTarget(link_, device, prompt, &host, 0, &state_) == 0;

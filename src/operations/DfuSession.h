@@ -11,6 +11,6 @@ std::unique_ptr<FlashSession> OpenDfuSession(const TargetSelection& selection, L
 
 // Starts the program in the flash: the device opened, detached (a ROM already in its DFU mode
 // needs no detach) and reset on the bus, after which it leaves the ROM. False after a message.
-bool RestartDfuDevice(const TargetSelection& selection, LinkSeams& seams, UserPrompt& prompt);
+[[nodiscard]] bool RestartDfuDevice(const TargetSelection& selection, LinkSeams& seams, UserPrompt& prompt);
 
 }  // namespace tavrel

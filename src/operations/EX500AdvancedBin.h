@@ -26,7 +26,7 @@ struct AdvancedBinPlan {
 
 // Reads the map beside binPath and checks every row against the bin file and a flash of
 // flashSize bytes, and that the rows place at least one byte. False after showing the reason.
-bool PlanAdvancedBin(UserPrompt& prompt, const std::string& binPath, uint32_t flashSize, AdvancedBinPlan& plan);
+[[nodiscard]] bool PlanAdvancedBin(UserPrompt& prompt, const std::string& binPath, uint32_t flashSize, AdvancedBinPlan& plan);
 
 // What each row covers in flash, for an erase by blocks (or sectors): the units from the one
 // holding its first byte to the one holding its last. Rows of no bytes erase nothing.

@@ -53,7 +53,7 @@ uint32_t BootConfigA(const EX500FamilyRow& row, int uartIndex, uint32_t location
 uint32_t BootConfigB(int crcIndex, const BootDelayCodes& delay, uint32_t divisor);
 
 // Every segment within the family's windows (an empty list passes).
-bool SegmentsAllowed(const EX500FamilyRow& row, const SegmentList& sram);
+[[nodiscard]] bool SegmentsAllowed(const EX500FamilyRow& row, const SegmentList& sram);
 
 // The address span a HEX image occupies: from the lowest segment start to the highest segment end,
 // whatever order the file lists its segments in.
@@ -72,7 +72,7 @@ inline uint64_t EX500FlashOffset(const EX500HexSpan& span, const ImageSegment& s
 // span, each segment at its place and 0xFF between them. The segments' bytes are read from
 // sramImage (packed in list order, positioned anywhere). False when the image holds fewer bytes
 // than the segments or two segments overlap (their bytes would be written twice).
-bool EX500ImageCrc(int crcIndex, const EX500HeaderWords& words, const SegmentList& sram, std::istream& sramImage,
+[[nodiscard]] bool EX500ImageCrc(int crcIndex, const EX500HeaderWords& words, const SegmentList& sram, std::istream& sramImage,
                    uint32_t& crc);
 
 }  // namespace tavrel

@@ -21,7 +21,7 @@ EX500HeaderWords EX500RequestWords(const ExProgramRequest& request);
 // False after a message (a conversion's own, or " It is not a valid hex file ! " for a segment
 // outside the family's windows or an image that with its header exceeds the flash); false without
 // one when the converted file does not hold the segments' bytes.
-bool PrepareEX500Hex(UserPrompt& prompt, const ExProgramRequest& request, const std::string& sramPath,
+[[nodiscard]] bool PrepareEX500Hex(UserPrompt& prompt, const ExProgramRequest& request, const std::string& sramPath,
                      SegmentList& sram, EX500HeaderWords& words);
 
 }  // namespace tavrel

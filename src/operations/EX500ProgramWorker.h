@@ -12,6 +12,6 @@ inline constexpr const char* kNotAValidBinFile = " It is not a valid bin file ! 
 // Runs one program operation: "Flash loading start" at 0, "Flash Success" or "Flash Failed" at
 // 100, temporary files removed, and always the finished report (program, KR2E500-group page).
 // Done when the flash was programmed (and verified when asked).
-RunResult RunEX500Program(const ExProgramRequest& request, RunContext& context);
+[[nodiscard]] RunResult RunEX500Program(const ExProgramRequest& request, RunContext& context);
 
 }  // namespace tavrel

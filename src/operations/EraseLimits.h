@@ -15,7 +15,7 @@ struct EraseLimits {
     std::string note;  // "Note: Sector number is between 0 and ..."
 
     // Both numbers between 0 and the highest sector, and the last not below the first.
-    bool ValidSectors(int64_t first, int64_t last) const;
+    [[nodiscard]] bool ValidSectors(int64_t first, int64_t last) const;
 };
 
 EraseLimits EraseLimitsFor(const FamilyProfile& family, uint32_t capacity);

@@ -21,7 +21,7 @@ struct EraseRange {
     // The range announced before the data: (S, E - 1).
     uint32_t LastOffset() const { return end - 1; }
     // A bin file of no bytes: nothing to erase or write; the other fields mean nothing then.
-    bool Empty() const { return end == start; }
+    [[nodiscard]] bool Empty() const { return end == start; }
 };
 
 // The unit holding byte end - 1: end / unit, minus 1 when end is a multiple of unit. end > 0.

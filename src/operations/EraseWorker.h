@@ -21,6 +21,6 @@ struct EraseSettings {
 
 // Done when the erase succeeded, failed otherwise (after the failing step's message). Ends with
 // the operation-finished report in every case. The link's message texts are the erase page's own.
-RunResult RunEraseWorker(const EraseSettings& settings, RunContext& context);
+[[nodiscard]] RunResult RunEraseWorker(const EraseSettings& settings, RunContext& context);
 
 }  // namespace tavrel

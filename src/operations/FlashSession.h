@@ -26,22 +26,22 @@ public:
     virtual ~FlashSession() = default;
 
     // Each returns true on success; a failure has shown its message where the link shows one.
-    virtual bool EraseAll() = 0;
+    [[nodiscard]] virtual bool EraseAll() = 0;
     // One request for blocks first..last (a run of consecutive blocks); DFU has no block erase.
-    virtual bool EraseBlocks(uint32_t first, uint32_t last) = 0;
+    [[nodiscard]] virtual bool EraseBlocks(uint32_t first, uint32_t last) = 0;
     // Loader links: one request (first, last). DFU: the erase range (first, last - first).
-    virtual bool EraseSectors(uint32_t first, uint32_t last) = 0;
+    [[nodiscard]] virtual bool EraseSectors(uint32_t first, uint32_t last) = 0;
     // The range the following writes fill; a no-op where the link has none (DFU).
-    virtual bool AnnounceRange(uint32_t first, uint32_t last) = 0;
+    [[nodiscard]] virtual bool AnnounceRange(uint32_t first, uint32_t last) = 0;
     // At most MaxChunk() bytes at a flash offset.
-    virtual bool Write(uint32_t offset, std::span<const uint8_t> data) = 0;
+    [[nodiscard]] virtual bool Write(uint32_t offset, std::span<const uint8_t> data) = 0;
     // Exactly data.size() bytes (at most MaxChunk()) from a flash offset.
-    virtual bool Read(uint32_t offset, std::span<uint8_t> data) = 0;
+    [[nodiscard]] virtual bool Read(uint32_t offset, std::span<uint8_t> data) = 0;
     // True when the chip's flash is of that type (the loader's check); DFU has no check: true.
-    virtual bool CheckFlashType(uint16_t code) = 0;
+    [[nodiscard]] virtual bool CheckFlashType(uint16_t code) = 0;
     // Ends the session on the chip: the loader's finish command, or DFU's abort after writes.
     // The link itself (probe connection, serial port) is closed by the owner after the operation.
-    virtual bool Finish() = 0;
+    [[nodiscard]] virtual bool Finish() = 0;
 
     // The page flows' chunk for this link: 8192 (J-Link), 1024 (UART), 2048 (USB).
     virtual uint32_t MaxChunk() const = 0;
@@ -110,6 +110,6 @@ void CloseFlashLink(const std::string& interfaceName, LinkSeams& seams, UserProm
 // After an operation: starts what the flash holds. J-Link: the core reset and let run. USB: the
 // DFU detach and a USB reset of the device. The serial boot ROM cannot be left by the host:
 // false, and so for any other interface. A failure has shown its message.
-bool StartTargetProgram(const TargetSelection& selection, LinkSeams& seams, UserPrompt& prompt);
+[[nodiscard]] bool StartTargetProgram(const TargetSelection& selection, LinkSeams& seams, UserPrompt& prompt);
 
 }  // namespace tavrel

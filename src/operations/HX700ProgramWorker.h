@@ -12,6 +12,6 @@ inline constexpr const char* kImageOutOfFlash = "Image file is out of flash memo
 // Runs one program operation: "Flash loading start" at 0, "Flash Success" or "Flash Failed" at
 // 100, temporary files removed, and always the finished report (program, KR2H70X page). Done when
 // the flash was programmed (and verified when asked).
-RunResult RunHX700Program(const HX700ProgramRequest& request, RunContext& context);
+[[nodiscard]] RunResult RunHX700Program(const HX700ProgramRequest& request, RunContext& context);
 
 }  // namespace tavrel

@@ -24,7 +24,7 @@ inline constexpr const char* kHexNotMatchedMemoryConfig = "Hex file is not match
 struct MemoryWindow {
     uint32_t lower;
     uint32_t upper;
-    bool Holds(const ImageSegment& segment) const;
+    [[nodiscard]] bool Holds(const ImageSegment& segment) const;
 };
 
 // Where SRAM segments may lie, by the init memory mode: window A or window B.
@@ -44,7 +44,7 @@ struct HexSplitSizes {
 // flash segment does not lie beyond the SRAM data) or "Hex file is not matched with memory
 // configuration" (an SRAM segment outside both windows of initMemMode's row); -2 without a
 // message when the two files' sizes do not add up to the total length.
-int CheckHexSplit(UserPrompt& prompt, const SegmentList& sram, const SegmentList& flash, int initMemMode,
+[[nodiscard]] int CheckHexSplit(UserPrompt& prompt, const SegmentList& sram, const SegmentList& flash, int initMemMode,
                   uint64_t sramFileSize, uint64_t flashFileSize, HexSplitSizes& sizes);
 
 }  // namespace tavrel

@@ -23,7 +23,7 @@ public:
     // The loader folder; empty: "config" beside the program.
     virtual const std::string& loaderFolder() const = 0;
     // The family's DFU device with the ids in force; none with `error` set otherwise.
-    virtual std::optional<DfuDeviceRow> DfuDevice(const std::string& family, std::string& error) const = 0;
+    [[nodiscard]] virtual std::optional<DfuDeviceRow> DfuDevice(const std::string& family, std::string& error) const = 0;
     // A fresh DFU transport (libusb, or a simulated board's); null with `error` set.
     virtual OpenedDfuTransport OpenDfuTransport(std::string& error) = 0;
     // The bound of each mailbox flag wait: the loader's own unless a test run shortens it.

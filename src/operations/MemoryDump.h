@@ -20,6 +20,6 @@ std::vector<std::string> DumpLines(uint32_t address, std::span<const uint8_t> by
 
 // Writes each line followed by CR LF. False after "No data" for no lines, "Can't open save file"
 // when the file cannot be created, or a message naming the file when it cannot be written whole.
-bool SaveDumpText(UserPrompt& prompt, const std::vector<std::string>& lines, const std::string& path);
+[[nodiscard]] bool SaveDumpText(UserPrompt& prompt, const std::vector<std::string>& lines, const std::string& path);
 
 }  // namespace tavrel

@@ -46,29 +46,29 @@ protected:
 
     // Opens the session for the target with this flow's bring-up reports, runs Flow() and closes
     // the session (the link, or the DFU device) whatever happened.
-    bool RunOver(const TargetSelection& target);
-    virtual bool Flow() = 0;
+    [[nodiscard]] bool RunOver(const TargetSelection& target);
+    [[nodiscard]] virtual bool Flow() = 0;
     // The total the progress runs to, once the loader image's size is known (loader routes).
     virtual uint32_t ProgressTotal(uint32_t loaderImageSize) const = 0;
 
     void Status(const char* text);
     void Advance(uint32_t bytes, const char* text);
     // Shows the message (if any) and gives false, for `return Fail(...)`.
-    bool Fail(const char* message);
+    [[nodiscard]] bool Fail(const char* message);
 
     // Erase mode 0 all, 1 the ranges' blocks (their sectors over DFU, which has no block erase),
     // 2 their sectors; any other mode erases nothing. Then the erase step.
-    bool Erase(int mode, std::span<const EraseRange> ranges);
-    bool Erase(int mode, const EraseRange& range) { return Erase(mode, std::span<const EraseRange>(&range, 1)); }
+    [[nodiscard]] bool Erase(int mode, std::span<const EraseRange> ranges);
+    [[nodiscard]] bool Erase(int mode, const EraseRange& range) { return Erase(mode, std::span<const EraseRange>(&range, 1)); }
     // Announces the range the data writes fill, then the range step with `text`.
-    bool AnnounceRange(uint32_t first, uint32_t last, const char* text);
+    [[nodiscard]] bool AnnounceRange(uint32_t first, uint32_t last, const char* text);
 
     // Writes the stream in the link's chunks from offset (length bytes, or to the end of the
     // stream), advancing by each chunk with `text`.
-    bool WriteChunks(std::istream& in, uint32_t offset, std::optional<uint64_t> length, const char* text);
+    [[nodiscard]] bool WriteChunks(std::istream& in, uint32_t offset, std::optional<uint64_t> length, const char* text);
     // Reads back what WriteChunks wrote and compares it; over UART and DFU each chunk advances the
     // progress. flashEnd, when known, keeps a read rounded up to the route's granule inside the flash.
-    bool CompareChunks(std::istream& in, uint32_t offset, std::optional<uint64_t> length, uint32_t flashEnd = 0);
+    [[nodiscard]] bool CompareChunks(std::istream& in, uint32_t offset, std::optional<uint64_t> length, uint32_t flashEnd = 0);
     // Over UART and DFU the verification's progress starts again from 0.
     void StartVerifying();
 

@@ -29,7 +29,7 @@ struct ProgramJob {
     SegmentList flash;
     uint32_t totalLength = 0;  // bytes of image data written (W1)
 
-    bool IsHex() const { return fileType == "HEX"; }
+    [[nodiscard]] bool IsHex() const { return fileType == "HEX"; }
     // Where the data writes begin: behind the header for HEX, the typed address for BIN.
     uint32_t StartOffset() const { return words.w[BootHeaderWords::kDataOffset]; }
 };
@@ -42,7 +42,7 @@ ProgramJob MakeProgramJob(const ProgramRequest& request);
 // False after showing why (nothing more shown when the HEX split's sizes disagree, or the
 // converter has said why). The job's temporary paths are set before any
 // file is made, so the caller's clean-up finds everything.
-bool PrepareProgramJob(ProgramJob& job, const ProgramRequest& request, const std::string& workFolder,
+[[nodiscard]] bool PrepareProgramJob(ProgramJob& job, const ProgramRequest& request, const std::string& workFolder,
                        const std::string& loaderFolder, UserPrompt& prompt);
 
 // Removes the temporary images the preparation made (only "_temp.bin" files are ever removed).

@@ -54,14 +54,14 @@ class PlanRecorder final : public FlashSession {
 public:
     PlanRecorder(ProgramPlan& plan, uint32_t maxChunk) : plan_(plan), maxChunk_(maxChunk) {}
 
-    bool EraseAll() override;
-    bool EraseBlocks(uint32_t first, uint32_t last) override;
-    bool EraseSectors(uint32_t first, uint32_t last) override;
-    bool AnnounceRange(uint32_t, uint32_t) override { return true; }
-    bool Write(uint32_t offset, std::span<const uint8_t> data) override;
-    bool Read(uint32_t offset, std::span<uint8_t> data) override;
-    bool CheckFlashType(uint16_t) override { return true; }
-    bool Finish() override;
+    [[nodiscard]] bool EraseAll() override;
+    [[nodiscard]] bool EraseBlocks(uint32_t first, uint32_t last) override;
+    [[nodiscard]] bool EraseSectors(uint32_t first, uint32_t last) override;
+    [[nodiscard]] bool AnnounceRange(uint32_t, uint32_t) override { return true; }
+    [[nodiscard]] bool Write(uint32_t offset, std::span<const uint8_t> data) override;
+    [[nodiscard]] bool Read(uint32_t offset, std::span<uint8_t> data) override;
+    [[nodiscard]] bool CheckFlashType(uint16_t) override { return true; }
+    [[nodiscard]] bool Finish() override;
     uint32_t MaxChunk() const override { return maxChunk_; }
 
 private:
@@ -94,7 +94,7 @@ struct PlanComparison {
 
 // Reads every range the plan writes over the session, in its chunks (whole words over DFU),
 // reporting progress as "Verifying..." to the host. None when a read fails.
-std::optional<PlanComparison> ComparePlan(FlashSession& session, const ProgramPlan& plan, bool wordReads,
+[[nodiscard]] std::optional<PlanComparison> ComparePlan(FlashSession& session, const ProgramPlan& plan, bool wordReads,
                                           OperationHost& host);
 
 }  // namespace tavrel

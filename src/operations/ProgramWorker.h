@@ -14,6 +14,6 @@ inline constexpr const char* kVerifySuccess = "Verify Sucess";
 // Runs the program operation for the request: prepares, runs the interface's flow, reports
 // "Flash Success" or "Flash Failed" at 100, removes the temporary files and always ends with the
 // finished report (program, KR2A600 page). Done when the flash was programmed.
-RunResult RunProgram(const ProgramRequest& request, RunContext& context);
+[[nodiscard]] RunResult RunProgram(const ProgramRequest& request, RunContext& context);
 
 }  // namespace tavrel

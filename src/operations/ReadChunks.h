@@ -31,7 +31,7 @@ public:
     ReadChunks(InterfaceKind route, uint32_t address, uint32_t count);
 
     // The next chunk, or none when the whole range has been planned.
-    std::optional<ReadChunk> Next();
+    [[nodiscard]] std::optional<ReadChunk> Next();
 
     // The bytes the link reads in all: the count, rounded up to 4 over USB.
     uint64_t ReadTotal() const { return readTotal_; }

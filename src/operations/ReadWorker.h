@@ -34,6 +34,6 @@ using ReadDisplaySink = std::function<void(const ReadDisplayBlock& block)>;
 // Done when the whole range was read (and, in save mode, the file written whole), failed
 // otherwise after the failing step's message; a failed read leaves the output file as it was.
 // Ends with the operation-finished report in every case.
-RunResult RunReadWorker(const ReadSettings& settings, RunContext& context, const ReadDisplaySink& display);
+[[nodiscard]] RunResult RunReadWorker(const ReadSettings& settings, RunContext& context, const ReadDisplaySink& display);
 
 }  // namespace tavrel

@@ -16,13 +16,20 @@
 
 namespace tavrel {
 
+// Results, in the links and the operations alike: a step says whether it worked as a bool (true:
+// done) unless its protocol has result codes, which stay ints (0 done, the negative codes its
+// comment lists); a worker's whole run ends as a RunResult. Each of them is [[nodiscard]]. The
+// function that finds a failure shows it (a message, or a detail on the terminal) before it
+// returns, so its callers only pass the result on; a call whose result is deliberately not
+// checked says so with static_cast<void> and the reason.
+//
 // How a run ended; the values are the operations' result codes.
 enum class RunResult : int { Done = 0, Failed = -1 };
 
-inline bool Succeeded(RunResult result) { return result == RunResult::Done; }
-inline RunResult RunResultOf(bool done) { return done ? RunResult::Done : RunResult::Failed; }
+[[nodiscard]] inline bool Succeeded(RunResult result) { return result == RunResult::Done; }
+[[nodiscard]] inline RunResult RunResultOf(bool done) { return done ? RunResult::Done : RunResult::Failed; }
 // 0 when the run did its work, -1 otherwise.
-inline int ResultCode(RunResult result) { return static_cast<int>(result); }
+[[nodiscard]] inline int ResultCode(RunResult result) { return static_cast<int>(result); }
 
 // Opens the session a run works through, with the worker's bring-up reports and the link options
 // (the context's, with the worker's own message texts); null after the failing step has said why.

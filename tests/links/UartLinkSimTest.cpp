@@ -731,7 +731,8 @@ TEST_F(UartSim, TheBoardChecksTheRateTheHostSetOnTheLine) {
         ::close(other);
         const std::string image = (dir / "KR2H70X_Load2_temp.bin").string();
         ASSERT_TRUE(link->request.PrepareUartLoaderImage(LoaderHex("KR2H70X"), image));
-        link->request.DownloadLoaderByRequest(image);
+        // The board sees the rate change; the download itself fails or not with the line.
+        static_cast<void>(link->request.DownloadLoaderByRequest(image));
         EXPECT_NE(sim.Violations().find("bytes at 57600 baud after the boot ROM took 300000 baud"), std::string::npos)
             << sim.Violations();
     }
