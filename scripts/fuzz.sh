@@ -20,17 +20,40 @@ if [ ${#targets[@]} -eq 0 ]; then
     for seeds in fuzz/corpus/*/; do targets+=("$(basename "$seeds")"); done
 fi
 mkdir -p "$dir/logs" "$dir/findings"
-failed=()
-for target in "${targets[@]}"; do
+
+# One target's run; its outcome goes to $dir/logs/<target>.status (0 clean, 1 a finding).
+run_target() {
+    local target=$1 options=()
     # The corpus grows in the build folder; the committed seeds are only read.
     mkdir -p "$dir/corpus/$target"
     rm -f "$dir/findings/$target-"*
-    options=()
     if [ -f "fuzz/$target.options" ]; then mapfile -t options < "fuzz/$target.options"; fi
-    printf '%-24s ' "$target"
     if ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
         "$dir/fuzz/$target" "$dir/corpus/$target" "fuzz/corpus/$target" -max_total_time="$seconds" \
         -timeout=10 -print_final_stats=1 -artifact_prefix="$dir/findings/$target-" "${options[@]}" >"$dir/logs/$target.log" 2>&1; then
+        echo 0 >"$dir/logs/$target.status"
+    else
+        echo 1 >"$dir/logs/$target.status"
+    fi
+}
+
+# As many targets at once as there are cores, each for its full time.
+running=0
+for target in "${targets[@]}"; do
+    rm -f "$dir/logs/$target.status"
+    run_target "$target" &
+    running=$((running + 1))
+    if [ "$running" -ge "$(nproc)" ]; then
+        wait -n || true
+        running=$((running - 1))
+    fi
+done
+wait
+
+failed=()
+for target in "${targets[@]}"; do
+    printf '%-24s ' "$target"
+    if [ "$(cat "$dir/logs/$target.status" 2>/dev/null)" = 0 ]; then
         grep -o 'stat::number_of_executed_units: *[0-9]*' "$dir/logs/$target.log" | awk '{printf "%s runs", $2}' || true
         grep -o 'stat::average_exec_per_sec: *[0-9]*' "$dir/logs/$target.log" | awk '{printf ", %s/s\n", $2}' || true
     else
