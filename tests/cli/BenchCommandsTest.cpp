@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "HexFiles.h"
 #include "Recorders.h"
 #include "RunProcess.h"
@@ -354,7 +355,7 @@ TEST_F(BenchCommands, ChipAutoAsksTheLoaderWhichFlashTypeIsFitted) {
         << g700.out;
     // Without the loader the family is still named, and the check's failure says what is missing.
     test::TempDir empty;
-    auto noLoader = test::RunProcess({TAVREL_CLI_PATH, "connect", "--chip", "auto", "--loader-dir", empty.path().string()},
+    auto noLoader = test::RunTavrelCli({"connect", "--chip", "auto", "--loader-dir", empty.path().string()},
                                      {{"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH}, {"TAVREL_SIM_CONFIG", "chip=KR2E550"},
                                       {"TAVREL_SIM_SOCKET", ""}, {"TAVREL_WORK_DIR", work.path().string()}});
     EXPECT_EQ(noLoader.exitCode, 1);

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "HexFiles.h"
 #include "Pty.h"
 #include "Recorders.h"
@@ -35,10 +36,6 @@ protected:
                 {"TAVREL_SIM_CONFIG", "chip=" + chip},
                 {"TAVREL_SIM_SOCKET", ""},
                 {"TAVREL_WORK_DIR", work.path().string()}};
-    }
-    test::ProcessResult Cli(std::vector<std::string> args, const std::map<std::string, std::string>& env = {}) {
-        args.insert(args.begin(), TAVREL_CLI_PATH);
-        return test::RunProcess(args, env);
     }
     static std::string Loaders() { return std::string(TAVREL_SOURCE_DIR) + "/src/sim/config"; }
 
@@ -69,18 +66,18 @@ TEST_F(CommandLine, UsageErrorsSayWhatIsWrong) {
          "tavrel-cli read: --dump-format: 'octal' is neither words nor bytes"},
     };
     for (const auto& c : cases) {
-        const auto result = Cli(c.args);
+        const auto result = test::RunTavrelCli(c.args);
         EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(c.args);
         EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
     }
     // connect's help offers nothing it then refuses.
-    const auto help = Cli({"connect", "--help"});
+    const auto help = test::RunTavrelCli({"connect", "--help"});
     EXPECT_EQ(help.out.find("--settings"), std::string::npos) << help.out;
-    EXPECT_NE(Cli({"read", "--help"}).out.find("required unless --settings gives it"), std::string::npos);
+    EXPECT_NE(test::RunTavrelCli({"read", "--help"}).out.find("required unless --settings gives it"), std::string::npos);
 }
 
 TEST_F(CommandLine, FailuresNameThePortTheLoaderFolderAndTheSocket) {
-    auto port = Cli({"read", "--chip", "KR2A600", "--interface", "UART", "--port", "/dev/no-such-tty", "--address", "0",
+    auto port = test::RunTavrelCli({"read", "--chip", "KR2A600", "--interface", "UART", "--port", "/dev/no-such-tty", "--address", "0",
                      "--length", "10", "--dump", "--loader-dir", Loaders()},
                     {{"TAVREL_WORK_DIR", work.path().string()}, {"TAVREL_SIM_SOCKET", ""}});
     EXPECT_EQ(port.exitCode, 1);
@@ -90,7 +87,7 @@ TEST_F(CommandLine, FailuresNameThePortTheLoaderFolderAndTheSocket) {
 
     const fs::path empty = work / "no-loaders";
     fs::create_directories(empty);
-    auto loader = Cli({"read", "--chip", "KR2A600", "--address", "0", "--length", "10", "--dump", "--loader-dir",
+    auto loader = test::RunTavrelCli({"read", "--chip", "KR2A600", "--address", "0", "--length", "10", "--dump", "--loader-dir",
                        empty.string()},
                       JlinkBoard("KR2A600"));
     EXPECT_EQ(loader.exitCode, 1);
@@ -100,7 +97,7 @@ TEST_F(CommandLine, FailuresNameThePortTheLoaderFolderAndTheSocket) {
 
     auto env = JlinkBoard("KR2A600");
     env["TAVREL_SIM_SOCKET"] = (work / "gone.sock").string();
-    auto socket = Cli({"connect", "--chip", "KR2A600", "--loader-dir", Loaders()}, env);
+    auto socket = test::RunTavrelCli({"connect", "--chip", "KR2A600", "--loader-dir", Loaders()}, env);
     EXPECT_EQ(socket.exitCode, 1);
     EXPECT_NE(socket.err.find("tavrel-cli connect: TAVREL_SIM_SOCKET=" + (work / "gone.sock").string() +
                               " names nothing there"),
@@ -126,14 +123,14 @@ TEST_F(CommandLine, ABoardInUseRefusesASecondProgramWithWhoHasIt) {
     const std::string inUse = "error: The simulated board is in use by ";
     for (const char* route : {"JLINK", "USB"}) {
         SCOPED_TRACE(route);
-        auto second = Cli({"connect", "--chip", "KR2H70X", "--interface", route, "--loader-dir", Loaders()}, env);
+        auto second = test::RunTavrelCli({"connect", "--chip", "KR2H70X", "--interface", route, "--loader-dir", Loaders()}, env);
         EXPECT_EQ(second.exitCode, 1);
         EXPECT_NE(second.err.find(inUse), std::string::npos) << second.err;
         EXPECT_NE(second.err.find("(pid " + std::to_string(::getpid()) + "): it serves one program at a time"),
                   std::string::npos) << second.err;
     }
     holder.reset();  // the board is free again
-    auto after = Cli({"connect", "--chip", "KR2H70X", "--interface", "USB"}, env);
+    auto after = test::RunTavrelCli({"connect", "--chip", "KR2H70X", "--interface", "USB"}, env);
     EXPECT_EQ(after.exitCode, 0) << after.err;
     EXPECT_EQ(sim.Stop(), 0);
 }
@@ -141,19 +138,19 @@ TEST_F(CommandLine, ABoardInUseRefusesASecondProgramWithWhoHasIt) {
 TEST_F(CommandLine, NumbersTakeHexPrefixesAndSizeSuffixesAndReadWritesStdoutOrBytes) {
     const auto env = JlinkBoard("KR2A600");
     // 4K is 0x1000, 0x10 sixteen bytes: one blank line of hexdump -C and the end address.
-    auto bytes = Cli({"read", "--chip", "KR2A600", "--address", "4K", "--length", "0x20", "--dump", "--dump-format",
+    auto bytes = test::RunTavrelCli({"read", "--chip", "KR2A600", "--address", "4K", "--length", "0x20", "--dump", "--dump-format",
                       "bytes", "--loader-dir", Loaders()},
                      env);
     EXPECT_EQ(bytes.exitCode, 0) << bytes.err;
     EXPECT_EQ(bytes.out,
               "00001000  ff ff ff ff ff ff ff ff  ff ff ff ff ff ff ff ff  |................|\n*\n00001020\n");
 
-    auto words = Cli({"read", "--chip", "KR2A600", "--address", "1008", "--length", "8", "--dump", "--loader-dir",
+    auto words = test::RunTavrelCli({"read", "--chip", "KR2A600", "--address", "1008", "--length", "8", "--dump", "--loader-dir",
                       Loaders()},
                      env);
     EXPECT_EQ(words.out, "0x00001000: ******** ******** FFFFFFFF FFFFFFFF \n");
 
-    auto out = Cli({"read", "--chip", "KR2A600", "--address", "0", "--length", "1K", "--output", "-", "--loader-dir",
+    auto out = test::RunTavrelCli({"read", "--chip", "KR2A600", "--address", "0", "--length", "1K", "--output", "-", "--loader-dir",
                     Loaders()},
                    env);
     EXPECT_EQ(out.exitCode, 0) << out.err;
@@ -164,7 +161,7 @@ TEST_F(CommandLine, NumbersTakeHexPrefixesAndSizeSuffixesAndReadWritesStdoutOrBy
 TEST_F(CommandLine, SmallerThings) {
     // sim --write-loaders makes the folder it is given.
     const fs::path loaders = work / "new" / "loaders";
-    auto sim = Cli({"sim", "--write-loaders", loaders.string()});
+    auto sim = test::RunTavrelCli({"sim", "--write-loaders", loaders.string()});
     EXPECT_EQ(sim.exitCode, 0) << sim.err;
     EXPECT_TRUE(fs::exists(loaders / "KR2A600_Load1"));
 
@@ -175,24 +172,24 @@ TEST_F(CommandLine, SmallerThings) {
     test::WriteTextFile(app, std::string(256, 'a'));
     const std::vector<std::string> generate = {"generate", "--bin", app.string(), "--dest", "0", "--entry", "0",
                                                "--output", image.string()};
-    auto kept = Cli(generate);
+    auto kept = test::RunTavrelCli(generate);
     EXPECT_EQ(kept.exitCode, 1);
     EXPECT_EQ(kept.err, "tavrel-cli generate: " + image.string() +
                             " exists already; it is kept (give --force to replace it).\n");
     EXPECT_EQ(test::ReadFileBytes(image).size(), 11u);
     std::vector<std::string> force = generate;
     force.push_back("--force");
-    auto forced = Cli(force);
+    auto forced = test::RunTavrelCli(force);
     EXPECT_EQ(forced.exitCode, 0) << forced.err;
 
     // hex2bin with two arguments says what the third is for.
     const fs::path external = work / "external.hex";
     test::WriteTextFile(external, test::HexExtendedLinear(0x1F00) + "\n" + test::HexLine(0, 0, {1, 2, 3, 4}) + "\n" + test::HexEnd() + "\n");
-    auto hex2bin = Cli({"hex2bin", external.string(), (work / "out.bin").string()});
+    auto hex2bin = test::RunTavrelCli({"hex2bin", external.string(), (work / "out.bin").string()});
     EXPECT_EQ(hex2bin.exitCode, 1);
     EXPECT_NE(hex2bin.err.find("give FLASH.bin as a third argument"), std::string::npos) << hex2bin.err;
 
-    auto version = Cli({"--version"});
+    auto version = test::RunTavrelCli({"--version"});
     EXPECT_EQ(version.out.rfind("tavrel-cli ", 0), 0u) << version.out;
 }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 
+#include "CliRun.h"
 #include "Recorders.h"
 #include "RunProcess.h"
 #include "SimProcess.h"
@@ -107,7 +108,7 @@ TEST_F(ConnectJlink, BadOptionsAreRefusedNamingTheOptionBeforeAnyProbeAccess) {
 }
 
 TEST_F(ConnectJlink, MissingProbeLibraryIsExplained) {
-    const auto result = test::RunProcess({TAVREL_CLI_PATH, "connect", "--chip", "KR2A600", "--interface", "JLINK",
+    const auto result = test::RunTavrelCli({"connect", "--chip", "KR2A600", "--interface", "JLINK",
                                           "--loader-dir", std::string(TAVREL_SOURCE_DIR) + "/src/sim/config"},
                                          {{"TAVREL_JLINK_LIBRARY", "/nonexistent/libjlinkarm.so"},
                                           {"TAVREL_WORK_DIR", work.path().string()}});

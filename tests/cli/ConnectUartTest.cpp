@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "HexFiles.h"
 #include "Recorders.h"
 #include "RunProcess.h"
@@ -135,7 +136,7 @@ TEST(ProgramUart, LockedRomOfEitherKindIsProgrammedWithTheGivenPassword) {
         test::TempDir work;
         const auto image = work / "app.bin";
         test::WriteFileBytes(image, test::PatternBytes(1500, 6));
-        auto run = test::RunProcess({TAVREL_CLI_PATH, "program", "--interface", "UART", "--chip", c.family, "--port",
+        auto run = test::RunTavrelCli({"program", "--interface", "UART", "--chip", c.family, "--port",
                                      sim.port(), "--loader-dir", sim.loaderDir(), "--bin", image.string(), "--address",
                                      "00004000", "--verify", "--unlock-password", c.password},
                                     {{"TAVREL_WORK_DIR", work.path().string()}});
@@ -167,7 +168,7 @@ TEST(ConnectUart, RefusesBadOptionsBeforeTouchingThePort) {
         EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
     }
     // A port that is not there: the system's words, then the programmer's.
-    auto missing = test::RunProcess({TAVREL_CLI_PATH, "connect", "--interface", "UART", "--chip", "KR2A600", "--port",
+    auto missing = test::RunTavrelCli({"connect", "--interface", "UART", "--chip", "KR2A600", "--port",
                                      "/dev/tavrel-no-such-port", "--loader-dir", TAVREL_SOURCE_DIR "/src/sim/config"});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("No such file or directory\nerror: Open ComPort Failed"), std::string::npos)
@@ -175,7 +176,7 @@ TEST(ConnectUart, RefusesBadOptionsBeforeTouchingThePort) {
 }
 
 TEST(Ports, ListsTheSerialPortsOrNone) {
-    auto result = test::RunProcess({TAVREL_CLI_PATH, "ports"});
+    auto result = test::RunTavrelCli({"ports"});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_FALSE(result.out.empty());
     EXPECT_EQ(result.out.back(), '\n');

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "CliRun.h"
 #include "Recorders.h"
 #include "RunProcess.h"
 
@@ -13,12 +14,8 @@ namespace {
 class EraseReadCommand : public ::testing::Test {
 protected:
     test::ProcessResult Run(const std::string& board, std::vector<std::string> args) {
-        std::vector<std::string> argv = {TAVREL_CLI_PATH};
-        argv.insert(argv.end(), args.begin(), args.end());
-        argv.insert(argv.end(), {"--loader-dir", std::string(TAVREL_SOURCE_DIR) + "/src/sim/config"});
-        return test::RunProcess(argv, {{"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH},
-                                       {"TAVREL_SIM_CONFIG", board},
-                                       {"TAVREL_WORK_DIR", work.path().string()}});
+        for (const std::string& option : test::SimLoaderOptions()) args.push_back(option);
+        return test::RunTavrelCli(args, test::SimBoardEnvironment(board, work.path().string()));
     }
     void ExpectNoTemporaryFiles() {
         EXPECT_EQ(test::TemporaryFilesIn(work.path()), std::vector<std::string>{});

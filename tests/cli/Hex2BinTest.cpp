@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "CliRun.h"
 #include "HexFiles.h"
 #include "Recorders.h"
 #include "RunProcess.h"
@@ -13,10 +14,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-ProcessResult Hex2Bin(const std::vector<std::string>& args) {
-    std::vector<std::string> argv = {TAVREL_CLI_PATH, "hex2bin"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return RunProcess(argv);
+ProcessResult Hex2Bin(std::vector<std::string> args) {
+    args.insert(args.begin(), "hex2bin");
+    return RunTavrelCli(args);
 }
 
 }  // namespace
@@ -129,6 +129,5 @@ TEST(Hex2BinCommand, OutputsFollowTheRulesOfEverySavedFile) {
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_TRUE(fs::is_symlink(dir / "link.bin"));
     EXPECT_EQ(ReadFileBytes(dir / "target.bin"), PatternBytes(32));
-    for (const auto& entry : fs::directory_iterator(dir.path()))
-        EXPECT_FALSE(entry.path().string().ends_with("_temp.bin")) << entry.path();
+    EXPECT_EQ(TemporaryFilesIn(dir.path()), std::vector<std::string>{});
 }

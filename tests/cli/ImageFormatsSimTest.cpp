@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "Recorders.h"
 #include "RunProcess.h"
 #include "SimProcess.h"
@@ -142,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(Boards, ImageFormatsSim,
 TEST(ImageFormatsGenerate, ElfHexAndSRecordGiveTheSameBootImage) {
     test::TempDir folder;
     const std::string pub = (folder / "pub.der").string(), priv = (folder / "priv.der").string();
-    auto keygen = test::RunProcess({TAVREL_CLI_PATH, "keygen", "--public-key", pub, "--private-key", priv});
+    auto keygen = test::RunTavrelCli({"keygen", "--public-key", pub, "--private-key", priv});
     ASSERT_EQ(keygen.exitCode, 0) << keygen.err;
     std::vector<std::vector<uint8_t>> images;
     for (const char* extension : {".elf", ".hex", ".srec"}) {

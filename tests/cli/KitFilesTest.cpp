@@ -11,16 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "RunProcess.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-tavrel::test::ProcessResult Cli(std::vector<std::string> args) {
-    args.insert(args.begin(), TAVREL_CLI_PATH);
-    return tavrel::test::RunProcess(args);
-}
 
 std::string Read(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -34,7 +30,7 @@ protected:
     void SetUp() override {
         folder_ = fs::temp_directory_path() / ("tavrel-kit-files-" + std::to_string(::getpid()));
         fs::remove_all(folder_);
-        const auto result = Cli({"--write-kit-files", folder_.string(), "/opt/kit/lib/tavrel"});
+        const auto result = tavrel::test::RunTavrelCli({"--write-kit-files", folder_.string(), "/opt/kit/lib/tavrel"});
         ASSERT_EQ(result.exitCode, 0) << result.err;
     }
     void TearDown() override { fs::remove_all(folder_); }
@@ -52,7 +48,7 @@ protected:
 
 // The commands --help lists, each with a page; every option of --help on the command's page.
 TEST_F(KitFiles, APageForEveryCommandListingEveryOptionOfItsHelp) {
-    const std::string help = Cli({"--help"}).out;
+    const std::string help = tavrel::test::RunTavrelCli({"--help"}).out;
     std::istringstream lines(help.substr(help.find("Subcommands:")));
     std::string line;
     std::vector<std::string> commands;
@@ -67,7 +63,7 @@ TEST_F(KitFiles, APageForEveryCommandListingEveryOptionOfItsHelp) {
         std::string title;
         for (char c : command) title += c == '-' ? std::string("\\-") : std::string(1, static_cast<char>(std::toupper(c)));
         EXPECT_EQ(text.rfind(".TH TAVREL\\-CLI\\-" + title + " 1 ", 0), 0u) << text.substr(0, 80);
-        std::istringstream options(Cli({command, "--help"}).out);
+        std::istringstream options(tavrel::test::RunTavrelCli({command, "--help"}).out);
         std::string word;
         while (options >> word) {
             if (word.rfind("--", 0) != 0 || word.size() < 3) continue;
@@ -125,7 +121,7 @@ TEST_F(KitFiles, TheUdevRuleOpensTheDefaultDfuIdToTheSeatsUser) {
 }
 
 TEST(KitFilesFailure, AnUnwritableFolderFailsWithItsName) {
-    const auto result = Cli({"--write-kit-files", "/proc/tavrel-kit", "/usr/lib/tavrel"});
+    const auto result = tavrel::test::RunTavrelCli({"--write-kit-files", "/proc/tavrel-kit", "/usr/lib/tavrel"});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("tavrel-cli: cannot write /proc/tavrel-kit/man/tavrel-cli.1"), std::string::npos)
         << result.err;

@@ -5,16 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "RunProcess.h"
-
-namespace {
-
-tavrel::test::ProcessResult Cli(std::vector<std::string> args) {
-    args.insert(args.begin(), TAVREL_CLI_PATH);
-    return tavrel::test::RunProcess(args);
-}
-
-}  // namespace
 
 TEST(Options, EveryCommandsHelpListsAllItsOptions) {
     const struct {
@@ -33,13 +25,13 @@ TEST(Options, EveryCommandsHelpListsAllItsOptions) {
         {"ports", {"--help"}},
     };
     for (const auto& c : cases) {
-        const auto result = Cli({c.command, "--help"});
+        const auto result = tavrel::test::RunTavrelCli({c.command, "--help"});
         EXPECT_EQ(result.exitCode, 0) << c.command;
         EXPECT_NE(result.out.find(std::string("Usage: tavrel-cli ") + c.command), std::string::npos) << result.out;
         for (const auto& option : c.lists)
             EXPECT_NE(result.out.find(option), std::string::npos) << c.command << " " << option << "\n" << result.out;
     }
-    const auto top = Cli({"--help"});
+    const auto top = tavrel::test::RunTavrelCli({"--help"});
     EXPECT_EQ(top.exitCode, 0);
     for (const char* command : {"connect", "generate", "keygen", "inspect", "hex2bin", "sim", "ports"})
         EXPECT_NE(top.out.find(command), std::string::npos) << command;
@@ -61,7 +53,7 @@ TEST(Options, UsageErrorsNameTheOptionAndExitWithTwo) {
         {{"sim", "--chip", "KR2A600", "--busy"}, "--busy"},
     };
     for (const auto& c : cases) {
-        const auto result = Cli(c.args);
+        const auto result = tavrel::test::RunTavrelCli(c.args);
         EXPECT_EQ(result.exitCode, 2) << ::testing::PrintToString(c.args);
         EXPECT_NE(result.err.find(c.says), std::string::npos) << result.err;
         EXPECT_TRUE(result.out.empty()) << result.out;

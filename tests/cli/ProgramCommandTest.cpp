@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "CliRun.h"
 #include "HexFiles.h"
 #include "Recorders.h"
 #include "RunProcess.h"
@@ -14,12 +15,9 @@ namespace {
 class ProgramCommand : public ::testing::Test {
 protected:
     test::ProcessResult Run(const std::string& board, std::vector<std::string> args) {
-        std::vector<std::string> argv = {TAVREL_CLI_PATH, "program"};
-        argv.insert(argv.end(), args.begin(), args.end());
-        argv.insert(argv.end(), {"--loader-dir", std::string(TAVREL_SOURCE_DIR) + "/src/sim/config"});
-        return test::RunProcess(argv, {{"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH},
-                                       {"TAVREL_SIM_CONFIG", board + " flash-file=" + flash.string()},
-                                       {"TAVREL_WORK_DIR", work.path().string()}});
+        args.insert(args.begin(), "program");
+        for (const std::string& option : test::SimLoaderOptions()) args.push_back(option);
+        return test::RunTavrelCli(args, test::SimBoardEnvironment(board + " flash-file=" + flash.string(), work.path().string()));
     }
     std::string HexFile() {
         const auto path = work / "app.hex";

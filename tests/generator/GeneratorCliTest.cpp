@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "CliRun.h"
 #include "ByteFields.h"
 #include "GeneratorTestKit.h"
 #include "HexFiles.h"
@@ -15,20 +16,11 @@ using namespace tavrel;
 using namespace tavrel::test;
 namespace fs = std::filesystem;
 
-namespace {
-
-ProcessResult Cli(std::vector<std::string> args) {
-    args.insert(args.begin(), TAVREL_CLI_PATH);
-    return RunProcess(args);
-}
-
-}  // namespace
-
 TEST(GeneratorCli, GenerateBinThenInspect) {
     TempDir dir;
     WriteFileBytes(dir / "app.bin", Pattern(100));
     const std::string out = (dir / "out.bin").string();
-    const ProcessResult result = Cli({"generate", "--bin", (dir / "app.bin").string(), "--dest", "0x00100000",
+    const ProcessResult result = RunTavrelCli({"generate", "--bin", (dir / "app.bin").string(), "--dest", "0x00100000",
                                       "--entry", "100101", "--output", out, "--clock", "System:MAINXTAL",
                                       "--flashc-off", "enable", "--led-enable", "0"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -41,7 +33,7 @@ TEST(GeneratorCli, GenerateBinThenInspect) {
     EXPECT_EQ(Le32At(file, 650 + 20), 0x7FFFFFFFu);
     EXPECT_EQ(Le32At(file, 650 + 24), 0xFFEF9E3Eu);  // LED pulse, flash controller on, the others as the window starts (0)
 
-    const ProcessResult inspected = Cli({"inspect", out});
+    const ProcessResult inspected = RunTavrelCli({"inspect", out});
     EXPECT_EQ(inspected.exitCode, 0) << inspected.out;
     EXPECT_NE(inspected.out.find("System:MAINXTAL"), std::string::npos);
 }
@@ -51,20 +43,20 @@ TEST(GeneratorCli, EncryptedAndSignedHexImageInspectsWithItsKeys) {
     const RsaKeyFiles& keys = TestKeys(2048);
     WriteTextFile(dir / "app.hex", HexImage(0x00100000, PatternBytes(300)) + HexStartLinear(0x00100101) + "\n" + HexEnd());
     const std::string out = (dir / "out.bin").string();
-    const ProcessResult result = Cli({"generate", "--hex", (dir / "app.hex").string(), "--output", out, "--key", kKeyText,
+    const ProcessResult result = RunTavrelCli({"generate", "--hex", (dir / "app.hex").string(), "--output", out, "--key", kKeyText,
                                       "--public-key", keys.publicDer.string(), "--private-key",
                                       keys.privateDer.string()});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(Cli({"inspect", out, "--public-key", keys.publicDer.string(), "--key", kKeyText}).exitCode, 0);
+    EXPECT_EQ(RunTavrelCli({"inspect", out, "--public-key", keys.publicDer.string(), "--key", kKeyText}).exitCode, 0);
     // Without the key the body is not checked; everything else holds, and the command says so.
-    const ProcessResult unchecked = Cli({"inspect", out, "--public-key", keys.publicDer.string()});
+    const ProcessResult unchecked = RunTavrelCli({"inspect", out, "--public-key", keys.publicDer.string()});
     EXPECT_EQ(unchecked.exitCode, 0);
     EXPECT_NE(unchecked.out.find("the encrypted body was not checked (give --key)"), std::string::npos);
     std::vector<uint8_t> file = ReadFileBytes(out);
     file[800] ^= 4;
     WriteFileBytes(dir / "changed.bin", file);
     const ProcessResult changed =
-        Cli({"inspect", (dir / "changed.bin").string(), "--public-key", keys.publicDer.string(), "--key", kKeyText});
+        RunTavrelCli({"inspect", (dir / "changed.bin").string(), "--public-key", keys.publicDer.string(), "--key", kKeyText});
     EXPECT_EQ(changed.exitCode, 1);
     EXPECT_NE(changed.out.find("FAILED"), std::string::npos);
 }
@@ -79,7 +71,7 @@ TEST(GeneratorCli, HexImageWithExtendedAddressRecordsInARowGetsItsOwnDestination
                                        HexLine(0, 0x0210, Slice(code, 16, 32)) + "\n" + HexStartLinear(0x00100201) +
                                        "\n" + HexEnd() + "\n");
     const std::string out = (dir / "out.bin").string();
-    const ProcessResult result = Cli({"generate", "--hex", (dir / "app.hex").string(), "--output", out});
+    const ProcessResult result = RunTavrelCli({"generate", "--hex", (dir / "app.hex").string(), "--output", out});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     const std::vector<uint8_t> file = ReadFileBytes(out);
     ASSERT_EQ(file.size(), 718u + 48u);
@@ -94,7 +86,7 @@ TEST(GeneratorCli, MadeUpNoncesDifferBetweenRuns) {
     std::vector<std::vector<uint8_t>> nonces;
     for (int run = 0; run < 2; ++run) {
         const std::string out = (dir / ("out" + std::to_string(run) + ".bin")).string();
-        const ProcessResult result = Cli({"generate", "--bin", (dir / "app.bin").string(), "--dest", "0", "--entry",
+        const ProcessResult result = RunTavrelCli({"generate", "--bin", (dir / "app.bin").string(), "--dest", "0", "--entry",
                                           "0", "--output", out, "--key", kKeyText});
         ASSERT_EQ(result.exitCode, 0) << result.err;
         nonces.push_back(Slice(ReadFileBytes(out), 554, 12));
@@ -136,7 +128,7 @@ TEST(GeneratorCli, FailuresGiveTheWindowsMessagesAndANonZeroStatus) {
     for (const Case& c : cases) {
         std::vector<std::string> args = c.args;
         args.insert(args.begin(), "generate");
-        const ProcessResult result = Cli(args);
+        const ProcessResult result = RunTavrelCli(args);
         EXPECT_EQ(result.exitCode, c.status) << c.message;
         EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
         EXPECT_FALSE(fs::exists(out));
@@ -158,7 +150,7 @@ TEST(GeneratorCli, InspectSaysWhyAFileCannotBeReadAndFails) {
          "tavrel-cli inspect: cannot open " + (dir / "app.bin" / "x").string() + ": Not a directory\n"},
     };
     for (const Case& c : cases) {
-        const ProcessResult result = Cli({"inspect", c.path});
+        const ProcessResult result = RunTavrelCli({"inspect", c.path});
         EXPECT_EQ(result.exitCode, 1) << c.path;
         EXPECT_EQ(result.err, c.message);
         EXPECT_TRUE(result.out.empty());
@@ -169,7 +161,7 @@ TEST(GeneratorCli, KeygenWritesAPairTheGeneratorSignsWith) {
     TempDir dir;
     const std::string pub = (dir / "pub.der").string();
     const std::string priv = (dir / "priv.der").string();
-    ProcessResult result = Cli({"keygen", "--public-key", pub, "--private-key", priv});
+    ProcessResult result = RunTavrelCli({"keygen", "--public-key", pub, "--private-key", priv});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(fs::file_size(pub), 294u);
     EXPECT_LE(fs::file_size(priv), 1194u);
@@ -182,17 +174,17 @@ TEST(GeneratorCli, KeygenWritesAPairTheGeneratorSignsWith) {
 
     // Existing keys are kept.
     const std::vector<uint8_t> before = ReadFileBytes(priv);
-    result = Cli({"keygen", "--public-key", pub, "--private-key", priv});
+    result = RunTavrelCli({"keygen", "--public-key", pub, "--private-key", priv});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(ReadFileBytes(priv), before);
 
     WriteFileBytes(dir / "app.bin", Pattern(64));
     const std::string out = (dir / "out.bin").string();
-    result = Cli({"generate", "--bin", (dir / "app.bin").string(), "--dest", "0", "--entry", "0", "--output", out,
+    result = RunTavrelCli({"generate", "--bin", (dir / "app.bin").string(), "--dest", "0", "--entry", "0", "--output", out,
                   "--public-key", pub, "--private-key", priv});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(Cli({"inspect", out, "--public-key", pub}).exitCode, 0);
-    EXPECT_EQ(Cli({"inspect", out}).exitCode, 0);  // with the key the image carries
+    EXPECT_EQ(RunTavrelCli({"inspect", out, "--public-key", pub}).exitCode, 0);
+    EXPECT_EQ(RunTavrelCli({"inspect", out}).exitCode, 0);  // with the key the image carries
 }
 
 TEST(GeneratorPerformance, A16MiBImageEncryptedAndSignedBuildsWellUnderASecond) {

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "CliRun.h"
 #include "GeneratorTestKit.h"
 #include "Pty.h"
 #include "Recorders.h"
@@ -32,11 +33,6 @@ std::string LibraryWithoutModule() {
     return "/usr/lib/x86_64-linux-gnu/libtommath.so.1";
 }
 
-ProcessResult Cli(std::vector<std::string> args, const std::map<std::string, std::string>& env) {
-    args.insert(args.begin(), TAVREL_CLI_PATH);
-    return RunProcess(args, env);
-}
-
 class TokenSigning : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -55,7 +51,7 @@ protected:
         args.insert(args.end(), keys.begin(), keys.end());
         if (pinFile && token) args.insert(args.end(), {"--pin-file", (*token_ / "pin").string()});
         if (token) args.insert(args.end(), {"--pkcs11-module", SoftHsmToken::ModulePath()});
-        return Cli(args, token_->env());
+        return RunTavrelCli(args, token_->env());
     }
 
     std::unique_ptr<SoftHsmToken> token_;
@@ -84,7 +80,7 @@ TEST_F(TokenSigning, AnImageSignedInTheTokenEqualsTheOneSignedFromTheKeyFile) {
 
     // inspect checks it with the key as the token gives it out.
     const ProcessResult inspected =
-        Cli({"inspect", (*token_ / "both.bin").string(), "--public-key", kKeyUri, "--key", kKeyText,
+        RunTavrelCli({"inspect", (*token_ / "both.bin").string(), "--public-key", kKeyUri, "--key", kKeyText,
              "--pkcs11-module", SoftHsmToken::ModulePath()},
             token_->env());
     EXPECT_EQ(inspected.exitCode, 0) << inspected.out << inspected.err;
@@ -96,7 +92,7 @@ TEST_F(TokenSigning, AnImageSignedInTheTokenEqualsTheOneSignedFromTheKeyFile) {
 TEST_F(TokenSigning, KeygenMakesAKeyInTheTokenThatSignsAndNeverLeavesIt) {
     const std::string pub = (*token_ / "pub.der").string();
     const std::string uri = "pkcs11:token=line;object=made-here";
-    ProcessResult result = Cli({"keygen", "--public-key", pub, "--private-key", uri, "--pin-file",
+    ProcessResult result = RunTavrelCli({"keygen", "--public-key", pub, "--private-key", uri, "--pin-file",
                                 (*token_ / "pin").string(), "--pkcs11-module", SoftHsmToken::ModulePath()},
                                token_->env());
     ASSERT_EQ(result.exitCode, 0) << result.err;
@@ -107,13 +103,13 @@ TEST_F(TokenSigning, KeygenMakesAKeyInTheTokenThatSignsAndNeverLeavesIt) {
     result = Generate("out.bin", {"--public-key", pub, "--private-key", uri});
     ASSERT_EQ(result.exitCode, 0) << result.err;
     for (const std::string& key : {pub, uri}) {
-        const ProcessResult inspected = Cli({"inspect", (*token_ / "out.bin").string(), "--public-key", key, "--key",
+        const ProcessResult inspected = RunTavrelCli({"inspect", (*token_ / "out.bin").string(), "--public-key", key, "--key",
                                              kKeyText, "--pkcs11-module", SoftHsmToken::ModulePath()},
                                             token_->env());
         EXPECT_EQ(inspected.exitCode, key == pub ? 2 : 0) << inspected.out << inspected.err;
     }
     const ProcessResult inspected =
-        Cli({"inspect", (*token_ / "out.bin").string(), "--public-key", pub, "--key", kKeyText}, {});
+        RunTavrelCli({"inspect", (*token_ / "out.bin").string(), "--public-key", pub, "--key", kKeyText}, {});
     EXPECT_EQ(inspected.exitCode, 0) << inspected.out;
 
     // The token made the private key itself (local), keeps its value unreadable (sensitive) and never
@@ -123,7 +119,7 @@ TEST_F(TokenSigning, KeygenMakesAKeyInTheTokenThatSignsAndNeverLeavesIt) {
 
     // A second key of the same name is refused and the public file is kept, even with --force.
     const std::vector<uint8_t> before = ReadFileBytes(pub);
-    result = Cli({"keygen", "--public-key", pub, "--private-key", uri, "--force", "--pin-file",
+    result = RunTavrelCli({"keygen", "--public-key", pub, "--private-key", uri, "--force", "--pin-file",
                   (*token_ / "pin").string(), "--pkcs11-module", SoftHsmToken::ModulePath()},
                  token_->env());
     EXPECT_EQ(result.exitCode, 1);
@@ -135,7 +131,7 @@ TEST_F(TokenSigning, KeygenMakesAKeyInTheTokenThatSignsAndNeverLeavesIt) {
 
 TEST_F(TokenSigning, KeygenIntoAFolderThatCannotTakeTheFileMakesNoKey) {
     const ProcessResult result =
-        Cli({"keygen", "--public-key", (*token_ / "missing/pub.der").string(), "--private-key",
+        RunTavrelCli({"keygen", "--public-key", (*token_ / "missing/pub.der").string(), "--private-key",
              "pkcs11:token=line;object=lost", "--pin-file", (*token_ / "pin").string(), "--pkcs11-module",
              SoftHsmToken::ModulePath()},
             token_->env());
@@ -225,7 +221,7 @@ TEST_F(TokenSigning, EachFailureSaysWhatFailedAndWritesNothing) {
         args.insert(args.end(), c.keys.begin(), c.keys.end());
         if (std::find(args.begin(), args.end(), "--pkcs11-module") == args.end())
             args.insert(args.end(), {"--pkcs11-module", module});
-        const ProcessResult result = Cli(args, token_->env());
+        const ProcessResult result = RunTavrelCli(args, token_->env());
         EXPECT_EQ(result.exitCode, 1);
         EXPECT_EQ(result.err, c.message);
         EXPECT_FALSE(fs::exists(*token_ / "out.bin"));
@@ -256,7 +252,7 @@ TEST_F(TokenSigning, AWrongPinIsTriedOnceAndARefusedMechanismIsReported) {
         env["PKCS11SPY"] = SoftHsmToken::ModulePath();
         env["PKCS11SPY_OUTPUT"] = (*token_ / "spy.log").string();
         const ProcessResult result =
-            Cli({"generate", "--bin", (*token_ / "app.bin").string(), "--dest", "0", "--entry", "0", "--output",
+            RunTavrelCli({"generate", "--bin", (*token_ / "app.bin").string(), "--dest", "0", "--entry", "0", "--output",
                  (*token_ / "out.bin").string(), "--public-key", kKeyUri, "--private-key", kKeyUri, "--pin-file",
                  (*token_ / "wrong-pin").string(), "--pkcs11-module", spy.string()},
                 env);
@@ -329,18 +325,18 @@ TEST_F(TokenSigning, TheModuleComesFromTheEnvironmentOrTheP11KitProxy) {
                                            "--pin-file", (*token_ / "pin").string(), "--force"};
     auto env = token_->env();
     env["TAVREL_PKCS11_MODULE"] = SoftHsmToken::ModulePath();
-    ProcessResult result = Cli(args, env);
+    ProcessResult result = RunTavrelCli(args, env);
     ASSERT_EQ(result.exitCode, 0) << result.err;
 
     env["TAVREL_PKCS11_MODULE"] = (*token_ / "none.so").string();
-    result = Cli(args, env);
+    result = RunTavrelCli(args, env);
     EXPECT_EQ(result.err, "error: The PKCS#11 module " + (*token_ / "none.so").string() +
                               " (TAVREL_PKCS11_MODULE) does not exist.\n");
 
     // Without either, the p11-kit proxy reaches every module the system registered, SoftHSM among them.
     if (!fs::exists("/usr/share/p11-kit/modules/softhsm2.module")) GTEST_SKIP() << "SoftHSM is not registered with p11-kit";
     fs::remove(*token_ / "out.bin");
-    result = Cli(args, token_->env());
+    result = RunTavrelCli(args, token_->env());
     ASSERT_EQ(result.exitCode, 0) << result.err;
 }
 
@@ -348,13 +344,13 @@ TEST(TokenOptions, GoWithAUriOnly) {
     TempDir dir;
     WriteFileBytes(dir / "app.bin", Pattern(16));
     const RsaKeyFiles& keys = TestKeys(2048);
-    ProcessResult result = Cli({"generate", "--bin", (dir / "app.bin").string(), "--dest", "0", "--entry", "0",
+    ProcessResult result = RunTavrelCli({"generate", "--bin", (dir / "app.bin").string(), "--dest", "0", "--entry", "0",
                                 "--output", (dir / "out.bin").string(), "--public-key", keys.publicDer.string(),
                                 "--private-key", keys.privateDer.string(), "--pin-file", (dir / "pin").string()},
                                {});
     EXPECT_EQ(result.exitCode, 2);
     EXPECT_NE(result.err.find("--pkcs11-module and --pin-file go with a pkcs11: URI"), std::string::npos) << result.err;
-    result = Cli({"keygen", "--public-key", (dir / "pub.der").string(), "--private-key", (dir / "priv.der").string(),
+    result = RunTavrelCli({"keygen", "--public-key", (dir / "pub.der").string(), "--private-key", (dir / "priv.der").string(),
                   "--pkcs11-module", "/x.so"},
                  {});
     EXPECT_EQ(result.exitCode, 2);

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <set>
 
+#include "CliRun.h"
 #include "Recorders.h"
 #include "RunProcess.h"
 #include "gui/generator/GeneratorWindow.h"
@@ -251,7 +252,7 @@ TEST_F(GeneratorWindowTest, AFailedBuildSaysSoInAPlainBox) {
 TEST_F(GeneratorWindowTest, TypedInputsGenerateTheSameFileAsTheCommandLine) {
     TempDir dir;
     const std::string pub = (dir / "pub.der").string(), priv = (dir / "priv.der").string();
-    const ProcessResult keys = RunProcess({TAVREL_CLI_PATH, "keygen", "--public-key", pub, "--private-key", priv});
+    const ProcessResult keys = RunTavrelCli({"keygen", "--public-key", pub, "--private-key", priv});
     ASSERT_EQ(keys.exitCode, 0) << keys.err;
     std::vector<uint8_t> app(300);
     for (size_t i = 0; i < app.size(); ++i) app[i] = static_cast<uint8_t>(i * 7 + 1);
@@ -293,7 +294,7 @@ TEST_F(GeneratorWindowTest, TypedInputsGenerateTheSameFileAsTheCommandLine) {
     EXPECT_EQ(prompt.icons.back(), MessageIcon::Information);
 
     const std::string expected = (dir / "cli.bin").string();
-    const ProcessResult cli = RunProcess({TAVREL_CLI_PATH, "generate", "--bin", (dir / "app.bin").string(), "--dest",
+    const ProcessResult cli = RunTavrelCli({"generate", "--bin", (dir / "app.bin").string(), "--dest",
                                           "10000000", "--entry", "10000101", "--clock", "0", "--led-enable", "pulse",
                                           "--key", key, "--nonce", nonce, "--public-key", pub, "--private-key", priv,
                                           "--output", expected});

@@ -542,8 +542,7 @@ TEST_F(HexParserTest, ConvertsIntoSaveFilesOnlyThroughTheirWriters) {
         EXPECT_EQ(ReadFileBytes(dir / "victim.bin"), std::vector<uint8_t>{9});
         ASSERT_EQ(firstList.runs.size(), 1u);
         ExpectRun(firstList.runs[0], 0x00100000, 300, 0);
-        for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
-            EXPECT_FALSE(entry.path().string().ends_with("_temp.bin")) << entry.path();
+        EXPECT_EQ(TemporaryFilesIn(dir.path()), std::vector<std::string>{});
     }
 }
 

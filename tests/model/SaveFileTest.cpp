@@ -14,13 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-size_t TempFilesIn(const fs::path& folder) {
-    size_t count = 0;
-    for (const auto& entry : fs::directory_iterator(folder))
-        if (entry.path().filename().string().ends_with("_temp.bin")) ++count;
-    return count;
-}
-
 bool Save(const fs::path& path, const std::vector<uint8_t>& bytes, std::string& detail) {
     SaveFileWriter writer;
     return writer.Open(path, detail) && writer.Write(bytes.data(), bytes.size()) && writer.Commit(detail);
@@ -86,7 +79,7 @@ TEST(SaveFile, ReplacesOnlyRegularFilesAndWritesLinksThrough) {
     EXPECT_TRUE(fs::is_symlink(dir / "locked-link.bin"));
     fs::permissions(dir / "locked.bin", fs::perms::owner_all);
     EXPECT_EQ(ReadFileBytes(dir / "locked.bin"), std::vector<uint8_t>{4});
-    EXPECT_EQ(TempFilesIn(dir.path()), 0u);
+    EXPECT_EQ(test::TemporaryFilesIn(dir.path()), std::vector<std::string>{});
 }
 
 TEST(SaveFile, NothingReplacesTheFileUntilCommitAndAFailedWriteLeavesIt) {
@@ -103,7 +96,7 @@ TEST(SaveFile, NothingReplacesTheFileUntilCommitAndAFailedWriteLeavesIt) {
         EXPECT_EQ(ReadFileBytes(dir / "out.bin"), std::vector<uint8_t>{1});
     }  // dropped without Commit
     EXPECT_EQ(ReadFileBytes(dir / "out.bin"), std::vector<uint8_t>{1});
-    EXPECT_EQ(TempFilesIn(dir.path()), 0u);
+    EXPECT_EQ(test::TemporaryFilesIn(dir.path()), std::vector<std::string>{});
 
     // A work file put back under its name by somebody else (a link planted there, a file written
     // by name) is never renamed over the saved file; the link goes, the file it names stays.
@@ -126,7 +119,7 @@ TEST(SaveFile, NothingReplacesTheFileUntilCommitAndAFailedWriteLeavesIt) {
         EXPECT_EQ(ReadFileBytes(dir / "out.bin"), std::vector<uint8_t>{1});
         EXPECT_FALSE(fs::is_symlink(dir / "out.bin"));
         EXPECT_EQ(ReadFileBytes(dir / "victim.bin"), std::vector<uint8_t>{7});
-        EXPECT_EQ(TempFilesIn(dir.path()), 0u);
+        EXPECT_EQ(test::TemporaryFilesIn(dir.path()), std::vector<std::string>{});
     }
 }
 

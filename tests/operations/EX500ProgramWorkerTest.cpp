@@ -91,8 +91,7 @@ protected:
         ASSERT_EQ(host.done.size(), 1u);
         EXPECT_EQ(host.done[0].first, kOperationProgram);
         EXPECT_EQ(host.done[0].second, kPageEX500);
-        for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
-            EXPECT_FALSE(entry.path().filename().string().ends_with("_temp.bin")) << entry.path();
+        EXPECT_EQ(TemporaryFilesIn(dir.path()), std::vector<std::string>{});
     }
 
     TempDir dir;

@@ -79,14 +79,6 @@ protected:
         return Succeeded(RunProgram(request, context));
     }
 
-    // Temporary files left anywhere under the test folder.
-    std::vector<std::string> TempFilesLeft() const {
-        std::vector<std::string> left;
-        for (const auto& entry : fs::recursive_directory_iterator(dir.path()))
-            if (entry.path().filename().string().ends_with("_temp.bin")) left.push_back(entry.path().string());
-        return left;
-    }
-
     void ExpectEnded(const char* finalStatus) {
         ASSERT_FALSE(host.progress.empty());
         EXPECT_EQ(host.progress.back().count, 100u);
@@ -94,7 +86,7 @@ protected:
         ASSERT_EQ(host.done.size(), 1u);
         EXPECT_EQ(host.done[0].first, kOperationProgram);
         EXPECT_EQ(host.done[0].second, kPageKR2A600);
-        EXPECT_EQ(TempFilesLeft(), std::vector<std::string>{});
+        EXPECT_EQ(TemporaryFilesIn(dir.path()), std::vector<std::string>{});
     }
 
     TempDir dir;

@@ -43,9 +43,9 @@ TempDir::~TempDir() {
 
 std::vector<std::string> TemporaryFilesIn(const std::filesystem::path& folder) {
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
-        const std::string name = entry.path().filename().string();
-        if (name.find("_temp.bin") != std::string::npos) names.push_back(name);
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (entry.path().filename().string().find("_temp.bin") != std::string::npos)
+            names.push_back(entry.path().lexically_relative(folder).string());
     }
     return names;
 }

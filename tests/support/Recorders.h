@@ -71,7 +71,8 @@ private:
     std::filesystem::path path_;
 };
 
-// The names of the temporary image files ("..._temp.bin") in a folder: none is ever left behind.
+// The temporary work files ("..._temp.bin") anywhere under a folder, relative to it: the one check
+// that a run left none behind.
 std::vector<std::string> TemporaryFilesIn(const std::filesystem::path& folder);
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
