@@ -68,12 +68,9 @@ RunResult RunEraseWorker(const EraseSettings& settings, RunContext& context) {
             break;
         case BringUpStep::Connecting:
             connecting = true;
-            if (jtag) progress.Say("Connect...");
-            if (uart) progress.Say("Uart connect");
+            SayConnecting(progress, target.Interface());
             break;
-        case BringUpStep::LoaderDownloading:
-            progress.Say(jtag ? "Erase pre-program" : "Uart downLoad MCU loader");
-            break;
+        case BringUpStep::LoaderDownloading: SayLoaderDownloading(progress, target.Interface(), "Erase pre-program"); break;
         case BringUpStep::LoaderStarted:
             progress.count = size;
             if (jtag) progress.Say("Erase Start");

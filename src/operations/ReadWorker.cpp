@@ -40,12 +40,9 @@ RunResult RunReadWorker(const ReadSettings& settings, RunContext& context, const
         case BringUpStep::LoaderImageReady: host.ReportTotal(size + settings.count); break;
         case BringUpStep::Connecting:
             connecting = true;
-            if (route == InterfaceKind::Jlink) progress.Say("Connect...");
-            if (route == InterfaceKind::Uart) progress.Say("Uart connect");
+            SayConnecting(progress, route);
             break;
-        case BringUpStep::LoaderDownloading:
-            progress.Say(route == InterfaceKind::Jlink ? "Read pre-program" : "Uart downLoad MCU loader");
-            break;
+        case BringUpStep::LoaderDownloading: SayLoaderDownloading(progress, route, "Read pre-program"); break;
         case BringUpStep::LoaderStarted: progress.count = size; break;
         case BringUpStep::Connected:
         case BringUpStep::Ready: break;

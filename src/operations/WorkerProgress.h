@@ -2,8 +2,10 @@
 // A worker's progress count and the status line it was last reported with: the pages' flows
 // move the count under the current text, or change the text at the current count.
 #include <cstdint>
+#include <optional>
 #include <string>
 
+#include "model/InterfaceKind.h"
 #include "model/OperationHost.h"
 
 namespace tavrel {
@@ -24,5 +26,17 @@ struct WorkerProgress {
     uint32_t count = 0;
     std::string status;
 };
+
+// The erase and read pages' bring-up texts, alike but for the J-Link route's download text: while
+// the link is reached, "Connect..." (J-Link) or "Uart connect" (nothing over USB); while the loader
+// goes down, `jlinkDownloadText` or "Uart downLoad MCU loader".
+inline void SayConnecting(WorkerProgress& progress, std::optional<InterfaceKind> route) {
+    if (route == InterfaceKind::Jlink) progress.Say("Connect...");
+    if (route == InterfaceKind::Uart) progress.Say("Uart connect");
+}
+inline void SayLoaderDownloading(WorkerProgress& progress, std::optional<InterfaceKind> route,
+                                 const char* jlinkDownloadText) {
+    progress.Say(route == InterfaceKind::Jlink ? jlinkDownloadText : "Uart downLoad MCU loader");
+}
 
 }  // namespace tavrel
