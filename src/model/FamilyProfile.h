@@ -131,6 +131,25 @@ inline constexpr EX500FamilyRow kE700Row{2304000000, 25000, 0, kE700FirstPort, k
 
 }  // namespace family_data
 
+namespace family_data {
+
+// The KR2E500 and the KR2A500 are the same chip to the programmer (the same identification word too).
+inline constexpr FamilyProfile kE500Profile = {
+    .name = "KR2E500", .page = ProgramPage::EX500FlashDlg, .bootRom = BootRomKind::Framed, .resetType = 1,
+    .twoDeviceChain = false, .chipIdAddress = 0x4A000000, .chipId = 0x88110280, .mailbox = kMailboxE500,
+    .framedParameterAddress = 0x20124408, .loaderAddress = 0x20100000, .baudRates = kFramedRomBauds,
+    .baudSelected = 6, .passwordDigits = 8, .checksFlashType = false, .flashChoice = false, .externalOnly = false,
+    .advancedBin = true, .usb = false, .usbVendorId = 0, .usbProductId = 0, .flashSize = 0x80000, .eraseBlocks = 8,
+    .highestSector = 127, .ex500 = &kE500Row, .flashTypes = {}, .uartPorts = kGroupPorts, .uartPortSelected = 1,
+    .uartPins = {kE500FirstPins, kE500SecondPins}, .splitsHexAt64K = false};
+
+constexpr FamilyProfile Renamed(FamilyProfile profile, std::string_view name) {
+    profile.name = name;
+    return profile;
+}
+
+}  // namespace family_data
+
 // The seven rows, in the order in which families are tested.
 inline constexpr std::array<FamilyProfile, 7> FamilyProfiles = {{
     {.name = "KR2A600", .page = ProgramPage::FlashDlg, .bootRom = BootRomKind::Request, .resetType = 0,
@@ -141,22 +160,8 @@ inline constexpr std::array<FamilyProfile, 7> FamilyProfiles = {{
      .usbVendorId = 0, .usbProductId = 0, .flashSize = 0x100000, .eraseBlocks = 16, .highestSector = 255,
      .ex500 = nullptr, .flashTypes = {}, .uartPorts = {}, .uartPortSelected = -1, .uartPins = {},
      .splitsHexAt64K = true},
-    {.name = "KR2E500", .page = ProgramPage::EX500FlashDlg, .bootRom = BootRomKind::Framed, .resetType = 1,
-     .twoDeviceChain = false, .chipIdAddress = 0x4A000000, .chipId = 0x88110280, .mailbox = family_data::kMailboxE500,
-     .framedParameterAddress = 0x20124408, .loaderAddress = 0x20100000, .baudRates = family_data::kFramedRomBauds,
-     .baudSelected = 6, .passwordDigits = 8, .checksFlashType = false, .flashChoice = false, .externalOnly = false,
-     .advancedBin = true, .usb = false, .usbVendorId = 0, .usbProductId = 0, .flashSize = 0x80000, .eraseBlocks = 8,
-     .highestSector = 127, .ex500 = &family_data::kE500Row, .flashTypes = {}, .uartPorts = family_data::kGroupPorts,
-     .uartPortSelected = 1, .uartPins = {family_data::kE500FirstPins, family_data::kE500SecondPins},
-     .splitsHexAt64K = false},
-    {.name = "KR2A500", .page = ProgramPage::EX500FlashDlg, .bootRom = BootRomKind::Framed, .resetType = 1,
-     .twoDeviceChain = false, .chipIdAddress = 0x4A000000, .chipId = 0x88110280, .mailbox = family_data::kMailboxE500,
-     .framedParameterAddress = 0x20124408, .loaderAddress = 0x20100000, .baudRates = family_data::kFramedRomBauds,
-     .baudSelected = 6, .passwordDigits = 8, .checksFlashType = false, .flashChoice = false, .externalOnly = false,
-     .advancedBin = true, .usb = false, .usbVendorId = 0, .usbProductId = 0, .flashSize = 0x80000, .eraseBlocks = 8,
-     .highestSector = 127, .ex500 = &family_data::kE500Row, .flashTypes = {}, .uartPorts = family_data::kGroupPorts,
-     .uartPortSelected = 1, .uartPins = {family_data::kE500FirstPins, family_data::kE500SecondPins},
-     .splitsHexAt64K = false},
+    family_data::kE500Profile,
+    family_data::Renamed(family_data::kE500Profile, "KR2A500"),
     {.name = "KR2E550", .page = ProgramPage::EX500FlashDlg, .bootRom = BootRomKind::Framed, .resetType = 0,
      .twoDeviceChain = false, .chipIdAddress = 0x48000000, .chipId = 0x88110610,
      .mailbox = {0x20000000, 0x20000004, 0x20002018, 0x2000202C}, .framedParameterAddress = 0x20000408,
