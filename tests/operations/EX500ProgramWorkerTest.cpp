@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "FakeFlashSession.h"
+#include "ProgramWorkerFixture.h"
 #include "HexFiles.h"
 #include "Recorders.h"
 #include "model/Checksum.h"
@@ -18,16 +19,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint32_t kLoaderImageSize = 0x800;
-constexpr uint32_t kLoaderFirstSegment = 0x700;
-
-uint32_t Word(const std::vector<uint8_t>& flash, uint32_t offset) { return GetLe32(&flash[offset]); }
-
-std::vector<uint8_t> Bytes(const std::vector<uint8_t>& flash, uint32_t offset, size_t count) {
-    return {flash.begin() + offset, flash.begin() + offset + static_cast<std::ptrdiff_t>(count)};
-}
-
-class EX500ProgramWorkerTest : public ::testing::Test {
+class EX500ProgramWorkerTest : public ProgramWorkerFixture {
 protected:
     void SetUp() override {
         fs::create_directories(dir / "loaders");
@@ -62,19 +54,7 @@ protected:
     }
 
     bool Run(const ExProgramRequest& request) {
-        RunContext context{host, prompt, (dir / "work").string(), (dir / "loaders").string(),
-                               [this](const TargetSelection&, const BringUpReport& report,
-                                      const SessionOptions&) -> std::unique_ptr<FlashSession> {
-                                   ++sessionsOpened;
-                                   report(BringUpStep::Connecting, 0);
-                                   report(BringUpStep::Connected, 0);
-                                   report(BringUpStep::LoaderImageReady, kLoaderImageSize);
-                                   report(BringUpStep::LoaderDownloading, 0);
-                                   report(BringUpStep::LoaderStarted, kLoaderFirstSegment);
-                                   report(BringUpStep::Ready, 0);
-                                   return std::make_unique<FakeFlashSession>(flash);
-                               },
-                           SessionOptions{}};
+        RunContext context = Context();
         return Succeeded(RunEX500Program(request, context));
     }
 
@@ -84,21 +64,7 @@ protected:
         return seen;
     }
 
-    void ExpectEnded(const char* finalStatus) {
-        ASSERT_FALSE(host.progress.empty());
-        EXPECT_EQ(host.progress.back().count, 100u);
-        EXPECT_EQ(host.progress.back().status, finalStatus);
-        ASSERT_EQ(host.done.size(), 1u);
-        EXPECT_EQ(host.done[0].first, kOperationProgram);
-        EXPECT_EQ(host.done[0].second, kPageEX500);
-        EXPECT_EQ(TemporaryFilesIn(dir.path()), std::vector<std::string>{});
-    }
-
-    TempDir dir;
-    RecordingHost host;
-    RecordingPrompt prompt;
-    FakeFlashState flash;
-    int sessionsOpened = 0;
+    void ExpectEnded(const char* finalStatus) { ProgramWorkerFixture::ExpectEnded(finalStatus, kPageEX500); }
 };
 
 TEST_F(EX500ProgramWorkerTest, HexImageBehindItsHeaderOverJlinkHeaderWrittenLast) {
@@ -325,7 +291,7 @@ TEST_F(EX500ProgramWorkerTest, InputsWithoutDataOrNotAFileTouchNothing) {
             flash = {};
             host = {};
             prompt = {};
-            sessionsOpened = 0;
+            opened = 0;
             ExProgramRequest request = Request("KR2E500", interfaceName, dir / c.image);
             if (!c.map.empty()) {
                 WriteTextFile(dir / "adv.cfg", c.map);
@@ -333,7 +299,7 @@ TEST_F(EX500ProgramWorkerTest, InputsWithoutDataOrNotAFileTouchNothing) {
             }
             EXPECT_FALSE(Run(request));
             EXPECT_EQ(prompt.messages, std::vector<std::string>{c.message});
-            EXPECT_EQ(sessionsOpened, 0);
+            EXPECT_EQ(opened, 0);
             EXPECT_TRUE(flash.calls.empty());
             ExpectEnded("Flash Failed");
         }

@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "FakeFlashSession.h"
+#include "ProgramWorkerFixture.h"
 #include "HexFiles.h"
 #include "Recorders.h"
 #include "operations/HX700ProgramWorker.h"
@@ -20,7 +21,7 @@ namespace {
 
 constexpr uint32_t kW25Q20CLSize = 0x40000;
 
-class HX700ProgramWorkerTest : public ::testing::Test {
+class HX700ProgramWorkerTest : public ProgramWorkerFixture {
 protected:
     void SetUp() override {
         fs::create_directories(dir / "loaders");
@@ -46,32 +47,11 @@ protected:
     }
 
     bool Run(const HX700ProgramRequest& request) {
-        RunContext context{host, prompt, workFolder, (dir / "loaders").string(),
-                               [this](const TargetSelection&, const BringUpReport&,
-                                      const SessionOptions&) -> std::unique_ptr<FlashSession> {
-                                   ++opened;
-                                   return std::make_unique<FakeFlashSession>(flash);
-                               },
-                           SessionOptions{}};
+        RunContext context = Context(false);  // the fake session's open reports no bring-up
         return Succeeded(RunHX700Program(request, context));
     }
 
-    void ExpectEnd(const std::string& final) {
-        ASSERT_FALSE(host.progress.empty());
-        EXPECT_EQ(host.progress.back().status, final);
-        EXPECT_EQ(host.progress.back().count, 100u);
-        ASSERT_EQ(host.done.size(), 1u);
-        EXPECT_EQ(host.done[0].first, kOperationProgram);
-        EXPECT_EQ(host.done[0].second, kPageHX700);
-        EXPECT_TRUE(TemporaryFilesIn(dir / "work").empty());
-    }
-
-    TempDir dir;
-    std::string workFolder = (dir / "work").string();
-    RecordingPrompt prompt;
-    RecordingHost host;
-    FakeFlashState flash;
-    int opened = 0;
+    void ExpectEnd(const std::string& final) { ExpectEnded(final, kPageHX700); }
 };
 
 TEST_F(HX700ProgramWorkerTest, ImagesThatDoNotFitOrHoldNothingAreRefusedBeforeTheLinkIsOpened) {

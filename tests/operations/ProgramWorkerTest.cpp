@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "FakeFlashSession.h"
+#include "ProgramWorkerFixture.h"
 #include "HexFiles.h"
 #include "Recorders.h"
 #include "model/LittleEndian.h"
@@ -19,19 +20,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr uint32_t kLoaderImageSize = 0x800;
-constexpr uint32_t kLoaderFirstSegment = 0x700;
-
-uint32_t Word(const std::vector<uint8_t>& flash, uint32_t offset) {
-    return uint32_t{flash[offset]} | uint32_t{flash[offset + 1]} << 8 | uint32_t{flash[offset + 2]} << 16 |
-           uint32_t{flash[offset + 3]} << 24;
-}
-
-std::vector<uint8_t> Bytes(const std::vector<uint8_t>& flash, uint32_t offset, size_t count) {
-    return {flash.begin() + offset, flash.begin() + offset + static_cast<std::ptrdiff_t>(count)};
-}
-
-class ProgramWorkerTest : public ::testing::Test {
+class ProgramWorkerTest : public ProgramWorkerFixture {
 protected:
     void SetUp() override {
         fs::create_directories(dir / "loaders");
@@ -61,41 +50,11 @@ protected:
     }
 
     bool Run(const ProgramRequest& request) {
-        RunContext context{host, prompt, (dir / "work").string(), (dir / "loaders").string(),
-                               [this](const TargetSelection& selection, const BringUpReport& report,
-                                      const SessionOptions&) -> std::unique_ptr<FlashSession> {
-                                   selections.push_back(selection);
-                                   report(BringUpStep::Connecting, 0);
-                                   if (onOpen) onOpen();
-                                   if (openFails) return nullptr;
-                                   report(BringUpStep::Connected, 0);
-                                   report(BringUpStep::LoaderImageReady, kLoaderImageSize);
-                                   report(BringUpStep::LoaderDownloading, 0);
-                                   report(BringUpStep::LoaderStarted, kLoaderFirstSegment);
-                                   report(BringUpStep::Ready, 0);
-                                   return std::make_unique<FakeFlashSession>(flash);
-                               },
-                           SessionOptions{}};
+        RunContext context = Context();
         return Succeeded(RunProgram(request, context));
     }
 
-    void ExpectEnded(const char* finalStatus) {
-        ASSERT_FALSE(host.progress.empty());
-        EXPECT_EQ(host.progress.back().count, 100u);
-        EXPECT_EQ(host.progress.back().status, finalStatus);
-        ASSERT_EQ(host.done.size(), 1u);
-        EXPECT_EQ(host.done[0].first, kOperationProgram);
-        EXPECT_EQ(host.done[0].second, kPageKR2A600);
-        EXPECT_EQ(TemporaryFilesIn(dir.path()), std::vector<std::string>{});
-    }
-
-    TempDir dir;
-    RecordingHost host;
-    RecordingPrompt prompt;
-    FakeFlashState flash;
-    std::vector<TargetSelection> selections;
-    bool openFails = false;
-    std::function<void()> onOpen;
+    void ExpectEnded(const char* finalStatus) { ProgramWorkerFixture::ExpectEnded(finalStatus, kPageKR2A600); }
 };
 
 TEST_F(ProgramWorkerTest, HexWithOneSramSegmentOverJlink) {
