@@ -46,7 +46,8 @@ public:
 
     bool Finish() override {
         if (!WriteUncovered() || !ReadBack()) {
-            inner_->Finish();
+            // The run has failed already; the loader is ended all the same.
+            static_cast<void>(inner_->Finish());
             return false;
         }
         return inner_->Finish();

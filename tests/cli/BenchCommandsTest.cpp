@@ -23,7 +23,7 @@ class BenchCommands : public ::testing::Test {
 protected:
     test::ProcessResult Run(const std::string& boards, std::vector<std::string> args,
                             const std::string& socket = {}) {
-        std::vector<std::string> argv = {TAVREL_CLI_PATH};
+        std::vector<std::string> argv = tavrel::test::TavrelCliArgs({});
         argv.insert(argv.end(), args.begin(), args.end());
         if (args.front() != "list") argv.insert(argv.end(), {"--loader-dir", kLoaders});
         return test::RunProcess(argv, {{"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH},

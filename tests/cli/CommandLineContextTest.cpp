@@ -197,7 +197,7 @@ TEST_F(CommandLine, SmallerThings) {
 std::string RunOnTerminal(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
                           int& exitStatus) {
     test::Pty terminal;
-    std::vector<std::string> words = {TAVREL_CLI_PATH};
+    std::vector<std::string> words = tavrel::test::TavrelCliArgs({});
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
     for (std::string& word : words) argv.push_back(word.data());

@@ -18,8 +18,8 @@ namespace {
 class ConnectJlink : public ::testing::Test {
 protected:
     test::ProcessResult Connect(const std::string& board, std::vector<std::string> options) {
-        std::vector<std::string> argv = {TAVREL_CLI_PATH, "connect", "--interface", "JLINK", "--loader-dir",
-                                         std::string(TAVREL_SOURCE_DIR) + "/src/sim/config"};
+        std::vector<std::string> argv = tavrel::test::TavrelCliArgs(
+            {"connect", "--interface", "JLINK", "--loader-dir", std::string(TAVREL_SOURCE_DIR) + "/src/sim/config"});
         argv.insert(argv.end(), options.begin(), options.end());
         return test::RunProcess(argv, {{"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH},
                                        {"TAVREL_SIM_CONFIG", board},
@@ -126,9 +126,10 @@ TEST_F(ConnectJlink, BoardInAnotherProcessSeesNoViolation) {
         test::SimProcess board({"--chip", chip, "--socket", socket});
         ASSERT_TRUE(board.WaitServing()) << board.output();
         const auto result = test::RunProcess(
-            {TAVREL_CLI_PATH, "connect", "--chip", chip, "--interface", "JLINK", "--loader-dir",
-             std::string(TAVREL_SOURCE_DIR) + "/src/sim/config"},
-            {{"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH}, {"TAVREL_SIM_SOCKET", socket},
+            tavrel::test::TavrelCliArgs({"connect", "--chip", chip, "--interface", "JLINK", "--loader-dir",
+                                         std::string(TAVREL_SOURCE_DIR) + "/src/sim/config"}),
+            {{"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH},
+             {"TAVREL_SIM_SOCKET", socket},
              {"TAVREL_WORK_DIR", work.path().string()}});
         EXPECT_EQ(result.exitCode, 0) << result.err;
         board.Stop();

@@ -32,8 +32,8 @@ private:
 };
 
 test::ProcessResult Connect(const SerialBoard& sim, const std::string& family, std::vector<std::string> more = {}) {
-    std::vector<std::string> argv = {TAVREL_CLI_PATH, "connect", "--interface", "UART", "--chip", family, "--port",
-                                     sim.port(), "--loader-dir", sim.loaderDir()};
+    std::vector<std::string> argv = tavrel::test::TavrelCliArgs(
+        {"connect", "--interface", "UART", "--chip", family, "--port", sim.port(), "--loader-dir", sim.loaderDir()});
     argv.insert(argv.end(), more.begin(), more.end());
     return test::RunProcess(argv);
 }
@@ -81,8 +81,8 @@ TEST(ConnectUart, TheWrongChipIsToldByWhatItsPortSent) {
 TEST(ConnectUart, ALoaderThatNeverGetsReadyAsksWhetherTheChipIsTheOneNamed) {
     // Any family's loader is taken by a boot ROM of its protocol; the silence after it is the sign.
     SerialBoard sim({"--chip", "KR2A600", "--no-ready"});
-    std::vector<std::string> argv = {TAVREL_CLI_PATH, "connect", "--interface", "UART", "--chip", "KR2A600", "--port",
-                                     sim.port(), "--loader-dir", sim.loaderDir()};
+    std::vector<std::string> argv = tavrel::test::TavrelCliArgs(
+        {"connect", "--interface", "UART", "--chip", "KR2A600", "--port", sim.port(), "--loader-dir", sim.loaderDir()});
     auto result = test::RunProcess(argv, {{"TAVREL_UART_WAIT_PERCENT", "10"}});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("Host hand shake with MCU failed!"), std::string::npos) << result.err;
@@ -161,7 +161,8 @@ TEST(ConnectUart, RefusesBadOptionsBeforeTouchingThePort) {
                           Case{{"--chip", "KR2A600", "--speed", "4000"}, "--speed does not go with --interface UART"},
                           Case{{"--chip", "KR2A600", "--usb-sim"}, "--usb-sim does not go with --interface UART"},
                           Case{{"--chip", "KR2E700", "--unlock-erase"}, "cannot be unlocked by erasing"}}) {
-        std::vector<std::string> argv = {TAVREL_CLI_PATH, "connect", "--interface", "UART", "--port", "/dev/null"};
+        std::vector<std::string> argv =
+            tavrel::test::TavrelCliArgs({"connect", "--interface", "UART", "--port", "/dev/null"});
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         auto result = test::RunProcess(argv);
         EXPECT_EQ(result.exitCode, 2) << c.message;

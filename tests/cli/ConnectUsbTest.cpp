@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "Recorders.h"
 #include "RunProcess.h"
 #include "SimProcess.h"
@@ -20,7 +21,7 @@ struct CliRun {
 // Runs tavrel-cli with the words of `arguments`; the simulator socket and the id override are
 // blank unless `environment` sets them.
 CliRun RunCli(const std::string& arguments, std::map<std::string, std::string> environment = {}) {
-    std::vector<std::string> argv = {TAVREL_CLI_PATH};
+    std::vector<std::string> argv = tavrel::test::TavrelCliArgs({});
     std::istringstream words(arguments);
     for (std::string word; words >> word;) argv.push_back(word);
     environment.emplace("TAVREL_SIM_SOCKET", "");

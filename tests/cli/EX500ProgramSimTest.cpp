@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "HexFiles.h"
 #include "Recorders.h"
 #include "RunProcess.h"
@@ -46,7 +47,7 @@ protected:
 
     test::ProcessResult Run(std::vector<std::string> args) {
         const Case& c = GetParam();
-        std::vector<std::string> argv = {TAVREL_CLI_PATH};
+        std::vector<std::string> argv = tavrel::test::TavrelCliArgs({});
         argv.insert(argv.end(), args.begin(), args.end());
         argv.insert(argv.end(), {"--chip", c.family, "--interface", c.interfaceName, "--loader-dir", loaderDir});
         if (std::string(c.interfaceName) == "UART") argv.insert(argv.end(), {"--port", port});
@@ -152,19 +153,21 @@ TEST(EX500ProgramOptions, RefusedCombinationsAreUsageErrors) {
              {"--chip", "KR2H70X", "--bin", bin.string(), "--address", "0", "--crc", "0"}}) {
         auto run = test::RunProcess(
             [&] {
-                std::vector<std::string> argv = {TAVREL_CLI_PATH, "program"};
+                std::vector<std::string> argv = tavrel::test::TavrelCliArgs({"program"});
                 argv.insert(argv.end(), args.begin(), args.end());
                 return argv;
             }(),
-            {{"TAVREL_SIM_CONFIG", "chip=KR2E500"}, {"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH},
+            {{"TAVREL_SIM_CONFIG", "chip=KR2E500"},
+             {"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH},
              {"TAVREL_WORK_DIR", folder.path().string()}});
         EXPECT_EQ(run.exitCode, 2) << ::testing::PrintToString(args) << run.err;
     }
 
     // The page's own refusals: the header's offsets are protected unless asked otherwise.
     auto protectedHeader = test::RunProcess(
-        {TAVREL_CLI_PATH, "program", "--chip", "KR2E500", "--bin", bin.string(), "--address", "1F"},
-        {{"TAVREL_SIM_CONFIG", "chip=KR2E500"}, {"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH},
+        tavrel::test::TavrelCliArgs({"program", "--chip", "KR2E500", "--bin", bin.string(), "--address", "1F"}),
+        {{"TAVREL_SIM_CONFIG", "chip=KR2E500"},
+         {"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH},
          {"TAVREL_WORK_DIR", folder.path().string()}});
     EXPECT_EQ(protectedHeader.exitCode, 1);
     EXPECT_NE(protectedHeader.err.find("0x0-0x1F is protected for boot info! \n"), std::string::npos)

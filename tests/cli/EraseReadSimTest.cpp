@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "Recorders.h"
 #include "RunProcess.h"
 #include "SimProcess.h"
@@ -41,7 +42,7 @@ protected:
 
     test::ProcessResult Run(std::vector<std::string> args) {
         const Case& c = GetParam();
-        std::vector<std::string> argv = {TAVREL_CLI_PATH};
+        std::vector<std::string> argv = tavrel::test::TavrelCliArgs({});
         argv.insert(argv.end(), args.begin(), args.end());
         argv.insert(argv.end(), {"--chip", c.family, "--interface", c.interfaceName, "--loader-dir", loaderDir});
         if (std::string(c.interfaceName) == "UART") argv.insert(argv.end(), {"--port", port});

@@ -42,9 +42,9 @@ protected:
 
     test::ProcessResult Program(const fs::path& image) {
         const Case& c = GetParam();
-        std::vector<std::string> argv = {TAVREL_CLI_PATH, "program", "--hex", image.string(), "--verify",
-                                         "--chip", c.family, "--interface", c.interfaceName, "--loader-dir",
-                                         loaderDir, "--crc", "CRC-32-IEEE", "--erase", "all"};
+        std::vector<std::string> argv = tavrel::test::TavrelCliArgs(
+            {"program", "--hex", image.string(), "--verify", "--chip", c.family, "--interface", c.interfaceName,
+             "--loader-dir", loaderDir, "--crc", "CRC-32-IEEE", "--erase", "all"});
         if (std::string(c.interfaceName) == "UART") argv.insert(argv.end(), {"--port", port});
         return test::RunProcess(argv, {{"TAVREL_SIM_SOCKET", socket}, {"TAVREL_WORK_DIR", folder.path().string()},
                                        {"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH},
@@ -148,10 +148,10 @@ TEST(ImageFormatsGenerate, ElfHexAndSRecordGiveTheSameBootImage) {
     std::vector<std::vector<uint8_t>> images;
     for (const char* extension : {".elf", ".hex", ".srec"}) {
         const std::string out = (folder / (std::string("boot") + extension + ".bin")).string();
-        const auto run = test::RunProcess(
-            {TAVREL_CLI_PATH, "generate", "--hex", (kFirmware / (std::string("kr2h70x-app") + extension)).string(),
-             "--output", out, "--key", "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F",
-             "--nonce", "A0A1A2A3A4A5A6A7A8A9AAAB", "--public-key", pub, "--private-key", priv});
+        const auto run = test::RunProcess(tavrel::test::TavrelCliArgs(
+            {"generate", "--hex", (kFirmware / (std::string("kr2h70x-app") + extension)).string(), "--output", out,
+             "--key", "000102030405060708090A0B0C0D0E0F101112131415161718191A1B1C1D1E1F", "--nonce",
+             "A0A1A2A3A4A5A6A7A8A9AAAB", "--public-key", pub, "--private-key", priv}));
         EXPECT_EQ(run.exitCode, 0) << extension << ": " << run.err;
         images.push_back(test::ReadFileBytes(out));
     }

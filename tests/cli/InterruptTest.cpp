@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "BackgroundProcess.h"
+#include "CliRun.h"
 #include "Recorders.h"
 #include "SimProcess.h"
 #include "sim/Board.h"
@@ -108,7 +109,7 @@ TEST_F(InterruptRun, OverUartTheRunEndsAndTheBoardSeesThePortClosed) {
     int sessions = 0;
     for (const Case& c : Cases(work.path())) {
         SCOPED_TRACE(c.name);
-        std::vector<std::string> argv = {TAVREL_CLI_PATH};
+        std::vector<std::string> argv = tavrel::test::TavrelCliArgs({});
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         argv.insert(argv.end(), {"--chip", "KR2A600", "--interface", "UART", "--port", door->path(), "--loader-dir",
                                  loaders});
@@ -128,7 +129,7 @@ TEST_F(InterruptRun, OverJlinkTheRunEnds) {
     setenv("TAVREL_SIM_SOCKET", socket.c_str(), 1);
     for (const Case& c : Cases(work.path())) {
         SCOPED_TRACE(c.name);
-        std::vector<std::string> argv = {TAVREL_CLI_PATH};
+        std::vector<std::string> argv = tavrel::test::TavrelCliArgs({});
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         argv.insert(argv.end(), {"--chip", "KR2A600", "--interface", "JLINK", "--loader-dir", loaders});
         test::BackgroundProcess run(argv);

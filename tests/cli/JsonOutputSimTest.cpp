@@ -6,13 +6,13 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "BackgroundProcess.h"
+#include "CliRun.h"
 #include "HexFiles.h"
 #include "Recorders.h"
 #include "RunProcess.h"
@@ -48,7 +48,7 @@ protected:
     }
 
     test::ProcessResult Run(std::vector<std::string> args) {
-        std::vector<std::string> argv = {TAVREL_CLI_PATH};
+        std::vector<std::string> argv = tavrel::test::TavrelCliArgs({});
         argv.insert(argv.end(), args.begin(), args.end());
         return test::RunProcess(argv, {{"TAVREL_JLINK_LIBRARY", TAVREL_SIM_JLINK_PATH}, {"TAVREL_SIM_SOCKET", socket},
                                        {"TAVREL_WORK_DIR", folder.path().string()}, {"TAVREL_SIM_CONFIG", ""}});

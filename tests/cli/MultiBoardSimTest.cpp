@@ -8,14 +8,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <thread>
-
 #include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "CliRun.h"
 #include "HexFiles.h"
 #include "Recorders.h"
 #include "RunProcess.h"
@@ -40,7 +40,8 @@ protected:
     }
 
     test::ProcessResult Program(std::vector<std::string> args) {
-        std::vector<std::string> argv = {TAVREL_CLI_PATH, "program", "--chip", "KR2A600", "--loader-dir", loaderDir};
+        std::vector<std::string> argv =
+            tavrel::test::TavrelCliArgs({"program", "--chip", "KR2A600", "--loader-dir", loaderDir});
         argv.insert(argv.end(), args.begin(), args.end());
         return test::RunProcess(argv, {{"TAVREL_WORK_DIR", folder.path().string()}, {"TAVREL_SIM_CONFIG", ""}});
     }
@@ -157,9 +158,9 @@ TEST_F(MultiBoardSim, ReadsEveryBoardIntoItsOwnFile) {
     AddBoard({}, 0x11);
     AddBoard({}, 0x22);
     const auto output = folder / "flash.bin";
-    std::vector<std::string> argv = {TAVREL_CLI_PATH, "read", "--chip", "KR2A600", "--loader-dir", loaderDir,
-                                     "--interface", "UART", "--address", "0x1000", "--length", "0x100",
-                                     "--output", output.string()};
+    std::vector<std::string> argv =
+        tavrel::test::TavrelCliArgs({"read", "--chip", "KR2A600", "--loader-dir", loaderDir, "--interface", "UART",
+                                     "--address", "0x1000", "--length", "0x100", "--output", output.string()});
     const auto every = EveryPort();
     argv.insert(argv.end(), every.begin(), every.end());
     const auto run = test::RunProcess(argv, {{"TAVREL_WORK_DIR", folder.path().string()}, {"TAVREL_SIM_CONFIG", ""}});
@@ -178,7 +179,7 @@ TEST_F(MultiBoardSim, ReadsEveryBoardIntoItsOwnFile) {
                              "Flash Location:External\r\nFlash Interface:QSPI\r\nFlash Type:\r\nOption:Read\r\n"
                              "Read mode:Save File\r\nFile Path:" + output.string() + "\r\nFlash Address:1000\r\n"
                              "Word:100\r\n");
-    argv = {TAVREL_CLI_PATH, "read", "--settings", job.string(), "--interface", "UART"};
+    argv = tavrel::test::TavrelCliArgs({"read", "--settings", job.string(), "--interface", "UART"});
     argv.insert(argv.end(), every.begin(), every.end());
     const auto none = test::RunProcess(argv, {{"TAVREL_WORK_DIR", folder.path().string()}, {"TAVREL_SIM_CONFIG", ""}});
     EXPECT_EQ(none.exitCode, 2);
@@ -306,8 +307,8 @@ TEST_F(MultiBoardSim, SeveralPortsAreForUartOnlyAndEachOnce) {
         EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
         EXPECT_EQ(run.out, "");
     }
-    const auto connect = test::RunProcess(
-        {TAVREL_CLI_PATH, "connect", "--chip", "KR2A600", "--interface", "UART", "--port", "/dev/ttyS0", "--port", "/dev/ttyS1"});
+    const auto connect = test::RunProcess(tavrel::test::TavrelCliArgs(
+        {"connect", "--chip", "KR2A600", "--interface", "UART", "--port", "/dev/ttyS0", "--port", "/dev/ttyS1"}));
     EXPECT_EQ(connect.exitCode, 2);
     EXPECT_NE(connect.err.find("--port: connect reaches one board; give one --port"), std::string::npos) << connect.err;
 }

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <set>
 #include <sstream>
@@ -19,9 +20,8 @@
 #include <thread>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "BackgroundProcess.h"
+#include "CliRun.h"
 #include "HexFiles.h"
 #include "Recorders.h"
 #include "RunProcess.h"
@@ -85,7 +85,7 @@ protected:
     // program on the boards `which`, with args after the probes or USB paths. J-Link: the HEX
     // image at 0x1000 (erase all); USB: a bin at 0x2000, erase all.
     std::vector<std::string> Program(const std::vector<size_t>& which, std::vector<std::string> args) {
-        std::vector<std::string> argv = {TAVREL_CLI_PATH, "program", "--loader-dir", loaderDir};
+        std::vector<std::string> argv = tavrel::test::TavrelCliArgs({"program", "--loader-dir", loaderDir});
         if (route == Route::JLink) {
             argv.insert(argv.end(), {"--chip", "KR2A600", "--hex", HexFile()});
         } else {
@@ -378,7 +378,7 @@ TEST_F(ProbeLineSim, SeveralProbesAndUsbPathsAreForTheirRouteAndEachOnce) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
-        std::vector<std::string> argv = {TAVREL_CLI_PATH};
+        std::vector<std::string> argv = tavrel::test::TavrelCliArgs({});
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         if (std::find(c.args.begin(), c.args.end(), "--chip") == c.args.end()) argv.insert(argv.end(), {"--chip", "KR2A600"});
         if (c.args.front() == "program") argv.insert(argv.end(), {"--hex", HexFile()});

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <set>
 #include <sstream>
@@ -14,9 +15,8 @@
 #include <thread>
 #include <vector>
 
-#include <nlohmann/json.hpp>
-
 #include "BackgroundProcess.h"
+#include "CliRun.h"
 #include "HexFiles.h"
 #include "Recorders.h"
 #include "RunProcess.h"
@@ -66,9 +66,9 @@ protected:
     }
 
     std::vector<std::string> ProgramLine(const std::vector<size_t>& which, std::vector<std::string> args) {
-        std::vector<std::string> argv = {TAVREL_CLI_PATH, "program", "--chip", "KR2A600", "--loader-dir", loaderDir,
-                                         "--interface", "UART", "--hex", HexFile(), "--verify",
-                                         "--serial-number-state", state.string(), "--log", log.string()};
+        std::vector<std::string> argv = tavrel::test::TavrelCliArgs(
+            {"program", "--chip", "KR2A600", "--loader-dir", loaderDir, "--interface", "UART", "--hex", HexFile(),
+             "--verify", "--serial-number-state", state.string(), "--log", log.string()});
         for (size_t board : which) argv.insert(argv.end(), {"--port", ports[board]});
         argv.insert(argv.end(), args.begin(), args.end());
         return argv;

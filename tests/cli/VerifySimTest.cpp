@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "CliRun.h"
 #include "HexFiles.h"
 #include "Recorders.h"
 #include "RunProcess.h"
@@ -46,8 +47,8 @@ protected:
 
     test::ProcessResult Run(const std::string& command) {
         const Case& c = GetParam();
-        std::vector<std::string> argv = {TAVREL_CLI_PATH, command, "--chip", c.family, "--interface", c.interfaceName,
-                                         "--loader-dir", loaderDir};
+        std::vector<std::string> argv = tavrel::test::TavrelCliArgs(
+            {command, "--chip", c.family, "--interface", c.interfaceName, "--loader-dir", loaderDir});
         if (std::string(c.interfaceName) == "UART") argv.insert(argv.end(), {"--port", port});
         if (c.hex) {
             argv.insert(argv.end(), {"--hex", (folder / "app.hex").string()});

@@ -273,10 +273,10 @@ TEST_F(TokenSigning, OnATerminalThePinIsAskedForWithoutEcho) {
     const RsaKeyFiles& keys = TestKeys(2048);
     token_->Import(keys.privateDer, keys.publicDer, "boot-signing", "01");
     Pty terminal;
-    const std::vector<std::string> args = {TAVREL_CLI_PATH, "generate", "--bin", (*token_ / "app.bin").string(),
-                                           "--dest", "0", "--entry", "0", "--output", (*token_ / "out.bin").string(),
-                                           "--public-key", kKeyUri, "--private-key", kKeyUri,
-                                           "--pkcs11-module", SoftHsmToken::ModulePath()};
+    const std::vector<std::string> args =
+        tavrel::test::TavrelCliArgs({"generate", "--bin", (*token_ / "app.bin").string(), "--dest", "0", "--entry", "0",
+                                     "--output", (*token_ / "out.bin").string(), "--public-key", kKeyUri,
+                                     "--private-key", kKeyUri, "--pkcs11-module", SoftHsmToken::ModulePath()});
     std::vector<char*> argv;
     for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);

@@ -9,6 +9,12 @@
 
 namespace tavrel::test {
 
+// The words that start tavrel-cli with args (for a run in the background or through a shell).
+inline std::vector<std::string> TavrelCliArgs(std::vector<std::string> args) {
+    args.insert(args.begin(), TAVREL_CLI_PATH);
+    return args;
+}
+
 // args: the command and its options as they are typed (the program itself goes in front).
 inline ProcessResult RunTavrelCli(std::vector<std::string> args, const std::map<std::string, std::string>& env = {}) {
     args.insert(args.begin(), TAVREL_CLI_PATH);
