@@ -488,6 +488,14 @@ public:
         try {
             Prepare();
             if (result_.problems.empty()) RunAndCheck();
+            // The run refused the cell's pseudo-terminal as busy before touching the board:
+            // another process on the machine had it open at that moment. The cell runs once
+            // more, and its output says so.
+            if (!result_.problems.empty() && PortWasBusy()) {
+                result_.problems.clear();
+                RunAndCheck();
+                result_.output = "(first run: the port was busy; run again)\n" + result_.output;
+            }
         } catch (const std::exception& failure) {
             result_.problems.push_back(std::string("the cell broke: ") + failure.what());
         }
@@ -497,6 +505,15 @@ public:
 
 private:
     void Problem(const std::string& text) { result_.problems.push_back(text); }
+
+    bool PortWasBusy() const {
+        const std::string& out = result_.output;
+        return std::string(cell_.route.interfaceName) == "UART" &&
+               out.find("Device or resource busy") != std::string::npos &&
+               out.find("Open ComPort Failed") != std::string::npos &&
+               std::find(cell_.messages.begin(), cell_.messages.end(), std::string("Open ComPort Failed")) ==
+                   cell_.messages.end();
+    }
 
     std::string BoardText() const {
         std::string text = "chip=" + cell_.Chip() + " flash-file=" + flashFile_.string();
